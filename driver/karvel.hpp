@@ -1,0 +1,52 @@
+#pragma once
+// The karvel command: options, run settings and the run driver.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "generic/text_io.hpp"
+#include "phylo/distfunc.hpp"
+#include "phylo/print.hpp"
+#include "phylo/read.hpp"
+#include "phylo/real_chars.hpp"
+
+namespace Karvel {
+
+enum class Input_Datatype { BINARY, CONTINUOUS, DISCRETE };
+
+struct Run_Settings {
+  Phylo::Read::Input_Format Format = Phylo::Read::Input_Format::EXTENDED_PHYLIP;
+  Input_Datatype Datatype = Input_Datatype::CONTINUOUS;
+  Phylo::Distfunc::Binary_Formula Binary_Formula = Phylo::Distfunc::Binary_Formula::SOERENSEN;
+  Phylo::Distfunc::Discrete_Formula Discrete_Formula = Phylo::Distfunc::Discrete_Formula::MATCHING;
+  Phylo::Distfunc::Real_Formula Real_Formula = Phylo::Distfunc::Real_Formula::EUCLIDEAN;
+  // Only FOR_CHI (-i) or RANKS (-s).
+  std::optional<Phylo::Real_Chars::Transformation> Implied_Transformation;
+  std::optional<Phylo::Real_Chars::Transformation> Transformation;
+  Phylo::Print::Dist_Output_Format Output = Phylo::Print::Dist_Output_Format::EXTENDED_PHYLIP;
+  bool Print_Data = false;
+};
+
+// Takes the recognised options out of `arguments` (the arguments after the
+// program name) and returns the settings; what remains are the operands.
+Run_Settings Parse_Arguments(std::vector<std::string>& arguments);
+
+// The usage text, with the invocation name in its first and third lines.
+void Put_Usage(Text_IO::Text_Output& file, const std::string& invocation_name);
+
+// The data format used with -W for a distance format.
+Phylo::Print::Output_Format Data_Format_Of(Phylo::Print::Dist_Output_Format format);
+
+// Processes every matrix of one input, writing to `output`.
+void Read_Matrices(Text_IO::Text_Input& input, const Run_Settings& settings,
+                   Text_IO::Text_Output& output);
+
+// Walks the operands left to right ("-" is standard input).
+void Traverse_Files(const std::vector<std::string>& operands, const Run_Settings& settings,
+                    Text_IO::Text_Output& output);
+
+// The whole program; returns the exit status.
+int Main(int argc, char** argv);
+
+} // namespace Karvel

@@ -1,0 +1,3 @@
+#include "driver/karvel.hpp"
+
+int main(int argc, char** argv) { return Karvel::Main(argc, argv); }

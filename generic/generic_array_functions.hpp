@@ -1,0 +1,113 @@
+#pragma once
+// Vector and matrix operations written once over the element type and
+// instantiated per kind of character (the "Basic" module of each kind).
+
+#include <cmath>
+#include <cstddef>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "generic/errors.hpp"
+#include "generic/row_matrix.hpp"
+
+namespace Generic {
+
+// Kind supplies `static constexpr const char* Size_Error_Name`, the name
+// under which that kind's Size_Error is reported.
+template <class Element, class Kind>
+struct Generic_Array_Functions {
+  using Matrix = Row_Matrix<Element>;
+  using Vector = std::span<const Element>;
+
+  // Rows that differ in length where equal lengths are needed.
+  class Size_Error : public Errors::Error {
+  public:
+    explicit Size_Error(const std::string& message) : Errors::Error(Kind::Size_Error_Name, message) {}
+  };
+
+  // Releases every row of the matrix; null rows are skipped.
+  static void Free_Array(Matrix& m) { m.Release_All(); }
+
+  // True when every row has as many elements as the first one. A matrix
+  // without rows, or with a null row, has no answer: Constraint_Error.
+  static bool Is_Aligned(const Matrix& m) {
+    if (m.Rows() == 0) throw Errors::Constraint_Error("index check failed: the matrix has no rows");
+    const int length = m.Row_Length(m.First());
+    bool aligned = true;
+    for (int i = m.First() + 1; i <= m.Last(); ++i)
+      if (m.Row_Length(i) != length) aligned = false;
+    return aligned;
+  }
+
+  // Throws Size_Error unless the matrix is aligned; `what` names the caller
+  // for the message.
+  static void Require_Aligned(const Matrix& m, const char* what) {
+    if (Is_Aligned(m)) return;
+    const int length = m.Row_Length(m.First());
+    for (int i = m.First() + 1; i <= m.Last(); ++i)
+      if (m.Row_Length(i) != length)
+        throw Size_Error(std::string(what) + ": row " + std::to_string(i - m.First() + 1) + " has " +
+                         std::to_string(m.Row_Length(i)) + " values, row 1 has " +
+                         std::to_string(length));
+  }
+
+  // Number of positions of a at which b holds another element.
+  static int Abs_Dist(Vector a, Vector b) {
+    if (b.size() < a.size())
+      throw Errors::Constraint_Error("index check failed: the second row is shorter than the first");
+    int count = 0;
+    for (std::size_t k = 0; k < a.size(); ++k) count += (a[k] != b[k]) ? 1 : 0;
+    return count;
+  }
+
+  static Element Max(Element left, Element right) { return left > right ? left : right; }
+  static Element Min(Element left, Element right) { return left < right ? left : right; }
+};
+
+template <class Kind>
+struct Generic_Float_Functions {
+  using Basic = Generic_Array_Functions<double, Kind>;
+  using Matrix = typename Basic::Matrix;
+
+  // One sum per row, each from its first value on, in ascending order.
+  static std::vector<double> Sum(const Matrix& m) {
+    std::vector<double> sums;
+    sums.reserve(static_cast<std::size_t>(m.Rows()));
+    for (int i = m.First(); i <= m.Last(); ++i) {
+      std::span<const double> row = m.Row(i);
+      if (row.empty())
+        throw Errors::Constraint_Error("index check failed: row " + std::to_string(i - m.First() + 1) +
+                                       " has no values to sum");
+      double s = row[0];
+      for (std::size_t k = 1; k < row.size(); ++k) s = s + row[k];
+      sums.push_back(s);
+    }
+    return sums;
+  }
+
+  static double Max(double left, double right) { return Basic::Max(left, right); }
+  static double Min(double left, double right) { return Basic::Min(left, right); }
+
+  static double Sqrt(double x) {
+    if (x < 0.0)
+      throw Errors::Argument_Error("square root of a negative number (" + std::to_string(x) + ")");
+    if (x == 0.0) return 0.0;
+    return std::sqrt(x);
+  }
+
+  static double Arccos(double x) {
+    if (std::fabs(x) > 1.0)
+      throw Errors::Argument_Error("arc cosine of a number beyond -1 .. 1 (" + std::to_string(x) + ")");
+    if (x == 1.0) return 0.0;
+    if (x == -1.0) return Pi;
+    if (std::fabs(x) < Sqrt_Epsilon) return Half_Pi - x;
+    return std::acos(x);
+  }
+
+  static constexpr double Pi = 3.14159265358979323846;
+  static constexpr double Half_Pi = 1.57079632679489661923;
+  static constexpr double Sqrt_Epsilon = 1.4901161193847656e-8;
+};
+
+} // namespace Generic

@@ -1,0 +1,151 @@
+#pragma once
+// A matrix of row vectors. Rows are kept one after another in a single block,
+// so an aligned matrix is an ordinary row-major array (what the distance
+// kernels want), while each row still has its own index range and may be
+// missing ("null"), as callers of the row operations expect.
+
+#include <cstddef>
+#include <limits>
+#include <memory>
+#include <new>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "generic/errors.hpp"
+
+namespace Generic {
+
+template <class T>
+class Row_Matrix {
+public:
+  using Element = T;
+
+  Row_Matrix() = default;
+  explicit Row_Matrix(int first_row) : first_(first_row) {
+    if (first_row < 0)
+      throw Errors::Constraint_Error("a taxon range may not start below 0 (first taxon " +
+                                     std::to_string(first_row) + ")");
+  }
+
+  int First() const { return first_; }
+  int Last() const { return first_ + Rows() - 1; }
+  int Rows() const { return static_cast<int>(rows_.size()); }
+
+  // Building. Values are appended to the block and then closed into a row;
+  // memory grows with what is actually appended.
+  void Push(const T& value) { block_.push_back(value); }
+  void Reserve_Values(std::size_t count) { block_.reserve(count); }
+  void Reserve_Rows(std::size_t count) { rows_.reserve(count); }
+  // Closes the values pushed since the last row into a row indexed from
+  // first_index.
+  void Close_Row(int first_index = 0) {
+    std::size_t start = rows_.empty() ? 0 : open_start();
+    rows_.push_back({start, first_index, static_cast<int>(block_.size() - start), true});
+  }
+  void Append_Row(std::span<const T> values, int first_index = 0) {
+    block_.insert(block_.end(), values.begin(), values.end());
+    Close_Row(first_index);
+  }
+  void Append_Null_Row() { rows_.push_back({block_.size(), 0, 0, false}); }
+
+  bool Is_Null(int row) const { return !info(row).present; }
+  int Row_First(int row) const { return present(row).first; }
+  int Row_Length(int row) const { return present(row).length; }
+
+  std::span<const T> Row(int row) const {
+    const Row_Info& r = present(row);
+    return {block_.data() + r.offset, static_cast<std::size_t>(r.length)};
+  }
+  std::span<T> Row(int row) {
+    const Row_Info& r = present(row);
+    return {block_.data() + r.offset, static_cast<std::size_t>(r.length)};
+  }
+
+  // Releases one row; its reference becomes null.
+  void Release_Row(int row) { info_mut(row).present = false; }
+
+  // Releases every row (Free_Array): all references become null and the
+  // block's memory is given back.
+  void Release_All() {
+    for (Row_Info& r : rows_) r.present = false;
+    std::vector<T>().swap(block_);
+  }
+
+  // The whole block. For a matrix whose rows all exist and have one length
+  // n, row i starts at Data() + (i - First()) * n.
+  const T* Data() const { return block_.data(); }
+  T* Data() { return block_.data(); }
+
+private:
+  struct Row_Info {
+    std::size_t offset;
+    int first;
+    int length;
+    bool present;
+  };
+
+  std::size_t open_start() const {
+    const Row_Info& r = rows_.back();
+    return r.offset + static_cast<std::size_t>(r.length);
+  }
+  const Row_Info& info(int row) const {
+    if (row < first_ || row > Last())
+      throw Errors::Constraint_Error("row " + std::to_string(row) + " is outside the matrix (" +
+                                     std::to_string(first_) + " .. " + std::to_string(Last()) + ")");
+    return rows_[static_cast<std::size_t>(row - first_)];
+  }
+  Row_Info& info_mut(int row) { return const_cast<Row_Info&>(info(row)); }
+  const Row_Info& present(int row) const {
+    const Row_Info& r = info(row);
+    if (!r.present)
+      throw Errors::Constraint_Error("row " + std::to_string(row) + " of the matrix is null");
+    return r;
+  }
+
+  int first_ = 0;
+  std::vector<T> block_;
+  std::vector<Row_Info> rows_;
+};
+
+// A square block of distances over one taxon range, stored row after row.
+// It is not initialised when made: the distance routines fill every cell.
+class Square_Block {
+public:
+  Square_Block() = default;
+  Square_Block(int first, int last) : first_(first), n_(last < first ? 0 : last - first + 1) {
+    if (first < 0 && n_ > 0)
+      throw Errors::Constraint_Error("a taxon range may not start below 0");
+    std::size_t cells = static_cast<std::size_t>(n_) * static_cast<std::size_t>(n_);
+    try {
+      values_.reset(new double[cells]);
+    } catch (const std::bad_alloc&) {
+      throw Errors::Storage_Error("cannot allocate the " + std::to_string(n_) + " x " +
+                                  std::to_string(n_) + " distance matrix (" +
+                                  std::to_string(cells * sizeof(double)) + " bytes)");
+    }
+  }
+
+  int First() const { return first_; }
+  int Last() const { return first_ + n_ - 1; }
+  int Size() const { return n_; }
+
+  double& operator()(int i, int j) { return values_[index(i, j)]; }
+  double operator()(int i, int j) const { return values_[index(i, j)]; }
+  double* Row(int i) { return &values_[index(i, first_)]; }
+  const double* Row(int i) const { return &values_[index(i, first_)]; }
+  double* Data() { return values_.get(); }
+  const double* Data() const { return values_.get(); }
+
+private:
+  std::size_t index(int i, int j) const {
+    return static_cast<std::size_t>(i - first_) * static_cast<std::size_t>(n_) +
+           static_cast<std::size_t>(j - first_);
+  }
+
+  int first_ = 0;
+  int n_ = 0;
+  std::unique_ptr<double[]> values_;
+};
+
+} // namespace Generic

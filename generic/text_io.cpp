@@ -1,0 +1,187 @@
+#include "generic/text_io.hpp"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "generic/errors.hpp"
+
+namespace Text_IO {
+
+namespace {
+constexpr std::size_t Input_Block = 1 << 20;
+constexpr std::size_t Output_Block = 1 << 20;
+} // namespace
+
+Text_Input::Text_Input(int fd, bool owned) : fd_(fd), owned_(owned), buf_(Input_Block) {}
+
+Text_Input::Text_Input(std::string text) : eof_(true), buf_(text.begin(), text.end()), end_(text.size()) {}
+
+Text_Input::~Text_Input() {
+  if (owned_ && fd_ >= 0) ::close(fd_);
+}
+
+std::unique_ptr<Text_Input> Text_Input::Open(const std::string& name) {
+  int fd;
+  do {
+    fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0)
+    throw Errors::Name_Error("cannot open \"" + name + "\": " + std::strerror(errno));
+  struct stat st;
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    ::close(fd);
+    throw Errors::Use_Error("\"" + name + "\" is a directory");
+  }
+  return std::make_unique<Text_Input>(fd, true);
+}
+
+std::unique_ptr<Text_Input> Text_Input::Standard_Input() {
+  return std::make_unique<Text_Input>(0, false);
+}
+
+std::size_t Text_Input::Fill(std::size_t want) {
+  while (end_ - pos_ < want && !eof_) {
+    if (pos_ > 0) {
+      std::memmove(buf_.data(), buf_.data() + pos_, end_ - pos_);
+      end_ -= pos_;
+      pos_ = 0;
+    }
+    if (buf_.size() - end_ < Input_Block / 2 || buf_.size() < want)
+      buf_.resize(std::max(buf_.size() * 2, want + Input_Block));
+    ssize_t got = ::read(fd_, buf_.data() + end_, buf_.size() - end_);
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      if (errno == EISDIR) throw Errors::Use_Error("the input is a directory");
+      throw Errors::Device_Error(std::string("cannot read the input: ") + std::strerror(errno));
+    }
+    if (got == 0)
+      eof_ = true;
+    else
+      end_ += static_cast<std::size_t>(got);
+  }
+  return end_ - pos_;
+}
+
+int Text_Input::Peek_Slow(std::size_t ahead) {
+  if (Fill(ahead + 1) > ahead) return static_cast<unsigned char>(buf_[pos_ + ahead]);
+  return -1;
+}
+
+void Text_Input::Advance(std::size_t count) {
+  const char* p = buf_.data() + pos_;
+  const char* stop = p + count;
+  while ((p = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(stop - p))))) {
+    ++line_;
+    ++p;
+  }
+  pos_ += count;
+}
+
+std::string_view Text_Input::Window(std::size_t want) {
+  if (end_ - pos_ < want) Fill(want);
+  return {buf_.data() + pos_, end_ - pos_};
+}
+
+char Text_Input::Next_Character() {
+  for (;;) {
+    int c = Get();
+    if (c < 0) throw Errors::End_Error("the input ends on line " + std::to_string(line_));
+    if (c != '\n') return static_cast<char>(c);
+  }
+}
+
+void Text_Input::Skip_Line() {
+  for (;;) {
+    if (pos_ == end_ && Fill(1) == 0) return;
+    const char* p = buf_.data() + pos_;
+    const void* nl = std::memchr(p, '\n', end_ - pos_);
+    if (nl) {
+      pos_ += static_cast<std::size_t>(static_cast<const char*>(nl) - p) + 1;
+      ++line_;
+      return;
+    }
+    pos_ = end_;
+  }
+}
+
+bool Text_Input::At_End_Of_Input() {
+  for (std::size_t k = 0;; ++k) {
+    switch (Peek(k)) {
+    case -1:
+      return true;
+    case ' ':
+    case '\t':
+    case '\r':
+    case '\n':
+    case '\f':
+      continue;
+    default:
+      return false;
+    }
+  }
+}
+
+Text_Output::Text_Output(int fd) : fd_(fd), buf_(Output_Block) {}
+
+Text_Output::Text_Output(std::string* sink) : sink_(sink), buf_(1 << 16) {}
+
+Text_Output::~Text_Output() {
+  try {
+    Flush();
+  } catch (...) {
+  }
+}
+
+void Text_Output::Put(std::string_view text) {
+  while (!text.empty()) {
+    if (used_ == buf_.size()) Drain();
+    std::size_t n = std::min(text.size(), buf_.size() - used_);
+    std::memcpy(buf_.data() + used_, text.data(), n);
+    used_ += n;
+    text.remove_prefix(n);
+  }
+}
+
+void Text_Output::Put_Spaces(std::size_t count) {
+  while (count > 0) {
+    if (used_ == buf_.size()) Drain();
+    std::size_t n = std::min(count, buf_.size() - used_);
+    std::memset(buf_.data() + used_, ' ', n);
+    used_ += n;
+    count -= n;
+  }
+}
+
+void Text_Output::Make_Room(std::size_t count) {
+  Drain();
+  if (buf_.size() < count) buf_.resize(count);
+}
+
+void Text_Output::Drain() { Flush(); }
+
+void Text_Output::Flush() {
+  if (used_ == 0) return;
+  if (sink_) {
+    sink_->append(buf_.data(), used_);
+    used_ = 0;
+    return;
+  }
+  std::size_t done = 0;
+  while (done < used_) {
+    ssize_t n = ::write(fd_, buf_.data() + done, used_ - done);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      int err = errno;
+      used_ = 0; // what could not be written is lost; do not try again at exit
+      throw Errors::Device_Error(std::string("cannot write the output: ") + std::strerror(err));
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  used_ = 0;
+}
+
+} // namespace Text_IO

@@ -1,0 +1,124 @@
+#pragma once
+// Byte-stream text input and output over large buffers. Input is a sequence
+// of 8-bit characters with the line feed as the only line terminator; a
+// carriage return is an ordinary character here (the reader decides where it
+// counts as a blank).
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace Text_IO {
+
+class Text_Input {
+public:
+  // Reads from an open descriptor; closes it at the end when owned.
+  Text_Input(int fd, bool owned);
+  // Reads from text held in memory.
+  explicit Text_Input(std::string text);
+  ~Text_Input();
+  Text_Input(const Text_Input&) = delete;
+  Text_Input& operator=(const Text_Input&) = delete;
+
+  // Opens a file by name: Name_Error when it cannot be opened, Use_Error
+  // when it is a directory.
+  static std::unique_ptr<Text_Input> Open(const std::string& name);
+  // Standard input, left open at the end.
+  static std::unique_ptr<Text_Input> Standard_Input();
+
+  // The byte `ahead` positions after the cursor (0..255), or -1 past the end.
+  int Peek(std::size_t ahead = 0) {
+    if (pos_ + ahead < end_) return static_cast<unsigned char>(buf_[pos_ + ahead]);
+    return Peek_Slow(ahead);
+  }
+  // Consumes one byte and returns it, or -1 at the end of input.
+  int Get() {
+    int c = Peek();
+    if (c >= 0) {
+      ++pos_;
+      if (c == '\n') ++line_;
+    }
+    return c;
+  }
+  // Consumes `count` bytes that are known to be there (seen through Peek or
+  // Window).
+  void Advance(std::size_t count);
+
+  // Makes at least min(want, bytes left) bytes visible and returns them.
+  std::string_view Window(std::size_t want);
+
+  // Skips line feeds, then consumes one character: End_Error at the end.
+  char Next_Character();
+  // True when the next byte is a line feed or the input is exhausted.
+  bool At_End_Of_Line() {
+    int c = Peek();
+    return c < 0 || c == '\n';
+  }
+  // Consumes up to and including the next line feed, or to the end.
+  void Skip_Line();
+  // True when nothing but spaces, tabs, carriage returns, line feeds and form
+  // feeds remains; consumes nothing.
+  bool At_End_Of_Input();
+
+  // Number of the line that holds the next byte, counted from 1.
+  long Line() const { return line_; }
+
+private:
+  int Peek_Slow(std::size_t ahead);
+  // Reads more so that at least `want` bytes follow the cursor, unless the
+  // input ends first. Returns the number of bytes after the cursor.
+  std::size_t Fill(std::size_t want);
+
+  int fd_ = -1;
+  bool owned_ = false;
+  bool eof_ = false;
+  std::vector<char> buf_;
+  std::size_t pos_ = 0;
+  std::size_t end_ = 0;
+  long line_ = 1;
+};
+
+class Text_Output {
+public:
+  // Writes to a descriptor (not closed at the end).
+  explicit Text_Output(int fd);
+  // Appends to a string (for tests and for per-thread pieces of output).
+  explicit Text_Output(std::string* sink);
+  // Writes what is left; errors are lost here, so callers Flush first.
+  ~Text_Output();
+  Text_Output(const Text_Output&) = delete;
+  Text_Output& operator=(const Text_Output&) = delete;
+
+  void Put(char c) {
+    if (used_ == buf_.size()) Drain();
+    buf_[used_++] = c;
+  }
+  void Put(std::string_view text);
+  void Put_Spaces(std::size_t count);
+  void New_Line() { Put('\n'); }
+
+  // Room for `count` bytes written directly into the buffer; Commit says how
+  // many of them were used.
+  char* Reserve(std::size_t count) {
+    if (buf_.size() - used_ < count) Make_Room(count);
+    return buf_.data() + used_;
+  }
+  void Commit(std::size_t count) { used_ += count; }
+
+  // Hands everything to the descriptor or the string: Device_Error when the
+  // descriptor cannot be written.
+  void Flush();
+
+private:
+  void Drain();
+  void Make_Room(std::size_t count);
+
+  int fd_ = -1;
+  std::string* sink_ = nullptr;
+  std::vector<char> buf_;
+  std::size_t used_ = 0;
+};
+
+} // namespace Text_IO

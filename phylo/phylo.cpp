@@ -1,0 +1,10 @@
+#include "phylo/phylo.hpp"
+
+namespace Phylo {
+
+const TextUtils::Character_Set& Whitespace() {
+  static const TextUtils::Character_Set set = TextUtils::Range(0, 32) | TextUtils::Range(127, 159);
+  return set;
+}
+
+} // namespace Phylo

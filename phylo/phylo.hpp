@@ -1,0 +1,112 @@
+#pragma once
+// The data model: taxon labels, the character matrices of each kind, the data
+// records that pair labels with a matrix, and the square distance matrix.
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "generic/errors.hpp"
+#include "generic/generic_array_functions.hpp"
+#include "generic/row_matrix.hpp"
+#include "textutils/textutils.hpp"
+
+namespace Phylo {
+
+enum class Binary : std::uint8_t { PRESENCE, ABSENCE, UNKNOWN };
+
+// The NEXUS data type of a matrix.
+enum class Datatype { CONTINUOUS, DNA, PROTEIN };
+
+struct Disc_Kind {
+  static constexpr const char* Size_Error_Name = "PHYLO.DISC_CHARS.BASIC.SIZE_ERROR";
+};
+struct Binary_Kind {
+  static constexpr const char* Size_Error_Name = "PHYLO.BINARY_CHARS.BASIC.SIZE_ERROR";
+};
+struct Real_Kind {
+  static constexpr const char* Size_Error_Name = "PHYLO.REAL_CHARS.BASIC.SIZE_ERROR";
+};
+
+// A discrete value is the character as written in the input.
+using Disc_Matrix = Generic::Row_Matrix<char>;
+using Binary_Matrix = Generic::Row_Matrix<Binary>;
+using Real_Matrix = Generic::Row_Matrix<double>;
+
+namespace Disc_Chars {
+using Basic = Generic::Generic_Array_Functions<char, Disc_Kind>;
+}
+namespace Binary_Chars {
+using Basic = Generic::Generic_Array_Functions<Binary, Binary_Kind>;
+}
+namespace Real_Chars {
+using Functions = Generic::Generic_Float_Functions<Real_Kind>;
+using Basic = Functions::Basic;
+inline double Max(double left, double right) { return Functions::Max(left, right); }
+inline double Min(double left, double right) { return Functions::Min(left, right); }
+inline double Sqrt(double x) { return Functions::Sqrt(x); }
+inline double Arccos(double x) { return Functions::Arccos(x); }
+} // namespace Real_Chars
+
+// Labels indexed by taxon number from the record's First.
+using Taxon_Labels = std::vector<std::string>;
+
+// A data record: labels and one row per taxon over First .. Last. A new
+// record has empty labels and no rows yet; its creator appends the rows in
+// taxon order.
+template <class Matrix_Type>
+struct Data_Record {
+  Data_Record(int first, int last)
+      : First(first), Last(last), Labels(checked_count(first, last)), Matrix(first) {}
+
+  int First;
+  int Last;
+  Taxon_Labels Labels;
+  Matrix_Type Matrix;
+
+  const std::string& Label(int taxon) const { return Labels[static_cast<std::size_t>(taxon - First)]; }
+  std::string& Label(int taxon) { return Labels[static_cast<std::size_t>(taxon - First)]; }
+
+private:
+  static std::size_t checked_count(int first, int last) {
+    if (last >= first && first < 0)
+      throw Errors::Constraint_Error("range check failed: a taxon range may not start below 0");
+    return last < first ? 0 : static_cast<std::size_t>(last - first + 1);
+  }
+};
+
+using Disc_Data = Data_Record<Disc_Matrix>;
+using Binary_Data = Data_Record<Binary_Matrix>;
+using Real_Data = Data_Record<Real_Matrix>;
+using Disc_Data_Access = std::unique_ptr<Disc_Data>;
+using Binary_Data_Access = std::unique_ptr<Binary_Data>;
+using Real_Data_Access = std::unique_ptr<Real_Data>;
+
+// The distance matrix: labels and one contiguous square block.
+struct Squared {
+  Squared(int first, int last) : First(first), Last(last), Labels(last < first ? 0 : last - first + 1) {}
+
+  int First;
+  int Last;
+  Taxon_Labels Labels;
+  Generic::Square_Block Matrix;
+
+  const std::string& Label(int taxon) const { return Labels[static_cast<std::size_t>(taxon - First)]; }
+};
+using Squared_Access = std::unique_ptr<Squared>;
+
+// Releases the rows, the labels and the record, and nulls the reference.
+// A null reference is a Constraint_Error.
+template <class Matrix_Type>
+void Free_Data(std::unique_ptr<Data_Record<Matrix_Type>>& data) {
+  if (!data) throw Errors::Constraint_Error("access check failed: releasing a null data record");
+  data->Matrix.Release_All();
+  data.reset();
+}
+
+// The whitespace set of the data model: the space and every control
+// character (0..32 and 127..159).
+const TextUtils::Character_Set& Whitespace();
+
+} // namespace Phylo

@@ -1,0 +1,43 @@
+#pragma once
+// Writing distance matrices and character data.
+
+#include <string>
+
+#include "generic/text_io.hpp"
+#include "phylo/phylo.hpp"
+
+namespace Phylo::Print {
+
+enum class Dist_Output_Format {
+  EXTENDED_PHYLIP, LABELS, NEXUS, NEXUS_ENCLOSED, ONE_COLUMN, PHYLIP, RAW, TAB_SEPARATED
+};
+enum class Output_Format { EXTENDED_PHYLIP, LABELS, NEXUS, NEXUS_ENCLOSED, PHYLIP, RAW };
+
+// The number layout of all real output: Fore characters at least before the
+// point, Aft digits after it, no exponent.
+inline constexpr int Default_Fore = 2;
+inline constexpr int Default_Aft = 8;
+inline constexpr int Default_Exp = 0;
+
+// The label style of each distance format.
+Output_Format Label_Format(Dist_Output_Format format);
+
+// A distance matrix, header to footer.
+void Put(Text_IO::Text_Output& file, const Squared& matrix, Dist_Output_Format format, int fore,
+         int aft, int exp);
+// Character data (-W).
+void Put(Text_IO::Text_Output& file, const Disc_Data& data, Output_Format format);
+void Put(Text_IO::Text_Output& file, const Real_Data& data, Output_Format format, int fore, int aft,
+         int exp);
+
+// One label in a style, padded (or cut) to `width`.
+void Print_Label(Text_IO::Text_Output& file, const std::string& label, Output_Format style, int width);
+// The label with the characters NEXUS cannot take trimmed and replaced.
+std::string To_Nexus_Label(const std::string& label);
+// The length of the longest label, 0 when there are none.
+int Longest_Label(const Taxon_Labels& labels);
+
+// One real value in the number layout, nothing before or after it.
+void Put_Real(Text_IO::Text_Output& file, double value, int fore, int aft, int exp);
+
+} // namespace Phylo::Print

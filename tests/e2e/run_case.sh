@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Runs one end-to-end case and compares stdout, stderr and the exit status
+# with the expected files byte for byte.
+#   run_case.sh KARVEL CASE_DIR
+# CASE_DIR/cmd is run by bash in a scratch copy of CASE_DIR with $KARVEL set;
+# expected.out, expected.err (absent: empty) and expected.status (absent: 0).
+set -u
+karvel=$1
+case_dir=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cp -R "$case_dir"/. "$work"/
+cd "$work" || exit 2
+KARVEL=$karvel bash ./cmd >actual.out 2>actual.err
+status=$?
+expected_status=0
+[ -f expected.status ] && expected_status=$(cat expected.status)
+[ -f expected.err ] || : >expected.err
+[ -f expected.out ] || : >expected.out
+fail=0
+if ! cmp -s expected.out actual.out; then
+  echo "stdout differs:"; diff <(od -c expected.out) <(od -c actual.out) | head -40; fail=1
+fi
+if ! cmp -s expected.err actual.err; then
+  echo "stderr differs:"; diff expected.err actual.err | head -20; fail=1
+fi
+if [ "$status" != "$expected_status" ]; then
+  echo "exit status $status, expected $expected_status"; fail=1
+fi
+exit $fail

@@ -1,0 +1,5 @@
+#include <gtest/gtest.h>
+
+#include "phylo/phylo.hpp"
+
+TEST(Placeholder, Builds) { SUCCEED(); }
