@@ -32,10 +32,13 @@ template <class Compute>
 Generic::Square_Block With_Pair_Labels(const Phylo::Taxon_Labels& labels, int first, Compute compute) {
   try {
     return compute();
-  } catch (const Phylo::Distfunc::Pair_Error& e) {
-    auto label = [&](int t) { return "'" + labels[static_cast<std::size_t>(t - first)] + "'"; };
-    throw Errors::Constraint_Error(std::string(e.what()) + " (taxa " + label(e.I) + " and " + label(e.J) +
-                                   ")");
+  } catch (const Phylo::Distfunc::Pair_Taxa& pair) {
+    const auto& error = dynamic_cast<const Errors::Error&>(pair);
+    auto taxon = [&](int t) {
+      return "taxon " + std::to_string(t - first + 1) + " '" + labels[static_cast<std::size_t>(t - first)] + "'";
+    };
+    throw Errors::Error(error.Name(), std::string(error.what()) + " between " + taxon(pair.I) + " and " +
+                                          taxon(pair.J));
   }
 }
 

@@ -1,6 +1,9 @@
 #pragma once
 // Pairwise distances between the taxa of a character matrix.
 
+#include <string>
+
+#include "generic/errors.hpp"
 #include "generic/row_matrix.hpp"
 #include "phylo/phylo.hpp"
 
@@ -24,20 +27,29 @@ const char* Name(Real_Formula formula);
 
 // Each returns the square block over the matrix's taxon range. Every value
 // is checked before it is stored: a negative, infinite or not-a-number
-// distance is a Pair_Error naming the formula and the two taxa.
+// distance is a Pair_Range_Error naming the formula and the two taxa.
 Generic::Square_Block Distances(const Disc_Matrix& matrix, Discrete_Formula formula);
 Generic::Square_Block Distances(const Binary_Matrix& matrix, Binary_Formula formula);
 Generic::Square_Block Distances(const Real_Matrix& matrix, Real_Formula formula, double threshold);
 
-// A distance that fails the range check: a Constraint_Error that also says
-// which two taxa (taxon numbers of the matrix) failed, so that the driver
-// can name them by their labels.
-class Pair_Error : public Errors::Constraint_Error {
+// A pair of taxa whose distance failed: the range check (a negative,
+// infinite or not-a-number distance: Pair_Range_Error) or a square root or
+// arc cosine out of its domain (Pair_Argument_Error). I and J are taxon
+// numbers of the matrix; the driver adds their labels to the message.
+class Pair_Taxa {
 public:
-  Pair_Error(const std::string& message, int taxon_i, int taxon_j)
-      : Errors::Constraint_Error(message), I(taxon_i), J(taxon_j) {}
+  Pair_Taxa(int taxon_i, int taxon_j) : I(taxon_i), J(taxon_j) {}
+  virtual ~Pair_Taxa() = default;
   int I;
   int J;
 };
+
+template <class Base>
+class Pair_Error : public Base, public Pair_Taxa {
+public:
+  Pair_Error(const std::string& message, int taxon_i, int taxon_j) : Base(message), Pair_Taxa(taxon_i, taxon_j) {}
+};
+using Pair_Range_Error = Pair_Error<Errors::Constraint_Error>;
+using Pair_Argument_Error = Pair_Error<Errors::Argument_Error>;
 
 } // namespace Phylo::Distfunc
