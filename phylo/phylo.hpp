@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "generic/errors.hpp"
@@ -59,6 +60,13 @@ template <class Matrix_Type>
 struct Data_Record {
   Data_Record(int first, int last)
       : First(first), Last(last), Labels(checked_count(first, last)), Matrix(first) {}
+  // A record over first .. first + labels.size() - 1 from parts built
+  // elsewhere (the reader grows them as the input is read).
+  Data_Record(int first, Taxon_Labels labels, Matrix_Type matrix)
+      : First(first), Last(first + static_cast<int>(labels.size()) - 1), Labels(std::move(labels)),
+        Matrix(std::move(matrix)) {
+    checked_count(First, Last);
+  }
 
   int First;
   int Last;
