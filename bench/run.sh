@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Times karvel and the numpy + scipy pipeline side by side on the same
+# generated files and prints the ratio per case.
+#
+#   bash bench/run.sh             2000 x 1000 and 5000 x 1000 cases
+#   bash bench/run.sh --smoke     tiny cases, to check that the script works
+#   REPEAT=5 bash bench/run.sh    best of five runs (default three)
+#
+# Environment: KARVEL_THREADS is passed through to karvel. The Python side
+# needs numpy and scipy (Debian: python3-numpy python3-scipy); without them
+# only karvel is timed.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(dirname "$here")
+build=${BUILD_DIR:-$root/build}
+repeat=${REPEAT:-3}
+sizes=("2000 1000" "5000 1000")
+if [ "${1:-}" = "--smoke" ]; then sizes=("50 20"); repeat=1; fi
+
+cmake -S "$root" -B "$build" -G Ninja >/dev/null
+cmake --build "$build" --target karvel karvel_gen >/dev/null
+karvel=$build/driver/karvel
+gen=$build/bench/karvel_gen
+
+python=""
+for candidate in /usr/bin/python3 python3; do
+  if command -v "$candidate" >/dev/null && "$candidate" -c 'import numpy, scipy' 2>/dev/null; then
+    python=$candidate
+    break
+  fi
+done
+[ -n "$python" ] || echo "numpy/scipy not found (Debian: apt-get install python3-numpy python3-scipy): timing karvel only"
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+# Best wall time of $repeat runs of a command, in seconds.
+best_of() {
+  local best="" start end t
+  for _ in $(seq "$repeat"); do
+    start=$(date +%s%N)
+    "$@" >/dev/null
+    end=$(date +%s%N)
+    t=$(( end - start ))
+    if [ -z "$best" ] || [ "$t" -lt "$best" ]; then best=$t; fi
+  done
+  awk -v ns="$best" 'BEGIN { printf "%.3f", ns / 1e9 }'
+}
+
+# name | kind | karvel options | scipy metric
+cases=(
+  "euclidean|real|-e|euclidean"
+  "bray-curtis|real|-b|braycurtis"
+  "canberra|real|-c|canberra"
+  "pearson|real|-p|correlation"
+  "jaccard|binary|-B -i|jaccard"
+  "matching|dna|-D -m|hamming"
+)
+
+printf '%-12s %-12s %10s %10s %8s\n' case size karvel_s python_s ratio
+for size in "${sizes[@]}"; do
+  read -r ntax nchar <<<"$size"
+  for kind in real binary dna; do
+    "$gen" "$kind" "$ntax" "$nchar" 42 >"$work/$kind-$ntax.phy"
+  done
+  for entry in "${cases[@]}"; do
+    IFS='|' read -r name kind options metric <<<"$entry"
+    input=$work/$kind-$ntax.phy
+    # shellcheck disable=SC2086
+    k=$(best_of sh -c "\"$karvel\" $options \"$input\" > \"$work/out-k\"")
+    p="-" ratio="-"
+    if [ -n "$python" ]; then
+      p=$(best_of "$python" "$here/pipeline.py" "$metric" "$kind" "$input" "$work/out-p")
+      ratio=$(awk -v a="$p" -v b="$k" 'BEGIN { printf "%.1fx", (b > 0 ? a / b : 0) }')
+    fi
+    printf '%-12s %-12s %10s %10s %8s\n' "$name" "${ntax}x${nchar}" "$k" "$p" "$ratio"
+  done
+done
