@@ -1,0 +1,68 @@
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <charconv>
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <string>
+
+#include "generic/fixed_format.hpp"
+
+namespace {
+
+std::string Library(double v, int aft = 8) {
+  char buf[400];
+  auto r = std::to_chars(buf, buf + sizeof buf, v, std::chars_format::fixed, aft);
+  return std::string(buf, r.ptr);
+}
+
+std::string Fast(double v, int aft = 8) {
+  char buf[400];
+  return std::string(buf, Generic::Format_Fixed(buf, buf + sizeof buf, v, aft));
+}
+
+TEST(FormatFixed, KnownValues) {
+  EXPECT_EQ(Fast(0.0), "0.00000000");
+  EXPECT_EQ(Fast(-0.0), Library(-0.0));
+  EXPECT_EQ(Fast(0.5), "0.50000000");
+  EXPECT_EQ(Fast(1.0 / 3.0), "0.33333333");
+  EXPECT_EQ(Fast(2.0 / 3.0), "0.66666667");
+  EXPECT_EQ(Fast(12.345), "12.34500000");
+  EXPECT_EQ(Fast(-0.25), "-0.25000000");
+  EXPECT_EQ(Fast(1e300), Library(1e300));
+  EXPECT_EQ(Fast(INFINITY), Library(INFINITY));
+  EXPECT_EQ(Fast(NAN), Library(NAN));
+  EXPECT_EQ(Fast(5e-324), "0.00000000");
+  EXPECT_EQ(Fast(-5e-324), Library(-5e-324));
+  EXPECT_EQ(Fast(0.1, 3), "0.100");
+}
+
+TEST(FormatFixed, ExactHalvesRoundToEven) {
+  // k / 2^9 has nine decimals, so every odd k is a tie at eight decimals.
+  for (int k = 1; k < 4096; k += 2) {
+    const double v = std::ldexp(static_cast<double>(k), -9) * 1e-0;
+    ASSERT_EQ(Fast(v), Library(v)) << v;
+    ASSERT_EQ(Fast(-v), Library(-v)) << v;
+  }
+  EXPECT_EQ(Fast(0.001953125), "0.00195312");
+  EXPECT_EQ(Fast(0.005859375), "0.00585938");
+}
+
+TEST(FormatFixed, MatchesTheLibraryOnManyValues) {
+  std::mt19937_64 rng(12345);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  std::uniform_int_distribution<int> scale(-40, 60);
+  for (int n = 0; n < 2000000; ++n) {
+    double v;
+    switch (n % 4) {
+    case 0: v = unit(rng); break;                                  // typical distances
+    case 1: v = std::ldexp(unit(rng), scale(rng)); break;          // all magnitudes
+    case 2: v = std::bit_cast<double>(rng()); break;               // any bit pattern
+    default: v = std::nextafter(std::round(unit(rng) * 1e8) / 1e8 + 0.5e-8, n % 8 < 4 ? 0.0 : 2.0); // near ties
+    }
+    ASSERT_EQ(Fast(v), Library(v)) << std::bit_cast<std::uint64_t>(v);
+  }
+}
+
+} // namespace
