@@ -66,7 +66,7 @@ TEST(RealCharsTransform, WorkedExampleToSixDecimals) {
 
 // Values where another (mathematically equal) order of operations gives a
 // different double: these pin the formulas down to the last bit.
-TEST(RealCharsTransform, WorkedExampleExactBits) {
+TEST(RealCharsTransform, OperationOrderToTheLastBit) {
   // Multiplication by the reciprocal of the row sum, not division: 3 * (1/5).
   const Rows rf = transformed(Worked, {Transformation::ROW_FRACTIONS});
   EXPECT_EQ(rf[1][0], 0.6000000000000001);
@@ -80,6 +80,8 @@ TEST(RealCharsTransform, WorkedExampleExactBits) {
   const Rows chi = transformed(Worked, {Transformation::FOR_CHI});
   EXPECT_EQ(chi[1][0], 0.5196152422706632);
   EXPECT_EQ(chi[2][1], 0.6123724356957945);
+  // ... and x * (f * h) gives ...857 here.
+  EXPECT_EQ(transformed({{2, 3}, {1, 1}}, {Transformation::FOR_CHI})[0][1], 0.4242640687119286);
 
   // Variance from the sum and sum of squares; a two-pass variance gives
   // 2.1213203435596424 and -0.7071067811865474 instead.
