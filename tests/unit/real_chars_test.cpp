@@ -1,0 +1,214 @@
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "phylo/real_chars.hpp"
+
+namespace {
+
+using Phylo::Real_Matrix;
+using Phylo::Real_Chars::Transform_Matrix;
+using Phylo::Real_Chars::Transformation;
+using Rows = std::vector<std::vector<double>>;
+
+Real_Matrix make(const Rows& rows) {
+  Real_Matrix m;
+  for (const auto& r : rows) m.Append_Row(std::span<const double>(r));
+  return m;
+}
+
+Rows values(const Real_Matrix& m) {
+  Rows out;
+  for (int i = m.First(); i <= m.Last(); ++i) {
+    auto r = m.Row(i);
+    out.emplace_back(r.begin(), r.end());
+  }
+  return out;
+}
+
+Rows transformed(const Rows& rows, std::initializer_list<Transformation> steps) {
+  Real_Matrix m = make(rows);
+  for (Transformation t : steps) Transform_Matrix(m, t);
+  return values(m);
+}
+
+const Rows Worked = {{1, 2, 0}, {3, 2, 0}, {0, 4, 0}};
+
+TEST(RealCharsTransform, WorkedExampleToSixDecimals) {
+  struct Case {
+    Transformation t;
+    Rows expected;
+  };
+  const std::vector<Case> cases = {
+      {Transformation::ROW_FRACTIONS, {{0.333333, 0.666667, 0}, {0.6, 0.4, 0}, {0, 1, 0}}},
+      {Transformation::COLUMN_FRACTIONS, {{0.25, 0.25, 0}, {0.75, 0.25, 0}, {0, 0.5, 0}}},
+      {Transformation::FOR_CHI, {{0.288675, 0.408248, 0}, {0.519615, 0.244949, 0}, {0, 0.612372, 0}}},
+      {Transformation::RANGING, {{0.333333, 0.5, 0}, {1, 0.5, 0}, {0, 1, 0}}},
+      {Transformation::FULL_RANGING, {{0.333333, 0, 0.5}, {1, 0, 0.5}, {0, 1, 0.5}}},
+      {Transformation::Z_SCORES, {{0.801784, 2.12132, 0}, {2.405351, 2.12132, 0}, {0, 4.242641, 0}}},
+      {Transformation::FULL_Z_SCORES,
+       {{-0.267261, -0.707107, 0}, {1.336306, -0.707107, 0}, {-1.069045, 1.414214, 0}}},
+  };
+  for (const Case& c : cases) {
+    const Rows got = transformed(Worked, {c.t});
+    ASSERT_EQ(got.size(), 3u);
+    for (std::size_t i = 0; i < 3; ++i) {
+      ASSERT_EQ(got[i].size(), 3u);
+      for (std::size_t j = 0; j < 3; ++j)
+        EXPECT_NEAR(got[i][j], c.expected[i][j], 5e-7)
+            << "transformation " << static_cast<int>(c.t) << " at (" << i << ", " << j << ")";
+    }
+  }
+}
+
+// Values where another (mathematically equal) order of operations gives a
+// different double: these pin the formulas down to the last bit.
+TEST(RealCharsTransform, OperationOrderToTheLastBit) {
+  // Multiplication by the reciprocal of the row sum, not division: 3 * (1/5).
+  const Rows rf = transformed(Worked, {Transformation::ROW_FRACTIONS});
+  EXPECT_EQ(rf[1][0], 0.6000000000000001);
+  EXPECT_EQ(rf[2][1], 1.0);
+
+  const Rows cf = transformed(Worked, {Transformation::COLUMN_FRACTIONS});
+  EXPECT_EQ(cf[0], (std::vector<double>{0.25, 0.25, 0.0}));
+  EXPECT_EQ(cf[1], (std::vector<double>{0.75, 0.25, 0.0}));
+
+  // (x * f) * h; dividing by the row sum first gives ...631.
+  const Rows chi = transformed(Worked, {Transformation::FOR_CHI});
+  EXPECT_EQ(chi[1][0], 0.5196152422706632);
+  EXPECT_EQ(chi[2][1], 0.6123724356957945);
+  // ... and x * (f * h) gives ...857 here.
+  EXPECT_EQ(transformed({{2, 3}, {1, 1}}, {Transformation::FOR_CHI})[0][1], 0.4242640687119286);
+
+  // Variance from the sum and sum of squares; a two-pass variance gives
+  // 2.1213203435596424 and -0.7071067811865474 instead.
+  const Rows z = transformed(Worked, {Transformation::Z_SCORES});
+  EXPECT_EQ(z[0][1], 2.121320343559642);
+  EXPECT_EQ(z[2][1], 4.242640687119284);
+  const Rows fz = transformed(Worked, {Transformation::FULL_Z_SCORES});
+  EXPECT_EQ(fz[0][1], -0.7071067811865472);
+  EXPECT_EQ(fz[2][1], 1.414213562373095);
+  EXPECT_EQ(fz[0][0], -0.26726124191242434);
+
+  const Rows fr = transformed(Worked, {Transformation::FULL_RANGING});
+  EXPECT_EQ(fr[1], (std::vector<double>{1.0, 0.0, 0.5}));
+}
+
+TEST(RealCharsTransform, RanksBreakTiesAsTheHeapSortLeavesThem) {
+  struct Case {
+    std::vector<double> row;
+    std::vector<double> ranks;
+  };
+  const std::vector<Case> cases = {
+      {{3, 1, 2}, {2, 0, 1}},
+      {{1, 2, 3, 4, 5}, {0, 1, 2, 3, 4}},
+      {{5, 4, 3, 2, 1}, {4, 3, 2, 1, 0}},
+      {{2, 1, 2, 1}, {2, 0, 3, 1}},
+      {{5, 5, 5}, {1, 2, 0}},
+      {{5, 5}, {0, 1}},
+      {{1, 1, 1, 1}, {1, 2, 0, 3}},
+      {{7, 7, 7, 7, 7, 7}, {3, 4, 2, 5, 1, 0}},
+      {{0.5, 0.5, 0.2, 0.9, 0.5}, {2, 3, 0, 4, 1}},
+      {{42}, {0}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(transformed({c.row}, {Transformation::RANKS})[0], c.ranks);
+
+  // Each row is ranked on its own, with one pair array reused for all rows.
+  EXPECT_EQ(transformed({{3, 1, 2}, {5, 5, 5}, {1, 2, 3}}, {Transformation::RANKS}),
+            (Rows{{2, 0, 1}, {1, 2, 0}, {0, 1, 2}}));
+}
+
+TEST(RealCharsTransform, SingleTaxon) {
+  const Rows one = {{1.5, -2, 0}};
+  EXPECT_EQ(transformed(one, {Transformation::Z_SCORES}), one);
+  EXPECT_EQ(transformed(one, {Transformation::FULL_Z_SCORES}), (Rows{{0, 0, 0}}));
+  EXPECT_EQ(transformed(one, {Transformation::FULL_RANGING}), (Rows{{0.5, 0.5, 0.5}}));
+}
+
+TEST(RealCharsTransform, RangingDividesByTheMaximumEvenWhenNegative) {
+  EXPECT_EQ(transformed({{-2}, {-4}}, {Transformation::RANGING}), (Rows{{1}, {2}}));
+  // A zero maximum leaves the column alone rather than dividing by zero.
+  EXPECT_EQ(transformed({{0, 2}, {-3, 1}}, {Transformation::RANGING}), (Rows{{0, 1}, {-3, 0.5}}));
+}
+
+TEST(RealCharsTransform, ZeroSumRowsBecomeZeros) {
+  const Rows rows = {{1, -1, 0}, {1, 1, 2}};
+  EXPECT_EQ(transformed(rows, {Transformation::ROW_FRACTIONS}), (Rows{{0, 0, 0}, {0.25, 0.25, 0.5}}));
+  const Rows chi = transformed(rows, {Transformation::FOR_CHI});
+  EXPECT_EQ(chi[0], (std::vector<double>{0, 0, 0}));
+  // Column 2 sums to zero as well, so its factor is zero in every row.
+  EXPECT_EQ(chi[1][1], 0.0);
+}
+
+TEST(RealCharsTransform, TransformationsApplyInSequence) {
+  // A negative row sum reverses the order of the row fractions, so the
+  // ranks of the fractions differ from the ranks of the raw values.
+  EXPECT_EQ(transformed({{-1, -3, -2}}, {Transformation::RANKS}), (Rows{{2, 0, 1}}));
+  EXPECT_EQ(transformed({{-1, -3, -2}}, {Transformation::ROW_FRACTIONS, Transformation::RANKS}),
+            (Rows{{0, 2, 1}}));
+}
+
+TEST(RealCharsTransform, RowsWithoutCharactersAreLeftAlone) {
+  for (int t = 0; t <= static_cast<int>(Transformation::RANKS); ++t) {
+    Real_Matrix m = make({{}, {}});
+    EXPECT_NO_THROW(Transform_Matrix(m, static_cast<Transformation>(t)));
+    EXPECT_EQ(m.Row_Length(1), 0);
+  }
+}
+
+// Rounding puts the variance of a constant column just below zero (0.7 in
+// five taxa) or just above it (0.3 in three taxa, which would turn 0.3 into
+// about 49314742.2); either way the column has no spread.
+TEST(RealCharsTransform, ConstantColumnsHaveNoSpread) {
+  const Rows sevens = {{0.7, 1}, {0.7, 2}, {0.7, 3}, {0.7, 4}, {0.7, 5}};
+  const Rows threes = {{0.3}, {0.3}, {0.3}};
+
+  const Rows z7 = transformed(sevens, {Transformation::Z_SCORES});
+  const Rows fz7 = transformed(sevens, {Transformation::FULL_Z_SCORES});
+  for (std::size_t i = 0; i < sevens.size(); ++i) {
+    EXPECT_EQ(z7[i][0], 0.7);
+    EXPECT_EQ(fz7[i][0], 0.0);
+    // The other column is standardised as usual (sd of 1..5 is sqrt 2).
+    EXPECT_NEAR(fz7[i][1], (static_cast<double>(i) - 2.0) / 1.4142135623730951, 1e-12);
+  }
+  EXPECT_EQ(transformed(threes, {Transformation::Z_SCORES}), threes);
+  EXPECT_EQ(transformed(threes, {Transformation::FULL_Z_SCORES}), (Rows{{0}, {0}, {0}}));
+}
+
+TEST(RealCharsTransform, UnequalRowsAreRefusedBeforeAnyChange) {
+  const Rows ragged = {{1, 2, 3}, {4, 5, 6}, {7, 8}};
+  for (int t = 0; t <= static_cast<int>(Transformation::RANKS); ++t) {
+    Real_Matrix m = make(ragged);
+    try {
+      Transform_Matrix(m, static_cast<Transformation>(t));
+      ADD_FAILURE() << "no Size_Error for transformation " << t;
+    } catch (const Phylo::Real_Chars::Basic::Size_Error& e) {
+      EXPECT_STREQ(e.Name(), "PHYLO.REAL_CHARS.BASIC.SIZE_ERROR");
+      const std::string message = e.what();
+      EXPECT_NE(message.find("row 3 has 2 values, row 1 has 3"), std::string::npos) << message;
+    }
+    EXPECT_EQ(values(m), ragged);
+  }
+}
+
+TEST(RealCharsTransform, MatrixWithoutRowsIsAConstraintError) {
+  Real_Matrix empty;
+  EXPECT_THROW(Transform_Matrix(empty, Transformation::RANGING), Errors::Constraint_Error);
+}
+
+TEST(RealCharsTransform, ChiConversionRefusesNegativeColumnSums) {
+  const Rows rows = {{1, 1, -1.5}, {1, 1, -1}};
+  Real_Matrix m = make(rows);
+  try {
+    Transform_Matrix(m, Transformation::FOR_CHI);
+    FAIL() << "no Argument_Error";
+  } catch (const Errors::Argument_Error& e) {
+    EXPECT_STREQ(e.what(), "square root of a negative number in the chi-square conversion: character 3 sums to -2.5");
+  }
+  EXPECT_EQ(values(m), rows);
+}
+
+} // namespace
