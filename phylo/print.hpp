@@ -40,4 +40,36 @@ int Longest_Label(const Taxon_Labels& labels);
 // One real value in the number layout, nothing before or after it.
 void Put_Real(Text_IO::Text_Output& file, double value, int fore, int aft, int exp);
 
+// --- The steps of a distance matrix, for callers that write the body
+// themselves (for instance row by row into separate buffers): the header,
+// then Put_Row for every taxon in order, then the footer is exactly what Put
+// writes.
+
+// What every body line of one matrix shares: the format, its label style,
+// the label width and the number layout.
+struct Row_Layout {
+  Dist_Output_Format Format;
+  Output_Format Style;
+  int Width;
+  int Fore;
+  int Aft;
+  int Exp;
+};
+// Works out the layout of a matrix once; the block must cover the labels'
+// taxa (Constraint_Error otherwise).
+Row_Layout Layout_Of(const Squared& matrix, Dist_Output_Format format, int fore, int aft, int exp);
+
+void Print_Header(Text_IO::Text_Output& file, const Taxon_Labels& labels, Dist_Output_Format format);
+// The body lines of taxon `row` (First .. Last): its label and its row of
+// distances, or in ONE_COLUMN its pairs with every taxon before it.
+void Put_Row(Text_IO::Text_Output& file, const Squared& matrix, int row, const Row_Layout& layout);
+void Print_Footer(Text_IO::Text_Output& file, Dist_Output_Format format);
+
+// --- The steps of character data.
+void Print_Header(Text_IO::Text_Output& file, int taxa, int characters, Output_Format format,
+                  Datatype datatype);
+// The two comment lines that number the character columns in blocks of ten.
+void Print_Numbers(Text_IO::Text_Output& file, int characters, int width);
+void Print_Footer(Text_IO::Text_Output& file, Output_Format format);
+
 } // namespace Phylo::Print

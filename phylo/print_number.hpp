@@ -1,0 +1,45 @@
+#pragma once
+// The number layout, kept inline: it runs once per cell of a distance matrix.
+
+#include <algorithm>
+#include <charconv>
+#include <cstddef>
+#include <cstring>
+
+#include "generic/text_io.hpp"
+
+namespace Phylo::Print::Detail {
+
+// Fixed notation of any finite double needs at most a sign, 309 integer
+// digits and the point before the decimals; scientific notation needs less.
+inline constexpr std::size_t Number_Room = 1 + 309 + 1;
+
+// Writes `value` rounded to `aft` decimals (at least one) straight into the
+// output buffer, sign and integer part right-aligned in `fore` characters;
+// a larger integer part widens the field. With exp > 0 the value is written
+// in scientific notation instead, aligned the same way.
+inline void Put_Number(Text_IO::Text_Output& file, double value, int fore, int aft, int exp) {
+  const std::size_t field = static_cast<std::size_t>(std::max(fore, 0));
+  const int decimals = std::max(aft, 1);
+  const std::size_t room = field + Number_Room + static_cast<std::size_t>(decimals);
+  char* const out = file.Reserve(room);
+  // -0.0 is not negative and gets no minus sign; values that round to zero
+  // from below keep theirs.
+  if (value == 0.0) value = 0.0;
+  const auto notation = exp > 0 ? std::chars_format::scientific : std::chars_format::fixed;
+  std::size_t length =
+      static_cast<std::size_t>(std::to_chars(out, out + room, value, notation, decimals).ptr - out);
+  // Without a point (inf, nan) the whole text counts as the integer part.
+  const void* point = std::memchr(out, '.', length);
+  const std::size_t integer =
+      point ? static_cast<std::size_t>(static_cast<const char*>(point) - out) : length;
+  if (integer < field) {
+    const std::size_t pad = field - integer;
+    std::memmove(out + pad, out, length);
+    std::memset(out, ' ', pad);
+    length += pad;
+  }
+  file.Commit(length);
+}
+
+} // namespace Phylo::Print::Detail

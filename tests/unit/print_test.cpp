@@ -1,0 +1,473 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "phylo/print.hpp"
+
+namespace {
+
+using namespace Phylo;
+using Print::Dist_Output_Format;
+using Print::Output_Format;
+
+// Lines joined with line feeds, each one terminated: keeps the expected
+// layouts readable one line per source line.
+std::string Lines(std::initializer_list<std::string_view> lines) {
+  std::string text;
+  for (std::string_view line : lines) {
+    text += line;
+    text += '\n';
+  }
+  return text;
+}
+
+const std::string Distance_Paup = Lines({
+    "\t;",
+    "end;",
+    "",
+    "begin paup;",
+    "\tset torder=left tcompress taxlabels=full outroot=monophyl",
+    "\t\tautoclose maxtrees=1000 increase=auto autoinc=1000",
+    "\t\tstoretreewts storebrlens rootmethod=outgroup",
+    "\t\twarnroot=no;",
+    "\tdefaults nj bionj breakties=random;",
+    "\tdefaults upgma bionj breakties=random;",
+    "\tdefaults contree grpfreq=no;",
+    "\tdefaults hsearch addseq=random;",
+    "\tdefaults savedist triangle=both;",
+    "\tdefaults describetrees labelnode=no;",
+    "end;",
+});
+
+const std::string Data_Paup = Lines({
+    "\t;",
+    "end;",
+    "",
+    "begin paup;",
+    "\tset torder=left tcompress taxlabels=full outroot=monophyl",
+    "\t\tautoclose maxtrees=1000 increase=auto autoinc=1000",
+    "\t\tstoretreewts storebrlens rootmethod=outgroup",
+    "\t\twarnroot=no;",
+    "\tpset opt=deltran collapse=minbrlen;",
+    "\tdset dcollapse distance=hky85 missdist=ignore rates=equal",
+    "\t\tpinvar=0;",
+    "\tdefaults nj bionj breakties=random;",
+    "\tdefaults upgma bionj breakties=random;",
+    "\tdefaults bootstrap grpfreq=no;",
+    "\tdefaults contree grpfreq=no;",
+    "\tdefaults hsearch addseq=random;",
+    "\tdefaults savedist triangle=both;",
+    "\tdefaults describetrees labelnode=no;",
+    "end;",
+});
+
+// A distance matrix from its labels and its rows, taxa numbered from `first`.
+Squared Make_Squared(Taxon_Labels labels, const std::vector<std::vector<double>>& rows, int first = 0) {
+  const int last = first + static_cast<int>(labels.size()) - 1;
+  Squared matrix(first, last);
+  matrix.Labels = std::move(labels);
+  matrix.Matrix = Generic::Square_Block(first, last);
+  for (int i = first; i <= last; ++i)
+    for (int j = first; j <= last; ++j)
+      matrix.Matrix(i, j) = rows[static_cast<std::size_t>(i - first)][static_cast<std::size_t>(j - first)];
+  return matrix;
+}
+
+Squared Apes() {
+  return Make_Squared({"Homo sap", "Pan", "Gorilla"},
+      {{0.0, 0.5, 1.25}, {0.5, 0.0, 0.75}, {1.25, 0.75, 0.0}});
+}
+
+std::string Written(const Squared& matrix, Dist_Output_Format format) {
+  std::string text;
+  {
+    Text_IO::Text_Output out(&text);
+    Print::Put(out, matrix, format, Print::Default_Fore, Print::Default_Aft, Print::Default_Exp);
+  }
+  return text;
+}
+
+std::string Number(double value, int fore = 2, int aft = 8, int exp = 0) {
+  std::string text;
+  {
+    Text_IO::Text_Output out(&text);
+    Print::Put_Real(out, value, fore, aft, exp);
+  }
+  return text;
+}
+
+std::string Label(const std::string& label, Output_Format style, int width) {
+  std::string text;
+  {
+    Text_IO::Text_Output out(&text);
+    Print::Print_Label(out, label, style, width);
+  }
+  return text;
+}
+
+Disc_Data Make_Disc(Taxon_Labels labels, const std::vector<std::string>& rows) {
+  Disc_Matrix matrix(0);
+  for (const std::string& row : rows) matrix.Append_Row(std::span<const char>(row.data(), row.size()));
+  return Disc_Data(0, std::move(labels), std::move(matrix));
+}
+
+Real_Data Make_Real(Taxon_Labels labels, const std::vector<std::vector<double>>& rows) {
+  Real_Matrix matrix(0);
+  for (const auto& row : rows) matrix.Append_Row(row);
+  return Real_Data(0, std::move(labels), std::move(matrix));
+}
+
+template <class Data, class... Number_Layout>
+std::string Written(const Data& data, Output_Format format, Number_Layout... layout) {
+  std::string text;
+  {
+    Text_IO::Text_Output out(&text);
+    Print::Put(out, data, format, layout...);
+  }
+  return text;
+}
+
+std::string Written_Real(const Real_Data& data, Output_Format format) {
+  return Written(data, format, Print::Default_Fore, Print::Default_Aft, Print::Default_Exp);
+}
+
+const std::string Ape_Rows = Lines({
+    "Homo_sap\t 0.00000000\t 0.50000000\t 1.25000000",
+    "Pan     \t 0.50000000\t 0.00000000\t 0.75000000",
+    "Gorilla \t 1.25000000\t 0.75000000\t 0.00000000",
+});
+
+const std::string Distance_Nexus_Header = Lines({
+    "#NEXUS",
+    "",
+    "begin distances;",
+    "\tdimensions newtaxa ntax= 3;",
+    "\tformat triangle=both labels;",
+    "\tmatrix",
+});
+
+// ---------------------------------------------------------------- numbers
+
+TEST(PrintNumber, FixedPointWithTwoBeforeAndEightAfter) {
+  EXPECT_EQ(Number(0.0), " 0.00000000");
+  EXPECT_EQ(Number(0.5), " 0.50000000");
+  EXPECT_EQ(Number(1.0 / 3.0), " 0.33333333");
+  EXPECT_EQ(Number(2.0 / 3.0), " 0.66666667");
+  EXPECT_EQ(Number(12.345), "12.34500000");
+  EXPECT_EQ(Number(123.4), "123.40000000");
+  EXPECT_EQ(Number(-0.25), "-0.25000000");
+  EXPECT_EQ(Number(-12.5), "-12.50000000");
+}
+
+TEST(PrintNumber, RoundingDecidesTheWidth) {
+  // Rounds up into a second integer digit: the field widens.
+  EXPECT_EQ(Number(9.999999999), "10.00000000");
+  EXPECT_EQ(Number(9.99999999), " 9.99999999");
+  // Rounded from the binary value, not from the shortest decimal text: the
+  // double nearest 1.5e-8 lies below the half, the one nearest 3.5e-8 above.
+  EXPECT_EQ(Number(1.0e-9), " 0.00000000");
+  EXPECT_EQ(Number(1.5e-8), " 0.00000001");
+  EXPECT_EQ(Number(3.5e-8), " 0.00000004");
+  EXPECT_EQ(Number(1.000000005), " 1.00000000");
+  // A tiny negative value stays negative; a negative zero is just zero.
+  EXPECT_EQ(Number(-1.0e-9), "-0.00000000");
+  EXPECT_EQ(Number(-0.0), " 0.00000000");
+}
+
+TEST(PrintNumber, ExtremeMagnitudesAreWrittenInFull) {
+  const std::string huge = Number(1.0e300);
+  ASSERT_EQ(huge.size(), 301u + 1 + 8);
+  EXPECT_EQ(huge.substr(0, 2), "10");
+  EXPECT_EQ(huge.substr(huge.size() - 9), ".00000000");
+  const std::string largest = Number(-std::numeric_limits<double>::max());
+  EXPECT_EQ(largest.size(), 1u + 309 + 1 + 8);
+  EXPECT_EQ(largest.substr(0, 6), "-17976");
+  EXPECT_EQ(Number(std::numeric_limits<double>::denorm_min()), " 0.00000000");
+}
+
+TEST(PrintNumber, OtherLayouts) {
+  EXPECT_EQ(Number(1.5, 5, 2), "    1.50");
+  EXPECT_EQ(Number(-1.5, 0, 3), "-1.500");
+  EXPECT_EQ(Number(2.0, 2, 0), " 2.0");
+  EXPECT_EQ(Number(1234.5, 3, 2, 3), "  1.23e+03");
+  EXPECT_EQ(Number(std::numeric_limits<double>::infinity()), "inf");
+  EXPECT_EQ(Number(-std::numeric_limits<double>::quiet_NaN(), 5), " -nan");
+}
+
+// ---------------------------------------------------------------- labels
+
+TEST(PrintLabel, StylesOfALabelWithSpaces) {
+  EXPECT_EQ(Label("Homo sap", Output_Format::EXTENDED_PHYLIP, 10), "Homo_sap  ");
+  EXPECT_EQ(Label("Homo sap", Output_Format::PHYLIP, 3), "Homo sap  ");
+  EXPECT_EQ(Label("Homo sap", Output_Format::LABELS, 3), "Homo sap\n");
+  EXPECT_EQ(Label("Homo sap", Output_Format::NEXUS, 10), "Homo_sap  ");
+  EXPECT_EQ(Label("Homo sap", Output_Format::NEXUS_ENCLOSED, 12), "'Homo sap'  ");
+  EXPECT_EQ(Label("Homo sap", Output_Format::RAW, 10), "");
+  // Only spaces become underscores; a tab stays.
+  EXPECT_EQ(Label("a\tb c", Output_Format::EXTENDED_PHYLIP, 5), "a\tb_c");
+}
+
+TEST(PrintLabel, CutToTheWidth) {
+  EXPECT_EQ(Label("Homo sapiens", Output_Format::PHYLIP, 20), "Homo sapie");
+  EXPECT_EQ(Label("Homo sapiens", Output_Format::EXTENDED_PHYLIP, 4), "Homo");
+  EXPECT_EQ(Label("abc", Output_Format::NEXUS_ENCLOSED, 3), "'ab");
+  EXPECT_THROW(Label("abc", Output_Format::EXTENDED_PHYLIP, 0), Errors::Constraint_Error);
+}
+
+TEST(PrintLabel, SingleQuotes) {
+  EXPECT_EQ(Label("O'Hara", Output_Format::NEXUS_ENCLOSED, 8), "'O`Hara'");
+  EXPECT_EQ(Label("'x'", Output_Format::NEXUS_ENCLOSED, 6), "'`x`' ");
+  EXPECT_EQ(Label("O'Hara", Output_Format::NEXUS, 6), "O_Hara");
+  EXPECT_EQ(Label("'x-1'", Output_Format::NEXUS, 5), "x_1  ");
+}
+
+TEST(PrintLabel, NexusCleaning) {
+  EXPECT_EQ(Print::To_Nexus_Label("Homo sapiens"), "Homo_sapiens");
+  EXPECT_EQ(Print::To_Nexus_Label("(A,B)"), "A_B");
+  EXPECT_EQ(Print::To_Nexus_Label("'x-1'"), "x_1");
+  EXPECT_EQ(Print::To_Nexus_Label(" ()[]{}/\\,;:=*'\"`+-<>"), "");
+  EXPECT_EQ(Print::To_Nexus_Label("\x01" "a\x7f" "b\x9f"), "a_b");
+  // Codes from 160 up are graphic and stay; the other punctuation stays too.
+  EXPECT_EQ(Print::To_Nexus_Label("\xa0\xe9.!?_#"), "\xa0\xe9.!?_#");
+  EXPECT_EQ(Print::To_Nexus_Label("a  b"), "a__b");
+  // Written cleaned and padded; nothing left is all padding.
+  EXPECT_EQ(Label("[+]", Output_Format::NEXUS, 3), "   ");
+  EXPECT_EQ(Label("a (b)", Output_Format::NEXUS, 6), "a__b  ");
+}
+
+// ---------------------------------------------------------------- distances
+
+TEST(PrintDistances, EveryLayoutOfThreeTaxa) {
+  const Squared apes = Apes();
+  EXPECT_EQ(Written(apes, Dist_Output_Format::EXTENDED_PHYLIP), " 3\n" + Ape_Rows);
+  EXPECT_EQ(Written(apes, Dist_Output_Format::PHYLIP), Lines({
+      " 3",
+      "Homo sap  \t 0.00000000\t 0.50000000\t 1.25000000",
+      "Pan       \t 0.50000000\t 0.00000000\t 0.75000000",
+      "Gorilla   \t 1.25000000\t 0.75000000\t 0.00000000",
+  }));
+  EXPECT_EQ(Written(apes, Dist_Output_Format::NEXUS), Distance_Nexus_Header + Ape_Rows + Distance_Paup);
+  EXPECT_EQ(Written(apes, Dist_Output_Format::NEXUS_ENCLOSED),
+            Distance_Nexus_Header + Lines({
+      "'Homo sap'\t 0.00000000\t 0.50000000\t 1.25000000",
+      "'Pan'     \t 0.50000000\t 0.00000000\t 0.75000000",
+      "'Gorilla' \t 1.25000000\t 0.75000000\t 0.00000000",
+  }) + Distance_Paup);
+  EXPECT_EQ(Written(apes, Dist_Output_Format::TAB_SEPARATED), "\tHomo_sap\tPan\tGorilla\n" + Ape_Rows);
+  EXPECT_EQ(Written(apes, Dist_Output_Format::ONE_COLUMN), Lines({
+      "Pan     \tHomo_sap\t 0.50000000",
+      "Gorilla \tHomo_sap\t 1.25000000",
+      "Gorilla \tPan     \t 0.75000000",
+      "",
+  }));
+  EXPECT_EQ(Written(apes, Dist_Output_Format::LABELS), "Homo sap\nPan\nGorilla\n\n");
+  EXPECT_EQ(Written(apes, Dist_Output_Format::RAW), Lines({
+      "\t 0.00000000\t 0.50000000\t 1.25000000",
+      "\t 0.50000000\t 0.00000000\t 0.75000000",
+      "\t 1.25000000\t 0.75000000\t 0.00000000",
+      "",
+  }));
+}
+
+TEST(PrintDistances, OneColumnReadsTheLowerTriangleOnly) {
+  // An asymmetric block shows which cell each pair line comes from.
+  const Squared m =
+      Make_Squared({"a", "b", "c", "d"}, {{0, 91, 92, 93}, {1, 0, 94, 95}, {2, 3, 0, 96}, {4, 5, 6, 0}}, 2);
+  EXPECT_EQ(Written(m, Dist_Output_Format::ONE_COLUMN), Lines({
+      "b\ta\t 1.00000000",
+      "c\ta\t 2.00000000",
+      "c\tb\t 3.00000000",
+      "d\ta\t 4.00000000",
+      "d\tb\t 5.00000000",
+      "d\tc\t 6.00000000",
+      "",
+  }));
+}
+
+TEST(PrintDistances, OneTaxon) {
+  const Squared one = Make_Squared({"only one"}, {{0.0}});
+  EXPECT_EQ(Written(one, Dist_Output_Format::EXTENDED_PHYLIP), " 1\nonly_one\t 0.00000000\n");
+  EXPECT_EQ(Written(one, Dist_Output_Format::ONE_COLUMN), "\n");
+  EXPECT_EQ(Written(one, Dist_Output_Format::TAB_SEPARATED), "\tonly_one\nonly_one\t 0.00000000\n");
+}
+
+TEST(PrintDistances, LabelsOfDifferentLengths) {
+  const Squared m = Make_Squared({"Homo sapiens", "P"}, {{0, 12.345}, {12.345, 0}});
+  // PHYLIP cuts to ten; the other styles pad to the longest and cut nothing.
+  EXPECT_EQ(Written(m, Dist_Output_Format::PHYLIP), Lines({
+      " 2",
+      "Homo sapie\t 0.00000000\t12.34500000",
+      "P         \t12.34500000\t 0.00000000",
+  }));
+  EXPECT_EQ(Written(m, Dist_Output_Format::EXTENDED_PHYLIP), Lines({
+      " 2",
+      "Homo_sapiens\t 0.00000000\t12.34500000",
+      "P           \t12.34500000\t 0.00000000",
+  }));
+  EXPECT_EQ(Written(m, Dist_Output_Format::TAB_SEPARATED).substr(0, 16), "\tHomo_sapiens\tP\n");
+}
+
+TEST(PrintDistances, NexusLabelsAreCleanedButPaddedToTheRawLongest) {
+  const Squared m = Make_Squared({"'x-1'", "[?]", "O'Hara"}, {{0, 0, 0}, {0, 0, 0}, {0, 0, 0}});
+  const std::string zeros = "\t 0.00000000\t 0.00000000\t 0.00000000";
+  EXPECT_EQ(Written(m, Dist_Output_Format::NEXUS),
+            Distance_Nexus_Header + Lines({"x_1   " + zeros, "?     " + zeros, "O_Hara" + zeros}) +
+                Distance_Paup);
+  EXPECT_EQ(Written(m, Dist_Output_Format::NEXUS_ENCLOSED),
+            Distance_Nexus_Header + Lines({"'`x-1`' " + zeros, "'[?]'   " + zeros, "'O`Hara'" + zeros}) +
+                Distance_Paup);
+}
+
+TEST(PrintDistances, EmptyLabelsTakeOneColumn) {
+  const Squared m = Make_Squared({"", ""}, {{0, 0.5}, {0.5, 0}});
+  EXPECT_EQ(Written(m, Dist_Output_Format::EXTENDED_PHYLIP),
+            Lines({" 2", " \t 0.00000000\t 0.50000000", " \t 0.50000000\t 0.00000000"}));
+  EXPECT_EQ(Written(m, Dist_Output_Format::ONE_COLUMN), " \t \t 0.50000000\n\n");
+  EXPECT_EQ(Written(m, Dist_Output_Format::TAB_SEPARATED),
+            Lines({"\t\t", " \t 0.00000000\t 0.50000000", " \t 0.50000000\t 0.00000000"}));
+  EXPECT_EQ(Written(m, Dist_Output_Format::PHYLIP),
+            Lines({" 2", "          \t 0.00000000\t 0.50000000", "          \t 0.50000000\t 0.00000000"}));
+  const std::string enclosed = Written(m, Dist_Output_Format::NEXUS_ENCLOSED);
+  EXPECT_NE(enclosed.find("\tmatrix\n''\t 0.00000000\t 0.50000000\n''\t"), std::string::npos);
+  const std::string nexus = Written(m, Dist_Output_Format::NEXUS);
+  EXPECT_NE(nexus.find("\tmatrix\n \t 0.00000000\t 0.50000000\n \t"), std::string::npos);
+}
+
+TEST(PrintDistances, RowsWrittenSeparatelyMatchTheWholeMatrix) {
+  const Squared apes = Apes();
+  for (Dist_Output_Format format :
+       {Dist_Output_Format::EXTENDED_PHYLIP, Dist_Output_Format::ONE_COLUMN, Dist_Output_Format::NEXUS}) {
+    const Print::Row_Layout layout = Print::Layout_Of(apes, format, 2, 8, 0);
+    std::string head, rows[3], foot;
+    {
+      Text_IO::Text_Output out(&head);
+      Print::Print_Header(out, apes.Labels, format);
+    }
+    for (int i = 0; i < 3; ++i) {
+      Text_IO::Text_Output out(&rows[i]);
+      Print::Put_Row(out, apes, i, layout);
+    }
+    {
+      Text_IO::Text_Output out(&foot);
+      Print::Print_Footer(out, format);
+    }
+    EXPECT_EQ(head + rows[0] + rows[1] + rows[2] + foot, Written(apes, format));
+  }
+}
+
+TEST(PrintDistances, BlockThatDoesNotCoverTheLabels) {
+  Squared m(0, 1);
+  m.Labels = {"a", "b"};
+  EXPECT_THROW(Written(m, Dist_Output_Format::RAW), Errors::Constraint_Error);
+}
+
+// ---------------------------------------------------------------- data
+
+Disc_Data Ape_Data() { return Make_Disc({"Homo sap", "Pan", "Gorilla"}, {"ACGT", "AC-T", "AGGT"}); }
+
+const std::string Data_Nexus_Header = Lines({
+    "#NEXUS",
+    "",
+    "begin data;",
+    "\tdimensions ntax= 3 nchar= 4;",
+    "\tformat datatype=nucleotide gap=- missing=?;",
+    "\tmatrix",
+});
+
+TEST(PrintData, EveryLayoutOfDiscreteData) {
+  const Disc_Data apes = Ape_Data();
+  EXPECT_EQ(Written(apes, Output_Format::EXTENDED_PHYLIP),
+            Lines({" 3\t 4", "Homo_sap\tACGT", "Pan     \tAC-T", "Gorilla \tAGGT"}));
+  EXPECT_EQ(Written(apes, Output_Format::PHYLIP),
+            Lines({" 3\t 4", "Homo sap  \tACGT", "Pan       \tAC-T", "Gorilla   \tAGGT"}));
+  EXPECT_EQ(Written(apes, Output_Format::NEXUS),
+            Data_Nexus_Header + Lines({
+      "[       \t        10]",
+      "[       \t         .]",
+      "Homo_sap\tACGT",
+      "Pan     \tAC-T",
+      "Gorilla \tAGGT",
+  }) + Data_Paup);
+  EXPECT_EQ(Written(apes, Output_Format::NEXUS_ENCLOSED),
+            Data_Nexus_Header + Lines({
+      "[         \t        10]",
+      "[         \t         .]",
+      "'Homo sap'\tACGT",
+      "'Pan'     \tAC-T",
+      "'Gorilla' \tAGGT",
+  }) + Data_Paup);
+  EXPECT_EQ(Written(apes, Output_Format::LABELS), "Homo sap\nPan\nGorilla\n");
+  EXPECT_EQ(Written(apes, Output_Format::RAW), "\tACGT\n\tAC-T\n\tAGGT\n");
+}
+
+TEST(PrintData, ContinuousData) {
+  const Real_Data data = Make_Real({"a", "bb"}, {{0.5, 12.0}, {-1.0, 0.0}});
+  EXPECT_EQ(Written_Real(data, Output_Format::EXTENDED_PHYLIP),
+            Lines({" 2\t 2", "a \t 0.50000000\t12.00000000", "bb\t-1.00000000\t 0.00000000"}));
+  EXPECT_EQ(Written_Real(data, Output_Format::NEXUS), Lines({
+      "#NEXUS",
+      "",
+      "begin data;",
+      "\tdimensions ntax= 2 nchar= 2;",
+      "\tformat datatype=continuous missing=?;",
+      "\tmatrix",
+      "[ \t        10]",
+      "[ \t         .]",
+      "a \t 0.50000000\t12.00000000",
+      "bb\t-1.00000000\t 0.00000000",
+  }) + Data_Paup);
+  EXPECT_EQ(Written_Real(data, Output_Format::RAW), "\t 0.50000000\t12.00000000\n\t-1.00000000\t 0.00000000\n");
+  EXPECT_EQ(Written_Real(data, Output_Format::LABELS), "a\nbb\n");
+}
+
+TEST(PrintData, NoCharacters) {
+  const Disc_Data disc = Make_Disc({"a", "bb"}, {"", ""});
+  EXPECT_EQ(Written(disc, Output_Format::EXTENDED_PHYLIP), Lines({" 2\t 0", "a \t", "bb\t"}));
+  const std::string nexus = Written(disc, Output_Format::NEXUS);
+  EXPECT_NE(nexus.find("ntax= 2 nchar= 0;\n"), std::string::npos);
+  EXPECT_NE(nexus.find("\tmatrix\n[ \t        10]\n[ \t         .]\na \t\nbb\t\n\t;\n"), std::string::npos);
+  const Real_Data real = Make_Real({"a", "bb"}, {{}, {}});
+  EXPECT_EQ(Written_Real(real, Output_Format::PHYLIP), Lines({" 2\t 0", "a         ", "bb        "}));
+}
+
+TEST(PrintData, RowsOfDifferentLengthsKeepTheirOwn) {
+  const Disc_Data data = Make_Disc({"a", "b", "c"}, {"01", "0110", ""});
+  EXPECT_EQ(Written(data, Output_Format::EXTENDED_PHYLIP), Lines({" 3\t 2", "a\t01", "b\t0110", "c\t"}));
+}
+
+TEST(PrintData, EmptyLabels) {
+  const Disc_Data data = Make_Disc({"", ""}, {"AC", "GT"});
+  EXPECT_EQ(Written(data, Output_Format::EXTENDED_PHYLIP), Lines({" 2\t 2", " \tAC", " \tGT"}));
+  EXPECT_EQ(Written(data, Output_Format::NEXUS).substr(Data_Nexus_Header.size() - 8),
+            Lines({"\tmatrix", "[\t        10]", "[\t         .]", " \tAC", " \tGT"}) + Data_Paup);
+  EXPECT_EQ(Written(data, Output_Format::PHYLIP), Lines({" 2\t 2", "          \tAC", "          \tGT"}));
+}
+
+TEST(PrintData, NoTaxa) {
+  const Disc_Data none = Make_Disc({}, {});
+  std::string text;
+  Text_IO::Text_Output out(&text);
+  EXPECT_THROW(Print::Put(out, none, Output_Format::EXTENDED_PHYLIP), Errors::Constraint_Error);
+}
+
+std::string Numbering(int characters, int width) {
+  std::string text;
+  {
+    Text_IO::Text_Output out(&text);
+    Print::Print_Numbers(out, characters, width);
+  }
+  return text;
+}
+
+TEST(PrintData, NumberingStopsAfterTheFirstBlockBeyondTheCharacters) {
+  EXPECT_EQ(Numbering(4, 3), "[  \t        10]\n[  \t         .]\n");
+  EXPECT_EQ(Numbering(9, 1), "[\t        10]\n[\t         .]\n");
+  EXPECT_EQ(Numbering(10, 1), "[\t        10        20]\n[\t         .         .]\n");
+  EXPECT_EQ(Numbering(20, 2), "[ \t        10        20        30]\n[ \t         .         .         .]\n");
+  EXPECT_EQ(Numbering(25, 2), Numbering(20, 2));
+}
+
+} // namespace
