@@ -1,0 +1,54 @@
+#pragma once
+// Column sums of pairs of rows of a real matrix, many pairs at a time.
+//
+// Every pair (i, j) gets its own accumulators, which add the terms of the
+// columns strictly in ascending order, starting from the first column's
+// term; SIMD lanes and threads only decide how many pairs advance together.
+// So every path gives, bit for bit, what a plain loop over the columns of
+// one pair gives.
+
+#include <cstddef>
+
+namespace Phylo::Real_Kernels {
+
+// The per-column term of a summation, x from row i and y from row j.
+enum class Term {
+  ABS_DIFF,      // abs(x - y)
+  SQUARED_DIFF,  // (x - y) * (x - y)
+  CANBERRA,      // abs(x - y) / (abs(x) + abs(y)), 0 where the denominator is 0; counts the others
+  CLARK,         // ((x - y) / (x + y)) squared, 0 where x + y = 0; counts the others
+  MIN,           // min(x, y)
+  MAX,           // max(x, y)
+  PRODUCT,       // x * y
+  EXCL_SQUARED,  // (x - y) squared where both are >= threshold, else 0; counts those columns
+  EXCL_ABS,      // abs(x - y) where both are >= threshold, else 0; counts those columns
+  D9,            // abs(x - y); second: max(x, y) summed from 0.0
+  D10,           // smaller / larger, 0 where the larger is 0; counts the others
+};
+
+// The sums of one pair: Sum from the first column's term on; Second is the
+// count (from 0) or, for D9, the sum of maxima (from 0.0).
+struct Sums {
+  double Sum;
+  double Second;
+};
+
+enum class Path { SCALAR, VECTOR, AVX2, AVX512 };
+
+// The widest path this processor runs, and whether a path can run here.
+Path Best_Path();
+bool Available(Path path);
+const char* Name(Path path);
+
+// How many j rows one call takes at most on a path.
+int Block_Width(Path path);
+
+// For every i in [i_begin, i_end) and every j in [j_begin, j_begin + j_count)
+// (j_count <= Block_Width), the sums of the term over the p >= 1 columns of
+// rows i and j of the row-major block `data` (p values a row) into
+// out[(i - i_begin) * j_count + (j - j_begin)]. `panel` is scratch space of
+// Block_Width(path) * p doubles.
+void Tile_Sums(Path path, Term term, const double* data, std::size_t p, double threshold, int i_begin,
+               int i_end, int j_begin, int j_count, Sums* out, double* panel);
+
+} // namespace Phylo::Real_Kernels

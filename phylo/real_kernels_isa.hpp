@@ -1,0 +1,29 @@
+#pragma once
+// The entry points of the kernel built once per instruction set.
+
+#include <cstddef>
+
+#include "phylo/real_kernels.hpp"
+
+#define KARVEL_DECLARE_TILE_SUMS(SUFFIX)                                                                  \
+  namespace Phylo::Real_Kernels {                                                                         \
+  extern const int Block_Width_##SUFFIX;                                                                  \
+  void Tile_Sums_##SUFFIX(Term term, const double* data, std::size_t p, double threshold, int i_begin,    \
+                          int i_end, int j_begin, int j_count, Sums* out, double* panel);                 \
+  }
+
+#define KARVEL_DEFINE_TILE_SUMS(SUFFIX)                                                                   \
+  namespace Phylo::Real_Kernels {                                                                         \
+  const int Block_Width_##SUFFIX = SUFFIX##_Unit::Block_Width_Here;                                       \
+  void Tile_Sums_##SUFFIX(Term term, const double* data, std::size_t p, double threshold, int i_begin,    \
+                          int i_end, int j_begin, int j_count, Sums* out, double* panel) {                \
+    SUFFIX##_Unit::Tile_Sums_Here(term, data, p, threshold, i_begin, i_end, j_begin, j_count, out, panel); \
+  }                                                                                                       \
+  }
+
+KARVEL_DECLARE_TILE_SUMS(Scalar)
+KARVEL_DECLARE_TILE_SUMS(Vector)
+#if defined(__x86_64__)
+KARVEL_DECLARE_TILE_SUMS(Avx2)
+KARVEL_DECLARE_TILE_SUMS(Avx512)
+#endif

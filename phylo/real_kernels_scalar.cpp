@@ -1,0 +1,14 @@
+// The pair kernel with 1 double(s) per vector.
+
+#include "phylo/real_kernels_isa.hpp"
+
+namespace {
+namespace Scalar_Unit {
+#define LANES 1
+#include "phylo/real_kernels_body.inc"
+#undef LANES
+} // namespace Scalar_Unit
+} // namespace
+
+KARVEL_DEFINE_TILE_SUMS(Scalar)
+

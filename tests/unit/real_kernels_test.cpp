@@ -1,0 +1,142 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "phylo/real_kernels.hpp"
+
+namespace {
+
+using Phylo::Real_Kernels::Path;
+using Phylo::Real_Kernels::Sums;
+using Phylo::Real_Kernels::Term;
+
+const Term All_Terms[] = {Term::ABS_DIFF, Term::SQUARED_DIFF, Term::CANBERRA, Term::CLARK,
+                          Term::MIN,      Term::MAX,          Term::PRODUCT,  Term::EXCL_SQUARED,
+                          Term::EXCL_ABS, Term::D9,           Term::D10};
+
+// The plain loop over the columns of one pair, written from the definitions.
+Sums Plain(Term term, const double* x, const double* y, std::size_t p, double threshold) {
+  double sum = 0, second = 0;
+  for (std::size_t k = 0; k < p; ++k) {
+    const double a = x[k], b = y[k];
+    double t = 0;
+    switch (term) {
+    case Term::ABS_DIFF: t = std::fabs(a - b); break;
+    case Term::SQUARED_DIFF: t = (a - b) * (a - b); break;
+    case Term::CANBERRA: {
+      const double den = std::fabs(a) + std::fabs(b);
+      if (den != 0) {
+        t = std::fabs(a - b) / den;
+        second += 1;
+      }
+      break;
+    }
+    case Term::CLARK:
+      if (a + b != 0) {
+        const double q = (a - b) / (a + b);
+        t = q * q;
+        second += 1;
+      }
+      break;
+    case Term::MIN: t = a < b ? a : b; break;
+    case Term::MAX: t = a > b ? a : b; break;
+    case Term::PRODUCT: t = a * b; break;
+    case Term::EXCL_SQUARED:
+      if (a >= threshold && b >= threshold) {
+        t = (a - b) * (a - b);
+        second += 1;
+      }
+      break;
+    case Term::EXCL_ABS:
+      if (a >= threshold && b >= threshold) {
+        t = std::fabs(a - b);
+        second += 1;
+      }
+      break;
+    case Term::D9:
+      t = std::fabs(a - b);
+      second = second + (a > b ? a : b);
+      break;
+    case Term::D10: {
+      const double larger = a > b ? a : b, smaller = a > b ? b : a;
+      if (larger != 0) {
+        t = smaller / larger;
+        second += 1;
+      }
+      break;
+    }
+    }
+    sum = k == 0 ? t : sum + t;
+  }
+  return {sum, second};
+}
+
+std::vector<double> Random_Matrix(int n, std::size_t p, std::uint64_t seed) {
+  std::mt19937_64 rng(seed);
+  std::uniform_int_distribution<int> kind(0, 9);
+  std::uniform_real_distribution<double> u(-5.0, 20.0);
+  std::vector<double> m(static_cast<std::size_t>(n) * p);
+  for (double& v : m) {
+    switch (kind(rng)) {
+    case 0: case 1: v = 0.0; break;              // many zeros, as in abundance data
+    case 2: v = -0.0; break;                     // signed zeros must not change sums
+    case 3: v = std::round(u(rng)); break;       // ties
+    case 4: v = -std::fabs(u(rng)) * 1e-3; break; // small negatives: missing in the exclusive terms
+    default: v = u(rng); break;
+    }
+  }
+  return m;
+}
+
+bool Same_Bits(double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); }
+
+TEST(RealKernels, EveryPathGivesThePlainLoopBitForBit) {
+  const int n = 23; // not a multiple of any tile
+  for (std::size_t p : {std::size_t{1}, std::size_t{2}, std::size_t{7}, std::size_t{64}}) {
+    const std::vector<double> m = Random_Matrix(n, p, 7 + p);
+    for (Path path : {Path::SCALAR, Path::VECTOR, Path::AVX2, Path::AVX512}) {
+      if (!Phylo::Real_Kernels::Available(path)) continue;
+      const int width = Phylo::Real_Kernels::Block_Width(path);
+      std::vector<double> panel(static_cast<std::size_t>(width) * p);
+      for (Term term : All_Terms) {
+        for (int j0 = 0; j0 < n; j0 += width) {
+          const int count = std::min(width, n - j0);
+          std::vector<Sums> out(static_cast<std::size_t>(n) * static_cast<std::size_t>(count));
+          Phylo::Real_Kernels::Tile_Sums(path, term, m.data(), p, 0.0, 0, n, j0, count, out.data(), panel.data());
+          for (int i = 0; i < n; ++i)
+            for (int l = 0; l < count; ++l) {
+              const Sums want = Plain(term, &m[static_cast<std::size_t>(i) * p],
+                                      &m[static_cast<std::size_t>(j0 + l) * p], p, 0.0);
+              const Sums got = out[static_cast<std::size_t>(i * count + l)];
+              ASSERT_TRUE(Same_Bits(got.Sum, want.Sum) && Same_Bits(got.Second, want.Second))
+                  << Phylo::Real_Kernels::Name(path) << " term " << static_cast<int>(term) << " p " << p
+                  << " pair " << i << "," << j0 + l << ": " << got.Sum << " vs " << want.Sum;
+            }
+        }
+      }
+    }
+  }
+}
+
+TEST(RealKernels, RowRangeAndThresholdAreHonoured) {
+  const std::size_t p = 5;
+  const std::vector<double> m = Random_Matrix(12, p, 99);
+  const Path path = Phylo::Real_Kernels::Best_Path();
+  std::vector<double> panel(static_cast<std::size_t>(Phylo::Real_Kernels::Block_Width(path)) * p);
+  std::vector<Sums> out(3 * 2);
+  Phylo::Real_Kernels::Tile_Sums(path, Term::EXCL_ABS, m.data(), p, 1.5, 4, 7, 9, 2, out.data(), panel.data());
+  for (int i = 4; i < 7; ++i)
+    for (int l = 0; l < 2; ++l) {
+      const Sums want = Plain(Term::EXCL_ABS, &m[static_cast<std::size_t>(i) * p],
+                              &m[static_cast<std::size_t>(9 + l) * p], p, 1.5);
+      const Sums got = out[static_cast<std::size_t>((i - 4) * 2 + l)];
+      EXPECT_TRUE(Same_Bits(got.Sum, want.Sum) && Same_Bits(got.Second, want.Second));
+    }
+}
+
+} // namespace
