@@ -4,8 +4,11 @@
 #include <charconv>
 #include <cstring>
 #include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
+#include "generic/parallel.hpp"
 #include "phylo/print_number.hpp"
 #include "textutils/textutils.hpp"
 
@@ -294,7 +297,30 @@ void Print_Footer(Text_Output& file, Dist_Output_Format format) {
 void Put(Text_Output& file, const Squared& matrix, Dist_Output_Format format, int fore, int aft, int exp) {
   const Row_Layout layout = Layout_Of(matrix, format, fore, aft, exp);
   Print_Header(file, matrix.Labels, format);
-  for (int row = matrix.First; row <= matrix.Last; ++row) Put_Row(file, matrix, row, layout);
+  const int taxa = matrix.Last - matrix.First + 1;
+  const int threads = std::min(Generic::Parallel::Threads(), std::max(1, taxa / 16));
+  if (threads <= 1) {
+    for (int row = matrix.First; row <= matrix.Last; ++row) Put_Row(file, matrix, row, layout);
+  } else {
+    // Consecutive rows are formatted on several threads into pieces of about
+    // a megabyte, which then go out in row order: the text is the same as
+    // one thread writes, and never more than a few pieces are held at once.
+    const std::size_t row_bytes = static_cast<std::size_t>(taxa) * 12 + static_cast<std::size_t>(layout.Width) + 2;
+    const int rows_per_piece = static_cast<int>(std::max<std::size_t>(1, (std::size_t{1} << 20) / row_bytes));
+    std::vector<std::string> pieces(static_cast<std::size_t>(threads));
+    for (int start = matrix.First; start <= matrix.Last; start += threads * rows_per_piece) {
+      Generic::Parallel::Run(threads, [&](int worker) {
+        std::string& piece = pieces[static_cast<std::size_t>(worker)];
+        piece.clear();
+        Text_Output out(&piece);
+        const int first = start + worker * rows_per_piece;
+        const int last = std::min(matrix.Last, first + rows_per_piece - 1);
+        for (int row = first; row <= last; ++row) Put_Row(out, matrix, row, layout);
+        out.Flush();
+      });
+      for (const std::string& piece : pieces) file.Put(piece);
+    }
+  }
   Print_Footer(file, format);
 }
 

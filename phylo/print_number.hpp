@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "generic/fixed_format.hpp"
 #include "generic/text_io.hpp"
 
 namespace Phylo::Print::Detail {
@@ -26,9 +27,10 @@ inline void Put_Number(Text_IO::Text_Output& file, double value, int fore, int a
   // -0.0 is not negative and gets no minus sign; values that round to zero
   // from below keep theirs.
   if (value == 0.0) value = 0.0;
-  const auto notation = exp > 0 ? std::chars_format::scientific : std::chars_format::fixed;
   std::size_t length =
-      static_cast<std::size_t>(std::to_chars(out, out + room, value, notation, decimals).ptr - out);
+      exp > 0 ? static_cast<std::size_t>(
+                    std::to_chars(out, out + room, value, std::chars_format::scientific, decimals).ptr - out)
+              : static_cast<std::size_t>(Generic::Format_Fixed(out, out + room, value, decimals) - out);
   // Without a point (inf, nan) the whole text counts as the integer part.
   const void* point = std::memchr(out, '.', length);
   const std::size_t integer =
