@@ -1,7 +1,43 @@
 #include "phylo/disc_to_binary.hpp"
 
+#include <string>
+
 namespace Phylo::Disc_To_Binary {
-Binary_Matrix Translate(const Disc_Matrix&, const Binary_Translator&) {
-  throw Errors::Constraint_Error("translation not built yet");
+
+namespace {
+
+// The table is indexed by the character's code: a plain char may be signed,
+// and codes 128..255 must not land before the table.
+Binary Lookup(const Binary_Translator& table, char value) {
+  return table[static_cast<unsigned char>(value)];
 }
+
+} // namespace
+
+std::vector<Binary> Translate(std::span<const char> source, const Binary_Translator& table) {
+  std::vector<Binary> result;
+  result.reserve(source.size());
+  for (char value : source) result.push_back(Lookup(table, value));
+  return result;
+}
+
+Binary_Matrix Translate(const Disc_Matrix& source, const Binary_Translator& table) {
+  Binary_Matrix result(source.First());
+  result.Reserve_Rows(static_cast<std::size_t>(source.Rows()));
+  std::size_t values = 0;
+  for (int i = source.First(); i <= source.Last(); ++i)
+    if (!source.Is_Null(i)) values += static_cast<std::size_t>(source.Row_Length(i));
+  result.Reserve_Values(values);
+
+  for (int i = source.First(); i <= source.Last(); ++i) {
+    if (source.Is_Null(i))
+      throw Errors::Constraint_Error("access check failed: row " + std::to_string(i - source.First() + 1) +
+                                     " of the discrete matrix is missing");
+    // Values go straight into the new matrix's block; no row is staged.
+    for (char value : source.Row(i)) result.Push(Lookup(table, value));
+    result.Close_Row(source.Row_First(i));
+  }
+  return result;
+}
+
 } // namespace Phylo::Disc_To_Binary

@@ -1,0 +1,214 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <initializer_list>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "phylo/distfunc.hpp"
+#include "phylo/distfunc_binary_packed.hpp"
+
+namespace {
+
+using Phylo::Binary;
+using Phylo::Binary_Matrix;
+using Phylo::Distfunc::Binary_Formula;
+using Phylo::Distfunc::Distances;
+using Phylo::Distfunc::Pair_Range_Error;
+using Phylo::Distfunc::Detail::Frequency_Table;
+using Phylo::Distfunc::Detail::Packed_Rows;
+
+// '1' presence, '0' absence, anything else unknown.
+Binary_Matrix Matrix_Of(std::initializer_list<std::string_view> rows, int first = 0) {
+  Binary_Matrix m(first);
+  for (std::string_view row : rows) {
+    for (char ch : row) m.Push(ch == '1' ? Binary::PRESENCE : ch == '0' ? Binary::ABSENCE : Binary::UNKNOWN);
+    m.Close_Row();
+  }
+  return m;
+}
+
+double Pair_Distance(std::string_view x, std::string_view y, Binary_Formula formula) {
+  return Distances(Matrix_Of({x, y}), formula)(0, 1);
+}
+
+// The table counted column by column, the plain way.
+Frequency_Table Column_Table(std::span<const Binary> x, std::span<const Binary> y) {
+  Frequency_Table t;
+  for (std::size_t k = 0; k < x.size(); ++k) {
+    if (x[k] == Binary::PRESENCE && y[k] == Binary::PRESENCE) ++t.a;
+    if (x[k] == Binary::PRESENCE && y[k] == Binary::ABSENCE) ++t.b;
+    if (x[k] == Binary::ABSENCE && y[k] == Binary::PRESENCE) ++t.c;
+    if (x[k] == Binary::ABSENCE && y[k] == Binary::ABSENCE) ++t.d;
+  }
+  return t;
+}
+
+// The message of the range error of one pair, or "" when there is none.
+std::string Range_Error_Message(std::string_view x, std::string_view y, Binary_Formula formula) {
+  try {
+    Pair_Distance(x, y, formula);
+  } catch (const Pair_Range_Error& e) {
+    return e.what();
+  }
+  return "";
+}
+
+// Columns: (P,P) (P,A) (A,P) (A,A) (P,A) (U,P), so a = 1, b = 2, c = 1,
+// d = 1 and the last column is left out.
+constexpr std::string_view X = "11001?";
+constexpr std::string_view Y = "101001";
+
+struct Expected {
+  Binary_Formula formula;
+  double value;
+  bool exact;
+};
+
+const std::vector<Expected> Example = {
+    {Binary_Formula::HAMANN, 0.6, true},
+    {Binary_Formula::MATCHING, 0.6, true},
+    {Binary_Formula::ROGERS_TANIMOTO, 0.75, true},
+    {Binary_Formula::SOKAL_SNEATH_1, 0.4285714, false},
+    {Binary_Formula::SOKAL_SNEATH_2, 1.5, true},
+    {Binary_Formula::SOKAL_SNEATH_3, 0.5833333, false},
+    {Binary_Formula::SOKAL_SNEATH_4, 0.8333333, false},
+    {Binary_Formula::YULE, 0.6666667, false},
+    {Binary_Formula::PHI, 0.5833333, false},
+    {Binary_Formula::JACCARD, 0.75, true},
+    {Binary_Formula::SOERENSEN, 0.6, true},
+    {Binary_Formula::TRIPLE_WEIGHT, 0.5, true},
+    {Binary_Formula::ROGERS_TANIMOTO_ASYMMETRIC, 0.8571429, false},
+    {Binary_Formula::RUSSELL_RAO, 0.8, true},
+    {Binary_Formula::KULCZYNSKI, 0.6666667, false},
+    {Binary_Formula::KULCZYNSKI_2, 0.5833333, false},
+    {Binary_Formula::OCHIAI, 0.5917517, false},
+    {Binary_Formula::FAITH, 0.7, true},
+    {Binary_Formula::FAGER, 0.8804268, false},
+};
+
+TEST(BinaryDistances, ExampleTableGivesPublishedValuesInEitherOrder) {
+  ASSERT_EQ(Example.size(), 19u);
+  for (const Expected& e : Example) {
+    SCOPED_TRACE(Phylo::Distfunc::Name(e.formula));
+    const Generic::Square_Block block = Distances(Matrix_Of({X, Y}), e.formula);
+    ASSERT_EQ(block.Size(), 2);
+    if (e.exact)
+      EXPECT_EQ(block(0, 1), e.value);
+    else
+      EXPECT_NEAR(block(0, 1), e.value, 5e-8);
+    EXPECT_EQ(block(1, 0), block(0, 1));
+    EXPECT_EQ(block(0, 0), 0.0);
+    EXPECT_EQ(block(1, 1), 0.0);
+    // Swapping the taxa swaps b and c.
+    EXPECT_DOUBLE_EQ(Pair_Distance(Y, X, e.formula), block(0, 1));
+  }
+  // 1 - 1/3 and 2/3 differ in the last place: the forms of KULCZYNSKI and
+  // YULE must not be rewritten into one another.
+  EXPECT_EQ(Pair_Distance(X, Y, Binary_Formula::KULCZYNSKI), 1.0 - 1.0 / 3.0);
+  EXPECT_EQ(Pair_Distance(X, Y, Binary_Formula::YULE), 2.0 / 3.0);
+}
+
+TEST(BinaryDistances, IdenticalRows) {
+  for (Binary_Formula f : {Binary_Formula::MATCHING, Binary_Formula::JACCARD, Binary_Formula::SOERENSEN}) {
+    const double d = Pair_Distance("1100?", "1100?", f);
+    EXPECT_EQ(d, 0.0);
+    EXPECT_FALSE(std::signbit(d)) << Phylo::Distfunc::Name(f);
+  }
+  EXPECT_EQ(Range_Error_Message("1100?", "1100?", Binary_Formula::KULCZYNSKI),
+            "range check failed: the KULCZYNSKI distance is infinite "
+            "(b + c = 0: the taxa agree at every known character)");
+}
+
+TEST(BinaryDistances, AllAbsentRows) {
+  EXPECT_EQ(Pair_Distance("0000", "0000", Binary_Formula::MATCHING), 0.0);
+  EXPECT_EQ(Range_Error_Message("0000", "0000", Binary_Formula::JACCARD),
+            "range check failed: the JACCARD distance is not a number "
+            "(no presence in either taxon among the known characters)");
+}
+
+TEST(BinaryDistances, RangeErrorsNameFormulaAndCause) {
+  // a = 3 > b + c = 1: Kulczynski's similarity exceeds 1.
+  EXPECT_EQ(Range_Error_Message("1110", "1111", Binary_Formula::KULCZYNSKI),
+            "range check failed: the KULCZYNSKI distance is negative (a = 3 > b + c = 1)");
+  EXPECT_EQ(Range_Error_Message("10", "01", Binary_Formula::SOKAL_SNEATH_2),
+            "range check failed: the SOKAL_SNEATH_2 distance is infinite "
+            "(a + d = 0: the taxa differ at every known character)");
+  EXPECT_EQ(Range_Error_Message("1?", "?1", Binary_Formula::MATCHING),
+            "range check failed: the MATCHING distance is not a number (no character is known in both taxa)");
+  EXPECT_EQ(Range_Error_Message("0000", "1101", Binary_Formula::OCHIAI),
+            "range check failed: the OCHIAI distance is not a number "
+            "(a + b = 0: the first taxon has no presence among the known characters)");
+  EXPECT_EQ(Range_Error_Message("1101", "1111", Binary_Formula::PHI),
+            "range check failed: the PHI distance is not a number "
+            "(b + d = 0: the second taxon has no absence among the known characters)");
+  EXPECT_EQ(Range_Error_Message("1100", "1010", Binary_Formula::KULCZYNSKI), "");
+}
+
+TEST(BinaryDistances, RangeErrorCarriesTheTaxaOfThePair) {
+  // Taxa 3, 4 and 5; only the pair (4, 5) has no presence at all.
+  const Binary_Matrix m = Matrix_Of({"101", "000", "000"}, 3);
+  try {
+    Distances(m, Binary_Formula::JACCARD);
+    FAIL() << "no range error";
+  } catch (const Pair_Range_Error& e) {
+    EXPECT_EQ(e.I, 4);
+    EXPECT_EQ(e.J, 5);
+  }
+}
+
+TEST(BinaryDistances, OneTaxon) {
+  const Generic::Square_Block one = Distances(Matrix_Of({"10?"}, 2), Binary_Formula::JACCARD);
+  ASSERT_EQ(one.Size(), 1);
+  EXPECT_EQ(one(2, 2), 0.0);
+}
+
+TEST(BinaryDistances, MisalignedOrMissingRows) {
+  try {
+    Distances(Matrix_Of({"101", "101", "11"}), Binary_Formula::MATCHING);
+    FAIL() << "no size error";
+  } catch (const Phylo::Binary_Chars::Basic::Size_Error& e) {
+    EXPECT_STREQ(e.Name(), "PHYLO.BINARY_CHARS.BASIC.SIZE_ERROR");
+    EXPECT_NE(std::string(e.what()).find("row 3 has 2"), std::string::npos) << e.what();
+  }
+  EXPECT_THROW(Distances(Binary_Matrix(0), Binary_Formula::MATCHING), Errors::Constraint_Error);
+}
+
+TEST(BinaryDistances, PackedCountsAgreeWithColumnCounts) {
+  std::mt19937 random(20240611);
+  // Lengths around the word boundaries, and a few longer rows.
+  for (int length : {0, 1, 5, 63, 64, 65, 127, 128, 129, 300, 1000}) {
+    Binary_Matrix m(0);
+    std::uniform_int_distribution<int> state(0, 2);
+    for (int row = 0; row < 6; ++row) {
+      // Later rows get more unknowns, the last one is all unknown.
+      for (int k = 0; k < length; ++k)
+        m.Push(row == 5 ? Binary::UNKNOWN : static_cast<Binary>(state(random) % (row < 2 ? 2 : 3)));
+      m.Close_Row();
+    }
+    const Packed_Rows packed(m);
+    for (int i = 0; i < 6; ++i)
+      for (int j = 0; j < 6; ++j) {
+        SCOPED_TRACE("length " + std::to_string(length) + ", rows " + std::to_string(i) + ", " + std::to_string(j));
+        const Frequency_Table expected = Column_Table(m.Row(i), m.Row(j));
+        const Frequency_Table got = packed.Table(i, j);
+        EXPECT_EQ(got.a, expected.a);
+        EXPECT_EQ(got.b, expected.b);
+        EXPECT_EQ(got.c, expected.c);
+        EXPECT_EQ(got.d, expected.d);
+      }
+  }
+}
+
+TEST(BinaryDistances, RowsArePairedByPositionNotByIndex) {
+  Binary_Matrix m(0);
+  for (Binary v : {Binary::PRESENCE, Binary::ABSENCE, Binary::ABSENCE}) m.Push(v);
+  m.Close_Row(0);
+  for (Binary v : {Binary::PRESENCE, Binary::PRESENCE, Binary::ABSENCE}) m.Push(v);
+  m.Close_Row(5);
+  EXPECT_DOUBLE_EQ(Distances(m, Binary_Formula::MATCHING)(0, 1), 1.0 / 3.0);
+}
+
+} // namespace
