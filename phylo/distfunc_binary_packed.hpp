@@ -24,6 +24,11 @@ struct Frequency_Table {
   bool operator==(const Frequency_Table&) const = default;
 };
 
+// Counts the table of two packed rows (presence mask then absence mask, each
+// `words` long). Built for the processor's population-count instruction
+// where it has one.
+Frequency_Table Count_Table(const std::uint64_t* x, const std::uint64_t* y, std::size_t words);
+
 class Packed_Rows {
 public:
   // Packs every row of an aligned matrix; rows are taken by position, not by
@@ -31,20 +36,7 @@ public:
   explicit Packed_Rows(const Binary_Matrix& matrix);
 
   // The frequency table of taxa i and j (taxon numbers of the matrix).
-  Frequency_Table Table(int i, int j) const {
-    const std::uint64_t* px = presence(i);
-    const std::uint64_t* ax = absence(i);
-    const std::uint64_t* py = presence(j);
-    const std::uint64_t* ay = absence(j);
-    Frequency_Table t;
-    for (std::size_t w = 0; w < words_; ++w) {
-      t.a += std::popcount(px[w] & py[w]);
-      t.b += std::popcount(px[w] & ay[w]);
-      t.c += std::popcount(ax[w] & py[w]);
-      t.d += std::popcount(ax[w] & ay[w]);
-    }
-    return t;
-  }
+  Frequency_Table Table(int i, int j) const { return Count_Table(presence(i), presence(j), words_); }
 
 private:
   // Row r occupies 2 * words_ words: its presence mask, then its absence mask.

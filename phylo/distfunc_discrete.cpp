@@ -74,14 +74,13 @@ Generic::Square_Block Distances(const Disc_Matrix& matrix, Discrete_Formula form
   for (int i = matrix.First(); i <= matrix.Last(); ++i) rows.push_back(matrix.Row(i).data());
   auto row = [&](int taxon) { return rows[static_cast<std::size_t>(taxon - matrix.First())]; };
 
-  std::size_t k = 0;
   return Detail::Fill_Pairs(
       matrix.First(), matrix.Last(),
       [&](int i, int j) {
-        k = Count_Mismatches(row(i), row(j), n);
+        const std::size_t k = Count_Mismatches(row(i), row(j), n);
         return Distance(formula, static_cast<double>(k), static_cast<double>(n), inv_n);
       },
-      [&](int i, int j, double value) { Fail(formula, i, j, value, k, n); });
+      [&](int i, int j, double value) { Fail(formula, i, j, value, Count_Mismatches(row(i), row(j), n), n); });
 }
 
 } // namespace Phylo::Distfunc

@@ -3,11 +3,14 @@
 // taxa is computed once, checked, and mirrored into the square block.
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <limits>
 #include <string>
+#include <vector>
 
+#include "generic/parallel.hpp"
 #include "generic/row_matrix.hpp"
 
 namespace Phylo::Distfunc::Detail {
@@ -35,34 +38,97 @@ inline std::string Range_Message(const char* formula, double value, const std::s
 // tile keeps the column-wise writes within cache; writing (j, i) as each
 // pair is computed costs a cache miss per pair on large blocks.
 inline void Mirror_Upper_Triangle(Generic::Square_Block& block) {
-  constexpr std::size_t Tile = 64;
+  constexpr int Tile = 64;
   const std::size_t n = static_cast<std::size_t>(block.Size());
   double* data = block.Data();
-  for (std::size_t ib = 0; ib < n; ib += Tile)
-    for (std::size_t jb = ib; jb < n; jb += Tile)
-      for (std::size_t i = ib; i < std::min(ib + Tile, n); ++i)
-        for (std::size_t j = std::max(jb, i + 1); j < std::min(jb + Tile, n); ++j)
-          data[j * n + i] = data[i * n + j];
+  const int tiles = static_cast<int>((n + Tile - 1) / Tile);
+  std::atomic<int> next{0};
+  // Each band of Tile rows is copied into its own columns: bands are
+  // independent, so threads can take them in any order.
+  Generic::Parallel::Run(std::max(1, std::min(Generic::Parallel::Threads(), tiles)), [&](int) {
+    for (int band; (band = next.fetch_add(1, std::memory_order_relaxed)) < tiles;) {
+      const std::size_t ib = static_cast<std::size_t>(band) * Tile;
+      for (std::size_t jb = ib; jb < n; jb += Tile)
+        for (std::size_t i = ib; i < std::min(ib + Tile, n); ++i)
+          for (std::size_t j = std::max(jb, i + 1); j < std::min(jb + Tile, n); ++j)
+            data[j * n + i] = data[i * n + j];
+    }
+  });
 }
 
+// The first pair, in the order (i, j) of a single-threaded run, whose value
+// failed the range check.
+struct First_Failure {
+  int I = std::numeric_limits<int>::max();
+  int J = std::numeric_limits<int>::max();
+  double Value = 0.0;
+
+  bool Found() const { return I != std::numeric_limits<int>::max(); }
+  void Offer(int i, int j, double value) {
+    if (i < I || (i == I && j < J)) *this = {i, j, value};
+  }
+  void Offer(const First_Failure& other) {
+    if (other.Found()) Offer(other.I, other.J, other.Value);
+  }
+};
+
+// Hands out rows in ascending order to the threads, and stops handing out
+// rows past the first row that failed: later rows cannot hold an earlier
+// failure.
+class Row_Dealer {
+public:
+  Row_Dealer(int first, int last) : next_(first), last_(last) {}
+  // The next row to compute, or none (-1).
+  int Next() {
+    const int i = next_.fetch_add(1, std::memory_order_relaxed);
+    return i <= last_ && i <= stop_.load(std::memory_order_relaxed) ? i : -1;
+  }
+  void Failed_In(int row) {
+    int seen = stop_.load(std::memory_order_relaxed);
+    while (row < seen && !stop_.compare_exchange_weak(seen, row, std::memory_order_relaxed)) {
+    }
+  }
+
+private:
+  std::atomic<int> next_;
+  std::atomic<int> stop_{std::numeric_limits<int>::max()};
+  const int last_;
+};
+
 // Fills the block over first .. last (first <= last): 0.0 on the diagonal,
-// distance(i, j) for i < j, computed once and mirrored to (j, i). A value
-// outside the distance range goes to fail(i, j, value), which must throw;
-// no block is returned then, so the mirroring can wait until the end.
+// distance(i, j) for i < j, computed once and mirrored to (j, i). Rows are
+// shared out among threads; distance must be safe to call from several at
+// once. The first pair (in single-threaded order) whose value is outside the
+// distance range goes to fail(i, j, value), which must throw; no block is
+// returned then, so the mirroring can wait until the end.
 template <class Distance, class Fail>
 Generic::Square_Block Fill_Pairs(int first, int last, Distance&& distance, Fail&& fail) {
   Generic::Square_Block result(first, last);
-  for (int i = first; i <= last; ++i) {
-    double* row = result.Row(i);
-    row[i - first] = 0.0;
-    for (int j = i + 1; j <= last; ++j) {
-      const double value = distance(i, j);
-      if (!In_Distance_Range(value)) fail(i, j, value);
-      // Adding +0.0 turns a -0.0 into +0.0 and leaves every other value as
-      // it is, so a zero distance always prints without a sign.
-      row[j - first] = value + 0.0;
+  const int taxa = last - first + 1;
+  const int threads = std::max(1, std::min(Generic::Parallel::Threads(), taxa / 8));
+  Row_Dealer dealer(first, last);
+  std::vector<First_Failure> failures(static_cast<std::size_t>(threads));
+  Generic::Parallel::Run(threads, [&](int worker) {
+    First_Failure& failure = failures[static_cast<std::size_t>(worker)];
+    for (int i; (i = dealer.Next()) >= 0;) {
+      double* row = result.Row(i);
+      row[i - first] = 0.0;
+      for (int j = i + 1; j <= last; ++j) {
+        const double value = distance(i, j);
+        if (!In_Distance_Range(value)) {
+          failure.Offer(i, j, value);
+          dealer.Failed_In(i);
+          break;
+        }
+        // Adding +0.0 turns a -0.0 into +0.0 and leaves every other value
+        // as it is, so a zero distance always prints without a sign.
+        row[j - first] = value + 0.0;
+      }
     }
-  }
+  });
+  First_Failure first_failure;
+  for (const First_Failure& f : failures) first_failure.Offer(f);
+  if (first_failure.Found()) fail(first_failure.I, first_failure.J, first_failure.Value);
   Mirror_Upper_Triangle(result);
   return result;
 }
