@@ -1,9 +1,14 @@
+#include <charconv>
+#include <cstdlib>
 #include <new>
 #include <string>
+#include <string_view>
+#include <system_error>
 #include <unistd.h>
 #include <vector>
 
 #include "driver/karvel.hpp"
+#include "generic/parallel.hpp"
 #include "phylo/disc_to_binary.hpp"
 
 namespace Karvel {
@@ -125,6 +130,19 @@ void Flush_Quietly(Text_IO::Text_Output& out) {
   }
 }
 
+// KARVEL_THREADS, where set, says how many threads the heavy stages use.
+void Take_Thread_Setting() {
+  const char* text = std::getenv("KARVEL_THREADS");
+  if (!text) return;
+  const std::string_view value(text);
+  int count = 0;
+  const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), count);
+  if (ec != std::errc() || end != value.data() + value.size() || count < 1 || count > 1024)
+    throw Errors::Constraint_Error("KARVEL_THREADS must be a whole number from 1 to 1024, not \"" +
+                                   std::string(value) + "\"");
+  Generic::Parallel::Set_Threads(count);
+}
+
 } // namespace
 
 Phylo::Print::Output_Format Data_Format_Of(Phylo::Print::Dist_Output_Format format) {
@@ -166,6 +184,7 @@ int Main(int argc, char** argv) {
   Text_IO::Text_Output out(STDOUT_FILENO);
   const std::string invocation = argc > 0 ? argv[0] : "karvel";
   try {
+    Take_Thread_Setting();
     std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
     const Run_Settings settings = Parse_Arguments(arguments);
     if (arguments.empty()) {
