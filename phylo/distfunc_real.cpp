@@ -46,18 +46,24 @@ bool Uses_Sums_Of_Squares(Real_Formula f) { return f == CHORD || f == GEODESIC |
 
 // Everything the pair loop reads; fixed for one call.
 struct Call {
-  const double* block;   // row t at block + (t - first) * n
+  const double* values;   // the matrix: row t at values + (t - first) * n
+  const double* block;    // the rows the formula reads: the values, or their roots
   int n;
   int first;
   int last;
   std::vector<double> s;   // per taxon, from first; zeros where unused
   std::vector<double> q;
+  std::vector<double> roots;
   Real_Kernels::Constants constants;
 
-  Pair Pair_Of(int i, int j) const {
+  Pair Pair_Of(int i, int j) const { return Pair_In(block, i, j); }
+  Pair Values_Of(int i, int j) const { return Pair_In(values, i, j); }
+
+private:
+  Pair Pair_In(const double* rows, int i, int j) const {
     const auto at = [this](int t) { return static_cast<std::size_t>(t - first); };
-    return {block + at(i) * static_cast<std::size_t>(n), block + at(j) * static_cast<std::size_t>(n), n,
-            s[at(i)], s[at(j)], q[at(i)], q[at(j)]};
+    const auto row = [&](int t) { return rows + at(t) * static_cast<std::size_t>(n); };
+    return {row(i), row(j), n, s[at(i)], s[at(j)], q[at(i)], q[at(j)]};
   }
 };
 
@@ -65,7 +71,7 @@ std::vector<double> Sums_Of_Squares(const Call& call) {
   std::vector<double> q;
   q.reserve(call.s.size());
   for (int t = call.first; t <= call.last; ++t) {
-    const Pair row = call.Pair_Of(t, t);
+    const Pair row = call.Values_Of(t, t);
     q.push_back(Real_Kernels::Column_Sum(row, [](double a, double) { return a * a; }));
   }
   return q;
@@ -150,7 +156,7 @@ std::string Cause(Real_Formula f, const Pair& p, const Real_Kernels::Constants& 
 }
 
 [[noreturn]] [[gnu::cold]] void Range_Failure(const Call& call, Real_Formula f, int i, int j, double d) {
-  const Pair p = call.Pair_Of(i, j);
+  const Pair p = call.Values_Of(i, j);
   std::string message = std::string("range check failed: the ") + Name(f) + " distance ";
   if (std::isnan(d))
     message += "is not a number";
@@ -171,6 +177,8 @@ void Fill_Row(const Call& call, int i, Generic::Square_Block& result) {
   try {
     for (; j <= call.last; ++j) {
       double d = Real_Kernels::Distance<F>(call.Pair_Of(i, j), call.constants);
+      if constexpr (F == HELLINGER)
+        if (std::isnan(d)) d = Real_Chars::Sqrt(Real_Kernels::Hellinger_Of_Values(call.Values_Of(i, j)));
       if (!(d >= 0.0 && d <= largest)) Range_Failure(call, F, i, j, d);
       if (d == 0.0) d = 0.0;   // no -0.0 in the matrix
       result(i, j) = d;
@@ -197,7 +205,15 @@ Generic::Square_Block Distances(const Real_Matrix& matrix, Real_Formula formula,
   Real_Chars::Basic::Require_Aligned(matrix, (std::string(Name(formula)) + " distances").c_str());
   const int n = matrix.Row_Length(matrix.First());
 
-  Call call{matrix.Data(), n, matrix.First(), matrix.Last(), {}, {}, {1.0 / n, sqrt2, threshold}};
+  Call call{.values = matrix.Data(),
+            .block = matrix.Data(),
+            .n = n,
+            .first = matrix.First(),
+            .last = matrix.Last(),
+            .s = {},
+            .q = {},
+            .roots = {},
+            .constants = {.inv_n = 1.0 / n, .sqrt2 = sqrt2, .threshold = threshold}};
   Generic::Square_Block result(call.first, call.last);
 
   // Without characters there is nothing to compare, and nothing to sum for
@@ -214,7 +230,15 @@ Generic::Square_Block Distances(const Real_Matrix& matrix, Real_Formula formula,
   if (Uses_Sums_Of_Squares(formula)) call.q = Sums_Of_Squares(call);
   if (formula == PEARSON) {
     // Centred sums of squares in place of the plain ones.
-    for (std::size_t t = 0; t < rows; ++t) call.q[t] = call.q[t] - (call.s[t] * call.s[t]) * call.constants.inv_n;
+    for (std::size_t t = 0; t < rows; ++t)
+      call.q[t] = call.q[t] - (call.s[t] * call.s[t]) * call.constants.inv_n;
+  }
+
+  if (formula == HELLINGER) {
+    const std::size_t count = rows * static_cast<std::size_t>(n);
+    call.roots.resize(count);
+    for (std::size_t k = 0; k < count; ++k) call.roots[k] = Real_Kernels::Root_Of(call.values[k]);
+    call.block = call.roots.data();
   }
 
   switch (formula) {

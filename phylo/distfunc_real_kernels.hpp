@@ -11,6 +11,7 @@
 // gives the same bits on every build.
 
 #include <cmath>
+#include <limits>
 
 #include "phylo/distfunc.hpp"
 #include "phylo/phylo.hpp"
@@ -73,8 +74,18 @@ inline double Dravik_Sum(const Pair& p) {
   return Column_Sum(p, [](double a, double b) { return Real_Chars::Max(a, b); });
 }
 
+// HELLINGER compares square roots. They are taken once per value and call
+// (Root_Of) rather than once per pair, and the pair loop then reads rows of
+// roots: the squared differences of two such rows are the HELLINGER sum.
+// A negative value has no root and becomes NaN there, so a pair whose
+// distance comes out NaN is recomputed from the values themselves
+// (Hellinger_Of_Values) to raise the domain error at the right column.
+inline double Root_Of(double v) {
+  return v < 0.0 ? std::numeric_limits<double>::quiet_NaN() : Real_Chars::Sqrt(v);
+}
+
 // Throws Argument_Error for a negative value.
-inline double Hellinger(const Pair& p) {
+inline double Hellinger_Of_Values(const Pair& p) {
   return Column_Sum(p, [](double a, double b) {
     const double t = Real_Chars::Sqrt(a) - Real_Chars::Sqrt(b);
     return t * t;
@@ -129,18 +140,18 @@ inline Counted_Sum Sum_Of_ED(const Pair& p, double threshold) {
 }
 
 // The ratio of the smaller to the larger value; a column whose larger value
-// is 0 neither adds nor counts.
+// is 0 neither adds nor counts. Written with selects rather than branches:
+// which value is larger is a coin toss on real data.
 inline Counted_Sum Sum_Of_D10(const Pair& p) {
   int m = 0;
   const double sum = Column_Sum(p, [&m](double a, double b) {
-    if (a > b) {
-      if (a == 0.0) return 0.0;
-      ++m;
-      return b / a;
-    }
-    if (b == 0.0) return 0.0;
-    ++m;
-    return a / b;
+    const bool a_larger = a > b;
+    const double larger = a_larger ? a : b;
+    const double smaller = a_larger ? b : a;
+    const bool counts = larger != 0.0;
+    m += counts ? 1 : 0;
+    const double ratio = smaller / larger;
+    return counts ? ratio : 0.0;
   });
   return {sum, m};
 }
@@ -214,7 +225,7 @@ inline double Distance(const Pair& p, const Constants& c) {
     const Counted_Sum t = Sum_Of_D10(p);
     return 1.0 - t.sum / static_cast<double>(t.m);
   } else if constexpr (F == HELLINGER) {
-    return Sqrt(Hellinger(p));
+    return Sqrt(Squared_Differences(p));   // over rows of roots
   } else if constexpr (F == KULCZYNSKI) {
     const double mins = Sum_Of_Mins(p);
     return 1.0 - (mins / p.s_i + mins / p.s_j) * 0.5;

@@ -133,6 +133,30 @@ TEST(RealDistances, EachPairIndependentAndMirrored) {
   }
 }
 
+// The roots are taken once per value, not per pair; the result must be the
+// same bits as taking them column by column.
+TEST(RealDistances, HellingerAsIfRootedPerColumn) {
+  std::mt19937 random(11);
+  std::uniform_real_distribution<double> value(0.0, 1e6);
+  std::vector<std::vector<double>> rows(4, std::vector<double>(9));
+  for (auto& row : rows)
+    for (double& v : row) v = value(random);
+  rows[1][0] = 0.0;
+  rows[2][0] = -0.0;
+  Real_Matrix m(0);
+  for (const auto& row : rows) m.Append_Row(row);
+  const Generic::Square_Block d = Distances(m, HELLINGER, 0.0);
+  for (std::size_t i = 0; i < rows.size(); ++i)
+    for (std::size_t j = i + 1; j < rows.size(); ++j) {
+      double sum = 0.0;
+      for (std::size_t k = 0; k < rows[i].size(); ++k) {
+        const double t = std::sqrt(rows[i][k]) - std::sqrt(rows[j][k]);
+        sum = k == 0 ? t * t : sum + t * t;
+      }
+      EXPECT_EQ(Bits(d(static_cast<int>(i), static_cast<int>(j))), Bits(std::sqrt(sum))) << i << "," << j;
+    }
+}
+
 TEST(RealDistances, EmptyDenominatorsFailTheRangeCheck) {
   // The failing pair is the second and third taxon, numbered from First.
   const Real_Matrix zeros = Matrix({{1, 2}, {0, 0}, {0, 0}}, 5);
