@@ -2,6 +2,7 @@
 // Vector and matrix operations written once over the element type and
 // instantiated per kind of character (the "Basic" module of each kind).
 
+#include <charconv>
 #include <cmath>
 #include <cstddef>
 #include <span>
@@ -12,6 +13,14 @@
 #include "generic/row_matrix.hpp"
 
 namespace Generic {
+
+// The shortest text that reads back as the same double, for messages:
+// -1e-17 must not show up as "-0.000000".
+inline std::string Image(double x) {
+  char text[32];
+  const auto result = std::to_chars(text, text + sizeof text, x);
+  return std::string(text, result.ptr);
+}
 
 // Kind supplies `static constexpr const char* Size_Error_Name`, the name
 // under which that kind's Size_Error is reported.
@@ -34,10 +43,9 @@ struct Generic_Array_Functions {
   static bool Is_Aligned(const Matrix& m) {
     if (m.Rows() == 0) throw Errors::Constraint_Error("index check failed: the matrix has no rows");
     const int length = m.Row_Length(m.First());
-    bool aligned = true;
     for (int i = m.First() + 1; i <= m.Last(); ++i)
-      if (m.Row_Length(i) != length) aligned = false;
-    return aligned;
+      if (m.Row_Length(i) != length) return false;
+    return true;
   }
 
   // Throws Size_Error unless the matrix is aligned; `what` names the caller
@@ -91,14 +99,14 @@ struct Generic_Float_Functions {
 
   static double Sqrt(double x) {
     if (x < 0.0)
-      throw Errors::Argument_Error("square root of a negative number (" + std::to_string(x) + ")");
+      throw Errors::Argument_Error("square root of a negative number (" + Image(x) + ")");
     if (x == 0.0) return 0.0;
     return std::sqrt(x);
   }
 
   static double Arccos(double x) {
     if (std::fabs(x) > 1.0)
-      throw Errors::Argument_Error("arc cosine of a number beyond -1 .. 1 (" + std::to_string(x) + ")");
+      throw Errors::Argument_Error("arc cosine of a number beyond -1 .. 1 (" + Image(x) + ")");
     if (x == 1.0) return 0.0;
     if (x == -1.0) return Pi;
     if (std::fabs(x) < Sqrt_Epsilon) return Half_Pi - x;

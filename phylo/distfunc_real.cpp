@@ -1,7 +1,265 @@
+// Pairwise distances between the rows of a matrix of continuous characters.
+
+#include <cmath>
+#include <cstddef>
+#include <limits>
+#include <string>
+#include <vector>
+
 #include "phylo/distfunc.hpp"
+#include "phylo/distfunc_real_kernels.hpp"
 
 namespace Phylo::Distfunc {
-Generic::Square_Block Distances(const Real_Matrix&, Real_Formula, double) {
-  throw Errors::Constraint_Error("real distances not built yet");
+
+const char* Name(Real_Formula formula) {
+  switch (formula) {
+    case Real_Formula::BRAY_CURTIS: return "BRAY_CURTIS";
+    case Real_Formula::CANBERRA: return "CANBERRA";
+    case Real_Formula::CHORD: return "CHORD";
+    case Real_Formula::CLARK: return "CLARK";
+    case Real_Formula::EDGAR: return "EDGAR";
+    case Real_Formula::EUCLIDEAN: return "EUCLIDEAN";
+    case Real_Formula::EXCLUSIVE_EUCLIDEAN: return "EXCLUSIVE_EUCLIDEAN";
+    case Real_Formula::EXCLUSIVE_MANHATTAN: return "EXCLUSIVE_MANHATTAN";
+    case Real_Formula::GEODESIC: return "GEODESIC";
+    case Real_Formula::DRAVIK: return "DRAVIK";
+    case Real_Formula::GOWER_D9: return "GOWER_D9";
+    case Real_Formula::GOWER_D10: return "GOWER_D10";
+    case Real_Formula::HELLINGER: return "HELLINGER";
+    case Real_Formula::KULCZYNSKI: return "KULCZYNSKI";
+    case Real_Formula::MANHATTAN: return "MANHATTAN";
+    case Real_Formula::PEARSON: return "PEARSON";
+  }
+  return "UNKNOWN_REAL_FORMULA";
 }
+
+namespace {
+
+using enum Real_Formula;
+using Generic::Image;
+using Real_Kernels::Pair;
+
+bool Uses_Row_Sums(Real_Formula f) {
+  return f == BRAY_CURTIS || f == EDGAR || f == DRAVIK || f == KULCZYNSKI || f == PEARSON;
+}
+bool Uses_Sums_Of_Squares(Real_Formula f) { return f == CHORD || f == GEODESIC || f == PEARSON; }
+
+// Everything the pair loop reads; fixed for one call.
+struct Call {
+  const double* values;   // the matrix: row t at values + (t - first) * n
+  const double* block;    // the rows the formula reads: the values, or their roots
+  int n;
+  int first;
+  int last;
+  std::vector<double> s;   // per taxon, from first; zeros where unused
+  std::vector<double> q;
+  std::vector<double> roots;
+  Real_Kernels::Constants constants;
+
+  Pair Pair_Of(int i, int j) const { return Pair_In(block, i, j); }
+  Pair Values_Of(int i, int j) const { return Pair_In(values, i, j); }
+
+private:
+  Pair Pair_In(const double* rows, int i, int j) const {
+    const auto at = [this](int t) { return static_cast<std::size_t>(t - first); };
+    const auto row = [&](int t) { return rows + at(t) * static_cast<std::size_t>(n); };
+    return {row(i), row(j), n, s[at(i)], s[at(j)], q[at(i)], q[at(j)]};
+  }
+};
+
+std::vector<double> Sums_Of_Squares(const Call& call) {
+  std::vector<double> q;
+  q.reserve(call.s.size());
+  for (int t = call.first; t <= call.last; ++t) {
+    const Pair row = call.Values_Of(t, t);
+    q.push_back(Real_Kernels::Column_Sum(row, [](double a, double) { return a * a; }));
+  }
+  return q;
+}
+
+bool Holds_Negative(const Pair& p) {
+  for (int k = 0; k < p.n; ++k)
+    if (p.x[k] < 0.0 || p.y[k] < 0.0) return true;
+  return false;
+}
+
+// A value that is neither finite nor a number, if either row holds one.
+bool Find_Non_Finite(const Pair& p, double& value) {
+  for (int k = 0; k < p.n; ++k)
+    for (double v : {p.x[k], p.y[k]})
+      if (!std::isfinite(v)) {
+        value = v;
+        return true;
+      }
+  return false;
+}
+
+std::string Which_Rows(bool first_row, bool second_row, const char* one, const char* both) {
+  if (first_row && second_row) return std::string("both rows ") + both;
+  return std::string(first_row ? "the first row " : "the second row ") + one;
+}
+
+// What in the data made the pair's distance fail, as far as the formula
+// tells; empty when nothing specific is known. Only called on failure.
+std::string Cause(Real_Formula f, const Pair& p, const Real_Kernels::Constants& c) {
+  namespace K = Real_Kernels;
+  switch (f) {
+    case BRAY_CURTIS:
+      if (!(p.s_j + p.s_i > 0.0)) return "the two rows sum to " + Image(p.s_j + p.s_i);
+      break;
+    case CANBERRA:
+      if (K::Canberra(p).m == 0) return "every column is 0 in both rows";
+      break;
+    case CLARK:
+      if (K::Clark(p).m == 0) return "the two values sum to 0 in every column";
+      break;
+    case EXCLUSIVE_EUCLIDEAN:
+    case EXCLUSIVE_MANHATTAN:
+      if (K::Sum_Of_ED(p, c.threshold).m == 0)
+        return "no column has both values present (not below " + Image(c.threshold) + ")";
+      break;
+    case GOWER_D10:
+      if (K::Sum_Of_D10(p).m == 0) return "the larger value is 0 in every column";
+      break;
+    case CHORD:
+    case GEODESIC:
+      if (p.q_i == 0.0 || p.q_j == 0.0)
+        return Which_Rows(p.q_i == 0.0, p.q_j == 0.0, "has a sum of squares of 0", "have a sum of squares of 0");
+      break;
+    case PEARSON:
+      if (!(p.q_i > 0.0) || !(p.q_j > 0.0))
+        return Which_Rows(!(p.q_i > 0.0), !(p.q_j > 0.0), "has all values equal", "have all values equal");
+      break;
+    case EDGAR:
+      if (!(Real_Chars::Min(p.s_i, p.s_j) > 0.0))
+        return "the smaller row sum is " + Image(Real_Chars::Min(p.s_i, p.s_j));
+      break;
+    case KULCZYNSKI:
+      if (!(p.s_i > 0.0 && p.s_j > 0.0)) return "the row sums are " + Image(p.s_i) + " and " + Image(p.s_j);
+      break;
+    case DRAVIK:
+      if (const double maxima = K::Dravik_Sum(p); !(maxima > 0.0))
+        return "the column maxima sum to " + Image(maxima);
+      break;
+    case GOWER_D9:
+      if (const double maxima = K::Sum_Of_D9(p).maxima; !(maxima > 0.0))
+        return "the column maxima sum to " + Image(maxima);
+      break;
+    case EUCLIDEAN:
+    case HELLINGER:
+    case MANHATTAN:
+      break;
+  }
+  if (double value = 0.0; Find_Non_Finite(p, value)) return "a row holds the value " + Image(value);
+  if (Holds_Negative(p)) return "the rows hold negative values";
+  return {};
+}
+
+[[noreturn]] [[gnu::cold]] void Range_Failure(const Call& call, Real_Formula f, int i, int j, double d) {
+  const Pair p = call.Values_Of(i, j);
+  std::string message = std::string("range check failed: the ") + Name(f) + " distance ";
+  if (std::isnan(d))
+    message += "is not a number";
+  else if (std::isinf(d))
+    message += "is infinite";
+  else
+    message += "is negative (" + Image(d) + ")";
+  if (const std::string cause = Cause(f, p, call.constants); !cause.empty()) message += " (" + cause + ")";
+  throw Pair_Range_Error(message, i, j);
+}
+
+// The pairs (i, j) with j > i: each computed once, checked and mirrored.
+// Rows are independent of each other, so they may be handed to threads.
+template <Real_Formula F>
+void Fill_Row(const Call& call, int i, Generic::Square_Block& result) {
+  constexpr double largest = std::numeric_limits<double>::max();
+  int j = i + 1;
+  try {
+    for (; j <= call.last; ++j) {
+      double d = Real_Kernels::Distance<F>(call.Pair_Of(i, j), call.constants);
+      if constexpr (F == HELLINGER)
+        if (std::isnan(d)) d = Real_Chars::Sqrt(Real_Kernels::Hellinger_Of_Values(call.Values_Of(i, j)));
+      if (!(d >= 0.0 && d <= largest)) Range_Failure(call, F, i, j, d);
+      if (d == 0.0) d = 0.0;   // no -0.0 in the matrix
+      result(i, j) = d;
+      result(j, i) = d;
+    }
+  } catch (const Errors::Argument_Error& e) {
+    throw Pair_Argument_Error(std::string(e.what()) + " in " + Name(F), i, j);
+  }
+}
+
+template <Real_Formula F>
+void Fill(const Call& call, Generic::Square_Block& result) {
+  for (int i = call.first; i < call.last; ++i) {
+    result(i, i) = 0.0;
+    Fill_Row<F>(call, i, result);
+  }
+  result(call.last, call.last) = 0.0;
+}
+
+} // namespace
+
+Generic::Square_Block Distances(const Real_Matrix& matrix, Real_Formula formula, double threshold) {
+  const double sqrt2 = Real_Chars::Sqrt(2.0);
+  Real_Chars::Basic::Require_Aligned(matrix, (std::string(Name(formula)) + " distances").c_str());
+  const int n = matrix.Row_Length(matrix.First());
+
+  Call call{.values = matrix.Data(),
+            .block = matrix.Data(),
+            .n = n,
+            .first = matrix.First(),
+            .last = matrix.Last(),
+            .s = {},
+            .q = {},
+            .roots = {},
+            .constants = {.inv_n = 1.0 / n, .sqrt2 = sqrt2, .threshold = threshold}};
+  Generic::Square_Block result(call.first, call.last);
+
+  // Without characters there is nothing to compare, and nothing to sum for
+  // the per-row quantities (EUCLIDEAN counts as one that has them).
+  if (n == 0 && (matrix.Rows() > 1 || Uses_Row_Sums(formula) || Uses_Sums_Of_Squares(formula) ||
+                 formula == EUCLIDEAN))
+    throw Errors::Constraint_Error(std::string("index check failed: the rows have no characters, so the ") +
+                                   Name(formula) + " distance has nothing to sum");
+
+  const auto rows = static_cast<std::size_t>(matrix.Rows());
+  call.s.assign(rows, 0.0);
+  call.q.assign(rows, 0.0);
+  if (Uses_Row_Sums(formula)) call.s = Real_Chars::Functions::Sum(matrix);
+  if (Uses_Sums_Of_Squares(formula)) call.q = Sums_Of_Squares(call);
+  if (formula == PEARSON) {
+    // Centred sums of squares in place of the plain ones.
+    for (std::size_t t = 0; t < rows; ++t)
+      call.q[t] = call.q[t] - (call.s[t] * call.s[t]) * call.constants.inv_n;
+  }
+
+  if (formula == HELLINGER) {
+    const std::size_t count = rows * static_cast<std::size_t>(n);
+    call.roots.resize(count);
+    for (std::size_t k = 0; k < count; ++k) call.roots[k] = Real_Kernels::Root_Of(call.values[k]);
+    call.block = call.roots.data();
+  }
+
+  switch (formula) {
+    case BRAY_CURTIS: Fill<BRAY_CURTIS>(call, result); break;
+    case CANBERRA: Fill<CANBERRA>(call, result); break;
+    case CHORD: Fill<CHORD>(call, result); break;
+    case CLARK: Fill<CLARK>(call, result); break;
+    case EDGAR: Fill<EDGAR>(call, result); break;
+    case EUCLIDEAN: Fill<EUCLIDEAN>(call, result); break;
+    case EXCLUSIVE_EUCLIDEAN: Fill<EXCLUSIVE_EUCLIDEAN>(call, result); break;
+    case EXCLUSIVE_MANHATTAN: Fill<EXCLUSIVE_MANHATTAN>(call, result); break;
+    case GEODESIC: Fill<GEODESIC>(call, result); break;
+    case DRAVIK: Fill<DRAVIK>(call, result); break;
+    case GOWER_D9: Fill<GOWER_D9>(call, result); break;
+    case GOWER_D10: Fill<GOWER_D10>(call, result); break;
+    case HELLINGER: Fill<HELLINGER>(call, result); break;
+    case KULCZYNSKI: Fill<KULCZYNSKI>(call, result); break;
+    case MANHATTAN: Fill<MANHATTAN>(call, result); break;
+    case PEARSON: Fill<PEARSON>(call, result); break;
+  }
+  return result;
+}
+
 } // namespace Phylo::Distfunc

@@ -1,5 +1,159 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <initializer_list>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "generic/generic_array_functions.hpp"
+#include "generic/row_matrix.hpp"
 #include "phylo/phylo.hpp"
 
-TEST(Placeholder, Builds) { SUCCEED(); }
+namespace {
+
+using Phylo::Real_Matrix;
+using Real = Phylo::Real_Chars::Functions;
+using Real_Basic = Phylo::Real_Chars::Basic;
+using Disc_Basic = Phylo::Disc_Chars::Basic;
+
+Real_Matrix Rows(std::initializer_list<std::vector<double>> rows, int first = 0) {
+  Real_Matrix m(first);
+  for (const std::vector<double>& row : rows) m.Append_Row(row);
+  return m;
+}
+
+TEST(RowMatrix, RowsKeepTheirRangesAndShareOneBlock) {
+  Real_Matrix m(2);
+  m.Push(1);
+  m.Push(2);
+  m.Close_Row(1);
+  m.Append_Row(std::vector<double>{3, 4});
+  EXPECT_EQ(m.First(), 2);
+  EXPECT_EQ(m.Last(), 3);
+  EXPECT_EQ(m.Row_First(2), 1);
+  EXPECT_EQ(m.Row_First(3), 0);
+  // An aligned matrix is a plain row-major array.
+  EXPECT_EQ(m.Row(3).data(), m.Data() + 2);
+  EXPECT_EQ(m.Row(3)[1], 4.0);
+
+  m.Release_Row(2);
+  EXPECT_TRUE(m.Is_Null(2));
+  EXPECT_THROW(m.Row(2), Errors::Constraint_Error);
+  EXPECT_EQ(m.Row(3)[0], 3.0);
+  EXPECT_THROW(m.Row(4), Errors::Constraint_Error);
+  EXPECT_THROW(m.Is_Null(1), Errors::Constraint_Error);
+  EXPECT_THROW(Real_Matrix(-1), Errors::Constraint_Error);
+}
+
+TEST(RowMatrix, FreeArrayReleasesEveryRowAndSkipsNullOnes) {
+  Real_Matrix m(0);
+  m.Append_Row(std::vector<double>{1, 2});
+  m.Append_Null_Row();
+  m.Append_Row(std::vector<double>{3, 4});
+  Real_Basic::Free_Array(m);
+  EXPECT_EQ(m.Rows(), 3);  // the matrix itself stays
+  for (int i = 0; i < 3; ++i) EXPECT_TRUE(m.Is_Null(i)) << i;
+  Real_Basic::Free_Array(m);  // again: nothing left, no failure
+}
+
+TEST(DataRecords, FreeDataReleasesAndNullsTheReference) {
+  auto data = std::make_unique<Phylo::Real_Data>(0, 2);
+  data->Matrix.Append_Row(std::vector<double>{1});
+  data->Matrix.Append_Null_Row();
+  data->Matrix.Append_Row(std::vector<double>{2});
+  data->Label(1) = "B";
+  Phylo::Free_Data(data);
+  EXPECT_EQ(data, nullptr);
+  EXPECT_THROW(Phylo::Free_Data(data), Errors::Constraint_Error);
+
+  EXPECT_THROW(Phylo::Real_Data(-1, 0), Errors::Constraint_Error);
+}
+
+TEST(SquareBlock, IndexedByTheTaxonRange) {
+  Generic::Square_Block b(3, 5);
+  EXPECT_EQ(b.Size(), 3);
+  EXPECT_EQ(b.Last(), 5);
+  b(4, 5) = 7.0;
+  EXPECT_EQ(b.Row(4)[2], 7.0);
+  EXPECT_EQ(b.Data()[1 * 3 + 2], 7.0);
+  EXPECT_EQ(Generic::Square_Block(0, -1).Size(), 0);
+  EXPECT_THROW(Generic::Square_Block(-1, 1), Errors::Constraint_Error);
+}
+
+TEST(IsAligned, ComparesLengthsOnly) {
+  EXPECT_TRUE(Real_Basic::Is_Aligned(Rows({{1, 2, 3}})));
+  EXPECT_TRUE(Real_Basic::Is_Aligned(Rows({{}})));
+  EXPECT_FALSE(Real_Basic::Is_Aligned(Rows({{1, 2, 3}, {4, 5, 6}, {}})));
+
+  Real_Matrix shifted(0);  // ranges 0..2 and 1..3
+  shifted.Append_Row(std::vector<double>{1, 2, 3}, 0);
+  shifted.Append_Row(std::vector<double>{1, 2, 3}, 1);
+  EXPECT_TRUE(Real_Basic::Is_Aligned(shifted));
+}
+
+TEST(IsAligned, NeedsRowsToAnswer) {
+  EXPECT_THROW(Real_Basic::Is_Aligned(Real_Matrix(0)), Errors::Constraint_Error);
+
+  Real_Matrix null_first(0);
+  null_first.Append_Null_Row();
+  null_first.Append_Row(std::vector<double>{1});
+  EXPECT_THROW(Real_Basic::Is_Aligned(null_first), Errors::Constraint_Error);
+
+  Real_Matrix null_later = Rows({{1, 2}, {3, 4}});
+  null_later.Append_Null_Row();
+  EXPECT_THROW(Real_Basic::Is_Aligned(null_later), Errors::Constraint_Error);
+
+  // The answer is known at the first row that differs; a null row after it
+  // is never looked at.
+  Real_Matrix short_then_null = Rows({{1, 2}, {3}});
+  short_then_null.Append_Null_Row();
+  EXPECT_FALSE(Real_Basic::Is_Aligned(short_then_null));
+}
+
+TEST(AbsDist, CountsEveryDifferingSymbol) {
+  const std::string a = "AC?", b = "AG?", c = "A??";
+  EXPECT_EQ(Disc_Basic::Abs_Dist(a, b), 1);
+  EXPECT_EQ(Disc_Basic::Abs_Dist(a, a), 0);
+  EXPECT_EQ(Disc_Basic::Abs_Dist(c, a), 1);  // '?' against 'C' is a difference like any other
+  EXPECT_THROW(Disc_Basic::Abs_Dist(a, std::string("AC")), Errors::Constraint_Error);
+}
+
+TEST(Sum, OnePerRowFromTheFirstValueOn) {
+  EXPECT_EQ(Real::Sum(Rows({{1, 2, 3}, {0.5}}, 4)), (std::vector<double>{6, 0.5}));
+  // Left to right: each 1 is lost against 1e16 on its own (pairing the ones
+  // first would give 1e16 + 2).
+  EXPECT_EQ(Real::Sum(Rows({{1e16, 1, 1}}))[0], 1e16);
+  // Summed from the first value, not from 0.0: the sign of a zero survives.
+  EXPECT_TRUE(std::signbit(Real::Sum(Rows({{-0.0}}))[0]));
+
+  EXPECT_THROW(Real::Sum(Rows({{1}, {}})), Errors::Constraint_Error);
+  Real_Matrix with_null = Rows({{1}});
+  with_null.Append_Null_Row();
+  EXPECT_THROW(Real::Sum(with_null), Errors::Constraint_Error);
+}
+
+TEST(ElementaryFunctions, SquareRoot) {
+  EXPECT_EQ(Real::Sqrt(0.0), 0.0);
+  EXPECT_FALSE(std::signbit(Real::Sqrt(-0.0)));
+  EXPECT_EQ(Real::Sqrt(2.25), 1.5);
+  EXPECT_THROW(Real::Sqrt(-1.0), Errors::Argument_Error);
+  try {
+    Real::Sqrt(-1e-17);
+    ADD_FAILURE() << "no Argument_Error";
+  } catch (const Errors::Argument_Error& e) {
+    EXPECT_STREQ(e.what(), "square root of a negative number (-1e-17)");
+  }
+}
+
+TEST(ElementaryFunctions, ArcCosine) {
+  EXPECT_EQ(Real::Arccos(1.0), 0.0);
+  EXPECT_EQ(Real::Arccos(-1.0), 3.141592653589793);
+  EXPECT_EQ(Real::Arccos(0.0), 1.5707963267948966);
+  EXPECT_EQ(Real::Arccos(1e-9), 1.5707963267948966 - 1e-9);
+  EXPECT_NEAR(Real::Arccos(0.5), 1.0471975511965979, 1e-15);
+  EXPECT_THROW(Real::Arccos(1.0000000001), Errors::Argument_Error);
+  EXPECT_THROW(Real::Arccos(-1.0000000001), Errors::Argument_Error);
+}
+
+} // namespace

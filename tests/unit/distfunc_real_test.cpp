@@ -1,0 +1,298 @@
+#include <gtest/gtest.h>
+
+#include <bit>
+#include <cmath>
+#include <cstdint>
+#include <initializer_list>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "phylo/distfunc.hpp"
+#include "phylo/phylo.hpp"
+
+namespace {
+
+using Phylo::Real_Matrix;
+using Phylo::Distfunc::Distances;
+using Phylo::Distfunc::Name;
+using Phylo::Distfunc::Pair_Argument_Error;
+using Phylo::Distfunc::Pair_Range_Error;
+using Phylo::Distfunc::Real_Formula;
+using enum Real_Formula;
+
+constexpr double Tolerance = 5e-8;
+
+Real_Matrix Matrix(std::initializer_list<std::vector<double>> rows, int first = 0) {
+  Real_Matrix m(first);
+  for (const std::vector<double>& row : rows) m.Append_Row(row);
+  return m;
+}
+
+std::vector<Real_Formula> All_Formulae() {
+  std::vector<Real_Formula> all;
+  for (int f = 0; f <= static_cast<int>(PEARSON); ++f) all.push_back(static_cast<Real_Formula>(f));
+  return all;
+}
+
+// The distance between the two rows of a two-taxon matrix.
+double Between(std::vector<double> x, std::vector<double> y, Real_Formula f, double threshold = 0.0) {
+  return Distances(Matrix({x, y}), f, threshold)(0, 1);
+}
+
+std::uint64_t Bits(double d) { return std::bit_cast<std::uint64_t>(d); }
+
+// Runs the computation and returns the pair error it must end with.
+template <class Error>
+Error Failure(const Real_Matrix& m, Real_Formula f, double threshold = 0.0) {
+  try {
+    Distances(m, f, threshold);
+  } catch (const Error& e) {
+    return e;
+  }
+  ADD_FAILURE() << Name(f) << " did not fail as expected";
+  return Error("", -1, -1);
+}
+
+TEST(RealDistances, WorkedExampleRows) {
+  const std::vector<double> x{1, 2, 3}, y{2, 2, 5};
+  EXPECT_EQ(Between(x, y, MANHATTAN), 1.0);
+  EXPECT_EQ(Between(x, y, BRAY_CURTIS), 0.2);
+  EXPECT_EQ(Between(x, y, EDGAR), 0.0);
+  const struct {
+    Real_Formula formula;
+    double expected;
+  } rounded[] = {
+      {EUCLIDEAN, 1.2909944}, {CANBERRA, 0.1944444},  {CLARK, 0.2405626},     {KULCZYNSKI, 0.1666667},
+      {DRAVIK, 0.1666667},    {GOWER_D9, 0.3333333},  {GOWER_D10, 0.3},       {HELLINGER, 0.6523850},
+      {CHORD, 0.2144368},     {GEODESIC, 0.2148498},  {PEARSON, 0.0669873},
+  };
+  for (const auto& c : rounded) EXPECT_NEAR(Between(x, y, c.formula), c.expected, Tolerance) << Name(c.formula);
+}
+
+TEST(RealDistances, ExclusiveFormulaeSkipMissingValues) {
+  // Only the first column has both values present.
+  EXPECT_EQ(Between({1, -1, 3}, {2, 5, -2}, EXCLUSIVE_MANHATTAN), 1.0);
+  EXPECT_EQ(Between({1, -1, 3}, {2, 5, -2}, EXCLUSIVE_EUCLIDEAN), 1.0);
+  // Zero is present, so every column counts.
+  EXPECT_NEAR(Between({1, 0, 3}, {2, 4, 1}, EXCLUSIVE_MANHATTAN), 2.3333333, Tolerance);
+  EXPECT_NEAR(Between({1, 0, 3}, {2, 4, 1}, EXCLUSIVE_EUCLIDEAN), std::sqrt(7.0), 1e-15);
+  // With a threshold of 1 the middle column is missing; a value equal to the
+  // threshold is present.
+  EXPECT_EQ(Between({1, 0, 3}, {2, 4, 1}, EXCLUSIVE_MANHATTAN, 1.0), 1.5);
+  EXPECT_EQ(Between({1, 0, 3}, {2, 4, 1}, EXCLUSIVE_EUCLIDEAN, 1.0), std::sqrt(2.5));
+}
+
+TEST(RealDistances, ColumnsThatDoNotCount) {
+  // 3 and -3: the signed sum is 0 (not counted by CLARK), the absolute one is
+  // not (CANBERRA adds 1); a column of zeros counts for neither.
+  EXPECT_NEAR(Between({3, 1, 0}, {-3, 2, 0}, CANBERRA), (1.0 + 1.0 / 3.0) / 2.0, 1e-15);
+  EXPECT_NEAR(Between({3, 1, 0}, {-3, 2, 0}, CLARK), 1.0 / 3.0, 1e-15);
+  // GOWER_D10: (0, 0) neither adds nor counts, (0, 4) adds 0 and counts.
+  EXPECT_EQ(Between({0, 0, 2}, {0, 4, 2}, GOWER_D10), 0.5);
+}
+
+TEST(RealDistances, OneTaxonGivesASingleZero) {
+  for (Real_Formula f : All_Formulae()) {
+    const Generic::Square_Block d = Distances(Matrix({{-1, 0, 2}}, 4), f, 0.0);
+    ASSERT_EQ(d.First(), 4);
+    ASSERT_EQ(d.Size(), 1);
+    EXPECT_EQ(Bits(d(4, 4)), Bits(0.0)) << Name(f);
+  }
+}
+
+// Every pair of a larger matrix must come out exactly as if its two rows were
+// the whole matrix: the per-pair counters and the accumulator start afresh,
+// and each pair reads its own rows and row quantities. The block is
+// symmetric bit for bit with +0.0 on the diagonal.
+TEST(RealDistances, EachPairIndependentAndMirrored) {
+  std::mt19937 random(7);
+  std::uniform_real_distribution<double> value(0.01, 10.0);
+  constexpr int taxa = 6, characters = 7, first = 3;
+  std::vector<std::vector<double>> rows(taxa, std::vector<double>(characters));
+  for (auto& row : rows)
+    for (double& v : row) v = value(random);
+  rows[2][1] = 0.0;  // a column that some formulae skip
+  rows[4][1] = 0.0;
+  Real_Matrix m(first);
+  for (const auto& row : rows) m.Append_Row(row);
+
+  for (Real_Formula f : All_Formulae()) {
+    const Generic::Square_Block d = Distances(m, f, 0.0);
+    ASSERT_EQ(d.First(), first);
+    ASSERT_EQ(d.Size(), taxa);
+    for (int i = first; i < first + taxa; ++i) {
+      EXPECT_EQ(Bits(d(i, i)), Bits(0.0)) << Name(f);
+      for (int j = i + 1; j < first + taxa; ++j) {
+        EXPECT_EQ(Bits(d(i, j)), Bits(d(j, i))) << Name(f) << " " << i << "," << j;
+        const double alone = Between(rows[static_cast<std::size_t>(i - first)],
+                                     rows[static_cast<std::size_t>(j - first)], f);
+        EXPECT_EQ(Bits(d(i, j)), Bits(alone)) << Name(f) << " " << i << "," << j;
+      }
+    }
+  }
+}
+
+// The roots are taken once per value, not per pair; the result must be the
+// same bits as taking them column by column.
+TEST(RealDistances, HellingerAsIfRootedPerColumn) {
+  std::mt19937 random(11);
+  std::uniform_real_distribution<double> value(0.0, 1e6);
+  std::vector<std::vector<double>> rows(4, std::vector<double>(9));
+  for (auto& row : rows)
+    for (double& v : row) v = value(random);
+  rows[1][0] = 0.0;
+  rows[2][0] = -0.0;
+  Real_Matrix m(0);
+  for (const auto& row : rows) m.Append_Row(row);
+  const Generic::Square_Block d = Distances(m, HELLINGER, 0.0);
+  for (std::size_t i = 0; i < rows.size(); ++i)
+    for (std::size_t j = i + 1; j < rows.size(); ++j) {
+      double sum = 0.0;
+      for (std::size_t k = 0; k < rows[i].size(); ++k) {
+        const double t = std::sqrt(rows[i][k]) - std::sqrt(rows[j][k]);
+        sum = k == 0 ? t * t : sum + t * t;
+      }
+      EXPECT_EQ(Bits(d(static_cast<int>(i), static_cast<int>(j))), Bits(std::sqrt(sum))) << i << "," << j;
+    }
+}
+
+TEST(RealDistances, EmptyDenominatorsFailTheRangeCheck) {
+  // The failing pair is the second and third taxon, numbered from First.
+  const Real_Matrix zeros = Matrix({{1, 2}, {0, 0}, {0, 0}}, 5);
+  for (Real_Formula f : {BRAY_CURTIS, CANBERRA, CLARK}) {
+    const Pair_Range_Error e = Failure<Pair_Range_Error>(zeros, f);
+    EXPECT_EQ(e.I, 6) << Name(f);
+    EXPECT_EQ(e.J, 7) << Name(f);
+    EXPECT_NE(std::string(e.what()).find(std::string("the ") + Name(f) + " distance is not a number"),
+              std::string::npos)
+        << e.what();
+  }
+  EXPECT_STREQ(Failure<Pair_Range_Error>(Matrix({{0, 0}, {0, 0}}), BRAY_CURTIS).what(),
+               "range check failed: the BRAY_CURTIS distance is not a number (the two rows sum to 0)");
+  EXPECT_EQ(Between({0, 0}, {0, 0}, MANHATTAN), 0.0);
+  EXPECT_EQ(Between({0, 0}, {0, 0}, EUCLIDEAN), 0.0);
+
+  // No column where both values are present, or with a larger value other
+  // than 0: m = 0.
+  const struct {
+    Real_Formula formula;
+    const char* cause;
+  } uncounted[] = {
+      {EXCLUSIVE_EUCLIDEAN, "no column has both values present (not below 0)"},
+      {EXCLUSIVE_MANHATTAN, "no column has both values present (not below 0)"},
+      {GOWER_D10, "the larger value is 0 in every column"},
+  };
+  for (const auto& c : uncounted) {
+    const std::string message = Failure<Pair_Range_Error>(Matrix({{0, -1}, {-2, 0}}), c.formula).what();
+    EXPECT_NE(message.find(c.cause), std::string::npos) << message;
+  }
+
+  // Zero sums of squares, a constant row: the ratio is NaN and is not
+  // clamped into a distance.
+  for (Real_Formula f : {CHORD, GEODESIC})
+    EXPECT_NE(std::string(Failure<Pair_Range_Error>(Matrix({{1, 2}, {0, 0}}), f).what())
+                  .find("the second row has a sum of squares of 0"),
+              std::string::npos);
+  EXPECT_NE(std::string(Failure<Pair_Range_Error>(Matrix({{1, 1, 1}, {1, 2, 3}}), PEARSON).what())
+                .find("the first row has all values equal"),
+            std::string::npos);
+}
+
+TEST(RealDistances, NegativeAndInfiniteDistancesFailTheRangeCheck) {
+  const std::string negative = Failure<Pair_Range_Error>(Matrix({{1, -3}, {1, -2}}), BRAY_CURTIS).what();
+  EXPECT_NE(negative.find("is negative (-0.3333333333333333)"), std::string::npos) << negative;
+  EXPECT_NE(negative.find("the two rows sum to -3"), std::string::npos) << negative;
+
+  const std::string infinite = Failure<Pair_Range_Error>(Matrix({{1.7e308}, {-1.7e308}}), MANHATTAN).what();
+  EXPECT_NE(infinite.find("the MANHATTAN distance is infinite"), std::string::npos) << infinite;
+}
+
+TEST(RealDistances, DomainErrorsNameTheFormulaAndPair) {
+  const Pair_Argument_Error e = Failure<Pair_Argument_Error>(Matrix({{1, 2}, {0.5, 1}, {1, -0.25}}, 1), HELLINGER);
+  EXPECT_STREQ(e.what(), "square root of a negative number (-0.25) in HELLINGER");
+  EXPECT_EQ(e.I, 1);
+  EXPECT_EQ(e.J, 3);
+  // Still the condition the driver reports as an argument error.
+  EXPECT_THROW(Distances(Matrix({{1, 2}, {1, -0.25}}), HELLINGER, 0.0), Errors::Argument_Error);
+
+  // A constant row can get a centred sum of squares just below 0; against
+  // one just above, the product under the root is negative.
+  const Pair_Argument_Error pearson =
+      Failure<Pair_Argument_Error>(Matrix({{2.1, 2.1, 2.1}, {0.3, 0.3, 0.3}}), PEARSON);
+  EXPECT_NE(std::string(pearson.what()).find("in PEARSON"), std::string::npos) << pearson.what();
+}
+
+TEST(RealDistances, MalformedMatrices) {
+  try {
+    Distances(Matrix({{1, 2, 3}, {1, 2, 3}, {1, 2}}), EUCLIDEAN, 0.0);
+    ADD_FAILURE() << "rows of different lengths were accepted";
+  } catch (const Phylo::Real_Chars::Basic::Size_Error& e) {
+    EXPECT_STREQ(e.Name(), "PHYLO.REAL_CHARS.BASIC.SIZE_ERROR");
+    const std::string message = e.what();
+    EXPECT_NE(message.find("row 3 has 2 values, row 1 has 3"), std::string::npos) << message;
+  }
+  EXPECT_THROW(Distances(Real_Matrix(0), MANHATTAN, 0.0), Errors::Constraint_Error);
+  Real_Matrix with_null(0);
+  with_null.Append_Row(std::vector<double>{1, 2});
+  with_null.Append_Null_Row();
+  EXPECT_THROW(Distances(with_null, MANHATTAN, 0.0), Errors::Constraint_Error);
+}
+
+TEST(RealDistances, RowsWithoutCharacters) {
+  const Real_Matrix two = Matrix({{}, {}});
+  const Real_Matrix one = Matrix({{}});
+  for (Real_Formula f : All_Formulae()) {
+    try {
+      Distances(two, f, 0.0);
+      ADD_FAILURE() << Name(f) << " compared rows without characters";
+    } catch (const Phylo::Distfunc::Pair_Taxa&) {
+      ADD_FAILURE() << Name(f) << ": not a pair's fault";
+    } catch (const Errors::Constraint_Error&) {
+    }
+    // Alone, a taxon fails only where a per-row quantity has to be summed.
+    const bool sums_rows = f == BRAY_CURTIS || f == EDGAR || f == DRAVIK || f == KULCZYNSKI || f == CHORD ||
+                           f == EUCLIDEAN || f == GEODESIC || f == PEARSON;
+    if (sums_rows)
+      EXPECT_THROW(Distances(one, f, 0.0), Errors::Constraint_Error) << Name(f);
+    else
+      EXPECT_EQ(Distances(one, f, 0.0)(0, 0), 0.0) << Name(f);
+  }
+}
+
+// Rounding can put the cosine or correlation of proportional rows just past
+// 1; those rows are at distance 0, not an error.
+TEST(RealDistances, RatiosPastOneAreClamped) {
+  const std::vector<double> x{0.1, 0.1, 0.2};
+  const std::vector<double> y{3.0 * x[0], 3.0 * x[1], 3.0 * x[2]};
+  // The unclamped ratios, in the order the formulae use.
+  const double p = x[0] * y[0] + x[1] * y[1] + x[2] * y[2];
+  const double qx = x[0] * x[0] + x[1] * x[1] + x[2] * x[2];
+  const double qy = y[0] * y[0] + y[1] * y[1] + y[2] * y[2];
+  const double sx = x[0] + x[1] + x[2], sy = y[0] + y[1] + y[2];
+  const double inv_n = 1.0 / 3.0;
+  const double cx = qx - (sx * sx) * inv_n, cy = qy - (sy * sy) * inv_n;
+  ASSERT_GT(p / std::sqrt(qy * qx), 1.0);
+  ASSERT_GT((p - sy * sx * inv_n) / std::sqrt(cy * cx), 1.0);
+
+  for (Real_Formula f : {CHORD, GEODESIC, PEARSON}) EXPECT_EQ(Bits(Between(x, y, f)), Bits(0.0)) << Name(f);
+  // Opposite rows: the clamp at -1 gives the largest distances.
+  const std::vector<double> minus{-x[0], -x[1], -x[2]};
+  EXPECT_NEAR(Between(x, minus, CHORD), 2.0, 1e-15);
+  EXPECT_NEAR(Between(x, minus, GEODESIC), 3.141592653589793, 1e-15);
+}
+
+TEST(RealDistances, EuclideanOfNearbyLargeValues) {
+  // Through sums of squares the difference cancels to 0.
+  EXPECT_NEAR(Between({100000000.1, 1}, {100000000.2, 1}, EUCLIDEAN), 0.07071068, Tolerance);
+}
+
+TEST(RealDistances, ZeroIsStoredPositive) {
+  // 0 divided by a negative sum is -0.0.
+  const Generic::Square_Block bray = Distances(Matrix({{-1, -2}, {-1, -2}}), BRAY_CURTIS, 0.0);
+  EXPECT_FALSE(std::signbit(bray(0, 1)));
+  EXPECT_FALSE(std::signbit(bray(1, 0)));
+  EXPECT_FALSE(std::signbit(Between({-1, -2}, {-1, -2}, GOWER_D9)));
+}
+
+} // namespace
