@@ -1,5 +1,7 @@
 // Pairwise distances between the rows of a matrix of continuous characters.
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <limits>
@@ -7,7 +9,10 @@
 #include <vector>
 
 #include "phylo/distfunc.hpp"
+#include "generic/parallel.hpp"
+#include "phylo/distfunc_pairs.hpp"
 #include "phylo/distfunc_real_kernels.hpp"
+#include "phylo/pair_tiles.hpp"
 
 namespace Phylo::Distfunc {
 
@@ -168,34 +173,97 @@ std::string Cause(Real_Formula f, const Pair& p, const Real_Kernels::Constants& 
   throw Pair_Range_Error(message, i, j);
 }
 
-// The pairs (i, j) with j > i: each computed once, checked and mirrored.
-// Rows are independent of each other, so they may be handed to threads.
+// One pair as a single thread computes it, with every check and error: the
+// reference the tiled computation matches bit for bit, and what reports a
+// failing pair.
 template <Real_Formula F>
-void Fill_Row(const Call& call, int i, Generic::Square_Block& result) {
+double Evaluate(const Call& call, int i, int j) {
   constexpr double largest = std::numeric_limits<double>::max();
-  int j = i + 1;
   try {
-    for (; j <= call.last; ++j) {
-      double d = Real_Kernels::Distance<F>(call.Pair_Of(i, j), call.constants);
-      if constexpr (F == HELLINGER)
-        if (std::isnan(d)) d = Real_Chars::Sqrt(Real_Kernels::Hellinger_Of_Values(call.Values_Of(i, j)));
-      if (!(d >= 0.0 && d <= largest)) Range_Failure(call, F, i, j, d);
-      if (d == 0.0) d = 0.0;   // no -0.0 in the matrix
-      result(i, j) = d;
-      result(j, i) = d;
-    }
+    double d = Real_Kernels::Distance<F>(call.Pair_Of(i, j), call.constants);
+    if constexpr (F == HELLINGER)
+      if (std::isnan(d)) d = Real_Chars::Sqrt(Real_Kernels::Hellinger_Of_Values(call.Values_Of(i, j)));
+    if (!(d >= 0.0 && d <= largest)) Range_Failure(call, F, i, j, d);
+    return d == 0.0 ? 0.0 : d; // no -0.0 in the matrix
   } catch (const Errors::Argument_Error& e) {
     throw Pair_Argument_Error(std::string(e.what()) + " in " + Name(F), i, j);
   }
 }
 
+// The pairs are computed in tiles: a block of consecutive rows j (as many
+// as the vector path takes) against every row i before them, their column
+// sums advancing together in SIMD lanes. Threads take the blocks, largest
+// first. A pair that fails any check is only noted; the first of them in
+// single-threaded order is then evaluated again by the reference, which
+// raises its error.
 template <Real_Formula F>
 void Fill(const Call& call, Generic::Square_Block& result) {
-  for (int i = call.first; i < call.last; ++i) {
-    result(i, i) = 0.0;
-    Fill_Row<F>(call, i, result);
+  constexpr Pair_Tiles::Term term = Real_Kernels::Term_Of(F);
+  constexpr double largest = std::numeric_limits<double>::max();
+  constexpr int Chunk = 128; // rows i per call of the kernel
+  const Pair_Tiles::Path path = Pair_Tiles::Current_Path();
+  const int width = Pair_Tiles::Block_Width(path);
+  const int taxa = call.last - call.first + 1;
+  const int blocks = (taxa + width - 1) / width;
+  const std::size_t p = static_cast<std::size_t>(call.n);
+  const int threads = std::max(1, std::min(Generic::Parallel::Threads(), blocks / 2));
+
+  std::atomic<int> next_block{blocks - 1};
+  std::vector<Detail::First_Failure> failures(static_cast<std::size_t>(threads));
+  Generic::Parallel::Run(threads, [&](int worker) {
+    Detail::First_Failure& failure = failures[static_cast<std::size_t>(worker)];
+    std::vector<double> panel(static_cast<std::size_t>(width) * p);
+    std::vector<Pair_Tiles::Sums> sums(static_cast<std::size_t>(Chunk) * static_cast<std::size_t>(width));
+    bool domain_error = false;
+    const auto quiet_sqrt = [&](double x) {
+      if (x < 0.0) {
+        domain_error = true;
+        return std::numeric_limits<double>::quiet_NaN();
+      }
+      return Real_Chars::Sqrt(x);
+    };
+    const auto quiet_arccos = [&](double x) {
+      if (std::fabs(x) > 1.0) {
+        domain_error = true;
+        return std::numeric_limits<double>::quiet_NaN();
+      }
+      return Real_Chars::Arccos(x);
+    };
+    for (int block; (block = next_block.fetch_sub(1, std::memory_order_relaxed)) >= 0;) {
+      const int j0 = block * width;
+      const int count = std::min(width, taxa - j0);
+      const int i_end = j0 + count - 1; // rows i < the last j of the block
+      for (int i0 = 0; i0 < i_end; i0 += Chunk) {
+        const int i1 = std::min(i_end, i0 + Chunk);
+        Pair_Tiles::Tile_Sums(path, term, call.block, p, call.constants.threshold, i0, i1, j0, count,
+                              sums.data(), panel.data());
+        for (int i = i0; i < i1; ++i) {
+          const Pair_Tiles::Sums* row_sums = &sums[static_cast<std::size_t>(i - i0) * static_cast<std::size_t>(count)];
+          for (int l = std::max(0, i + 1 - j0); l < count; ++l) {
+            const int ti = call.first + i, tj = call.first + j0 + l;
+            domain_error = false;
+            double d = Real_Kernels::Finish<F>(row_sums[l], call.Pair_Of(ti, tj), call.constants, quiet_sqrt,
+                                               quiet_arccos);
+            if (domain_error || !(d >= 0.0 && d <= largest)) {
+              failure.Offer(ti, tj, d);
+              d = 0.0;
+            }
+            if (d == 0.0) d = 0.0; // no -0.0 in the matrix
+            result(ti, tj) = d;
+            result(tj, ti) = d;
+          }
+        }
+      }
+    }
+  });
+  Detail::First_Failure first;
+  for (const Detail::First_Failure& f : failures) first.Offer(f);
+  if (first.Found()) {
+    Evaluate<F>(call, first.I, first.J);
+    throw Errors::Constraint_Error(std::string("internal error: the tiled ") + Name(F) +
+                                   " distance failed where the reference did not");
   }
-  result(call.last, call.last) = 0.0;
+  for (int t = call.first; t <= call.last; ++t) result(t, t) = 0.0;
 }
 
 } // namespace

@@ -14,6 +14,7 @@
 #include <limits>
 
 #include "phylo/distfunc.hpp"
+#include "phylo/pair_tiles.hpp"
 #include "phylo/phylo.hpp"
 
 namespace Phylo::Distfunc::Real_Kernels {
@@ -179,62 +180,108 @@ inline double Within_Unit(double ratio) {
   return ratio;
 }
 
-inline double Cosine(const Pair& p) {
-  return Within_Unit(Sum_Of_Products(p) / Real_Chars::Sqrt(p.q_j * p.q_i));
-}
-
-// Throws Argument_Error when the centred sums of squares have opposite signs
-// (a constant row can give a tiny negative one).
-inline double Correlation(const Pair& p, const Constants& c) {
-  return Within_Unit((Sum_Of_Products(p) - p.s_j * p.s_i * c.inv_n) / Real_Chars::Sqrt(p.q_j * p.q_i));
-}
-
-// The distance of one pair, before the range check.
-template <Real_Formula F>
-inline double Distance(const Pair& p, const Constants& c) {
+// The summation of each formula and its term for the tiled kernels.
+constexpr Pair_Tiles::Term Term_Of(Real_Formula f) {
   using enum Real_Formula;
-  using Real_Chars::Sqrt;
-  if constexpr (F == BRAY_CURTIS) {
-    return Manhattan(p) / (p.s_j + p.s_i);
-  } else if constexpr (F == CANBERRA) {
-    const Counted_Sum t = Canberra(p);
-    return t.sum / static_cast<double>(t.m);
-  } else if constexpr (F == CHORD) {
-    return Sqrt(1.0 - Cosine(p)) * c.sqrt2;
-  } else if constexpr (F == CLARK) {
-    const Counted_Sum t = Clark(p);
-    return Sqrt(t.sum / static_cast<double>(t.m));
-  } else if constexpr (F == EDGAR) {
-    return 1.0 - Sum_Of_Mins(p) / Real_Chars::Min(p.s_i, p.s_j);
-  } else if constexpr (F == EUCLIDEAN) {
-    return Sqrt(Squared_Differences(p) * c.inv_n);
-  } else if constexpr (F == EXCLUSIVE_EUCLIDEAN) {
-    const Counted_Sum t = Sum_Of_ESD(p, c.threshold);
-    return Sqrt(t.sum / static_cast<double>(t.m));
-  } else if constexpr (F == EXCLUSIVE_MANHATTAN) {
-    const Counted_Sum t = Sum_Of_ED(p, c.threshold);
-    return t.sum / static_cast<double>(t.m);
-  } else if constexpr (F == GEODESIC) {
-    return Real_Chars::Arccos(Cosine(p));
-  } else if constexpr (F == DRAVIK) {
-    return 1.0 - ((p.s_j + p.s_i) * 0.5) / Dravik_Sum(p);
-  } else if constexpr (F == GOWER_D9) {
+  using T = Pair_Tiles::Term;
+  switch (f) {
+  case BRAY_CURTIS:
+  case MANHATTAN: return T::ABS_DIFF;
+  case CANBERRA: return T::CANBERRA;
+  case CHORD:
+  case GEODESIC:
+  case PEARSON: return T::PRODUCT;
+  case CLARK: return T::CLARK;
+  case EDGAR:
+  case KULCZYNSKI: return T::MIN;
+  case EUCLIDEAN:
+  case HELLINGER: return T::SQUARED_DIFF; // HELLINGER over rows of roots
+  case EXCLUSIVE_EUCLIDEAN: return T::EXCL_SQUARED;
+  case EXCLUSIVE_MANHATTAN: return T::EXCL_ABS;
+  case DRAVIK: return T::MAX;
+  case GOWER_D9: return T::D9;
+  case GOWER_D10: return T::D10;
+  }
+  return T::ABS_DIFF;
+}
+
+// The sums of one pair as the tiled kernels give them: the summation, and
+// the count m (or, for GOWER_D9, the sum of maxima).
+template <Real_Formula F>
+inline Pair_Tiles::Sums Sums_Of(const Pair& p, const Constants& c) {
+  using enum Real_Formula;
+  constexpr Pair_Tiles::Term T = Term_Of(F);
+  using Term = Pair_Tiles::Term;
+  if constexpr (T == Term::ABS_DIFF) return {Manhattan(p), 0.0};
+  else if constexpr (T == Term::SQUARED_DIFF) return {Squared_Differences(p), 0.0};
+  else if constexpr (T == Term::PRODUCT) return {Sum_Of_Products(p), 0.0};
+  else if constexpr (T == Term::MIN) return {Sum_Of_Mins(p), 0.0};
+  else if constexpr (T == Term::MAX) return {Dravik_Sum(p), 0.0};
+  else if constexpr (T == Term::D9) {
     const Gower_Sums t = Sum_Of_D9(p);
-    return t.differences / t.maxima;
+    return {t.differences, t.maxima};
+  } else {
+    Counted_Sum t;
+    if constexpr (T == Term::CANBERRA) t = Canberra(p);
+    else if constexpr (T == Term::CLARK) t = Clark(p);
+    else if constexpr (T == Term::EXCL_SQUARED) t = Sum_Of_ESD(p, c.threshold);
+    else if constexpr (T == Term::EXCL_ABS) t = Sum_Of_ED(p, c.threshold);
+    else t = Sum_Of_D10(p);
+    return {t.sum, static_cast<double>(t.m)};
+  }
+}
+
+// The distance of a pair from its sums, before the range check. Root and
+// Arc_Cosine are the square root and arc cosine to use: the throwing ones of
+// the element module, or quiet ones that only note a domain error.
+template <Real_Formula F, class Root, class Arc_Cosine>
+inline double Finish(const Pair_Tiles::Sums& t, const Pair& p, const Constants& c, Root&& Sqrt,
+                     Arc_Cosine&& Arccos) {
+  using enum Real_Formula;
+  const double sum = t.Sum;
+  const double m = t.Second;
+  if constexpr (F == BRAY_CURTIS) {
+    return sum / (p.s_j + p.s_i);
+  } else if constexpr (F == CANBERRA) {
+    return sum / m;
+  } else if constexpr (F == CHORD) {
+    return Sqrt(1.0 - Within_Unit(sum / Sqrt(p.q_j * p.q_i))) * c.sqrt2;
+  } else if constexpr (F == CLARK) {
+    return Sqrt(sum / m);
+  } else if constexpr (F == EDGAR) {
+    return 1.0 - sum / Real_Chars::Min(p.s_i, p.s_j);
+  } else if constexpr (F == EUCLIDEAN) {
+    return Sqrt(sum * c.inv_n);
+  } else if constexpr (F == EXCLUSIVE_EUCLIDEAN) {
+    return Sqrt(sum / m);
+  } else if constexpr (F == EXCLUSIVE_MANHATTAN) {
+    return sum / m;
+  } else if constexpr (F == GEODESIC) {
+    return Arccos(Within_Unit(sum / Sqrt(p.q_j * p.q_i)));
+  } else if constexpr (F == DRAVIK) {
+    return 1.0 - ((p.s_j + p.s_i) * 0.5) / sum;
+  } else if constexpr (F == GOWER_D9) {
+    return sum / t.Second;
   } else if constexpr (F == GOWER_D10) {
-    const Counted_Sum t = Sum_Of_D10(p);
-    return 1.0 - t.sum / static_cast<double>(t.m);
+    return 1.0 - sum / m;
   } else if constexpr (F == HELLINGER) {
-    return Sqrt(Squared_Differences(p));   // over rows of roots
+    return Sqrt(sum);
   } else if constexpr (F == KULCZYNSKI) {
-    const double mins = Sum_Of_Mins(p);
-    return 1.0 - (mins / p.s_i + mins / p.s_j) * 0.5;
+    return 1.0 - (sum / p.s_i + sum / p.s_j) * 0.5;
   } else if constexpr (F == MANHATTAN) {
-    return Manhattan(p) * c.inv_n;
+    return sum * c.inv_n;
   } else {
     static_assert(F == PEARSON);
-    return (1.0 - Correlation(p, c)) * 0.5;
+    return (1.0 - Within_Unit((sum - p.s_j * p.s_i * c.inv_n) / Sqrt(p.q_j * p.q_i))) * 0.5;
   }
+}
+
+// The distance of one pair, before the range check; a square root or arc
+// cosine out of its domain throws Argument_Error.
+template <Real_Formula F>
+inline double Distance(const Pair& p, const Constants& c) {
+  return Finish<F>(Sums_Of<F>(p, c), p, c, [](double x) { return Real_Chars::Sqrt(x); },
+                   [](double x) { return Real_Chars::Arccos(x); });
 }
 
 } // namespace Phylo::Distfunc::Real_Kernels

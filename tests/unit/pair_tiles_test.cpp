@@ -7,13 +7,13 @@
 #include <random>
 #include <vector>
 
-#include "phylo/real_kernels.hpp"
+#include "phylo/pair_tiles.hpp"
 
 namespace {
 
-using Phylo::Real_Kernels::Path;
-using Phylo::Real_Kernels::Sums;
-using Phylo::Real_Kernels::Term;
+using Phylo::Pair_Tiles::Path;
+using Phylo::Pair_Tiles::Sums;
+using Phylo::Pair_Tiles::Term;
 
 const Term All_Terms[] = {Term::ABS_DIFF, Term::SQUARED_DIFF, Term::CANBERRA, Term::CLARK,
                           Term::MIN,      Term::MAX,          Term::PRODUCT,  Term::EXCL_SQUARED,
@@ -95,26 +95,26 @@ std::vector<double> Random_Matrix(int n, std::size_t p, std::uint64_t seed) {
 
 bool Same_Bits(double a, double b) { return std::bit_cast<std::uint64_t>(a) == std::bit_cast<std::uint64_t>(b); }
 
-TEST(RealKernels, EveryPathGivesThePlainLoopBitForBit) {
+TEST(PairTiles, EveryPathGivesThePlainLoopBitForBit) {
   const int n = 23; // not a multiple of any tile
   for (std::size_t p : {std::size_t{1}, std::size_t{2}, std::size_t{7}, std::size_t{64}}) {
     const std::vector<double> m = Random_Matrix(n, p, 7 + p);
     for (Path path : {Path::SCALAR, Path::VECTOR, Path::AVX2, Path::AVX512}) {
-      if (!Phylo::Real_Kernels::Available(path)) continue;
-      const int width = Phylo::Real_Kernels::Block_Width(path);
+      if (!Phylo::Pair_Tiles::Available(path)) continue;
+      const int width = Phylo::Pair_Tiles::Block_Width(path);
       std::vector<double> panel(static_cast<std::size_t>(width) * p);
       for (Term term : All_Terms) {
         for (int j0 = 0; j0 < n; j0 += width) {
           const int count = std::min(width, n - j0);
           std::vector<Sums> out(static_cast<std::size_t>(n) * static_cast<std::size_t>(count));
-          Phylo::Real_Kernels::Tile_Sums(path, term, m.data(), p, 0.0, 0, n, j0, count, out.data(), panel.data());
+          Phylo::Pair_Tiles::Tile_Sums(path, term, m.data(), p, 0.0, 0, n, j0, count, out.data(), panel.data());
           for (int i = 0; i < n; ++i)
             for (int l = 0; l < count; ++l) {
               const Sums want = Plain(term, &m[static_cast<std::size_t>(i) * p],
                                       &m[static_cast<std::size_t>(j0 + l) * p], p, 0.0);
               const Sums got = out[static_cast<std::size_t>(i * count + l)];
               ASSERT_TRUE(Same_Bits(got.Sum, want.Sum) && Same_Bits(got.Second, want.Second))
-                  << Phylo::Real_Kernels::Name(path) << " term " << static_cast<int>(term) << " p " << p
+                  << Phylo::Pair_Tiles::Name(path) << " term " << static_cast<int>(term) << " p " << p
                   << " pair " << i << "," << j0 + l << ": " << got.Sum << " vs " << want.Sum;
             }
         }
@@ -123,13 +123,13 @@ TEST(RealKernels, EveryPathGivesThePlainLoopBitForBit) {
   }
 }
 
-TEST(RealKernels, RowRangeAndThresholdAreHonoured) {
+TEST(PairTiles, RowRangeAndThresholdAreHonoured) {
   const std::size_t p = 5;
   const std::vector<double> m = Random_Matrix(12, p, 99);
-  const Path path = Phylo::Real_Kernels::Best_Path();
-  std::vector<double> panel(static_cast<std::size_t>(Phylo::Real_Kernels::Block_Width(path)) * p);
+  const Path path = Phylo::Pair_Tiles::Best_Path();
+  std::vector<double> panel(static_cast<std::size_t>(Phylo::Pair_Tiles::Block_Width(path)) * p);
   std::vector<Sums> out(3 * 2);
-  Phylo::Real_Kernels::Tile_Sums(path, Term::EXCL_ABS, m.data(), p, 1.5, 4, 7, 9, 2, out.data(), panel.data());
+  Phylo::Pair_Tiles::Tile_Sums(path, Term::EXCL_ABS, m.data(), p, 1.5, 4, 7, 9, 2, out.data(), panel.data());
   for (int i = 4; i < 7; ++i)
     for (int l = 0; l < 2; ++l) {
       const Sums want = Plain(Term::EXCL_ABS, &m[static_cast<std::size_t>(i) * p],

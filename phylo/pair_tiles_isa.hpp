@@ -3,17 +3,17 @@
 
 #include <cstddef>
 
-#include "phylo/real_kernels.hpp"
+#include "phylo/pair_tiles.hpp"
 
 #define KARVEL_DECLARE_TILE_SUMS(SUFFIX)                                                                  \
-  namespace Phylo::Real_Kernels {                                                                         \
+  namespace Phylo::Pair_Tiles {                                                                         \
   extern const int Block_Width_##SUFFIX;                                                                  \
   void Tile_Sums_##SUFFIX(Term term, const double* data, std::size_t p, double threshold, int i_begin,    \
                           int i_end, int j_begin, int j_count, Sums* out, double* panel);                 \
   }
 
 #define KARVEL_DEFINE_TILE_SUMS(SUFFIX)                                                                   \
-  namespace Phylo::Real_Kernels {                                                                         \
+  namespace Phylo::Pair_Tiles {                                                                         \
   const int Block_Width_##SUFFIX = SUFFIX##_Unit::Block_Width_Here;                                       \
   void Tile_Sums_##SUFFIX(Term term, const double* data, std::size_t p, double threshold, int i_begin,    \
                           int i_end, int j_begin, int j_count, Sums* out, double* panel) {                \

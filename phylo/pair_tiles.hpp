@@ -9,7 +9,7 @@
 
 #include <cstddef>
 
-namespace Phylo::Real_Kernels {
+namespace Phylo::Pair_Tiles {
 
 // The per-column term of a summation, x from row i and y from row j.
 enum class Term {
@@ -40,6 +40,11 @@ Path Best_Path();
 bool Available(Path path);
 const char* Name(Path path);
 
+// The path the distance routines take: the widest available unless one was
+// chosen (tests compare the paths with each other).
+Path Current_Path();
+void Use_Path(Path path);
+
 // How many j rows one call takes at most on a path.
 int Block_Width(Path path);
 
@@ -51,4 +56,4 @@ int Block_Width(Path path);
 void Tile_Sums(Path path, Term term, const double* data, std::size_t p, double threshold, int i_begin,
                int i_end, int j_begin, int j_count, Sums* out, double* panel);
 
-} // namespace Phylo::Real_Kernels
+} // namespace Phylo::Pair_Tiles

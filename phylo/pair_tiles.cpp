@@ -1,10 +1,11 @@
-#include "phylo/real_kernels.hpp"
+#include "phylo/pair_tiles.hpp"
 
+#include <atomic>
 #include <initializer_list>
 
-#include "phylo/real_kernels_isa.hpp"
+#include "phylo/pair_tiles_isa.hpp"
 
-namespace Phylo::Real_Kernels {
+namespace Phylo::Pair_Tiles {
 
 bool Available(Path path) {
   switch (path) {
@@ -29,6 +30,17 @@ Path Best_Path() {
   }();
   return best;
 }
+
+namespace {
+std::atomic<int> chosen{-1};
+}
+
+Path Current_Path() {
+  const int c = chosen.load(std::memory_order_relaxed);
+  return c < 0 ? Best_Path() : static_cast<Path>(c);
+}
+
+void Use_Path(Path path) { chosen.store(static_cast<int>(Available(path) ? path : Best_Path()), std::memory_order_relaxed); }
 
 const char* Name(Path path) {
   switch (path) {
@@ -70,4 +82,4 @@ void Tile_Sums(Path path, Term term, const double* data, std::size_t p, double t
   }
 }
 
-} // namespace Phylo::Real_Kernels
+} // namespace Phylo::Pair_Tiles

@@ -1,0 +1,146 @@
+// Threads and vector paths change who computes a distance, never its bits:
+// every path on every thread count gives the block of the scalar path on one
+// thread, and a failing matrix gives the same error for the same first pair.
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "generic/parallel.hpp"
+#include "phylo/distfunc.hpp"
+#include "phylo/pair_tiles.hpp"
+
+namespace {
+
+using Phylo::Distfunc::Binary_Formula;
+using Phylo::Distfunc::Discrete_Formula;
+using Phylo::Distfunc::Real_Formula;
+using Phylo::Pair_Tiles::Path;
+
+struct Restore {
+  ~Restore() {
+    Generic::Parallel::Set_Threads(1);
+    Phylo::Pair_Tiles::Use_Path(Phylo::Pair_Tiles::Best_Path());
+  }
+};
+
+// The block's bytes, or the error it raised.
+template <class Compute>
+std::string Outcome(Compute compute) {
+  try {
+    Generic::Square_Block b = compute();
+    return std::string(reinterpret_cast<const char*>(b.Data()),
+                       static_cast<std::size_t>(b.Size()) * static_cast<std::size_t>(b.Size()) * sizeof(double));
+  } catch (const Errors::Error& e) {
+    std::string what = std::string(e.Name()) + ": " + e.what();
+    if (auto* pair = dynamic_cast<const Phylo::Distfunc::Pair_Taxa*>(&e))
+      what += " @" + std::to_string(pair->I) + "," + std::to_string(pair->J);
+    return what;
+  }
+}
+
+Phylo::Real_Matrix Random_Real(int taxa, int characters, unsigned seed, bool with_negatives) {
+  std::mt19937 rng(seed);
+  std::uniform_int_distribution<int> kind(0, 9);
+  std::uniform_real_distribution<double> u(0.0, 50.0);
+  Phylo::Real_Matrix m(0);
+  for (int t = 0; t < taxa; ++t) {
+    for (int c = 0; c < characters; ++c) {
+      const int k = kind(rng);
+      double v = k < 3 ? 0.0 : (k < 5 ? static_cast<double>(static_cast<int>(u(rng))) : u(rng));
+      if (with_negatives && k == 9) v = -v;
+      m.Push(v);
+    }
+    m.Close_Row();
+  }
+  return m;
+}
+
+const Real_Formula Real_Formulae[] = {
+    Real_Formula::BRAY_CURTIS, Real_Formula::CANBERRA,  Real_Formula::CHORD,
+    Real_Formula::CLARK,       Real_Formula::EDGAR,     Real_Formula::EUCLIDEAN,
+    Real_Formula::EXCLUSIVE_EUCLIDEAN, Real_Formula::EXCLUSIVE_MANHATTAN, Real_Formula::GEODESIC,
+    Real_Formula::DRAVIK,      Real_Formula::GOWER_D9,  Real_Formula::GOWER_D10,
+    Real_Formula::HELLINGER,   Real_Formula::KULCZYNSKI, Real_Formula::MANHATTAN,
+    Real_Formula::PEARSON};
+
+TEST(ParallelIdentity, RealFormulaeOnEveryPathAndThreadCount) {
+  Restore restore;
+  // Positive data for all formulae; data with negatives and an all-zero row
+  // make several of them fail, and the failure must not depend on the path.
+  std::vector<Phylo::Real_Matrix> matrices;
+  matrices.push_back(Random_Real(45, 37, 1, false));
+  matrices.push_back(Random_Real(40, 9, 2, true));
+  Phylo::Real_Matrix zero_row = Random_Real(33, 5, 3, false);
+  for (double& v : zero_row.Row(20)) v = 0.0;
+  matrices.push_back(std::move(zero_row));
+
+  int failures = 0;
+  for (const Phylo::Real_Matrix& m : matrices)
+    for (Real_Formula f : Real_Formulae) {
+      Generic::Parallel::Set_Threads(1);
+      Phylo::Pair_Tiles::Use_Path(Path::SCALAR);
+      const std::string want = Outcome([&] { return Phylo::Distfunc::Distances(m, f, 0.0); });
+      failures += want.find("_ERROR: ") != std::string::npos ? 1 : 0;
+      for (Path path : {Path::SCALAR, Path::VECTOR, Path::AVX2, Path::AVX512}) {
+        if (!Phylo::Pair_Tiles::Available(path)) continue;
+        Phylo::Pair_Tiles::Use_Path(path);
+        for (int threads : {1, 2, 7}) {
+          Generic::Parallel::Set_Threads(threads);
+          ASSERT_EQ(Outcome([&] { return Phylo::Distfunc::Distances(m, f, 0.0); }), want)
+              << Phylo::Distfunc::Name(f) << " on " << Phylo::Pair_Tiles::Name(path) << " with " << threads
+              << " threads";
+        }
+      }
+    }
+  EXPECT_GE(failures, 10);
+}
+
+TEST(ParallelIdentity, DiscreteAndBinaryOnEveryThreadCount) {
+  Restore restore;
+  std::mt19937 rng(5);
+  Phylo::Disc_Matrix disc(0);
+  Phylo::Binary_Matrix bin(0);
+  for (int t = 0; t < 70; ++t) {
+    for (int c = 0; c < 130; ++c) {
+      disc.Push("ACGT-?"[rng() % 6]);
+      const unsigned r = rng() % 10;
+      bin.Push(r < 4 ? Phylo::Binary::PRESENCE : (r < 9 ? Phylo::Binary::ABSENCE : Phylo::Binary::UNKNOWN));
+    }
+    disc.Close_Row();
+    bin.Close_Row();
+  }
+  // A row equal to an earlier one makes KULCZYNSKI and SOKAL_SNEATH_2 fail
+  // far from the first pair.
+  Phylo::Disc_Matrix twin = disc;
+  for (int c = 0; c < 130; ++c) twin.Row(50)[static_cast<std::size_t>(c)] = twin.Row(10)[static_cast<std::size_t>(c)] == 'A' ? 'C' : 'A';
+  Phylo::Binary_Matrix same = bin;
+  for (int c = 0; c < 130; ++c) same.Row(60)[static_cast<std::size_t>(c)] = same.Row(30)[static_cast<std::size_t>(c)];
+
+  for (Discrete_Formula f : {Discrete_Formula::HAMANN, Discrete_Formula::MATCHING, Discrete_Formula::ROGERS_TANIMOTO,
+                             Discrete_Formula::SOKAL_SNEATH_1, Discrete_Formula::SOKAL_SNEATH_2})
+    for (const Phylo::Disc_Matrix* m : {&disc, &twin}) {
+      Generic::Parallel::Set_Threads(1);
+      const std::string want = Outcome([&] { return Phylo::Distfunc::Distances(*m, f); });
+      for (int threads : {2, 7}) {
+        Generic::Parallel::Set_Threads(threads);
+        ASSERT_EQ(Outcome([&] { return Phylo::Distfunc::Distances(*m, f); }), want) << Phylo::Distfunc::Name(f);
+      }
+    }
+  for (int f = 0; f <= static_cast<int>(Binary_Formula::FAGER); ++f)
+    for (const Phylo::Binary_Matrix* m : {&bin, &same}) {
+      const auto formula = static_cast<Binary_Formula>(f);
+      Generic::Parallel::Set_Threads(1);
+      const std::string want = Outcome([&] { return Phylo::Distfunc::Distances(*m, formula); });
+      for (int threads : {2, 7}) {
+        Generic::Parallel::Set_Threads(threads);
+        ASSERT_EQ(Outcome([&] { return Phylo::Distfunc::Distances(*m, formula); }), want)
+            << Phylo::Distfunc::Name(formula);
+      }
+    }
+}
+
+} // namespace
