@@ -125,6 +125,16 @@ bool Text_Input::At_End_Of_Input() {
   }
 }
 
+std::optional<std::size_t> Text_Input::Known_Bytes_Left() {
+  const std::size_t buffered = end_ - pos_;
+  if (eof_) return buffered;
+  struct stat st;
+  if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  const off_t offset = ::lseek(fd_, 0, SEEK_CUR);
+  if (offset < 0) return std::nullopt;
+  return buffered + (st.st_size > offset ? static_cast<std::size_t>(st.st_size - offset) : 0);
+}
+
 Text_Output::Text_Output(int fd) : fd_(fd), buf_(Output_Block) {}
 
 Text_Output::Text_Output(std::string* sink) : sink_(sink), buf_(1 << 16) {}

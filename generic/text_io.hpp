@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -61,6 +62,11 @@ public:
   // True when nothing but spaces, tabs, carriage returns, line feeds and form
   // feeds remains; consumes nothing.
   bool At_End_Of_Input();
+
+  // How many bytes are still to come, when that is known without reading
+  // them (text in memory, a regular file); nothing for pipes and terminals.
+  // Readers use it to size their storage before the data arrive.
+  std::optional<std::size_t> Known_Bytes_Left();
 
   // Number of the line that holds the next byte, counted from 1.
   long Line() const { return line_; }

@@ -1,10 +1,515 @@
 #include "phylo/read.hpp"
 
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "generic/errors.hpp"
+
 namespace Phylo::Read {
-const TextUtils::Character_Set& Whitespace() { return Phylo::Whitespace(); }
-Disc_Data_Access Get(Text_IO::Text_Input&, Input_Format, const TextUtils::Character_Set&) {
-  throw Errors::Constraint_Error("reader not built yet");
+
+namespace {
+
+using Text_IO::Text_Input;
+using TextUtils::Character_Set;
+
+// What a header promises is reserved only up to these amounts: a damaged or
+// truncated file may promise far more than it holds, and memory should grow
+// with the data actually read, not with the promise.
+constexpr std::size_t Max_Reserved_Taxa = std::size_t{1} << 16;
+constexpr std::size_t Max_Reserved_Values = std::size_t{1} << 20;
+
+// How much text to look at when a number starts; numbers are short, and a
+// longer one simply asks for a bigger window.
+constexpr std::size_t Number_Window = 64;
+
+const Character_Set& Control_Characters() {
+  static const Character_Set set = TextUtils::Range(0, 31) | TextUtils::Range(127, 159);
+  return set;
 }
-Real_Data_Access Get(Text_IO::Text_Input&, Input_Format) { throw Errors::Constraint_Error("reader not built yet"); }
-void Get_Label(Text_IO::Text_Input&, Input_Format, std::string&) {}
+
+// A plain byte table: the scanning loops test every byte of the input, and a
+// bool array is cheaper to index than a bitset.
+using Byte_Table = std::array<bool, 256>;
+
+Byte_Table Table_Of(const Character_Set& set) {
+  Byte_Table table{};
+  for (std::size_t c = 0; c < table.size(); ++c) table[c] = set[c];
+  return table;
+}
+
+const Byte_Table& Whitespace_Table() {
+  static const Byte_Table table = Table_Of(Whitespace());
+  return table;
+}
+
+const Byte_Table& Control_Table() {
+  static const Byte_Table table = Table_Of(Control_Characters());
+  return table;
+}
+
+// Blanks before a number. Carriage returns count too, so that files written
+// with CR LF line ends read like any other.
+constexpr bool Is_Number_Blank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+constexpr bool Is_Digit(int c) { return c >= '0' && c <= '9'; }
+
+// Where the reader is, for the messages of the errors it raises.
+struct Place {
+  long header_line = 0; // 0 outside a matrix (a caller reading pieces)
+  int ntax = 0;
+  int nchar = 0;
+  int taxon = 0; // counted from 0
+
+  std::string Inside() const {
+    return header_line > 0 ? " inside the matrix that starts on line " + std::to_string(header_line) : "";
+  }
+  std::string Taxon() const {
+    return header_line > 0 ? "taxon " + std::to_string(taxon + 1) + " of " + std::to_string(ntax) : "the taxon";
+  }
+};
+
+[[noreturn]] void Input_Ends(const Text_Input& in, const Place& place, const std::string& what) {
+  throw Errors::End_Error("the input ends on line " + std::to_string(in.Line()) + place.Inside() + ": " + what);
+}
+
+// The text at the cursor as a message shows it: up to the next blank, at
+// most 16 bytes.
+std::string Excerpt(Text_Input& in) {
+  constexpr std::size_t Longest = 16;
+  const std::string_view w = in.Window(Longest);
+  std::size_t n = 0;
+  while (n < w.size() && n < Longest && !TextUtils::Is_In(w[n], Whitespace())) ++n;
+  if (n > 0) return "\"" + std::string(w.substr(0, n)) + "\"";
+  if (w.empty()) return "the end of the input";
+  return "the character with code " + std::to_string(static_cast<unsigned char>(w[0]));
+}
+
+[[noreturn]] void Wrong_Text(Text_Input& in, const Place& place, const std::string& what) {
+  throw Errors::Data_Error("line " + std::to_string(in.Line()) + place.Inside() + ": " + what + ": " +
+                           Excerpt(in));
+}
+
+// Skips the blanks before a number; false when the input ends first.
+bool Skip_Number_Blanks(Text_Input& in) {
+  for (;;) {
+    const std::string_view w = in.Window(1);
+    if (w.empty()) return false;
+    std::size_t i = 0;
+    while (i < w.size() && Is_Number_Blank(w[i])) ++i;
+    in.Advance(i);
+    if (i < w.size()) return true;
+  }
+}
+
+// An optionally signed decimal integer in the 32-bit range, at the cursor
+// (the blanks before it already skipped). `what` names it in messages.
+int Parse_Integer(Text_Input& in, const Place& place, const std::string& what) {
+  constexpr std::int64_t Beyond = (std::int64_t{1} << 31) + 1; // saturation point
+  std::size_t k = 0;
+  int c = in.Peek(0);
+  const bool negative = c == '-';
+  if (c == '+' || c == '-') c = in.Peek(++k);
+  if (!Is_Digit(c)) Wrong_Text(in, place, what + " is not an integer");
+  std::int64_t magnitude = 0;
+  for (; Is_Digit(c); c = in.Peek(++k)) magnitude = std::min(magnitude * 10 + (c - '0'), Beyond);
+  const std::int64_t limit = negative ? std::int64_t{1} << 31 : (std::int64_t{1} << 31) - 1;
+  if (magnitude > limit) Wrong_Text(in, place, what + " is beyond the 32-bit integer range");
+  in.Advance(k);
+  return static_cast<int>(negative ? -magnitude : magnitude);
+}
+
+enum class Scan { NUMBER, NOT_A_NUMBER, NEED_MORE };
+
+// Checks the shape of a real number at the start of p[0..n):
+//   [+-] (digits [. digits] | . digits) [(e|E) [+-] digits]
+// `complete` says that the input ends after p[n-1]; otherwise a number that
+// runs up to the end of the text needs more text to be judged. A point must
+// be followed by a digit, and so must an exponent letter.
+Scan Scan_Real(const char* p, std::size_t n, bool complete, std::size_t& length) {
+  std::size_t i = 0;
+  // -1 where the input ends, -2 where more text must be seen first
+  auto at = [&](std::size_t k) -> int {
+    if (k < n) return static_cast<unsigned char>(p[k]);
+    return complete ? -1 : -2;
+  };
+  auto digits = [&] {
+    const std::size_t start = i;
+    while (i < n && Is_Digit(p[i])) ++i;
+    return i - start;
+  };
+  if (at(i) == '+' || at(i) == '-') ++i;
+  const std::size_t whole = digits();
+  int c = at(i);
+  if (c == -2) return Scan::NEED_MORE;
+  if (c == '.') {
+    ++i;
+    const std::size_t fraction = digits();
+    c = at(i);
+    if (c == -2) return Scan::NEED_MORE;
+    if (fraction == 0) return Scan::NOT_A_NUMBER;
+  } else if (whole == 0) {
+    return Scan::NOT_A_NUMBER;
+  }
+  if (c == 'e' || c == 'E') {
+    ++i;
+    if (at(i) == '+' || at(i) == '-') ++i;
+    const std::size_t exponent = digits();
+    if (at(i) == -2) return Scan::NEED_MORE;
+    if (exponent == 0) return Scan::NOT_A_NUMBER;
+  }
+  length = i;
+  return Scan::NUMBER;
+}
+
+// For a text that converts out of range: true when it is too small for a
+// double (it rounds to zero), false when too large. The decimal exponent of
+// its leading significant digit tells, since every number within a few
+// hundred powers of ten of 1 is in range.
+bool Is_Tiny(const char* first, const char* last) {
+  const char* p = first;
+  std::int64_t magnitude = 0;
+  const char* lead = p;
+  while (lead < last && *lead == '0') ++lead;
+  while (p < last && Is_Digit(*p)) ++p;
+  if (lead < p) {
+    magnitude = p - lead - 1;
+  } else if (p < last && *p == '.') {
+    const char* q = p + 1;
+    while (q < last && *q == '0') ++q;
+    magnitude = -(q - p);
+  }
+  while (p < last && *p != 'e' && *p != 'E') ++p;
+  std::int64_t exponent = 0;
+  if (p < last) {
+    ++p;
+    const bool negative = *p == '-';
+    if (*p == '+' || *p == '-') ++p;
+    for (; p < last; ++p) exponent = std::min<std::int64_t>(exponent * 10 + (*p - '0'), 1'000'000'000);
+    if (negative) exponent = -exponent;
+  }
+  return magnitude + exponent < 0;
+}
+
+enum class Conversion { OK, TOO_LARGE };
+
+// Converts a text that Scan_Real accepted to the nearest double. from_chars
+// takes no leading "+", so the sign is applied here; it also reports
+// underflow as out of range, though the correctly rounded result is then
+// simply zero.
+Conversion Convert_Real(const char* first, const char* last, double& value) {
+  bool negative = false;
+  if (*first == '+' || *first == '-') {
+    negative = *first == '-';
+    ++first;
+  }
+  const std::from_chars_result result = std::from_chars(first, last, value);
+  if (result.ec == std::errc::result_out_of_range) {
+    if (!Is_Tiny(first, last)) return Conversion::TOO_LARGE;
+    value = 0.0;
+  }
+  if (negative) value = -value;
+  return Conversion::OK;
+}
+
+// Reads `count` real numbers and hands each to `store`. The numbers are
+// scanned in place in the input's window. When the input ends before all
+// are read, `ends(k)` is called with the number read so far; when a text is
+// not a number or too large, `wrong(k, reason)` is called with the cursor on
+// that text. Both must throw.
+template <class Store, class Ends, class Wrong>
+void Read_Reals(Text_Input& in, int count, Store store, Ends ends, Wrong wrong) {
+  int k = 0;
+  std::size_t want = Number_Window;
+  while (k < count) {
+    const std::string_view w = in.Window(want);
+    const bool complete = w.size() < want;
+    const char* p = w.data();
+    const std::size_t n = w.size();
+    std::size_t i = 0;
+    while (k < count) {
+      while (i < n && Is_Number_Blank(p[i])) ++i;
+      if (i == n) {
+        if (complete) {
+          in.Advance(i);
+          ends(k);
+        }
+        break;
+      }
+      std::size_t length = 0;
+      const Scan scan = Scan_Real(p + i, n - i, complete, length);
+      if (scan == Scan::NEED_MORE) break;
+      double value = 0.0;
+      if (scan == Scan::NOT_A_NUMBER) {
+        in.Advance(i);
+        wrong(k, "is not a number");
+      }
+      if (Convert_Real(p + i, p + i + length, value) == Conversion::TOO_LARGE) {
+        in.Advance(i);
+        wrong(k, "is too large for a double");
+      }
+      store(value);
+      i += length;
+      ++k;
+    }
+    in.Advance(i);
+    // What is left of the window did not hold a whole number: look at more.
+    want = std::max(Number_Window, 2 * (n - i) + 1);
+  }
+}
+
+void Read_Real_Row(Text_Input& in, Real_Matrix& matrix, const Place& place) {
+  Read_Reals(
+      in, place.nchar, [&](double value) { matrix.Push(value); },
+      [&](int k) {
+        Input_Ends(in, place,
+                   place.Taxon() + " has " + std::to_string(k) + " of " + std::to_string(place.nchar) + " values");
+      },
+      [&](int k, const char* reason) {
+        Wrong_Text(in, place, "value " + std::to_string(k + 1) + " of " + place.Taxon() + " " + reason);
+      });
+  matrix.Close_Row(0);
+}
+
+// The end of the run of values that starts at p[i], at most at p[stop].
+// Eight bytes are judged at a time: runs of values are long in real data.
+std::size_t Run_End(const unsigned char* p, std::size_t i, std::size_t stop, const Byte_Table& skip) {
+  while (i + 8 <= stop && !(skip[p[i]] | skip[p[i + 1]] | skip[p[i + 2]] | skip[p[i + 3]] | skip[p[i + 4]] |
+                            skip[p[i + 5]] | skip[p[i + 6]] | skip[p[i + 7]]))
+    i += 8;
+  while (i < stop && !skip[p[i]]) ++i;
+  return i;
+}
+
+// Reads the next nchar characters that are neither in `skip` nor line feeds
+// (the table marks both) into a new row of the matrix.
+void Read_Disc_Row(Text_Input& in, const Byte_Table& skip, Disc_Matrix& matrix, std::vector<char>& row,
+                   const Place& place) {
+  const auto need = static_cast<std::size_t>(place.nchar);
+  if (need == 0) {
+    matrix.Close_Row(0); // nothing may be consumed: the rest of the line decides what follows
+    return;
+  }
+  // Usually the values stand in one run inside the window: the row is then
+  // copied straight from the input.
+  {
+    const std::string_view w = in.Window(1);
+    const auto* p = reinterpret_cast<const unsigned char*>(w.data());
+    std::size_t i = 0;
+    while (i < w.size() && skip[p[i]]) ++i;
+    const std::size_t stop = i + std::min(w.size() - i, need);
+    const std::size_t j = Run_End(p, i, stop, skip);
+    if (j - i == need) {
+      matrix.Append_Row(std::span<const char>(w.data() + i, need), 0);
+      in.Advance(j);
+      return;
+    }
+  }
+  row.clear();
+  while (row.size() < need) {
+    const std::string_view w = in.Window(1);
+    if (w.empty())
+      Input_Ends(in, place,
+                 place.Taxon() + " has " + std::to_string(row.size()) + " of " + std::to_string(need) + " values");
+    const auto* p = reinterpret_cast<const unsigned char*>(w.data());
+    const std::size_t n = w.size();
+    std::size_t i = 0;
+    while (i < n && row.size() < need) {
+      while (i < n && skip[p[i]]) ++i;
+      const std::size_t stop = i + std::min(n - i, need - row.size());
+      const std::size_t j = Run_End(p, i, stop, skip);
+      row.insert(row.end(), w.data() + i, w.data() + j);
+      i = j;
+    }
+    in.Advance(i);
+  }
+  matrix.Append_Row(row, 0);
+}
+
+enum class Item { WORD, LABEL, COMMENT };
+
+std::string Missing(Item item, const Place& place) {
+  switch (item) {
+  case Item::LABEL: return "the label of " + place.Taxon() + " is missing";
+  case Item::COMMENT: return "the comment word after the label of " + place.Taxon() + " is missing";
+  case Item::WORD: break;
+  }
+  return "a word is missing";
+}
+
+// The word rule: leading members of `stop` and line feeds are passed over,
+// then characters are taken up to a line feed or the end of input (left in
+// the stream) or a member of `stop` (consumed and dropped).
+void Read_Word(Text_Input& in, const Byte_Table& stop, std::string& word, Item item, const Place& place) {
+  int c;
+  do {
+    c = in.Get();
+    if (c < 0) Input_Ends(in, place, Missing(item, place));
+  } while (c == '\n' || stop[static_cast<std::size_t>(c)]);
+  word.push_back(static_cast<char>(c));
+  for (;;) {
+    c = in.Peek();
+    if (c < 0 || c == '\n') return;
+    in.Get();
+    if (stop[static_cast<std::size_t>(c)]) return;
+    word.push_back(static_cast<char>(c));
+  }
+}
+
+void Trim_Whitespace(std::string& word) {
+  const Byte_Table& ws = Whitespace_Table();
+  auto is_ws = [&](char c) { return ws[static_cast<unsigned char>(c)]; };
+  std::size_t last = word.size();
+  while (last > 0 && is_ws(word[last - 1])) --last;
+  word.erase(last);
+  std::size_t first = 0;
+  while (first < word.size() && is_ws(word[first])) ++first;
+  word.erase(0, first);
+}
+
+// Takes `count` characters, line feeds neither taken nor counted, then trims
+// Whitespace() from both ends of the whole word.
+void Read_Fixed_Word(Text_Input& in, int count, std::string& word, Item item, const Place& place) {
+  for (int k = 0; k < count; ++k) {
+    int c;
+    do c = in.Get();
+    while (c == '\n');
+    if (c < 0) {
+      if (k == 0) Input_Ends(in, place, Missing(item, place));
+      const std::string whose = item == Item::LABEL ? "the label of " + place.Taxon() : "a word";
+      Input_Ends(in, place,
+                 whose + " has only " + std::to_string(k) + " of its " + std::to_string(count) + " characters");
+    }
+    word.push_back(static_cast<char>(c));
+  }
+  Trim_Whitespace(word);
+}
+
+// The label field of the fixed-width layout.
+constexpr int Phylip_Label_Width = 10;
+
+void Read_Label(Text_Input& in, Input_Format format, std::string& label, const Place& place) {
+  switch (format) {
+  case Input_Format::EXTENDED_PHYLIP:
+    Read_Word(in, Whitespace_Table(), label, Item::LABEL, place);
+    return;
+  case Input_Format::COMMENTED_PHYLIP: {
+    Read_Word(in, Whitespace_Table(), label, Item::LABEL, place);
+    std::string comment;
+    Read_Word(in, Whitespace_Table(), comment, Item::COMMENT, place);
+    return;
+  }
+  case Input_Format::PHYLIP:
+    Read_Fixed_Word(in, Phylip_Label_Width, label, Item::LABEL, place);
+    return;
+  case Input_Format::TAB_SEPARATED:
+    Read_Word(in, Control_Table(), label, Item::LABEL, place);
+    return;
+  }
+}
+
+// Reads the two counts of a header and the rest of its line into `place`.
+void Read_Header(Text_Input& in, Place& place) {
+  if (!Skip_Number_Blanks(in)) Input_Ends(in, place, "a matrix header was expected");
+  const long line = in.Line();
+  const int ntax = Parse_Integer(in, place, "the number of taxa");
+  place.header_line = line;
+  if (ntax < 0)
+    throw Errors::Constraint_Error("the header on line " + std::to_string(line) + " gives " + std::to_string(ntax) +
+                                   " taxa; a count cannot be negative");
+  if (!Skip_Number_Blanks(in)) Input_Ends(in, place, "the header has no number of characters");
+  const int nchar = Parse_Integer(in, place, "the number of characters");
+  if (nchar < 0)
+    throw Errors::Constraint_Error("the header on line " + std::to_string(line) + " gives " +
+                                   std::to_string(nchar) + " characters; a count cannot be negative");
+  if (!in.At_End_Of_Line()) in.Skip_Line();
+  if (ntax == 0)
+    throw Errors::Constraint_Error("the header on line " + std::to_string(line) +
+                                   " gives 0 taxa; a matrix needs at least one");
+  place.ntax = ntax;
+  place.nchar = nchar;
+}
+
+// One matrix: the header, then label and row of each taxon in turn. Labels
+// and rows grow as they are read; the record is put together at the end.
+// `value_bytes` is the least number of bytes a value takes in the text.
+template <class Matrix_Type, class Row_Reader>
+std::unique_ptr<Data_Record<Matrix_Type>> Read_Matrix(Text_Input& in, Input_Format format, std::size_t value_bytes,
+                                                      Row_Reader read_row) {
+  Place place;
+  Read_Header(in, place);
+  const auto ntax = static_cast<std::size_t>(place.ntax);
+  const auto promised = ntax * static_cast<std::size_t>(place.nchar);
+  // The rest of a file of known size bounds what can really come, so that one
+  // allocation serves a big matrix.
+  const std::size_t possible = std::max(Max_Reserved_Values, in.Known_Bytes_Left().value_or(0) / value_bytes + 1);
+  Taxon_Labels labels;
+  labels.reserve(std::min(ntax, Max_Reserved_Taxa));
+  Matrix_Type matrix(0);
+  matrix.Reserve_Rows(std::min(ntax, Max_Reserved_Taxa));
+  matrix.Reserve_Values(std::min(promised, possible));
+  for (place.taxon = 0; place.taxon < place.ntax; ++place.taxon) {
+    labels.emplace_back();
+    Read_Label(in, format, labels.back(), place);
+    read_row(matrix, place);
+    // The rest of the line after the last value is not data.
+    if (!in.At_End_Of_Line()) in.Skip_Line();
+  }
+  return std::make_unique<Data_Record<Matrix_Type>>(0, std::move(labels), std::move(matrix));
+}
+
+} // namespace
+
+const TextUtils::Character_Set& Whitespace() { return Phylo::Whitespace(); }
+
+Disc_Data_Access Get(Text_IO::Text_Input& file, Input_Format format, const TextUtils::Character_Set& whitespace) {
+  Byte_Table skip = Table_Of(whitespace);
+  skip['\n'] = true; // line feeds between values are passed over whatever the skip set
+  std::vector<char> row;
+  return Read_Matrix<Disc_Matrix>(file, format, 1, [&](Disc_Matrix& matrix, const Place& place) {
+    Read_Disc_Row(file, skip, matrix, row, place);
+  });
+}
+
+Real_Data_Access Get(Text_IO::Text_Input& file, Input_Format format) {
+  // A number has a digit, and all but the last need one more byte (a blank
+  // or the sign of the next) to end them.
+  return Read_Matrix<Real_Matrix>(file, format, 2, [&](Real_Matrix& matrix, const Place& place) {
+    Read_Real_Row(file, matrix, place);
+  });
+}
+
+void Get_Label(Text_IO::Text_Input& file, Input_Format format, std::string& label) {
+  Read_Label(file, format, label, Place{});
+}
+
+void Get_Word(Text_IO::Text_Input& file, const TextUtils::Character_Set& set, std::string& word) {
+  Read_Word(file, Table_Of(set), word, Item::WORD, Place{});
+}
+
+void Get_Word(Text_IO::Text_Input& file, int count, std::string& word) {
+  Read_Fixed_Word(file, count, word, Item::WORD, Place{});
+}
+
+int Read_Integer(Text_IO::Text_Input& file) {
+  const Place nowhere;
+  if (!Skip_Number_Blanks(file)) Input_Ends(file, nowhere, "an integer is missing");
+  return Parse_Integer(file, nowhere, "the text");
+}
+
+double Read_Real(Text_IO::Text_Input& file) {
+  const Place nowhere;
+  double result = 0.0;
+  Read_Reals(
+      file, 1, [&](double value) { result = value; },
+      [&](int) { Input_Ends(file, nowhere, "a real number is missing"); },
+      [&](int, const char* reason) { Wrong_Text(file, nowhere, std::string("the text ") + reason); });
+  return result;
+}
+
 } // namespace Phylo::Read

@@ -1,0 +1,291 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "phylo/read.hpp"
+
+namespace {
+
+using Phylo::Read::Input_Format;
+using Text_IO::Text_Input;
+
+struct Disc_Result {
+  std::vector<std::string> labels;
+  std::vector<std::string> rows;
+};
+
+Disc_Result Flatten(const Phylo::Disc_Data& data) {
+  Disc_Result r{data.Labels, {}};
+  for (int t = data.First; t <= data.Last; ++t) {
+    auto row = data.Matrix.Row(t);
+    r.rows.emplace_back(row.begin(), row.end());
+  }
+  return r;
+}
+
+Disc_Result Read_Disc(const std::string& text, Input_Format format = Input_Format::EXTENDED_PHYLIP) {
+  Text_Input in(text);
+  return Flatten(*Phylo::Read::Get(in, format, Phylo::Read::Whitespace()));
+}
+
+std::vector<double> Read_Real_Row(const std::string& values) {
+  Text_Input in("1 " + std::to_string(std::count(values.begin(), values.end(), ' ') + 1) + "\nt " + values + "\n");
+  auto data = Phylo::Read::Get(in, Input_Format::EXTENDED_PHYLIP);
+  auto row = data->Matrix.Row(0);
+  return {row.begin(), row.end()};
+}
+
+using Strings = std::vector<std::string>;
+
+} // namespace
+
+TEST(Read, FourLayoutsOfOneMatrix) {
+  const Strings rows{"ACGT", "AC-T", "AGGT"};
+  struct Case {
+    Input_Format format;
+    const char* text;
+    Strings labels;
+  } cases[] = {
+      {Input_Format::PHYLIP, "3 4\nHomo sap  ACGT\nPan       AC-T\nGorilla   AGGT\n", {"Homo sap", "Pan", "Gorilla"}},
+      {Input_Format::EXTENDED_PHYLIP, "3 4\nHomo_sapiens ACGT\nPan AC-T\nGorilla AGGT\n",
+       {"Homo_sapiens", "Pan", "Gorilla"}},
+      {Input_Format::COMMENTED_PHYLIP, "3 4\nHomo_sapiens human ACGT\nPan chimp AC-T\nGorilla gorilla AGGT\n",
+       {"Homo_sapiens", "Pan", "Gorilla"}},
+      {Input_Format::TAB_SEPARATED, "3 4\nHomo sapiens\tACGT\nPan troglodytes\tAC-T\nGorilla gorilla\tAGGT\n",
+       {"Homo sapiens", "Pan troglodytes", "Gorilla gorilla"}},
+  };
+  for (const Case& c : cases) {
+    Text_Input in(c.text);
+    auto data = Phylo::Read::Get(in, c.format, Phylo::Read::Whitespace());
+    EXPECT_EQ(data->First, 0);
+    EXPECT_EQ(data->Last, 2);
+    Disc_Result r = Flatten(*data);
+    EXPECT_EQ(r.labels, c.labels) << c.text;
+    EXPECT_EQ(r.rows, rows) << c.text;
+    for (int t = 0; t <= 2; ++t) EXPECT_EQ(data->Matrix.Row_First(t), 0);
+    EXPECT_TRUE(in.At_End_Of_Line()); // left on the line feed of the last record
+  }
+}
+
+TEST(Read, RecordsSpreadOverLinesAndSeparators) {
+  // Label alone on its line, values over several lines and with blanks in
+  // between; text after the last value is dropped with the rest of the line.
+  Disc_Result r = Read_Disc("\n\n 3\n 4 s extra\nHomo\nA C\n\nG T\nPan AC-T extra words\nGor\tAGGT\n");
+  EXPECT_EQ(r.labels, (Strings{"Homo", "Pan", "Gor"}));
+  EXPECT_EQ(r.rows, (Strings{"ACGT", "AC-T", "AGGT"}));
+}
+
+TEST(Read, ControlBytesAreBlanksAndHighBytesAreValues) {
+  Disc_Result r = Read_Disc("1 4\nG\x80or\x85 A\x7f\x9f\x01G\xa0\xff\n");
+  EXPECT_EQ(r.labels, Strings{"G"});
+  EXPECT_EQ(r.rows, Strings{"orAG"}); // the label ends at 0x80, the rest are values
+  r = Read_Disc("1 3\nX A\x7f\x9f\x01G\xa0\n");
+  EXPECT_EQ(r.rows, Strings{"AG\xa0"});
+  // Another skip set governs the values only; line feeds are still passed over.
+  Text_Input in("1 4\nA\x01" "B -x\n-C\n");
+  Disc_Result own = Flatten(*Phylo::Read::Get(in, Input_Format::EXTENDED_PHYLIP, TextUtils::To_Set("-")));
+  EXPECT_EQ(own.labels, Strings{"A"});
+  EXPECT_EQ(own.rows, Strings{"B xC"});
+}
+
+TEST(Read, ShortRecordTakesTheNextLine) {
+  Disc_Result r = Read_Disc("2 4\nPan AC\nGor AGGT\nHylo CCCC\n");
+  EXPECT_EQ(r.rows, (Strings{"ACGo", "CCCC"})); // out of step: the next label's letters became values
+  EXPECT_EQ(r.labels[1], "Hylo");
+  Text_Input in("2 4\nPan 1 2\nGor 1 2 3 4\n");
+  EXPECT_THROW(Phylo::Read::Get(in, Input_Format::EXTENDED_PHYLIP), Errors::Data_Error);
+}
+
+TEST(Read, FixedWidthLabels) {
+  Disc_Result r = Read_Disc("3 2\nHomo sapiens\nShort\n     AC\n          GT\n", Input_Format::PHYLIP);
+  EXPECT_EQ(r.labels, (Strings{"Homo sapie", "Short", ""}));
+  // "Short" lends the rest of its field from the next line, line feed not counted.
+  EXPECT_EQ(r.rows, (Strings{"ns", "AC", "GT"}));
+  Text_Input in("1 2\nHomo sapiens 1 2\n");
+  EXPECT_THROW(Phylo::Read::Get(in, Input_Format::PHYLIP), Errors::Data_Error);
+}
+
+TEST(Read, CommentWord) {
+  Disc_Result r = Read_Disc("2 4\nPan chimp AC-T\nGor AGGT\nACGT\n", Input_Format::COMMENTED_PHYLIP);
+  EXPECT_EQ(r.labels, (Strings{"Pan", "Gor"}));
+  EXPECT_EQ(r.rows, (Strings{"AC-T", "ACGT"})); // AGGT was taken as the comment
+}
+
+TEST(Read, TabSeparatedLabelsKeepSpaces) {
+  Disc_Result r = Read_Disc("2 2\n\t\tPan troglodytes\tAC\n Gor go\x85GT\n", Input_Format::TAB_SEPARATED);
+  EXPECT_EQ(r.labels, (Strings{"Pan troglodytes", " Gor go"}));
+  EXPECT_EQ(r.rows, (Strings{"AC", "GT"}));
+}
+
+TEST(Read, NoCharacters) {
+  Disc_Result r = Read_Disc("2 0\nPan rest of line\nGor\n");
+  EXPECT_EQ(r.labels, (Strings{"Pan", "Gor"}));
+  EXPECT_EQ(r.rows, (Strings{"", ""}));
+}
+
+TEST(Read, BadHeaders) {
+  auto get = [](const char* text) {
+    Text_Input in(text);
+    Phylo::Read::Get(in, Input_Format::EXTENDED_PHYLIP, Phylo::Read::Whitespace());
+  };
+  EXPECT_THROW(get("0 4\nPan ACGT\n"), Errors::Constraint_Error);
+  EXPECT_THROW(get("-1 4\n"), Errors::Constraint_Error);
+  EXPECT_THROW(get("3 -4\n"), Errors::Constraint_Error);
+  EXPECT_THROW(get("three 4\n"), Errors::Data_Error);
+  EXPECT_THROW(get("0 x\n"), Errors::Data_Error); // the second count is read before 0 taxa is refused
+  EXPECT_THROW(get("3 2147483648\n"), Errors::Data_Error);
+  EXPECT_THROW(get("-2147483649 1\n"), Errors::Data_Error);
+  EXPECT_THROW(get("+-3 1\n"), Errors::Data_Error);
+  EXPECT_THROW(get("-2147483648 1\n"), Errors::Constraint_Error); // in range, but negative
+  EXPECT_THROW(get("3"), Errors::End_Error);
+  EXPECT_THROW(get(" \n\t\n"), Errors::End_Error);
+}
+
+TEST(Read, AcceptedNumbers) {
+  const std::vector<double> v = Read_Real_Row(
+      "1 -2.5 +.5 1e3 2.5E-2 007 -0 1e-999 -1e-999 4e-320 1.7976931348623157e308 "
+      "0.1000000000000000055511151231257827021181583404541015625000000000000000000000000001 00.001e+2");
+  const std::vector<double> expected{
+      1, -2.5, 0.5, 1000, 0.025, 7, -0.0, 0.0, -0.0, 4e-320, 1.7976931348623157e308, 0.1, 0.1};
+  ASSERT_EQ(v.size(), expected.size());
+  for (std::size_t k = 0; k < v.size(); ++k) {
+    EXPECT_EQ(v[k], expected[k]) << k;
+    EXPECT_EQ(std::signbit(v[k]), std::signbit(expected[k])) << k;
+  }
+}
+
+TEST(Read, RejectedNumbers) {
+  for (const char* text : {"?", "-", "NA", ".", "1.", "1.e5", "1e", "1e+", "-.e1", "1e999", "-1e400", "inf", "nan"}) {
+    Text_Input in(std::string(text) + " 5");
+    EXPECT_THROW(Phylo::Read::Read_Real(in), Errors::Data_Error) << text;
+  }
+  Text_Input in("2 2\nA 1 2\nB 3 NA\n");
+  try {
+    Phylo::Read::Get(in, Input_Format::EXTENDED_PHYLIP);
+    ADD_FAILURE() << "NA was read as a number";
+  } catch (const Errors::Data_Error& e) {
+    EXPECT_STREQ(e.what(), "line 3 inside the matrix that starts on line 1: "
+                           "value 2 of taxon 2 of 2 is not a number: \"NA\"");
+  }
+}
+
+TEST(Read, NumberLeavesTheFollowingCharacter) {
+  Text_Input in(" \r\n\t-12x 3.5e2,7\n");
+  EXPECT_EQ(Phylo::Read::Read_Integer(in), -12);
+  EXPECT_EQ(in.Peek(), 'x');
+  in.Get();
+  EXPECT_EQ(Phylo::Read::Read_Real(in), 350.0);
+  EXPECT_EQ(in.Peek(), ',');
+  Text_Input rest("\r\n \n");
+  EXPECT_THROW(Phylo::Read::Read_Real(rest), Errors::End_Error);
+}
+
+TEST(Read, CarriageReturnLineEnds) {
+  Disc_Result r = Read_Disc("2 4\r\nPan\r\nAC\r\nGT\r\nGor AGGT\r\n");
+  EXPECT_EQ(r.labels, (Strings{"Pan", "Gor"}));
+  EXPECT_EQ(r.rows, (Strings{"ACGT", "AGGT"}));
+  Text_Input in("2\r\n3\r\nPan 1\r\n2 3\r\nGor 4 5 6\r\n");
+  auto data = Phylo::Read::Get(in, Input_Format::EXTENDED_PHYLIP);
+  EXPECT_EQ(data->Matrix.Row(0)[2], 3.0);
+  EXPECT_EQ(data->Matrix.Row(1)[2], 6.0);
+  EXPECT_EQ(in.Peek(), -1); // the CR after the last value went with the rest of its line
+}
+
+TEST(Read, ConsecutiveMatricesAndWhereTheyEnd) {
+  Text_Input in("1 2\nA 1 2\n2 1\nB 3\nC 4");
+  auto first = Phylo::Read::Get(in, Input_Format::EXTENDED_PHYLIP);
+  EXPECT_EQ(in.Peek(), '\n'); // the last value ended the line: its line feed stays
+  auto second = Phylo::Read::Get(in, Input_Format::EXTENDED_PHYLIP);
+  EXPECT_EQ(first->Labels, Strings{"A"});
+  EXPECT_EQ(second->Labels, (Strings{"B", "C"}));
+  EXPECT_EQ(second->Matrix.Row(1)[0], 4.0); // no final line feed needed
+  EXPECT_TRUE(in.At_End_Of_Input());
+  EXPECT_THROW(Phylo::Read::Get(in, Input_Format::EXTENDED_PHYLIP), Errors::End_Error);
+}
+
+TEST(Read, InputEndingEarly) {
+  struct Case {
+    Input_Format format;
+    const char* text;
+    const char* message; // part of the message
+  } cases[] = {
+      {Input_Format::EXTENDED_PHYLIP, "2 4\n", "line 2 inside the matrix that starts on line 1: the label of taxon 1"},
+      {Input_Format::EXTENDED_PHYLIP, "\n3\n", "line 3 inside the matrix that starts on line 2: the header"},
+      {Input_Format::EXTENDED_PHYLIP, "1 4\nA AC\n\nG",
+       "line 4 inside the matrix that starts on line 1: taxon 1 of 1 has 3 of 4 values"},
+      {Input_Format::EXTENDED_PHYLIP, "2 4\nA ACGT\n  \n", "the label of taxon 2 of 2 is missing"},
+      {Input_Format::PHYLIP, "1 4\nHomo\n", "has only 4 of its 10 characters"},
+      {Input_Format::COMMENTED_PHYLIP, "1 4\nHomo\n", "the comment word after the label of taxon 1 of 1"},
+      {Input_Format::TAB_SEPARATED, "1 4\n\t\t\n", "the label of taxon 1 of 1"},
+  };
+  for (const Case& c : cases) {
+    Text_Input in(c.text);
+    try {
+      Phylo::Read::Get(in, c.format, Phylo::Read::Whitespace());
+      ADD_FAILURE() << "no error for " << c.text;
+    } catch (const Errors::End_Error& e) {
+      EXPECT_NE(std::string(e.what()).find(c.message), std::string::npos) << e.what();
+    }
+  }
+  Text_Input real("1 3\nA 1 2");
+  EXPECT_THROW(Phylo::Read::Get(real, Input_Format::EXTENDED_PHYLIP), Errors::End_Error);
+}
+
+TEST(Read, FalseHeaderPromiseFailsAtOnce) {
+  const auto start = std::chrono::steady_clock::now();
+  Text_Input discrete("1000000 100000\nA ACGT\nB ACGT\n");
+  EXPECT_THROW(Phylo::Read::Get(discrete, Input_Format::EXTENDED_PHYLIP, Phylo::Read::Whitespace()),
+               Errors::End_Error);
+  Text_Input real("1000000 100000\nA 1 2 3\n");
+  EXPECT_THROW(Phylo::Read::Get(real, Input_Format::EXTENDED_PHYLIP), Errors::End_Error);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+}
+
+TEST(Read, PiecesAppendToTheirStrings) {
+  Text_Input in("x Pan\n  Homo sapiens");
+  std::string label = "x";
+  Phylo::Read::Get_Label(in, Input_Format::EXTENDED_PHYLIP, label); // skips the first "x"
+  Phylo::Read::Get_Label(in, Input_Format::EXTENDED_PHYLIP, label);
+  EXPECT_EQ(label, "xxPan");
+  std::string word = " ";
+  Phylo::Read::Get_Word(in, 10, word); // the whole word is trimmed afterwards
+  EXPECT_EQ(word, "Homo sap");
+}
+
+// Numbers, labels and runs of values that cross the boundary of the input
+// buffer read as they do from memory.
+TEST(Read, TextAcrossBufferRefills) {
+  const std::string row = "t" + std::string(300, ' ') +
+                          "0.5 -1.25e+2 12345678901234567890.0000000000000000000000000000000000001e-19 7";
+  std::string text = "1 4\n" + row + "\n";
+  char name[] = "/tmp/karvel_read_test_XXXXXX";
+  const int fd = ::mkstemp(name);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  for (std::size_t shift = 0; shift < row.size() - 290; ++shift) {
+    // Blank lines before the header move the text so that the buffer ends
+    // at every position of the row in turn.
+    const std::string padded = std::string((1 << 20) - 4 - 300 - shift, '\n') + text;
+    std::FILE* f = std::fopen(name, "wb");
+    std::fwrite(padded.data(), 1, padded.size(), f);
+    std::fclose(f);
+    auto in = Text_Input::Open(name);
+    EXPECT_EQ(in->Known_Bytes_Left(), padded.size());
+    auto data = Phylo::Read::Get(*in, Input_Format::EXTENDED_PHYLIP);
+    auto values = data->Matrix.Row(0);
+    ASSERT_EQ(values.size(), 4u);
+    EXPECT_EQ(values[0], 0.5);
+    EXPECT_EQ(values[1], -125.0);
+    EXPECT_EQ(values[2], 12345678901234567890.0000000000000000000000000000000000001e-19);
+    EXPECT_EQ(values[3], 7.0);
+    EXPECT_EQ(in->Line(), (1 << 20) - 4 - 300 - static_cast<long>(shift) + 2);
+  }
+  std::remove(name);
+}
