@@ -1,11 +1,12 @@
 // Throughput of the distance routines alone (no parsing, no output), in
 // pair-columns per second, on one thread and on all, for each vector path.
 //
-//   karvel_kernel_bench [NTAX [NCHAR]]
+//   karvel_kernel_bench [NTAX [NCHAR [PATH]]]     PATH: scalar, vector, avx2 or avx512
 
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <initializer_list>
 
 #include "generic/parallel.hpp"
@@ -48,6 +49,7 @@ int main(int argc, char** argv) {
   for (Phylo::Pair_Tiles::Path path : {Phylo::Pair_Tiles::Path::SCALAR, Phylo::Pair_Tiles::Path::VECTOR,
                                         Phylo::Pair_Tiles::Path::AVX2, Phylo::Pair_Tiles::Path::AVX512}) {
     if (!Phylo::Pair_Tiles::Available(path)) continue;
+    if (argc > 3 && std::strcmp(argv[3], Phylo::Pair_Tiles::Name(path)) != 0) continue;
     Phylo::Pair_Tiles::Use_Path(path);
     for (Real_Formula f : {Real_Formula::MANHATTAN, Real_Formula::EUCLIDEAN, Real_Formula::CANBERRA,
                            Real_Formula::PEARSON}) {

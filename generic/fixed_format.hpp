@@ -33,19 +33,22 @@ inline void Put_Eight(char* out, std::uint32_t v) {
 
 } // namespace Fixed_Detail
 
-// Writes `value` with `aft` digits after the point into [first, last) and
-// returns the end of what was written (as std::to_chars does). `last - first`
-// must be large enough for the value (350 characters always are).
-inline char* Format_Fixed(char* first, char* last, double value, int aft) {
+// A finite double below 2^52 in magnitude, rounded to 8 decimals (ties to
+// even): sign, integer part and the eight decimals as an integer.
+struct Fixed8 {
+  bool Negative;
+  std::uint64_t Integer_Part;
+  std::uint32_t Decimals;
+};
+
+// False for values the exact integer method does not take (magnitudes of
+// 2^52 and more, infinities, not-a-numbers).
+inline bool Decompose_Fixed8(double value, Fixed8& result) {
   std::uint64_t bits;
   std::memcpy(&bits, &value, sizeof bits);
   const int biased = static_cast<int>((bits >> 52) & 0x7FF);
+  if (biased >= 1075) return false;
   const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
-  // Integers of 2^52 and more, infinities and not-a-numbers are rare in
-  // distance output: the library does them.
-  if (aft != 8 || biased >= 1075)
-    return std::to_chars(first, last, value, std::chars_format::fixed, aft).ptr;
-
   const std::uint64_t m = biased == 0 ? fraction : (fraction | (std::uint64_t{1} << 52));
   const int shift = biased == 0 ? 1074 : 1075 - biased; // value = m / 2^shift, shift >= 1
   using u128 = unsigned __int128;
@@ -57,27 +60,47 @@ inline char* Format_Fixed(char* first, char* last, double value, int aft) {
     const u128 half = static_cast<u128>(1) << (shift - 1);
     if (rest > half || (rest == half && (q & 1) != 0)) ++q;
   } // else m * 10^8 < 2^80 <= 2^(shift-1): rounds to 0
-
-  char* out = first;
-  if (bits >> 63) *out++ = '-';
-  std::uint64_t integer_part;
-  std::uint32_t decimals;
+  result.Negative = (bits >> 63) != 0;
   if (q <= UINT64_MAX) {
     const std::uint64_t q64 = static_cast<std::uint64_t>(q);
-    integer_part = q64 / 100000000u;
-    decimals = static_cast<std::uint32_t>(q64 % 100000000u);
+    result.Integer_Part = q64 / 100000000u;
+    result.Decimals = static_cast<std::uint32_t>(q64 % 100000000u);
   } else {
-    integer_part = static_cast<std::uint64_t>(q / 100000000u);
-    decimals = static_cast<std::uint32_t>(q % 100000000u);
+    result.Integer_Part = static_cast<std::uint64_t>(q / 100000000u);
+    result.Decimals = static_cast<std::uint32_t>(q % 100000000u);
   }
-  if (integer_part < 10) {
-    *out++ = static_cast<char>('0' + integer_part);
-  } else {
-    out = std::to_chars(out, last, integer_part).ptr;
-  }
+  return true;
+}
+
+// Writes the decomposed value, sign and integer part right-aligned in `fore`
+// characters (a longer integer part widens the field). Needs 40 characters.
+inline char* Put_Fixed8(char* out, const Fixed8& v, int fore) {
+  char digits[24];
+  char* const digits_end = digits + sizeof digits;
+  char* d = digits_end;
+  std::uint64_t n = v.Integer_Part;
+  do {
+    *--d = static_cast<char>('0' + n % 10);
+    n /= 10;
+  } while (n != 0);
+  const int length = static_cast<int>(digits_end - d) + (v.Negative ? 1 : 0);
+  for (int pad = fore - length; pad > 0; --pad) *out++ = ' ';
+  if (v.Negative) *out++ = '-';
+  std::memcpy(out, d, static_cast<std::size_t>(digits_end - d));
+  out += digits_end - d;
   *out++ = '.';
-  Fixed_Detail::Put_Eight(out, decimals);
+  Fixed_Detail::Put_Eight(out, v.Decimals);
   return out + 8;
+}
+
+// Writes `value` with `aft` digits after the point into [first, last) and
+// returns the end of what was written (as std::to_chars does). `last - first`
+// must be large enough for the value (350 characters always are).
+inline char* Format_Fixed(char* first, char* last, double value, int aft) {
+  Fixed8 v;
+  if (aft != 8 || !Decompose_Fixed8(value, v))
+    return std::to_chars(first, last, value, std::chars_format::fixed, aft).ptr;
+  return Put_Fixed8(first, v, 0);
 }
 
 } // namespace Generic

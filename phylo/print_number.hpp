@@ -20,13 +20,22 @@ inline constexpr std::size_t Number_Room = 1 + 309 + 1;
 // a larger integer part widens the field. With exp > 0 the value is written
 // in scientific notation instead, aligned the same way.
 inline void Put_Number(Text_IO::Text_Output& file, double value, int fore, int aft, int exp) {
+  // -0.0 is not negative and gets no minus sign; values that round to zero
+  // from below keep theirs.
+  if (value == 0.0) value = 0.0;
+  // The layout every distance and data value of the program uses.
+  if (exp == 0 && aft == 8 && fore <= 16) {
+    Generic::Fixed8 v;
+    if (Generic::Decompose_Fixed8(value, v)) {
+      char* const out = file.Reserve(64);
+      file.Commit(static_cast<std::size_t>(Generic::Put_Fixed8(out, v, fore) - out));
+      return;
+    }
+  }
   const std::size_t field = static_cast<std::size_t>(std::max(fore, 0));
   const int decimals = std::max(aft, 1);
   const std::size_t room = field + Number_Room + static_cast<std::size_t>(decimals);
   char* const out = file.Reserve(room);
-  // -0.0 is not negative and gets no minus sign; values that round to zero
-  // from below keep theirs.
-  if (value == 0.0) value = 0.0;
   std::size_t length =
       exp > 0 ? static_cast<std::size_t>(
                     std::to_chars(out, out + room, value, std::chars_format::scientific, decimals).ptr - out)
