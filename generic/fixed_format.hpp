@@ -14,21 +14,24 @@ namespace Generic {
 
 namespace Fixed_Detail {
 
-// "00".."99", for two digits at a time.
-inline constexpr char Digit_Pairs[201] =
-    "0001020304050607080910111213141516171819"
-    "2021222324252627282930313233343536373839"
-    "4041424344454647484950515253545556575859"
-    "6061626364656667686970717273747576777879"
-    "8081828384858687888990919293949596979899";
+// "0000".."9999", four digits at a time.
+struct Four_Digit_Table {
+  char Digits[10000][4];
+  constexpr Four_Digit_Table() : Digits{} {
+    for (int v = 0; v < 10000; ++v) {
+      Digits[v][0] = static_cast<char>('0' + v / 1000);
+      Digits[v][1] = static_cast<char>('0' + v / 100 % 10);
+      Digits[v][2] = static_cast<char>('0' + v / 10 % 10);
+      Digits[v][3] = static_cast<char>('0' + v % 10);
+    }
+  }
+};
+inline constexpr Four_Digit_Table Four_Digits{};
 
 // Writes exactly eight digits of v (< 10^8).
 inline void Put_Eight(char* out, std::uint32_t v) {
-  const std::uint32_t hi = v / 10000, lo = v % 10000;
-  std::memcpy(out, Digit_Pairs + 2 * (hi / 100), 2);
-  std::memcpy(out + 2, Digit_Pairs + 2 * (hi % 100), 2);
-  std::memcpy(out + 4, Digit_Pairs + 2 * (lo / 100), 2);
-  std::memcpy(out + 6, Digit_Pairs + 2 * (lo % 100), 2);
+  std::memcpy(out, Four_Digits.Digits[v / 10000], 4);
+  std::memcpy(out + 4, Four_Digits.Digits[v % 10000], 4);
 }
 
 } // namespace Fixed_Detail
@@ -75,19 +78,18 @@ inline bool Decompose_Fixed8(double value, Fixed8& result) {
 // Writes the decomposed value, sign and integer part right-aligned in `fore`
 // characters (a longer integer part widens the field). Needs 40 characters.
 inline char* Put_Fixed8(char* out, const Fixed8& v, int fore) {
-  char digits[24];
-  char* const digits_end = digits + sizeof digits;
-  char* d = digits_end;
+  // Digits of the integer part, last first; distances mostly have one.
+  char digits[20];
+  int count = 0;
   std::uint64_t n = v.Integer_Part;
   do {
-    *--d = static_cast<char>('0' + n % 10);
+    digits[count++] = static_cast<char>('0' + n % 10);
     n /= 10;
   } while (n != 0);
-  const int length = static_cast<int>(digits_end - d) + (v.Negative ? 1 : 0);
-  for (int pad = fore - length; pad > 0; --pad) *out++ = ' ';
+  // Short loops rather than memset/memcpy: these are a few bytes each.
+  for (int pad = fore - count - (v.Negative ? 1 : 0); pad > 0; --pad) *out++ = ' ';
   if (v.Negative) *out++ = '-';
-  std::memcpy(out, d, static_cast<std::size_t>(digits_end - d));
-  out += digits_end - d;
+  while (count > 0) *out++ = digits[--count];
   *out++ = '.';
   Fixed_Detail::Put_Eight(out, v.Decimals);
   return out + 8;
