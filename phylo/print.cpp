@@ -302,24 +302,23 @@ void Put(Text_Output& file, const Squared& matrix, Dist_Output_Format format, in
   if (threads <= 1) {
     for (int row = matrix.First; row <= matrix.Last; ++row) Put_Row(file, matrix, row, layout);
   } else {
-    // Consecutive rows are formatted on several threads into pieces of about
-    // a megabyte, which then go out in row order: the text is the same as
-    // one thread writes, and never more than a few pieces are held at once.
+    // Pieces of consecutive rows, about a megabyte each, are formatted on
+    // several threads and written in row order while the next ones are
+    // being formatted: the text is the one a single thread writes, and only
+    // a few pieces are held at any time.
     const std::size_t row_bytes = static_cast<std::size_t>(taxa) * 12 + static_cast<std::size_t>(layout.Width) + 2;
     const int rows_per_piece = static_cast<int>(std::max<std::size_t>(1, (std::size_t{1} << 20) / row_bytes));
-    std::vector<std::string> pieces(static_cast<std::size_t>(threads));
-    for (int start = matrix.First; start <= matrix.Last; start += threads * rows_per_piece) {
-      Generic::Parallel::Run(threads, [&](int worker) {
-        std::string& piece = pieces[static_cast<std::size_t>(worker)];
-        piece.clear();
-        Text_Output out(&piece);
-        const int first = start + worker * rows_per_piece;
-        const int last = std::min(matrix.Last, first + rows_per_piece - 1);
-        for (int row = first; row <= last; ++row) Put_Row(out, matrix, row, layout);
-        out.Flush();
-      });
-      for (const std::string& piece : pieces) file.Put(piece);
-    }
+    const int pieces = (taxa + rows_per_piece - 1) / rows_per_piece;
+    Generic::Parallel::In_Order(
+        pieces, threads,
+        [&](int piece, std::string& text) {
+          Text_Output out(&text);
+          const int first = matrix.First + piece * rows_per_piece;
+          const int last = std::min(matrix.Last, first + rows_per_piece - 1);
+          for (int row = first; row <= last; ++row) Put_Row(out, matrix, row, layout);
+          out.Flush();
+        },
+        [&](const std::string& text) { file.Put(text); });
   }
   Print_Footer(file, format);
 }
