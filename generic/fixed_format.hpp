@@ -47,6 +47,23 @@ struct Fixed8 {
 // False for values the exact integer method does not take (magnitudes of
 // 2^52 and more, infinities, not-a-numbers).
 inline bool Decompose_Fixed8(double value, Fixed8& result) {
+  // Most values are small: t = |value| * 10^8 below 2^40 is within 2^-14 of
+  // the exact product, so unless its fraction lies within 2^-13 of one half
+  // it rounds to the same integer as the exact product does. The exact
+  // method below settles the rest.
+  const double magnitude = value < 0.0 ? -value : value;
+  if (magnitude < 1e4) {
+    const double t = magnitude * 1e8;
+    const double whole = __builtin_floor(t);
+    const double fraction = t - whole; // exact
+    if (fraction < 0.5 - 0x1p-13 || fraction > 0.5 + 0x1p-13) {
+      const std::uint64_t q = static_cast<std::uint64_t>(whole) + (fraction > 0.5 ? 1u : 0u);
+      result.Negative = __builtin_signbit(value) != 0;
+      result.Integer_Part = q / 100000000u;
+      result.Decimals = static_cast<std::uint32_t>(q % 100000000u);
+      return true;
+    }
+  }
   std::uint64_t bits;
   std::memcpy(&bits, &value, sizeof bits);
   const int biased = static_cast<int>((bits >> 52) & 0x7FF);
@@ -78,6 +95,23 @@ inline bool Decompose_Fixed8(double value, Fixed8& result) {
 // Writes the decomposed value, sign and integer part right-aligned in `fore`
 // characters (a longer integer part widens the field). Needs 40 characters.
 inline char* Put_Fixed8(char* out, const Fixed8& v, int fore) {
+  if (v.Integer_Part < 10000 && !v.Negative && fore == 2) {
+    // Without branches on the number of digits, which vary from value to
+    // value: "    0012" with the leading zeros blanked, of which the last
+    // max(2, digits) characters are the field.
+    const auto n = static_cast<std::uint32_t>(v.Integer_Part);
+    char field[12] = {' ', ' ', ' ', ' '};
+    std::memcpy(field + 4, Fixed_Detail::Four_Digits.Digits[n], 4);
+    field[4] = n < 1000 ? ' ' : field[4];
+    field[5] = n < 100 ? ' ' : field[5];
+    field[6] = n < 10 ? ' ' : field[6];
+    const int width = 2 + (n >= 100 ? 1 : 0) + (n >= 1000 ? 1 : 0);
+    std::memcpy(out, field + 8 - width, 4); // the bytes past the field are overwritten below
+    out += width;
+    *out = '.';
+    Fixed_Detail::Put_Eight(out + 1, v.Decimals);
+    return out + 9;
+  }
   // Digits of the integer part, last first; distances mostly have one.
   char digits[20];
   int count = 0;

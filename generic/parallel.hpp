@@ -46,7 +46,8 @@ void Run(int workers, Body&& body) {
 // Makes pieces 0 .. count - 1 of a text on `workers` threads and hands them
 // to `consume` on the calling thread strictly in order, while later pieces
 // are still being made. At most two pieces per worker exist at a time. An
-// exception from consume stops the workers and leaves; make must not throw.
+// exception from make or consume stops the workers and leaves (the first
+// one seen).
 template <class Make, class Consume>
 void In_Order(int count, int workers, Make&& make, Consume&& consume) {
   if (count <= 0) return;
@@ -60,6 +61,7 @@ void In_Order(int count, int workers, Make&& make, Consume&& consume) {
   std::condition_variable changed;
   int consumed = 0;   // pieces handed to consume
   bool stop = false;
+  std::exception_ptr failure; // from a worker
   std::vector<std::thread> threads;
   threads.reserve(static_cast<std::size_t>(workers));
   for (int w = 0; w < workers; ++w)
@@ -71,8 +73,16 @@ void In_Order(int count, int workers, Make&& make, Consume&& consume) {
           changed.wait(guard, [&] { return stop || piece < consumed + slots; });
           if (stop) return;
         }
-        slot.text.clear();
-        make(piece, slot.text);
+        try {
+          slot.text.clear();
+          make(piece, slot.text);
+        } catch (...) {
+          std::lock_guard<std::mutex> guard(lock);
+          if (!failure) failure = std::current_exception();
+          stop = true;
+          changed.notify_all();
+          return;
+        }
         std::lock_guard<std::mutex> guard(lock);
         slot.ready = true;
         changed.notify_all();
@@ -84,7 +94,8 @@ void In_Order(int count, int workers, Make&& make, Consume&& consume) {
       Slot& slot = ring[static_cast<std::size_t>(piece % slots)];
       {
         std::unique_lock<std::mutex> guard(lock);
-        changed.wait(guard, [&] { return slot.ready; });
+        changed.wait(guard, [&] { return slot.ready || stop; });
+        if (!slot.ready) break; // a worker failed
       }
       consume(static_cast<const std::string&>(slot.text));
       std::lock_guard<std::mutex> guard(lock);
@@ -100,6 +111,7 @@ void In_Order(int count, int workers, Make&& make, Consume&& consume) {
   }
   for (std::thread& t : threads) t.join();
   if (error) std::rethrow_exception(error);
+  if (failure) std::rethrow_exception(failure);
 }
 
 } // namespace Generic::Parallel

@@ -5,6 +5,7 @@
 // missing ("null"), as callers of the row operations expect.
 
 #include <cstddef>
+#include <cstdlib>
 #include <limits>
 #include <memory>
 #include <new>
@@ -108,6 +109,12 @@ private:
   std::vector<Row_Info> rows_;
 };
 
+// Memory for a large block, released with std::free; null when there is
+// none. Blocks of megabytes are asked for in huge pages where the system
+// offers them on request: filling a distance matrix of thousands of taxa
+// otherwise spends much of its time on page faults.
+void* Allocate_Large(std::size_t bytes);
+
 // A square block of distances over one taxon range, stored row after row.
 // It is not initialised when made: the distance routines fill every cell.
 class Square_Block {
@@ -116,24 +123,22 @@ public:
   Square_Block(int first, int last) : first_(first), n_(last < first ? 0 : last - first + 1) {
     if (first < 0 && n_ > 0)
       throw Errors::Constraint_Error("a taxon range may not start below 0");
-    std::size_t cells = static_cast<std::size_t>(n_) * static_cast<std::size_t>(n_);
-    try {
-      values_.reset(new double[cells]);
-    } catch (const std::bad_alloc&) {
+    const std::size_t cells = static_cast<std::size_t>(n_) * static_cast<std::size_t>(n_);
+    values_.reset(static_cast<double*>(Allocate_Large(cells * sizeof(double))));
+    if (!values_)
       throw Errors::Storage_Error("cannot allocate the " + std::to_string(n_) + " x " +
                                   std::to_string(n_) + " distance matrix (" +
                                   std::to_string(cells * sizeof(double)) + " bytes)");
-    }
   }
 
   int First() const { return first_; }
   int Last() const { return first_ + n_ - 1; }
   int Size() const { return n_; }
 
-  double& operator()(int i, int j) { return values_[index(i, j)]; }
-  double operator()(int i, int j) const { return values_[index(i, j)]; }
-  double* Row(int i) { return &values_[index(i, first_)]; }
-  const double* Row(int i) const { return &values_[index(i, first_)]; }
+  double& operator()(int i, int j) { return values_.get()[index(i, j)]; }
+  double operator()(int i, int j) const { return values_.get()[index(i, j)]; }
+  double* Row(int i) { return values_.get() + index(i, first_); }
+  const double* Row(int i) const { return values_.get() + index(i, first_); }
   double* Data() { return values_.get(); }
   const double* Data() const { return values_.get(); }
 
@@ -143,9 +148,13 @@ private:
            static_cast<std::size_t>(j - first_);
   }
 
+  struct Free_Large {
+    void operator()(double* p) const { std::free(p); }
+  };
+
   int first_ = 0;
   int n_ = 0;
-  std::unique_ptr<double[]> values_;
+  std::unique_ptr<double, Free_Large> values_;
 };
 
 } // namespace Generic

@@ -65,4 +65,34 @@ TEST(FormatFixed, MatchesTheLibraryOnManyValues) {
   }
 }
 
+// The field of the number layout: sign and integer part right-aligned in
+// `fore` characters, as the library's text padded on the left.
+std::string Padded_Library(double v, int fore) {
+  std::string text = Library(v);
+  const std::size_t point = text.find('.');
+  if (point < static_cast<std::size_t>(fore)) text.insert(0, static_cast<std::size_t>(fore) - point, ' ');
+  return text;
+}
+
+std::string Fast_Field(double v, int fore) {
+  Generic::Fixed8 parts;
+  if (!Generic::Decompose_Fixed8(v, parts)) return "(not taken)";
+  char buf[64];
+  return std::string(buf, Generic::Put_Fixed8(buf, parts, fore));
+}
+
+TEST(FormatFixed, FieldsMatchThePaddedLibraryText) {
+  std::mt19937_64 rng(777);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  std::uniform_int_distribution<int> scale(-30, 45);
+  for (int n = 0; n < 2000000; ++n) {
+    double v = std::ldexp(unit(rng), scale(rng));
+    if (n % 3 == 0) v = -v;
+    if (n % 5 == 0) v = std::round(v * 1e8) / 1e8 + (n % 2 ? 0.5e-8 : -0.5e-8); // near ties
+    for (int fore : {0, 2, 5}) ASSERT_EQ(Fast_Field(v, fore), Padded_Library(v, fore)) << v << " fore " << fore;
+  }
+  for (double v : {0.0, 9.99999999, 9.999999995, 99.5, 999.99999999, 9999.999999995, 10000.0, 123456.75, -0.000000005})
+    for (int fore : {0, 2, 5}) EXPECT_EQ(Fast_Field(v, fore), Padded_Library(v, fore)) << v;
+}
+
 } // namespace
