@@ -104,9 +104,34 @@ void Put_Right_Aligned(Text_Output& file, long value, std::size_t field) {
 
 // Every value of a row, each after a tab, then the end of the line.
 void Put_Values(Text_Output& file, std::span<const double> row, int fore, int aft, int exp) {
-  for (double value : row) {
+  std::size_t k = 0;
+  if (exp == 0 && aft == 8 && fore >= 0 && fore <= 16) {
+    // The layout of every distance: values go straight into the buffer,
+    // a batch at a time, leaving the rare value the shortcut does not take
+    // to the general writer.
+    constexpr std::size_t Batch = 512, Room = 48;
+    while (k < row.size()) {
+      const std::size_t stop = std::min(row.size(), k + Batch);
+      char* const start = file.Reserve((stop - k) * Room);
+      char* out = start;
+      for (; k < stop; ++k) {
+        Generic::Fixed8 parts;
+        const double value = row[k] == 0.0 ? 0.0 : row[k];
+        if (!Generic::Decompose_Fixed8(value, parts)) break;
+        *out++ = '\t';
+        out = Generic::Put_Fixed8(out, parts, fore);
+      }
+      file.Commit(static_cast<std::size_t>(out - start));
+      if (k < stop) {
+        file.Put('\t');
+        Detail::Put_Number(file, row[k], fore, aft, exp);
+        ++k;
+      }
+    }
+  }
+  for (; k < row.size(); ++k) {
     file.Put('\t');
-    Detail::Put_Number(file, value, fore, aft, exp);
+    Detail::Put_Number(file, row[k], fore, aft, exp);
   }
   file.New_Line();
 }
