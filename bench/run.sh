@@ -38,6 +38,9 @@ trap 'rm -rf "$work"' EXIT
 best_of() {
   local best="" start end t
   for _ in $(seq "$repeat"); do
+    # Dirty pages of the previous run's output would be written back during
+    # this one: flush them first, outside the timing.
+    sync
     start=$(date +%s%N)
     "$@" >/dev/null
     end=$(date +%s%N)
