@@ -1,5 +1,6 @@
 #include <charconv>
 #include <cstdlib>
+#include <exception>
 #include <new>
 #include <string>
 #include <string_view>
@@ -211,6 +212,11 @@ int Main(int argc, char** argv) {
   } catch (const std::bad_alloc&) {
     Flush_Quietly(out);
     Put_Line(STDERR_FILENO, "karvel: STORAGE_ERROR: out of memory");
+  } catch (const std::exception& e) {
+    // Anything the system refuses (a thread that cannot be started, say)
+    // still ends the run with a report, not an abort.
+    Flush_Quietly(out);
+    Put_Line(STDERR_FILENO, std::string("karvel: PROGRAM_ERROR: ") + e.what());
   }
   return 1;
 }
