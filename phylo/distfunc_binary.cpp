@@ -146,11 +146,6 @@ std::string Reason(Binary_Formula formula, const Frequency_Table& t) {
   case Binary_Formula::ROGERS_TANIMOTO_ASYMMETRIC:
     if (t.a + t.b + t.c == 0) reason = "no presence in either taxon among the known characters";
     break;
-  case Binary_Formula::KULCZYNSKI_2:
-  case Binary_Formula::OCHIAI:
-  case Binary_Formula::FAGER:
-    reason = Empty_Marginal(t);
-    break;
   case Binary_Formula::SOKAL_SNEATH_2:
     if (t.a + t.d == 0) reason = "a + d = 0: the taxa differ at every known character";
     break;
@@ -160,6 +155,9 @@ std::string Reason(Binary_Formula formula, const Frequency_Table& t) {
     else if (t.a > t.b + t.c)
       reason = "a = " + std::to_string(t.a) + " > b + c = " + std::to_string(t.b + t.c);
     break;
+  case Binary_Formula::KULCZYNSKI_2:
+  case Binary_Formula::OCHIAI:
+  case Binary_Formula::FAGER:
   case Binary_Formula::SOKAL_SNEATH_3:
   case Binary_Formula::SOKAL_SNEATH_4:
   case Binary_Formula::PHI:
