@@ -126,42 +126,62 @@ int Parse_Integer(Text_Input& in, const Place& place, const std::string& what) {
 
 enum class Scan { NUMBER, NOT_A_NUMBER, NEED_MORE };
 
+// Decimals of at most 19 digits without an exponent whose digits, read as
+// one integer m, stay at or below 2^53: m and 10^k (k <= 19) are then both
+// exact doubles, so the one correctly rounded division m / 10^k is the
+// nearest double to the text, as from_chars would give. Most matrix values
+// look like that, and the division is much cheaper than a general parse.
+constexpr double Powers_Of_Ten[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,  1e8,  1e9,
+                                    1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18, 1e19};
+
 // Checks the shape of a real number at the start of p[0..n):
 //   [+-] (digits [. digits] | . digits) [(e|E) [+-] digits]
 // `complete` says that the input ends after p[n-1]; otherwise a number that
 // runs up to the end of the text needs more text to be judged. A point must
 // be followed by a digit, and so must an exponent letter.
-Scan Scan_Real(const char* p, std::size_t n, bool complete, std::size_t& length) {
+// Sets `length` to the number's length and, when the shortcut above
+// applies, `exact` to true and `value` to the number.
+Scan Scan_Real(const char* p, std::size_t n, bool complete, std::size_t& length, bool& exact, double& value) {
   std::size_t i = 0;
   // -1 where the input ends, -2 where more text must be seen first
   auto at = [&](std::size_t k) -> int {
     if (k < n) return static_cast<unsigned char>(p[k]);
     return complete ? -1 : -2;
   };
+  // Wraps around beyond 19 digits; then only the count is used.
+  std::uint64_t mantissa = 0;
   auto digits = [&] {
     const std::size_t start = i;
-    while (i < n && Is_Digit(p[i])) ++i;
+    for (; i < n && Is_Digit(p[i]); ++i) mantissa = mantissa * 10 + static_cast<unsigned>(p[i] - '0');
     return i - start;
   };
+  const bool negative = at(i) == '-';
   if (at(i) == '+' || at(i) == '-') ++i;
   const std::size_t whole = digits();
+  std::size_t fraction = 0;
   int c = at(i);
   if (c == -2) return Scan::NEED_MORE;
   if (c == '.') {
     ++i;
-    const std::size_t fraction = digits();
+    fraction = digits();
     c = at(i);
     if (c == -2) return Scan::NEED_MORE;
     if (fraction == 0) return Scan::NOT_A_NUMBER;
   } else if (whole == 0) {
     return Scan::NOT_A_NUMBER;
   }
+  exact = false;
   if (c == 'e' || c == 'E') {
     ++i;
     if (at(i) == '+' || at(i) == '-') ++i;
-    const std::size_t exponent = digits();
+    const std::size_t start = i;
+    while (i < n && Is_Digit(p[i])) ++i;
     if (at(i) == -2) return Scan::NEED_MORE;
-    if (exponent == 0) return Scan::NOT_A_NUMBER;
+    if (i == start) return Scan::NOT_A_NUMBER;
+  } else if (whole + fraction <= 19 && mantissa <= (std::uint64_t{1} << 53)) {
+    exact = true;
+    value = static_cast<double>(mantissa) / Powers_Of_Ten[fraction];
+    if (negative) value = -value;
   }
   length = i;
   return Scan::NUMBER;
@@ -242,14 +262,15 @@ void Read_Reals(Text_Input& in, int count, Store store, Ends ends, Wrong wrong) 
         break;
       }
       std::size_t length = 0;
-      const Scan scan = Scan_Real(p + i, n - i, complete, length);
-      if (scan == Scan::NEED_MORE) break;
+      bool exact = false;
       double value = 0.0;
+      const Scan scan = Scan_Real(p + i, n - i, complete, length, exact, value);
+      if (scan == Scan::NEED_MORE) break;
       if (scan == Scan::NOT_A_NUMBER) {
         in.Advance(i);
         wrong(k, "is not a number");
       }
-      if (Convert_Real(p + i, p + i + length, value) == Conversion::TOO_LARGE) {
+      if (!exact && Convert_Real(p + i, p + i + length, value) == Conversion::TOO_LARGE) {
         in.Advance(i);
         wrong(k, "is too large for a double");
       }

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
+#include <charconv>
+#include <cstdint>
+#include <random>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -158,6 +162,52 @@ TEST(Read, AcceptedNumbers) {
   for (std::size_t k = 0; k < v.size(); ++k) {
     EXPECT_EQ(v[k], expected[k]) << k;
     EXPECT_EQ(std::signbit(v[k]), std::signbit(expected[k])) << k;
+  }
+}
+
+// Short decimals take a shortcut past from_chars; it must agree with it bit
+// for bit, on both sides of every limit of the shortcut (integers around
+// 2^53, 19 digits, leading zeros, signs).
+TEST(Read, EveryDecimalAsFromCharsReadsIt) {
+  std::mt19937_64 random(7);
+  std::string row;
+  std::vector<double> expected;
+  const std::string digits = "0123456789";
+  for (int k = 0; k < 200000; ++k) {
+    std::string text;
+    const int sign = static_cast<int>(random() % 3);
+    if (sign == 1) text += '-';
+    if (sign == 2) text += '+';
+    const int whole = static_cast<int>(random() % 21);
+    const int fraction = whole == 0 ? 1 + static_cast<int>(random() % 26) : static_cast<int>(random() % 26);
+    // Runs of 9s and of 0s push the integer right to the edges.
+    const int style = static_cast<int>(random() % 4);
+    auto digit = [&] { return style == 0 ? '9' : style == 1 ? '0' : digits[random() % 10]; };
+    for (int d = 0; d < whole; ++d) text += digit();
+    if (fraction > 0) {
+      text += '.';
+      for (int d = 0; d < fraction; ++d) text += digit();
+    }
+    if (style == 3 && random() % 4 == 0) text = text.substr(0, text.size() - 1) + '1';
+    double value = 0;
+    const char* first = text.data() + (sign != 0);
+    std::from_chars(first, text.data() + text.size(), value);
+    expected.push_back(sign == 1 ? -value : value);
+    row += (k ? " " : "") + text;
+  }
+  const std::vector<double> v = Read_Real_Row(row);
+  ASSERT_EQ(v.size(), expected.size());
+  for (std::size_t k = 0; k < v.size(); ++k) {
+    ASSERT_EQ(std::bit_cast<std::uint64_t>(v[k]), std::bit_cast<std::uint64_t>(expected[k])) << k;
+  }
+  // Around 2^53, and more than 19 digits (the last two would come out one
+  // bit off by a division by 10^23 or 10^24).
+  for (const char* text : {"9007199254740992", "9007199254740993", "900719925474099.3", "90071992547409.93",
+                           "0.000000000000012345678901", "0.00000000000001234567890123", "0.000000000000009007199254740993",
+                           "0.00000001062116443042877", "0.000000004253608691488932"}) {
+    double value = 0;
+    std::from_chars(text, text + std::char_traits<char>::length(text), value);
+    EXPECT_EQ(Read_Real_Row(text), std::vector<double>{value}) << text;
   }
 }
 
