@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "phylo/distfunc.hpp"
+#include "phylo/pair_tiles.hpp"
 
 namespace {
 
@@ -116,30 +117,38 @@ TEST(DiscreteDistances, UnusableMatrices) {
   }
 }
 
-TEST(DiscreteDistances, LongRowsCountEveryDifference) {
-  // Lengths on both sides of the counting blocks, all bytes 0..255, and
-  // rows that differ everywhere (more differences than a byte can count).
+TEST(DiscreteDistances, LongRowsCountEveryDifferenceOnEveryPath) {
+  // Lengths on both sides of the 64-byte blocks, of the 8-byte steps after
+  // them and of the 255 blocks a byte lane counts; all bytes 0..255; rows
+  // that differ everywhere, and rows that differ only in the high bit.
+  using Phylo::Pair_Tiles::Path;
   std::mt19937 random(7);
   std::uniform_int_distribution<int> byte(0, 255);
-  for (std::size_t length : {63u, 64u, 65u, 200u, 1000u}) {
-    std::string x(length, '\0');
-    std::string y(length, '\0');
-    for (std::size_t k = 0; k < length; ++k) {
-      x[k] = static_cast<char>(byte(random));
-      y[k] = random() % 3 == 0 ? static_cast<char>(byte(random)) : x[k];
-    }
-    const std::string z(length, '\x80');
-    const std::string w(length, '\x7f');
-    const Disc_Matrix m = Matrix_Of({x, y, z, w});
-    const Generic::Square_Block block = Distances(m, Discrete_Formula::MATCHING);
-    const double inv_n = 1.0 / static_cast<double>(length);
-    for (int i = 0; i < 4; ++i)
-      for (int j = i + 1; j < 4; ++j) {
-        const int k = Phylo::Disc_Chars::Basic::Abs_Dist(m.Row(i), m.Row(j));
-        EXPECT_EQ(block(i, j), k * inv_n) << "length " << length << ", rows " << i << ", " << j;
+  for (Path path : {Path::SCALAR, Path::AVX2, Path::AVX512}) {
+    if (!Phylo::Pair_Tiles::Available(path)) continue;
+    Phylo::Pair_Tiles::Use_Path(path);
+    for (std::size_t length : {1u, 7u, 8u, 9u, 63u, 64u, 65u, 71u, 72u, 79u, 200u, 1000u, 16320u, 16329u, 40000u}) {
+      std::string x(length, '\0');
+      std::string y(length, '\0');
+      for (std::size_t k = 0; k < length; ++k) {
+        x[k] = static_cast<char>(byte(random));
+        y[k] = random() % 3 == 0 ? static_cast<char>(byte(random)) : x[k];
       }
-    EXPECT_EQ(block(2, 3), static_cast<double>(length) * inv_n);
+      const Disc_Matrix m = Matrix_Of({x, y, std::string(length, '\x80'), std::string(length, '\x7f'),
+                                       std::string(length, '\0')});
+      const Generic::Square_Block block = Distances(m, Discrete_Formula::MATCHING);
+      const double inv_n = 1.0 / static_cast<double>(length);
+      for (int i = 0; i < 5; ++i)
+        for (int j = i + 1; j < 5; ++j) {
+          const int k = Phylo::Disc_Chars::Basic::Abs_Dist(m.Row(i), m.Row(j));
+          EXPECT_EQ(block(i, j), k * inv_n) << Phylo::Pair_Tiles::Name(path) << ", length " << length
+                                            << ", rows " << i << ", " << j;
+        }
+      EXPECT_EQ(block(2, 3), static_cast<double>(length) * inv_n);
+      EXPECT_EQ(block(2, 4), static_cast<double>(length) * inv_n);
+    }
   }
+  Phylo::Pair_Tiles::Use_Path(Phylo::Pair_Tiles::Best_Path());
 }
 
 } // namespace
