@@ -114,6 +114,9 @@ void Put_Values(Text_Output& file, std::span<const double> row, int fore, int af
       const std::size_t stop = std::min(row.size(), k + Batch);
       char* const start = file.Reserve((stop - k) * Room);
       char* out = start;
+      if (fore == 2)
+        if (const Generic::Tabbed_Writer batch = Generic::Best_Tabbed_Fixed8_Writer())
+          k += batch(out, row.data() + k, stop - k);
       for (; k < stop; ++k) {
         Generic::Fixed8 parts;
         const double value = row[k] == 0.0 ? 0.0 : row[k];

@@ -5,7 +5,10 @@
 #include <cmath>
 #include <cstdint>
 #include <random>
+#include <algorithm>
+#include <limits>
 #include <string>
+#include <vector>
 
 #include "generic/fixed_format.hpp"
 
@@ -93,6 +96,50 @@ TEST(FormatFixed, FieldsMatchThePaddedLibraryText) {
   }
   for (double v : {0.0, 9.99999999, 9.999999995, 99.5, 999.99999999, 9999.999999995, 10000.0, 123456.75, -0.000000005})
     for (int fore : {0, 2, 5}) EXPECT_EQ(Fast_Field(v, fore), Padded_Library(v, fore)) << v;
+}
+
+// The vector writers of the distance layout against the library's text:
+// values of every width of integer part, carries into the next width,
+// near ties, and values they must leave to the caller (negative, 10^4 and
+// more, not numbers) at every lane position.
+TEST(FormatFixed, VectorWritersMatchTheLibrary) {
+  std::mt19937_64 rng(4242);
+  std::uniform_real_distribution<double> unit(0.0, 1.0);
+  std::vector<double> values;
+  for (int n = 0; n < 400000; ++n) {
+    const double scale = std::pow(10.0, n % 5); // 1 .. 10^4
+    double v = unit(rng) * scale;
+    if (n % 7 == 0) v = std::round(v * 1e8) / 1e8 + (n % 2 ? 0.5e-8 : -0.5e-8);
+    values.push_back(v);
+  }
+  const double special[] = {0.0, -0.0, 9.999999995, 9.99999999, 99.999999995, 999.999999995, 9999.99999999,
+                            9999.999999995, 1e4, 123456.75, -1.5, -0.000000001, 4e-320, 0.000000005,
+                            std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN()};
+  for (double v : special)
+    for (int k = 0; k < 9; ++k) values[rng() % values.size()] = v;
+
+  std::string expected;
+  for (double v : values) expected += "\t" + Padded_Library(v == 0.0 ? 0.0 : v, 2);
+  int tried = 0;
+  for (int lanes : {4, 8}) {
+    const Generic::Tabbed_Writer writer = Generic::Tabbed_Fixed8_Writer(lanes);
+    if (!writer) continue;
+    ++tried;
+    std::string text(values.size() * 48, '\0');
+    char* out = text.data();
+    for (std::size_t k = 0; k < values.size();) {
+      k += writer(out, values.data() + k, values.size() - k);
+      if (k == values.size()) break;
+      const std::string one = "\t" + Padded_Library(values[k] == 0.0 ? 0.0 : values[k], 2); // the caller's part
+      out = std::copy(one.begin(), one.end(), out);
+      ++k;
+    }
+    text.resize(static_cast<std::size_t>(out - text.data()));
+    ASSERT_EQ(text.size(), expected.size()) << lanes << " lanes";
+    for (std::size_t at = 0; at < text.size(); at += 4096)
+      ASSERT_EQ(text.substr(at, 4096), expected.substr(at, 4096)) << lanes << " lanes, byte " << at;
+  }
+  if (tried == 0) GTEST_SKIP() << "no vector writer runs on this processor";
 }
 
 } // namespace
