@@ -2,6 +2,9 @@
 
 #include <sys/mman.h>
 
+#include <cstdint>
+#include <system_error>
+
 namespace Generic {
 
 void* Allocate_Large(std::size_t bytes) {
@@ -13,6 +16,32 @@ void* Allocate_Large(std::size_t bytes) {
   if (p) ::madvise(p, rounded, MADV_HUGEPAGE);
 #endif
   return p;
+}
+
+Populating::Populating(void* memory, std::size_t bytes) {
+#if defined(MADV_POPULATE_WRITE)
+  // Whole pages inside the range only: the pages at its ends may hold other
+  // data that another thread is writing.
+  constexpr std::uintptr_t Page = 4096;
+  const auto start = (reinterpret_cast<std::uintptr_t>(memory) + Page - 1) / Page * Page;
+  const auto stop = (reinterpret_cast<std::uintptr_t>(memory) + bytes) / Page * Page;
+  if (stop <= start + (std::uintptr_t{1} << 20)) return; // not worth a thread
+  try {
+    worker_ = std::thread([start, stop] {
+      // Not supported before Linux 5.14: then the pages come as they are used.
+      ::madvise(reinterpret_cast<void*>(start), stop - start, MADV_POPULATE_WRITE);
+    });
+  } catch (const std::system_error&) {
+    // Without a thread the pages come as they are used.
+  }
+#else
+  (void)memory;
+  (void)bytes;
+#endif
+}
+
+Populating::~Populating() {
+  if (worker_.joinable()) worker_.join();
 }
 
 } // namespace Generic

@@ -11,6 +11,7 @@
 #include <new>
 #include <span>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "generic/errors.hpp"
@@ -37,6 +38,9 @@ public:
   // memory grows with what is actually appended.
   void Push(const T& value) { block_.push_back(value); }
   void Reserve_Values(std::size_t count) { block_.reserve(count); }
+  // The memory reserved for values, filled or not.
+  void* Reserved_Memory() { return block_.data(); }
+  std::size_t Reserved_Bytes() const { return block_.capacity() * sizeof(T); }
   void Reserve_Rows(std::size_t count) { rows_.reserve(count); }
   // Closes the values pushed since the last row into a row indexed from
   // first_index.
@@ -114,6 +118,21 @@ private:
 // offers them on request: filling a distance matrix of thousands of taxa
 // otherwise spends much of its time on page faults.
 void* Allocate_Large(std::size_t bytes);
+
+// Has the system back [memory, memory + bytes) with pages on a thread of its
+// own, leaving the content alone, so that the thread that fills the memory
+// meanwhile does not stop at every new page. Waits for that thread when
+// destroyed; the memory must stay allocated until then.
+class Populating {
+public:
+  Populating(void* memory, std::size_t bytes);
+  ~Populating();
+  Populating(const Populating&) = delete;
+  Populating& operator=(const Populating&) = delete;
+
+private:
+  std::thread worker_;
+};
 
 // A square block of distances over one taxon range, stored row after row.
 // It is not initialised when made: the distance routines fill every cell.

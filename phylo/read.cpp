@@ -474,6 +474,9 @@ std::unique_ptr<Data_Record<Matrix_Type>> Read_Matrix(Text_Input& in, Input_Form
   Matrix_Type matrix(0);
   matrix.Reserve_Rows(std::min(ntax, Max_Reserved_Taxa));
   matrix.Reserve_Values(std::min(promised, possible));
+  // A big matrix would otherwise be read at the pace of the page faults its
+  // new memory takes.
+  const Generic::Populating populating(matrix.Reserved_Memory(), matrix.Reserved_Bytes());
   for (place.taxon = 0; place.taxon < place.ntax; ++place.taxon) {
     labels.emplace_back();
     Read_Label(in, format, labels.back(), place);

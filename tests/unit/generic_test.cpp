@@ -70,6 +70,24 @@ TEST(DataRecords, FreeDataReleasesAndNullsTheReference) {
   EXPECT_THROW(Phylo::Real_Data(-1, 0), Errors::Constraint_Error);
 }
 
+// Reading a matrix fills its memory while another thread has the pages
+// made: what was written before, during and after must all stay.
+TEST(Populating, LeavesWhatIsWrittenAlone) {
+  Real_Matrix m(0);
+  constexpr std::size_t Count = std::size_t{3} << 20; // 24 MB of values
+  m.Reserve_Values(Count);
+  for (std::size_t k = 0; k < 1000; ++k) m.Push(static_cast<double>(k));
+  {
+    const Generic::Populating populating(m.Reserved_Memory(), m.Reserved_Bytes());
+    for (std::size_t k = 1000; k < Count; ++k) m.Push(static_cast<double>(k));
+  }
+  m.Close_Row();
+  const auto row = m.Row(0);
+  ASSERT_EQ(row.size(), Count);
+  for (std::size_t k = 0; k < Count; ++k) ASSERT_EQ(row[k], static_cast<double>(k)) << k;
+  EXPECT_EQ(m.Reserved_Memory(), static_cast<void*>(m.Data())); // no reallocation happened
+}
+
 TEST(SquareBlock, IndexedByTheTaxonRange) {
   Generic::Square_Block b(3, 5);
   EXPECT_EQ(b.Size(), 3);
