@@ -72,16 +72,6 @@ private:
   }
 };
 
-std::vector<double> Sums_Of_Squares(const Call& call) {
-  std::vector<double> q;
-  q.reserve(call.s.size());
-  for (int t = call.first; t <= call.last; ++t) {
-    const Pair row = call.Values_Of(t, t);
-    q.push_back(Real_Kernels::Column_Sum(row, [](double a, double) { return a * a; }));
-  }
-  return q;
-}
-
 bool Holds_Negative(const Pair& p) {
   for (int k = 0; k < p.n; ++k)
     if (p.x[k] < 0.0 || p.y[k] < 0.0) return true;
@@ -295,7 +285,7 @@ Generic::Square_Block Distances(const Real_Matrix& matrix, Real_Formula formula,
   call.s.assign(rows, 0.0);
   call.q.assign(rows, 0.0);
   if (Uses_Row_Sums(formula)) call.s = Real_Chars::Functions::Sum(matrix);
-  if (Uses_Sums_Of_Squares(formula)) call.q = Sums_Of_Squares(call);
+  if (Uses_Sums_Of_Squares(formula)) call.q = Real_Chars::Functions::Row_Sums(matrix, [](double a) { return a * a; });
   if (formula == PEARSON) {
     // Centred sums of squares in place of the plain ones.
     for (std::size_t t = 0; t < rows; ++t)

@@ -145,7 +145,19 @@ TEST(Sum, OnePerRowFromTheFirstValueOn) {
   // Summed from the first value, not from 0.0: the sign of a zero survives.
   EXPECT_TRUE(std::signbit(Real::Sum(Rows({{-0.0}}))[0]));
 
+  // Rows summed four at a time keep their own order and their own sums,
+  // also next to rows of other lengths.
+  EXPECT_EQ(Real::Sum(Rows({{1e16, 1, 1}, {1, 1, 1e16}, {-0.0, -0.0, -0.0}, {2, 3, 4}, {5}, {1, 2}, {7, 8}})),
+            (std::vector<double>{1e16, 1e16 + 2, -0.0, 9, 5, 3, 15}));
+  EXPECT_TRUE(std::signbit(Real::Sum(Rows({{1}, {2}, {-0.0}, {3}}))[2]));
+
   EXPECT_THROW(Real::Sum(Rows({{1}, {}})), Errors::Constraint_Error);
+  try {
+    Real::Sum(Rows({{1, 2}, {1, 2}, {}, {1, 2}, {}}));
+    ADD_FAILURE() << "an empty row was summed";
+  } catch (const Errors::Constraint_Error& e) {
+    EXPECT_STREQ(e.what(), "index check failed: row 3 has no values to sum");
+  }
   Real_Matrix with_null = Rows({{1}});
   with_null.Append_Null_Row();
   EXPECT_THROW(Real::Sum(with_null), Errors::Constraint_Error);
