@@ -10,6 +10,11 @@
 #include "phylo/distfunc.hpp"
 #include "phylo/distfunc_binary_packed.hpp"
 #include "phylo/distfunc_pairs.hpp"
+#include "phylo/pair_tiles.hpp"
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 namespace Phylo::Distfunc {
 
@@ -43,6 +48,15 @@ namespace Detail {
 #if defined(__x86_64__)
 __attribute__((target_clones("popcnt", "default")))
 #endif
+int Count_Common(const std::uint64_t* x, const std::uint64_t* y, std::size_t words) {
+  int count = 0;
+  for (std::size_t w = 0; w < words; ++w) count += std::popcount(x[w] & y[w]);
+  return count;
+}
+
+#if defined(__x86_64__)
+__attribute__((target_clones("popcnt", "default")))
+#endif
 Frequency_Table Count_Table(const std::uint64_t* x, const std::uint64_t* y, std::size_t words) {
   const std::uint64_t* px = x;
   const std::uint64_t* ax = x + words;
@@ -58,20 +72,82 @@ Frequency_Table Count_Table(const std::uint64_t* x, const std::uint64_t* y, std:
   return t;
 }
 
-Packed_Rows::Packed_Rows(const Binary_Matrix& matrix) : first_(matrix.First()), words_(0) {
+#if defined(__x86_64__)
+// (GCC 12's own _mm512_reduce_add_epi64 trips its uninitialised-use warning.)
+[[gnu::target("avx512f")]] int Lane_Sum(__m512i v) {
+  alignas(64) std::uint64_t lanes[8];
+  _mm512_store_si512(lanes, v);
+  std::uint64_t sum = 0;
+  for (std::uint64_t lane : lanes) sum += lane;
+  return static_cast<int>(sum);
+}
+
+// Eight words at a time with the vector population count; the last, partial
+// group of words is loaded under a mask (zeros count nothing).
+[[gnu::target("avx512f,avx512vpopcntdq")]] Frequency_Table Count_Table_Avx512(const std::uint64_t* x,
+                                                                              const std::uint64_t* y,
+                                                                              std::size_t words) {
+  const std::uint64_t* px = x;
+  const std::uint64_t* ax = x + words;
+  const std::uint64_t* py = y;
+  const std::uint64_t* ay = y + words;
+  __m512i a = _mm512_setzero_si512(), b = a, c = a, d = a;
+  for (std::size_t w = 0; w < words; w += 8) {
+    const auto m = static_cast<__mmask8>(words - w >= 8 ? 0xFF : (1u << (words - w)) - 1);
+    const __m512i vpx = _mm512_maskz_loadu_epi64(m, px + w), vax = _mm512_maskz_loadu_epi64(m, ax + w);
+    const __m512i vpy = _mm512_maskz_loadu_epi64(m, py + w), vay = _mm512_maskz_loadu_epi64(m, ay + w);
+    a = _mm512_add_epi64(a, _mm512_popcnt_epi64(_mm512_and_si512(vpx, vpy)));
+    b = _mm512_add_epi64(b, _mm512_popcnt_epi64(_mm512_and_si512(vpx, vay)));
+    c = _mm512_add_epi64(c, _mm512_popcnt_epi64(_mm512_and_si512(vax, vpy)));
+    d = _mm512_add_epi64(d, _mm512_popcnt_epi64(_mm512_and_si512(vax, vay)));
+  }
+  return {Lane_Sum(a), Lane_Sum(b), Lane_Sum(c), Lane_Sum(d)};
+}
+
+[[gnu::target("avx512f,avx512vpopcntdq")]] int Count_Common_Avx512(const std::uint64_t* x, const std::uint64_t* y,
+                                                                   std::size_t words) {
+  __m512i a = _mm512_setzero_si512();
+  for (std::size_t w = 0; w < words; w += 8) {
+    const auto m = static_cast<__mmask8>(words - w >= 8 ? 0xFF : (1u << (words - w)) - 1);
+    a = _mm512_add_epi64(a, _mm512_popcnt_epi64(_mm512_and_si512(_mm512_maskz_loadu_epi64(m, x + w),
+                                                                 _mm512_maskz_loadu_epi64(m, y + w))));
+  }
+  return Lane_Sum(a);
+}
+#endif
+
+Packed_Rows::Packed_Rows(const Binary_Matrix& matrix)
+    : first_(matrix.First()), characters_(0), words_(0), count_table_(Count_Table), count_common_(Count_Common) {
+#if defined(__x86_64__)
+  if (Pair_Tiles::Current_Path() == Pair_Tiles::Path::AVX512 && __builtin_cpu_supports("avx512vpopcntdq")) {
+    count_table_ = Count_Table_Avx512;
+    count_common_ = Count_Common_Avx512;
+  }
+#endif
   Binary_Chars::Basic::Require_Aligned(matrix, "binary distances");
   const std::size_t n = static_cast<std::size_t>(matrix.Row_Length(matrix.First()));
+  characters_ = static_cast<int>(n);
   words_ = (n + 63) / 64;
-  bits_.assign(static_cast<std::size_t>(matrix.Rows()) * 2 * words_, 0);
+  const auto rows = static_cast<std::size_t>(matrix.Rows());
+  bits_.assign(rows * 2 * words_, 0);
+  presences_.assign(rows, 0);
+  fully_known_.assign(rows, 0);
   for (int i = matrix.First(); i <= matrix.Last(); ++i) {
-    std::uint64_t* p = bits_.data() + static_cast<std::size_t>(i - first_) * 2 * words_;
+    const auto r = static_cast<std::size_t>(i - first_);
+    std::uint64_t* p = bits_.data() + r * 2 * words_;
     std::uint64_t* a = p + words_;
     const std::span<const Binary> row = matrix.Row(i);
+    int present = 0, known = 0;
     for (std::size_t t = 0; t < n; ++t) {
       const unsigned shift = static_cast<unsigned>(t % 64);
-      p[t / 64] |= static_cast<std::uint64_t>(row[t] == Binary::PRESENCE) << shift;
-      a[t / 64] |= static_cast<std::uint64_t>(row[t] == Binary::ABSENCE) << shift;
+      const bool is_present = row[t] == Binary::PRESENCE, is_absent = row[t] == Binary::ABSENCE;
+      p[t / 64] |= static_cast<std::uint64_t>(is_present) << shift;
+      a[t / 64] |= static_cast<std::uint64_t>(is_absent) << shift;
+      present += is_present;
+      known += is_present || is_absent;
     }
+    presences_[r] = present;
+    fully_known_[r] = known == characters_;
   }
 }
 

@@ -28,15 +28,27 @@ struct Frequency_Table {
 // `words` long). Built for the processor's population-count instruction
 // where it has one.
 Frequency_Table Count_Table(const std::uint64_t* x, const std::uint64_t* y, std::size_t words);
+// The number of bits set in both x and y (`words` long).
+int Count_Common(const std::uint64_t* x, const std::uint64_t* y, std::size_t words);
 
 class Packed_Rows {
 public:
   // Packs every row of an aligned matrix; rows are taken by position, not by
-  // their index ranges.
+  // their index ranges. The counting follows Pair_Tiles::Current_Path().
   explicit Packed_Rows(const Binary_Matrix& matrix);
 
   // The frequency table of taxa i and j (taxon numbers of the matrix).
-  Frequency_Table Table(int i, int j) const { return Count_Table(presence(i), presence(j), words_); }
+  // Between rows without unknowns, a alone is counted: b, c and d follow
+  // from the rows' numbers of presences and the number of characters.
+  Frequency_Table Table(int i, int j) const {
+    const auto ri = static_cast<std::size_t>(i - first_);
+    const auto rj = static_cast<std::size_t>(j - first_);
+    if (fully_known_[ri] && fully_known_[rj]) {
+      const int a = count_common_(presence(i), presence(j), words_);
+      return {a, presences_[ri] - a, presences_[rj] - a, characters_ - presences_[ri] - presences_[rj] + a};
+    }
+    return count_table_(presence(i), presence(j), words_);
+  }
 
 private:
   // Row r occupies 2 * words_ words: its presence mask, then its absence mask.
@@ -46,8 +58,14 @@ private:
   const std::uint64_t* absence(int taxon) const { return presence(taxon) + words_; }
 
   int first_;
+  int characters_;
   std::size_t words_;
   std::vector<std::uint64_t> bits_;
+  std::vector<int> presences_;          // per row
+  std::vector<unsigned char> fully_known_; // per row: no character unknown
+  // The counters of the instruction set in use (tests choose it).
+  Frequency_Table (*count_table_)(const std::uint64_t*, const std::uint64_t*, std::size_t);
+  int (*count_common_)(const std::uint64_t*, const std::uint64_t*, std::size_t);
 };
 
 } // namespace Phylo::Distfunc::Detail

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "phylo/distfunc.hpp"
+#include "phylo/pair_tiles.hpp"
 #include "phylo/distfunc_binary_packed.hpp"
 
 namespace {
@@ -177,29 +178,32 @@ TEST(BinaryDistances, MisalignedOrMissingRows) {
 }
 
 TEST(BinaryDistances, PackedCountsAgreeWithColumnCounts) {
-  std::mt19937 random(20240611);
-  // Lengths around the word boundaries, and a few longer rows.
-  for (int length : {0, 1, 5, 63, 64, 65, 127, 128, 129, 300, 1000}) {
-    Binary_Matrix m(0);
-    std::uniform_int_distribution<int> state(0, 2);
-    for (int row = 0; row < 6; ++row) {
-      // Later rows get more unknowns, the last one is all unknown.
-      for (int k = 0; k < length; ++k)
-        m.Push(row == 5 ? Binary::UNKNOWN : static_cast<Binary>(state(random) % (row < 2 ? 2 : 3)));
-      m.Close_Row();
-    }
-    const Packed_Rows packed(m);
-    for (int i = 0; i < 6; ++i)
-      for (int j = 0; j < 6; ++j) {
-        SCOPED_TRACE("length " + std::to_string(length) + ", rows " + std::to_string(i) + ", " + std::to_string(j));
-        const Frequency_Table expected = Column_Table(m.Row(i), m.Row(j));
-        const Frequency_Table got = packed.Table(i, j);
-        EXPECT_EQ(got.a, expected.a);
-        EXPECT_EQ(got.b, expected.b);
-        EXPECT_EQ(got.c, expected.c);
-        EXPECT_EQ(got.d, expected.d);
+  using Phylo::Pair_Tiles::Path;
+  for (Path path : {Path::SCALAR, Path::AVX512}) {
+    if (!Phylo::Pair_Tiles::Available(path)) continue;
+    Phylo::Pair_Tiles::Use_Path(path);
+    std::mt19937 random(20240611);
+    // Lengths around the words and the groups of eight words, a few longer
+    // rows; rows 0 and 1 have no unknowns (a alone is counted between them).
+    for (int length : {0, 1, 5, 63, 64, 65, 127, 128, 129, 300, 511, 512, 513, 1000, 1025}) {
+      Binary_Matrix m(0);
+      std::uniform_int_distribution<int> state(0, 2);
+      for (int row = 0; row < 6; ++row) {
+        // Later rows get more unknowns, the last one is all unknown.
+        for (int k = 0; k < length; ++k)
+          m.Push(row == 5 ? Binary::UNKNOWN : static_cast<Binary>(state(random) % (row < 2 ? 2 : 3)));
+        m.Close_Row();
       }
+      const Packed_Rows packed(m);
+      for (int i = 0; i < 6; ++i)
+        for (int j = 0; j < 6; ++j) {
+          SCOPED_TRACE(std::string(Phylo::Pair_Tiles::Name(path)) + ", length " + std::to_string(length) +
+                       ", rows " + std::to_string(i) + ", " + std::to_string(j));
+          EXPECT_EQ(packed.Table(i, j), Column_Table(m.Row(i), m.Row(j)));
+        }
+    }
   }
+  Phylo::Pair_Tiles::Use_Path(Phylo::Pair_Tiles::Best_Path());
 }
 
 TEST(BinaryDistances, RowsArePairedByPositionNotByIndex) {

@@ -99,19 +99,22 @@ TEST(ParallelIdentity, RealFormulaeOnEveryPathAndThreadCount) {
   EXPECT_GE(failures, 10);
 }
 
-TEST(ParallelIdentity, DiscreteAndBinaryOnEveryThreadCount) {
+TEST(ParallelIdentity, DiscreteAndBinaryOnEveryPathAndThreadCount) {
   Restore restore;
   std::mt19937 rng(5);
   Phylo::Disc_Matrix disc(0);
   Phylo::Binary_Matrix bin(0);
+  Phylo::Binary_Matrix known(0); // no unknowns: only a is counted
   for (int t = 0; t < 70; ++t) {
     for (int c = 0; c < 130; ++c) {
       disc.Push("ACGT-?"[rng() % 6]);
       const unsigned r = rng() % 10;
       bin.Push(r < 4 ? Phylo::Binary::PRESENCE : (r < 9 ? Phylo::Binary::ABSENCE : Phylo::Binary::UNKNOWN));
+      known.Push(r < 4 ? Phylo::Binary::PRESENCE : Phylo::Binary::ABSENCE);
     }
     disc.Close_Row();
     bin.Close_Row();
+    known.Close_Row();
   }
   // A row equal to an earlier one makes KULCZYNSKI and SOKAL_SNEATH_2 fail
   // far from the first pair.
@@ -120,26 +123,30 @@ TEST(ParallelIdentity, DiscreteAndBinaryOnEveryThreadCount) {
   Phylo::Binary_Matrix same = bin;
   for (int c = 0; c < 130; ++c) same.Row(60)[static_cast<std::size_t>(c)] = same.Row(30)[static_cast<std::size_t>(c)];
 
-  for (Discrete_Formula f : {Discrete_Formula::HAMANN, Discrete_Formula::MATCHING, Discrete_Formula::ROGERS_TANIMOTO,
-                             Discrete_Formula::SOKAL_SNEATH_1, Discrete_Formula::SOKAL_SNEATH_2})
-    for (const Phylo::Disc_Matrix* m : {&disc, &twin}) {
-      Generic::Parallel::Set_Threads(1);
-      const std::string want = Outcome([&] { return Phylo::Distfunc::Distances(*m, f); });
-      for (int threads : {2, 7}) {
+  // The scalar path on one thread is the reference for every other path
+  // and thread count.
+  auto compare = [&](auto compute, const char* name) {
+    Phylo::Pair_Tiles::Use_Path(Path::SCALAR);
+    Generic::Parallel::Set_Threads(1);
+    const std::string want = Outcome(compute);
+    for (Path path : {Path::SCALAR, Path::VECTOR, Path::AVX2, Path::AVX512}) {
+      if (!Phylo::Pair_Tiles::Available(path)) continue;
+      Phylo::Pair_Tiles::Use_Path(path);
+      for (int threads : {1, 2, 7}) {
         Generic::Parallel::Set_Threads(threads);
-        ASSERT_EQ(Outcome([&] { return Phylo::Distfunc::Distances(*m, f); }), want) << Phylo::Distfunc::Name(f);
+        ASSERT_EQ(Outcome(compute), want) << name << " on " << Phylo::Pair_Tiles::Name(path) << ", " << threads
+                                          << " threads";
       }
     }
+  };
+  for (Discrete_Formula f : {Discrete_Formula::HAMANN, Discrete_Formula::MATCHING, Discrete_Formula::ROGERS_TANIMOTO,
+                             Discrete_Formula::SOKAL_SNEATH_1, Discrete_Formula::SOKAL_SNEATH_2})
+    for (const Phylo::Disc_Matrix* m : {&disc, &twin})
+      compare([&] { return Phylo::Distfunc::Distances(*m, f); }, Phylo::Distfunc::Name(f));
   for (int f = 0; f <= static_cast<int>(Binary_Formula::FAGER); ++f)
-    for (const Phylo::Binary_Matrix* m : {&bin, &same}) {
+    for (const Phylo::Binary_Matrix* m : {&bin, &same, &known}) {
       const auto formula = static_cast<Binary_Formula>(f);
-      Generic::Parallel::Set_Threads(1);
-      const std::string want = Outcome([&] { return Phylo::Distfunc::Distances(*m, formula); });
-      for (int threads : {2, 7}) {
-        Generic::Parallel::Set_Threads(threads);
-        ASSERT_EQ(Outcome([&] { return Phylo::Distfunc::Distances(*m, formula); }), want)
-            << Phylo::Distfunc::Name(formula);
-      }
+      compare([&] { return Phylo::Distfunc::Distances(*m, formula); }, Phylo::Distfunc::Name(formula));
     }
 }
 
