@@ -34,12 +34,16 @@ done
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-# Best wall time of $repeat runs of a command, in seconds.
+# Best wall time of $repeat runs of a command that writes the file $1, in
+# seconds.
 best_of() {
-  local best="" start end t
+  local output=$1 best="" start end t
+  shift
   for _ in $(seq "$repeat"); do
-    # Dirty pages of the previous run's output would be written back during
-    # this one: flush them first, outside the timing.
+    # Every run writes a new file: replacing the previous run's output would
+    # also time the file system freeing it. Dirty pages of earlier runs are
+    # written back first, outside the timing.
+    rm -f "$output"
     sync
     start=$(date +%s%N)
     "$@" >/dev/null
@@ -47,6 +51,7 @@ best_of() {
     t=$(( end - start ))
     if [ -z "$best" ] || [ "$t" -lt "$best" ]; then best=$t; fi
   done
+  rm -f "$output"
   awk -v ns="$best" 'BEGIN { printf "%.3f", ns / 1e9 }'
 }
 
@@ -70,10 +75,10 @@ for size in "${sizes[@]}"; do
     IFS='|' read -r name kind options metric <<<"$entry"
     input=$work/$kind-$ntax.phy
     # shellcheck disable=SC2086
-    k=$(best_of sh -c "\"$karvel\" $options \"$input\" > \"$work/out-k\"")
+    k=$(best_of "$work/out-k" sh -c "\"$karvel\" $options \"$input\" > \"$work/out-k\"")
     p="-" ratio="-"
     if [ -n "$python" ]; then
-      p=$(best_of "$python" "$here/pipeline.py" "$metric" "$kind" "$input" "$work/out-p")
+      p=$(best_of "$work/out-p" "$python" "$here/pipeline.py" "$metric" "$kind" "$input" "$work/out-p")
       ratio=$(awk -v a="$p" -v b="$k" 'BEGIN { printf "%.1fx", (b > 0 ? a / b : 0) }')
     fi
     printf '%-12s %-12s %10s %10s %8s\n' "$name" "${ntax}x${nchar}" "$k" "$p" "$ratio"
