@@ -147,6 +147,13 @@ Text_Output::~Text_Output() {
 }
 
 void Text_Output::Put(std::string_view text) {
+  // A big piece (a thread's share of a matrix) goes straight to the
+  // descriptor after what is buffered: copying it first gains nothing.
+  if (!sink_ && text.size() >= buf_.size() / 2) {
+    Flush();
+    Write_All(text.data(), text.size());
+    return;
+  }
   while (!text.empty()) {
     if (used_ == buf_.size()) Drain();
     std::size_t n = std::min(text.size(), buf_.size() - used_);
@@ -180,18 +187,22 @@ void Text_Output::Flush() {
     used_ = 0;
     return;
   }
+  const std::size_t count = used_;
+  used_ = 0; // what cannot be written is lost; do not try again at exit
+  Write_All(buf_.data(), count);
+}
+
+void Text_Output::Write_All(const char* data, std::size_t count) {
   std::size_t done = 0;
-  while (done < used_) {
-    ssize_t n = ::write(fd_, buf_.data() + done, used_ - done);
+  while (done < count) {
+    ssize_t n = ::write(fd_, data + done, count - done);
     if (n < 0) {
       if (errno == EINTR) continue;
-      int err = errno;
-      used_ = 0; // what could not be written is lost; do not try again at exit
-      throw Errors::Device_Error(std::string("cannot write the output: ") + std::strerror(err));
+      const int error = errno;
+      throw Errors::Device_Error(std::string("cannot write the output: ") + std::strerror(error));
     }
     done += static_cast<std::size_t>(n);
   }
-  used_ = 0;
 }
 
 } // namespace Text_IO

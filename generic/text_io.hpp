@@ -120,6 +120,7 @@ public:
 private:
   void Drain();
   void Make_Room(std::size_t count);
+  void Write_All(const char* data, std::size_t count);
 
   int fd_ = -1;
   std::string* sink_ = nullptr;

@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <string>
 #include <vector>
 
+#include "generic/parallel.hpp"
 #include "phylo/print.hpp"
 
 namespace {
@@ -356,6 +358,40 @@ TEST(PrintDistances, RowsWrittenSeparatelyMatchTheWholeMatrix) {
     }
     EXPECT_EQ(head + rows[0] + rows[1] + rows[2] + foot, Written(apes, format));
   }
+}
+
+// A big matrix is formatted on several threads and its pieces written to
+// the descriptor directly: the file must hold what one thread writes.
+TEST(PrintDistances, BigMatrixToAFileOnSeveralThreads) {
+  constexpr int Taxa = 700;
+  Squared big(0, Taxa - 1);
+  big.Labels.assign(Taxa, "");
+  for (int t = 0; t < Taxa; ++t) big.Labels[static_cast<std::size_t>(t)] = "t" + std::to_string(t);
+  big.Matrix = Generic::Square_Block(0, Taxa - 1);
+  for (int i = 0; i < Taxa; ++i)
+    for (int j = 0; j < Taxa; ++j) big.Matrix(i, j) = i == j ? 0.0 : 1.0 / (1 + i + j) + (i * j % 7) * 100.0;
+  const int threads = Generic::Parallel::Threads();
+  Generic::Parallel::Set_Threads(1);
+  const std::string expected = Written(big, Dist_Output_Format::EXTENDED_PHYLIP);
+  Generic::Parallel::Set_Threads(3);
+  std::FILE* file = std::tmpfile();
+  ASSERT_NE(file, nullptr);
+  {
+    Text_IO::Text_Output out(fileno(file));
+    out.Put("before\n");
+    Print::Put(out, big, Dist_Output_Format::EXTENDED_PHYLIP, Print::Default_Fore, Print::Default_Aft,
+               Print::Default_Exp);
+    out.Put("after\n");
+    out.Flush();
+  }
+  Generic::Parallel::Set_Threads(threads);
+  std::string got;
+  std::rewind(file);
+  char buffer[1 << 16];
+  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) got.append(buffer, n);
+  std::fclose(file);
+  EXPECT_GT(expected.size(), std::size_t{4} << 20);
+  EXPECT_TRUE(got == "before\n" + expected + "after\n");
 }
 
 TEST(PrintDistances, BlockThatDoesNotCoverTheLabels) {
