@@ -12,11 +12,32 @@
 #include <span>
 #include <string>
 #include <thread>
+#include <type_traits>
+#include <utility>
 #include <vector>
 
 #include "generic/errors.hpp"
 
 namespace Generic {
+
+// Leaves new elements of a vector uninitialised, as `new T` does, so that
+// growing a block by rows that are filled at once costs no extra pass.
+template <class T>
+struct Uninitialised_Allocator : std::allocator<T> {
+  using std::allocator<T>::allocator;
+  template <class U>
+  struct rebind {
+    using other = Uninitialised_Allocator<U>;
+  };
+  template <class U>
+  void construct(U* p) noexcept(std::is_nothrow_default_constructible_v<U>) {
+    ::new (static_cast<void*>(p)) U;
+  }
+  template <class U, class... Args>
+  void construct(U* p, Args&&... args) {
+    ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+  }
+};
 
 template <class T>
 class Row_Matrix {
@@ -53,6 +74,21 @@ public:
     Close_Row(first_index);
   }
   void Append_Null_Row() { rows_.push_back({block_.size(), 0, 0, false}); }
+  // Appends `count` rows of `length` values, not yet set (the caller fills
+  // them), and returns where the first begins.
+  T* Add_Rows(std::size_t count, int length) {
+    const std::size_t start = block_.size();
+    block_.resize(start + count * static_cast<std::size_t>(length));
+    for (std::size_t r = 0; r < count; ++r)
+      rows_.push_back({start + r * static_cast<std::size_t>(length), 0, length, true});
+    return block_.data() + start;
+  }
+  // Keeps the first `count` rows (and their values) and drops the others.
+  void Keep_Rows(int count) {
+    if (count >= Rows()) return;
+    block_.resize(count > 0 ? open_start_of(static_cast<std::size_t>(count)) : 0);
+    rows_.resize(static_cast<std::size_t>(count));
+  }
 
   bool Is_Null(int row) const { return !info(row).present; }
   int Row_First(int row) const { return present(row).first; }
@@ -74,7 +110,7 @@ public:
   // block's memory is given back.
   void Release_All() {
     for (Row_Info& r : rows_) r.present = false;
-    std::vector<T>().swap(block_);
+    std::vector<T, Uninitialised_Allocator<T>>().swap(block_);
   }
 
   // The whole block. For a matrix whose rows all exist and have one length
@@ -90,6 +126,11 @@ private:
     bool present;
   };
 
+  // Where the values after the first `count` rows begin.
+  std::size_t open_start_of(std::size_t count) const {
+    const Row_Info& r = rows_[count - 1];
+    return r.offset + static_cast<std::size_t>(r.length);
+  }
   std::size_t open_start() const {
     const Row_Info& r = rows_.back();
     return r.offset + static_cast<std::size_t>(r.length);
@@ -109,7 +150,7 @@ private:
   }
 
   int first_ = 0;
-  std::vector<T> block_;
+  std::vector<T, Uninitialised_Allocator<T>> block_;
   std::vector<Row_Info> rows_;
 };
 

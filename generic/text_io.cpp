@@ -16,9 +16,12 @@ constexpr std::size_t Input_Block = 1 << 20;
 constexpr std::size_t Output_Block = 1 << 20;
 } // namespace
 
-Text_Input::Text_Input(int fd, bool owned) : fd_(fd), owned_(owned), buf_(Input_Block) {}
+Text_Input::Text_Input(int fd, bool owned) : fd_(fd), owned_(owned), buf_(Input_Block), data_(buf_.data()) {}
 
-Text_Input::Text_Input(std::string text) : eof_(true), buf_(text.begin(), text.end()), end_(text.size()) {}
+Text_Input::Text_Input(std::string_view text)
+    : eof_(true), buf_(text.begin(), text.end()), data_(buf_.data()), end_(text.size()) {}
+
+Text_Input::Text_Input(std::string_view text, Borrowed) : eof_(true), data_(text.data()), end_(text.size()) {}
 
 Text_Input::~Text_Input() {
   if (owned_ && fd_ >= 0) ::close(fd_);
@@ -52,6 +55,7 @@ std::size_t Text_Input::Fill(std::size_t want) {
     }
     if (buf_.size() - end_ < Input_Block / 2 || buf_.size() < want)
       buf_.resize(std::max(buf_.size() * 2, want + Input_Block));
+    data_ = buf_.data();
     ssize_t got = ::read(fd_, buf_.data() + end_, buf_.size() - end_);
     if (got < 0) {
       if (errno == EINTR) continue;
@@ -67,12 +71,12 @@ std::size_t Text_Input::Fill(std::size_t want) {
 }
 
 int Text_Input::Peek_Slow(std::size_t ahead) {
-  if (Fill(ahead + 1) > ahead) return static_cast<unsigned char>(buf_[pos_ + ahead]);
+  if (Fill(ahead + 1) > ahead) return static_cast<unsigned char>(data_[pos_ + ahead]);
   return -1;
 }
 
 void Text_Input::Advance(std::size_t count) {
-  const char* p = buf_.data() + pos_;
+  const char* p = data_ + pos_;
   const char* stop = p + count;
   while ((p = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(stop - p))))) {
     ++line_;
@@ -83,7 +87,7 @@ void Text_Input::Advance(std::size_t count) {
 
 std::string_view Text_Input::Window(std::size_t want) {
   if (end_ - pos_ < want) Fill(want);
-  return {buf_.data() + pos_, end_ - pos_};
+  return {data_ + pos_, end_ - pos_};
 }
 
 char Text_Input::Next_Character() {
@@ -97,7 +101,7 @@ char Text_Input::Next_Character() {
 void Text_Input::Skip_Line() {
   for (;;) {
     if (pos_ == end_ && Fill(1) == 0) return;
-    const char* p = buf_.data() + pos_;
+    const char* p = data_ + pos_;
     const void* nl = std::memchr(p, '\n', end_ - pos_);
     if (nl) {
       pos_ += static_cast<std::size_t>(static_cast<const char*>(nl) - p) + 1;

@@ -17,8 +17,11 @@ class Text_Input {
 public:
   // Reads from an open descriptor; closes it at the end when owned.
   Text_Input(int fd, bool owned);
-  // Reads from text held in memory.
-  explicit Text_Input(std::string text);
+  // Reads from a copy of text held in memory.
+  explicit Text_Input(std::string_view text);
+  // Reads the text where it is, which must stay there while it is read.
+  struct Borrowed {};
+  Text_Input(std::string_view text, Borrowed);
   ~Text_Input();
   Text_Input(const Text_Input&) = delete;
   Text_Input& operator=(const Text_Input&) = delete;
@@ -31,7 +34,7 @@ public:
 
   // The byte `ahead` positions after the cursor (0..255), or -1 past the end.
   int Peek(std::size_t ahead = 0) {
-    if (pos_ + ahead < end_) return static_cast<unsigned char>(buf_[pos_ + ahead]);
+    if (pos_ + ahead < end_) return static_cast<unsigned char>(data_[pos_ + ahead]);
     return Peek_Slow(ahead);
   }
   // Consumes one byte and returns it, or -1 at the end of input.
@@ -81,6 +84,7 @@ private:
   bool owned_ = false;
   bool eof_ = false;
   std::vector<char> buf_;
+  const char* data_ = nullptr; // the text: buf_'s, or borrowed
   std::size_t pos_ = 0;
   std::size_t end_ = 0;
   long line_ = 1;

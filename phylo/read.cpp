@@ -1,3 +1,4 @@
+#include <cstdio>
 #include "phylo/read.hpp"
 
 #include <algorithm>
@@ -5,12 +6,14 @@
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string_view>
 #include <system_error>
 #include <vector>
 
 #include "generic/errors.hpp"
+#include "generic/parallel.hpp"
 
 namespace Phylo::Read {
 
@@ -284,7 +287,10 @@ void Read_Reals(Text_Input& in, int count, Store store, Ends ends, Wrong wrong) 
   }
 }
 
-void Read_Real_Row(Text_Input& in, Real_Matrix& matrix, const Place& place) {
+// The rows go to a matrix or, on the parallel path, straight into a row
+// already made for them (Row_Slot).
+template <class Row_Sink>
+void Read_Real_Row(Text_Input& in, Row_Sink& matrix, const Place& place) {
   Read_Reals(
       in, place.nchar, [&](double value) { matrix.Push(value); },
       [&](int k) {
@@ -309,7 +315,8 @@ std::size_t Run_End(const unsigned char* p, std::size_t i, std::size_t stop, con
 
 // Reads the next nchar characters that are neither in `skip` nor line feeds
 // (the table marks both) into a new row of the matrix.
-void Read_Disc_Row(Text_Input& in, const Byte_Table& skip, Disc_Matrix& matrix, std::vector<char>& row,
+template <class Row_Sink>
+void Read_Disc_Row(Text_Input& in, const Byte_Table& skip, Row_Sink& matrix, std::vector<char>& row,
                    const Place& place) {
   const auto need = static_cast<std::size_t>(place.nchar);
   if (need == 0) {
@@ -456,6 +463,151 @@ void Read_Header(Text_Input& in, Place& place) {
   place.nchar = nchar;
 }
 
+// One record as the sequential reader takes it: the label, the row, and the
+// rest of the line after the last value, which is not data (a line feed
+// right after the values stays in the stream).
+template <class Matrix_Type, class Row_Reader>
+void Read_Record(Text_Input& in, Input_Format format, Taxon_Labels& labels, Matrix_Type& matrix,
+                 const Place& place, Row_Reader& read_row) {
+  labels.emplace_back();
+  Read_Label(in, format, labels.back(), place);
+  read_row(in, matrix, place);
+  if (!in.At_End_Of_Line()) in.Skip_Line();
+}
+
+// Big matrices are read on several threads when each record stands on a
+// line of its own, as writers of these files almost always put it. A window
+// of text is cut at line ends into one piece per thread, and rows are made
+// in the matrix for the records the lines may hold; each thread reads its
+// lines with the sequential reader, one record per line, straight into
+// those rows, and stops at the first line that is not a whole record by
+// itself (a record spread over lines, a blank line, an error). The records
+// are then taken in order, as long as every earlier piece was read to its
+// end: from the start of a line that begins a record the sequential reader
+// would read exactly those records. The rest of the rows are dropped, and
+// what is not taken is left to the sequential reader, which also raises
+// every error with its own message.
+constexpr std::size_t Parallel_Window = std::size_t{8} << 20;
+constexpr std::size_t Least_Parallel_Text = std::size_t{256} << 10;
+
+// One row made ahead in a matrix, filled as the row readers fill a matrix.
+template <class T>
+struct Row_Slot {
+  T* next;
+  void Push(const T& value) { *next++ = value; }
+  void Append_Row(std::span<const T> values, int) { next = std::copy(values.begin(), values.end(), next); }
+  void Close_Row(int) {}
+};
+
+struct Piece {
+  std::size_t begin = 0, end = 0; // in the window
+  std::size_t first_row = 0;      // the row of its first record, from the first new row
+  std::size_t rows = 0;           // rows made for it
+  Taxon_Labels labels;            // one per record read
+  std::vector<std::size_t> stops; // where the reader stands after each record, in the window
+  bool whole = false;             // every line of the piece was a record
+};
+
+// Reads, on several threads, up to `wanted` records that start at the
+// cursor (at the start of a record) and appends them; returns how many.
+template <class Matrix_Type, class Row_Reader>
+int Read_Records_In_Parallel(Text_Input& in, Input_Format format, Taxon_Labels& labels, Matrix_Type& matrix,
+                             const Place& place, int wanted, Row_Reader& read_row) {
+  using T = typename Matrix_Type::Element;
+  // The line feed a record's values may leave behind; the next label read
+  // would pass over it.
+  if (in.Peek() == '\n') in.Get();
+  const std::string_view window = in.Window(Parallel_Window);
+  const bool complete = window.size() < Parallel_Window;
+  std::size_t usable = window.size();
+  if (!complete) usable = window.rfind('\n') == std::string_view::npos ? 0 : window.rfind('\n') + 1;
+  const int threads = Generic::Parallel::Threads();
+  if (usable < Least_Parallel_Text || threads < 2) return 0;
+  // The first record tells whether the records stand one to a line; if not,
+  // the threads would read their pieces in vain.
+  {
+    Text_Input probe(window.substr(0, usable), Text_Input::Borrowed{});
+    std::string label;
+    Matrix_Type row(0);
+    try {
+      Read_Label(probe, format, label, place);
+      read_row(probe, row, place);
+    } catch (const Errors::Error&) {
+      return 0;
+    }
+    if (probe.Line() != 1) return 0;
+  }
+
+  // Pieces of about equal size, each ending after a line feed. A line that
+  // holds a record has at least nchar + 1 bytes (a label, then the values),
+  // which bounds the rows made for a piece, as do its lines and what is left
+  // of `wanted`: no more rows are made than the header promised.
+  const auto nchar = static_cast<std::size_t>(place.nchar);
+  std::vector<Piece> pieces;
+  std::size_t rows = 0;
+  for (std::size_t begin = 0; begin < usable;) {
+    const std::size_t at = begin + (usable - begin) / static_cast<std::size_t>(threads - static_cast<int>(pieces.size()));
+    const std::size_t nl = pieces.size() + 1 == static_cast<std::size_t>(threads) ? std::string_view::npos
+                                                                                   : window.find('\n', at);
+    const std::size_t end = nl == std::string_view::npos || nl + 1 >= usable ? usable : nl + 1;
+    Piece piece;
+    piece.begin = begin;
+    piece.end = end;
+    piece.first_row = rows;
+    const std::string_view text = window.substr(begin, end - begin);
+    std::size_t lines = text.back() != '\n';
+    const char* const stop = text.data() + text.size();
+    for (const char* at = text.data();
+         (at = static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(stop - at)))) != nullptr; ++at)
+      ++lines;
+    piece.rows = std::min({lines, text.size() / (nchar + 1) + 1, static_cast<std::size_t>(wanted) - rows});
+    rows += piece.rows;
+    pieces.push_back(std::move(piece));
+    begin = end;
+  }
+
+  const int old_rows = matrix.Rows();
+  T* const block = matrix.Add_Rows(rows, place.nchar);
+  Generic::Parallel::Run(static_cast<int>(pieces.size()), [&](int w) {
+    Piece& piece = pieces[static_cast<std::size_t>(w)];
+    Text_Input text(window.substr(piece.begin, piece.end - piece.begin), Text_Input::Borrowed{});
+    try {
+      while (text.Known_Bytes_Left().value_or(0) > 0) {
+        if (piece.labels.size() == piece.rows) return;
+        const long line = text.Line();
+        std::string label;
+        Read_Label(text, format, label, place);
+        Row_Slot<T> slot{block + (piece.first_row + piece.labels.size()) * nchar};
+        read_row(text, slot, place);
+        if (text.Line() != line) return; // blank lines before it, or values on later lines
+        // Where the sequential reader leaves the record: on the line feed
+        // right after the values, else past the rest of the line.
+        const bool at_line_feed = text.At_End_Of_Line();
+        const std::size_t stop = piece.end - text.Known_Bytes_Left().value_or(0);
+        text.Skip_Line();
+        piece.labels.push_back(std::move(label));
+        piece.stops.push_back(at_line_feed ? stop : piece.end - text.Known_Bytes_Left().value_or(0));
+      }
+      piece.whole = true;
+    } catch (const Errors::Error&) {
+      // The sequential reader meets this line again and reports it.
+    }
+  });
+
+  std::size_t taken = 0;
+  std::size_t consumed = 0;
+  for (Piece& piece : pieces) {
+    const std::size_t count = std::min(piece.labels.size(), static_cast<std::size_t>(wanted) - taken);
+    for (std::size_t r = 0; r < count; ++r) labels.push_back(std::move(piece.labels[r]));
+    taken += count;
+    if (count > 0) consumed = piece.stops[count - 1];
+    if (!piece.whole || taken == static_cast<std::size_t>(wanted)) break;
+  }
+  matrix.Keep_Rows(old_rows + static_cast<int>(taken));
+  in.Advance(consumed);
+  return static_cast<int>(taken);
+}
+
 // One matrix: the header, then label and row of each taxon in turn. Labels
 // and rows grow as they are read; the record is put together at the end.
 // `value_bytes` is the least number of bytes a value takes in the text.
@@ -475,14 +627,21 @@ std::unique_ptr<Data_Record<Matrix_Type>> Read_Matrix(Text_Input& in, Input_Form
   matrix.Reserve_Rows(std::min(ntax, Max_Reserved_Taxa));
   matrix.Reserve_Values(std::min(promised, possible));
   // A big matrix would otherwise be read at the pace of the page faults its
-  // new memory takes.
-  const Generic::Populating populating(matrix.Reserved_Memory(), matrix.Reserved_Bytes());
-  for (place.taxon = 0; place.taxon < place.ntax; ++place.taxon) {
-    labels.emplace_back();
-    Read_Label(in, format, labels.back(), place);
-    read_row(matrix, place);
-    // The rest of the line after the last value is not data.
-    if (!in.At_End_Of_Line()) in.Skip_Line();
+  // new memory takes. Only memory that will not move: when the reservation
+  // holds all that was promised, the matrix never grows out of it.
+  const Generic::Populating populating(matrix.Reserved_Memory(), promised <= possible ? matrix.Reserved_Bytes() : 0);
+  bool parallel = true;
+  for (place.taxon = 0; place.taxon < place.ntax;) {
+    if (parallel) {
+      const int taken = Read_Records_In_Parallel(in, format, labels, matrix, place, place.ntax - place.taxon, read_row);
+      place.taxon += taken;
+      // A file whose records do not stand one to a line is read on one
+      // thread from then on.
+      parallel = taken > 0;
+      if (place.taxon == place.ntax) break;
+    }
+    Read_Record(in, format, labels, matrix, place, read_row);
+    ++place.taxon;
   }
   return std::make_unique<Data_Record<Matrix_Type>>(0, std::move(labels), std::move(matrix));
 }
@@ -494,17 +653,17 @@ const TextUtils::Character_Set& Whitespace() { return Phylo::Whitespace(); }
 Disc_Data_Access Get(Text_IO::Text_Input& file, Input_Format format, const TextUtils::Character_Set& whitespace) {
   Byte_Table skip = Table_Of(whitespace);
   skip['\n'] = true; // line feeds between values are passed over whatever the skip set
-  std::vector<char> row;
-  return Read_Matrix<Disc_Matrix>(file, format, 1, [&](Disc_Matrix& matrix, const Place& place) {
-    Read_Disc_Row(file, skip, matrix, row, place);
+  return Read_Matrix<Disc_Matrix>(file, format, 1, [&](Text_Input& in, auto& matrix, const Place& place) {
+    thread_local std::vector<char> row; // scratch for rows spread over lines
+    Read_Disc_Row(in, skip, matrix, row, place);
   });
 }
 
 Real_Data_Access Get(Text_IO::Text_Input& file, Input_Format format) {
   // A number has a digit, and all but the last need one more byte (a blank
   // or the sign of the next) to end them.
-  return Read_Matrix<Real_Matrix>(file, format, 2, [&](Real_Matrix& matrix, const Place& place) {
-    Read_Real_Row(file, matrix, place);
+  return Read_Matrix<Real_Matrix>(file, format, 2, [](Text_Input& in, auto& matrix, const Place& place) {
+    Read_Real_Row(in, matrix, place);
   });
 }
 

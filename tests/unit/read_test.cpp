@@ -13,6 +13,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "generic/parallel.hpp"
 #include "phylo/read.hpp"
 
 namespace {
@@ -338,4 +339,182 @@ TEST(Read, TextAcrossBufferRefills) {
     EXPECT_EQ(in->Line(), (1 << 20) - 4 - 300 - static_cast<long>(shift) + 2);
   }
   std::remove(name);
+}
+
+namespace {
+
+// All the reader makes of a text, matrix after matrix, or the error it ends
+// with; values by their shortest exact text.
+std::string Read_All(Text_Input& in, Input_Format format, bool discrete) {
+  std::string out;
+  try {
+    while (!in.At_End_Of_Input()) {
+      if (discrete) {
+        const Disc_Result r = Flatten(*Phylo::Read::Get(in, format, Phylo::Read::Whitespace()));
+        for (std::size_t t = 0; t < r.labels.size(); ++t) out += r.labels[t] + "|" + r.rows[t] + "\n";
+      } else {
+        const auto data = Phylo::Read::Get(in, format);
+        for (int t = data->First; t <= data->Last; ++t) {
+          out += data->Labels[static_cast<std::size_t>(t)] + "|";
+          for (double v : data->Matrix.Row(t)) {
+            char buf[32];
+            out.append(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
+            out += ' ';
+          }
+          out += '\n';
+        }
+      }
+      out += "-- line " + std::to_string(in.Line()) + "\n";
+    }
+  } catch (const Errors::Error& e) {
+    out += std::string(e.Name()) + ": " + e.what() + "\n";
+  }
+  return out;
+}
+
+std::string Read_All(const std::string& text, Input_Format format, bool discrete) {
+  Text_Input in(text);
+  return Read_All(in, format, discrete);
+}
+
+// A big matrix, one record a line: `taxa` records of `chars` values.
+std::string Big_Matrix(int taxa, int chars, Input_Format format, bool discrete, unsigned seed) {
+  std::mt19937 random(seed);
+  const char* const numbers[] = {"0", "12.345", "-0.5", "1e3", "7", "0.001", "+3.25", "99999.999"};
+  std::string text = std::to_string(taxa) + " " + std::to_string(chars) + "\n";
+  for (int t = 0; t < taxa; ++t) {
+    std::string label = "taxon_" + std::to_string(t);
+    switch (format) {
+    case Input_Format::PHYLIP: label.resize(10, ' '); break;
+    case Input_Format::COMMENTED_PHYLIP: label += " comment"; break;
+    case Input_Format::TAB_SEPARATED: label = "taxon " + std::to_string(t) + "\t"; break;
+    case Input_Format::EXTENDED_PHYLIP: break;
+    }
+    text += label;
+    if (format != Input_Format::PHYLIP && format != Input_Format::TAB_SEPARATED) text += ' ';
+    for (int c = 0; c < chars; ++c) {
+      if (discrete)
+        text += "ACGT-?"[random() % 6];
+      else
+        text += std::string(c ? " " : "") + numbers[random() % 8];
+    }
+    text += '\n';
+  }
+  return text;
+}
+
+// The line that begins record `record` (from 0) of a matrix with a header.
+std::size_t Line_Start(const std::string& text, int record) {
+  std::size_t at = text.find('\n') + 1;
+  for (int r = 0; r < record; ++r) at = text.find('\n', at) + 1;
+  return at;
+}
+
+} // namespace
+
+// Big matrices are read on several threads when their records stand one to
+// a line; whatever the text, the result, the error and the place where the
+// next matrix starts must be those of one thread.
+TEST(Read, ThreadsReadWhatOneThreadReads) {
+  const int before = Generic::Parallel::Threads();
+  struct Case {
+    std::string name;
+    std::string text;
+    Input_Format format;
+    bool discrete;
+  };
+  std::vector<Case> cases;
+  const std::string plain = Big_Matrix(3000, 40, Input_Format::EXTENDED_PHYLIP, false, 1);
+  cases.push_back({"plain", plain, Input_Format::EXTENDED_PHYLIP, false});
+  for (Input_Format format : {Input_Format::PHYLIP, Input_Format::COMMENTED_PHYLIP, Input_Format::TAB_SEPARATED})
+    cases.push_back({"layout", Big_Matrix(3000, 40, format, false, 2), format, false});
+  cases.push_back({"discrete", Big_Matrix(3000, 100, Input_Format::EXTENDED_PHYLIP, true, 3),
+                   Input_Format::EXTENDED_PHYLIP, true});
+  {
+    std::string text = plain;
+    text.insert(Line_Start(text, 1500), "\n");
+    cases.push_back({"blank line", text, Input_Format::EXTENDED_PHYLIP, false});
+  }
+  {
+    std::string text = plain;
+    const std::size_t at = Line_Start(text, 2000);
+    text[text.find(' ', text.find(' ', at) + 1)] = '\n'; // the record goes on on the next line
+    cases.push_back({"record over two lines", text, Input_Format::EXTENDED_PHYLIP, false});
+  }
+  {
+    std::string text = plain;
+    text[text.find(' ', text.find(' ', Line_Start(text, 0)) + 1)] = '\n';
+    cases.push_back({"first record over two lines", text, Input_Format::EXTENDED_PHYLIP, false});
+  }
+  {
+    std::string text = plain;
+    text.insert(text.find(' ', Line_Start(text, 2500)) + 1, "NA ");
+    cases.push_back({"bad value", text, Input_Format::EXTENDED_PHYLIP, false});
+  }
+  {
+    std::string text = plain;
+    text.replace(0, 4, "3500");
+    cases.push_back({"fewer records than promised", text, Input_Format::EXTENDED_PHYLIP, false});
+  }
+  {
+    std::string text = plain;
+    text.replace(0, 4, "2999");
+    text += "2 2\nA 1 2\nB 3 4";
+    std::string crlf;
+    for (char c : text) crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    cases.push_back({"more records than promised, then a matrix without the last line feed", text,
+                     Input_Format::EXTENDED_PHYLIP, false});
+    cases.push_back({"carriage returns", crlf, Input_Format::EXTENDED_PHYLIP, false});
+  }
+  {
+    std::string text;
+    for (std::size_t at = 0, next; at < plain.size(); at = next + 1) {
+      next = plain.find('\n', at);
+      text += plain.substr(at, next - at) + (at > 0 ? " and more ignored text\n" : "\n");
+    }
+    cases.push_back({"text after the values", text, Input_Format::EXTENDED_PHYLIP, false});
+  }
+  for (const Case& c : cases) {
+    Generic::Parallel::Set_Threads(1);
+    const std::string want = Read_All(c.text, c.format, c.discrete);
+    for (int threads : {2, 3, 7}) {
+      Generic::Parallel::Set_Threads(threads);
+      const std::string got = Read_All(c.text, c.format, c.discrete);
+      ASSERT_EQ(got.size(), want.size()) << c.name << ", " << threads << " threads";
+      if (got != want) {
+        std::size_t at = 0;
+        while (got[at] == want[at]) ++at;
+        const std::size_t from = want.rfind('\n', at) + 1;
+        FAIL() << c.name << ", " << threads << " threads: at byte " << at << ", one thread: \""
+               << want.substr(from, want.find('\n', at) - from) << "\", " << threads << ": \""
+               << got.substr(from, got.find('\n', at) - from) << "\"";
+      }
+    }
+  }
+  Generic::Parallel::Set_Threads(before);
+}
+
+// More than one window of a file: the buffer grows and moves under the
+// windows, and a second matrix follows.
+TEST(Read, ThreadsReadAFileOfSeveralWindows) {
+  const int before = Generic::Parallel::Threads();
+  const std::string text = Big_Matrix(2500, 700, Input_Format::EXTENDED_PHYLIP, false, 4) +
+                           Big_Matrix(300, 700, Input_Format::EXTENDED_PHYLIP, false, 5);
+  ASSERT_GT(text.size(), std::size_t{9} << 20);
+  char name[] = "/tmp/karvel_read_test_XXXXXX";
+  const int fd = ::mkstemp(name);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  ::close(fd);
+  std::string results[2];
+  for (int k = 0; k < 2; ++k) {
+    Generic::Parallel::Set_Threads(k == 0 ? 1 : 2);
+    auto in = Text_Input::Open(name);
+    results[k] = Read_All(*in, Input_Format::EXTENDED_PHYLIP, false);
+  }
+  std::remove(name);
+  Generic::Parallel::Set_Threads(before);
+  EXPECT_EQ(results[0].find("ERROR"), std::string::npos);
+  EXPECT_EQ(results[0].size(), results[1].size());
+  EXPECT_TRUE(results[0] == results[1]);
 }
