@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <system_error>
@@ -517,12 +518,17 @@ int Read_Records_In_Parallel(Text_Input& in, Input_Format format, Taxon_Labels& 
   // The line feed a record's values may leave behind; the next label read
   // would pass over it.
   if (in.Peek() == '\n') in.Get();
-  const std::string_view window = in.Window(Parallel_Window);
-  const bool complete = window.size() < Parallel_Window;
+  // Only text that is already there (a file, text in memory): from a pipe
+  // or a terminal, reading ahead would wait for input that may be slow to
+  // come, and there the reader takes no more than each matrix needs.
+  const std::optional<std::size_t> left = in.Known_Bytes_Left();
+  const int threads = Generic::Parallel::Threads();
+  if (!left || *left < Least_Parallel_Text || threads < 2) return 0;
+  const std::string_view window = in.Window(std::min(*left, Parallel_Window));
+  const bool complete = window.size() == *left;
   std::size_t usable = window.size();
   if (!complete) usable = window.rfind('\n') == std::string_view::npos ? 0 : window.rfind('\n') + 1;
-  const int threads = Generic::Parallel::Threads();
-  if (usable < Least_Parallel_Text || threads < 2) return 0;
+  if (usable < Least_Parallel_Text) return 0;
   // The first record tells whether the records stand one to a line; if not,
   // the threads would read their pieces in vain.
   {
