@@ -1,5 +1,7 @@
 #include "generic/row_matrix.hpp"
 
+#include "generic/parallel.hpp"
+
 #include <sys/mman.h>
 
 #include <cstdint>
@@ -26,6 +28,7 @@ Populating::Populating(void* memory, std::size_t bytes) {
   const auto start = (reinterpret_cast<std::uintptr_t>(memory) + Page - 1) / Page * Page;
   const auto stop = (reinterpret_cast<std::uintptr_t>(memory) + bytes) / Page * Page;
   if (stop <= start + (std::uintptr_t{1} << 20)) return; // not worth a thread
+  if (Parallel::Threads() < 2) return;                   // told to keep to one thread
   try {
     worker_ = std::thread([start, stop] {
       // Not supported before Linux 5.14: then the pages come as they are used.
