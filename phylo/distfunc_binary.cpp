@@ -82,8 +82,13 @@ Frequency_Table Count_Table(const std::uint64_t* x, const std::uint64_t* y, std:
   return static_cast<int>(sum);
 }
 
-// Eight words at a time with the vector population count; the last, partial
-// group of words is loaded under a mask (zeros count nothing).
+// The lanes of a group of eight words of which `left` remain: the last,
+// partial group is loaded under a mask (zeros count nothing).
+inline __mmask8 Group_Mask(std::size_t left) {
+  return static_cast<__mmask8>(left >= 8 ? 0xFF : (1u << left) - 1);
+}
+
+// Eight words at a time with the vector population count.
 [[gnu::target("avx512f,avx512vpopcntdq")]] Frequency_Table Count_Table_Avx512(const std::uint64_t* x,
                                                                               const std::uint64_t* y,
                                                                               std::size_t words) {
@@ -93,7 +98,7 @@ Frequency_Table Count_Table(const std::uint64_t* x, const std::uint64_t* y, std:
   const std::uint64_t* ay = y + words;
   __m512i a = _mm512_setzero_si512(), b = a, c = a, d = a;
   for (std::size_t w = 0; w < words; w += 8) {
-    const auto m = static_cast<__mmask8>(words - w >= 8 ? 0xFF : (1u << (words - w)) - 1);
+    const __mmask8 m = Group_Mask(words - w);
     const __m512i vpx = _mm512_maskz_loadu_epi64(m, px + w), vax = _mm512_maskz_loadu_epi64(m, ax + w);
     const __m512i vpy = _mm512_maskz_loadu_epi64(m, py + w), vay = _mm512_maskz_loadu_epi64(m, ay + w);
     a = _mm512_add_epi64(a, _mm512_popcnt_epi64(_mm512_and_si512(vpx, vpy)));
@@ -108,7 +113,7 @@ Frequency_Table Count_Table(const std::uint64_t* x, const std::uint64_t* y, std:
                                                                    std::size_t words) {
   __m512i a = _mm512_setzero_si512();
   for (std::size_t w = 0; w < words; w += 8) {
-    const auto m = static_cast<__mmask8>(words - w >= 8 ? 0xFF : (1u << (words - w)) - 1);
+    const __mmask8 m = Group_Mask(words - w);
     a = _mm512_add_epi64(a, _mm512_popcnt_epi64(_mm512_and_si512(_mm512_maskz_loadu_epi64(m, x + w),
                                                                  _mm512_maskz_loadu_epi64(m, y + w))));
   }

@@ -1,4 +1,3 @@
-#include <cstdio>
 #include "phylo/read.hpp"
 
 #include <algorithm>
@@ -509,6 +508,23 @@ struct Piece {
   bool whole = false;             // every line of the piece was a record
 };
 
+// Reads the record that starts at the cursor into `label` and `row` and
+// tells whether it stood on one line (no blank line before it, no value on
+// a later line); the cursor stays after the last value. Errors are the
+// sequential reader's to report: here they only mean "no".
+template <class Row_Sink, class Row_Reader>
+bool Read_Record_Of_One_Line(Text_Input& text, Input_Format format, std::string& label, Row_Sink& row,
+                             const Place& place, Row_Reader& read_row) {
+  const long line = text.Line();
+  try {
+    Read_Label(text, format, label, place);
+    read_row(text, row, place);
+  } catch (const Errors::Error&) {
+    return false;
+  }
+  return text.Line() == line;
+}
+
 // Reads, on several threads, up to `wanted` records that start at the
 // cursor (at the start of a record) and appends them; returns how many.
 template <class Matrix_Type, class Row_Reader>
@@ -526,8 +542,8 @@ int Read_Records_In_Parallel(Text_Input& in, Input_Format format, Taxon_Labels& 
   if (!left || *left < Least_Parallel_Text || threads < 2) return 0;
   const std::string_view window = in.Window(std::min(*left, Parallel_Window));
   const bool complete = window.size() == *left;
-  std::size_t usable = window.size();
-  if (!complete) usable = window.rfind('\n') == std::string_view::npos ? 0 : window.rfind('\n') + 1;
+  // A window that does not reach the end stops after its last line feed.
+  const std::size_t usable = complete ? window.size() : window.rfind('\n') + 1; // npos + 1 is 0
   if (usable < Least_Parallel_Text) return 0;
   // The first record tells whether the records stand one to a line; if not,
   // the threads would read their pieces in vain.
@@ -535,13 +551,7 @@ int Read_Records_In_Parallel(Text_Input& in, Input_Format format, Taxon_Labels& 
     Text_Input probe(window.substr(0, usable), Text_Input::Borrowed{});
     std::string label;
     Matrix_Type row(0);
-    try {
-      Read_Label(probe, format, label, place);
-      read_row(probe, row, place);
-    } catch (const Errors::Error&) {
-      return 0;
-    }
-    if (probe.Line() != 1) return 0;
+    if (!Read_Record_Of_One_Line(probe, format, label, row, place, read_row)) return 0;
   }
 
   // Pieces of about equal size, each ending after a line feed. A line that
@@ -577,27 +587,20 @@ int Read_Records_In_Parallel(Text_Input& in, Input_Format format, Taxon_Labels& 
   Generic::Parallel::Run(static_cast<int>(pieces.size()), [&](int w) {
     Piece& piece = pieces[static_cast<std::size_t>(w)];
     Text_Input text(window.substr(piece.begin, piece.end - piece.begin), Text_Input::Borrowed{});
-    try {
-      while (text.Known_Bytes_Left().value_or(0) > 0) {
-        if (piece.labels.size() == piece.rows) return;
-        const long line = text.Line();
-        std::string label;
-        Read_Label(text, format, label, place);
-        Row_Slot<T> slot{block + (piece.first_row + piece.labels.size()) * nchar};
-        read_row(text, slot, place);
-        if (text.Line() != line) return; // blank lines before it, or values on later lines
-        // Where the sequential reader leaves the record: on the line feed
-        // right after the values, else past the rest of the line.
-        const bool at_line_feed = text.At_End_Of_Line();
-        const std::size_t stop = piece.end - text.Known_Bytes_Left().value_or(0);
-        text.Skip_Line();
-        piece.labels.push_back(std::move(label));
-        piece.stops.push_back(at_line_feed ? stop : piece.end - text.Known_Bytes_Left().value_or(0));
-      }
-      piece.whole = true;
-    } catch (const Errors::Error&) {
-      // The sequential reader meets this line again and reports it.
+    while (text.Known_Bytes_Left().value_or(0) > 0) {
+      if (piece.labels.size() == piece.rows) return;
+      std::string label;
+      Row_Slot<T> slot{block + (piece.first_row + piece.labels.size()) * nchar};
+      if (!Read_Record_Of_One_Line(text, format, label, slot, place, read_row)) return;
+      // Where the sequential reader leaves the record: on the line feed
+      // right after the values, else past the rest of the line.
+      const bool at_line_feed = text.At_End_Of_Line();
+      const std::size_t stop = piece.end - text.Known_Bytes_Left().value_or(0);
+      text.Skip_Line();
+      piece.labels.push_back(std::move(label));
+      piece.stops.push_back(at_line_feed ? stop : piece.end - text.Known_Bytes_Left().value_or(0));
     }
+    piece.whole = true;
   });
 
   std::size_t taken = 0;
