@@ -6,10 +6,10 @@
 #include <vector>
 
 #include "generic/text_io.hpp"
-#include "phylo/distfunc.hpp"
-#include "phylo/print.hpp"
-#include "phylo/read.hpp"
-#include "phylo/real_chars.hpp"
+#include "distance/distfunc.hpp"
+#include "io/print.hpp"
+#include "io/read.hpp"
+#include "transform/real_chars.hpp"
 
 namespace Karvel {
 

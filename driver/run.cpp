@@ -10,7 +10,7 @@
 
 #include "driver/karvel.hpp"
 #include "generic/parallel.hpp"
-#include "phylo/disc_to_binary.hpp"
+#include "transform/disc_to_binary.hpp"
 
 namespace Karvel {
 

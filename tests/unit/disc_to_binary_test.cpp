@@ -3,7 +3,7 @@
 #include <string_view>
 #include <vector>
 
-#include "phylo/disc_to_binary.hpp"
+#include "transform/disc_to_binary.hpp"
 
 namespace {
 

@@ -7,9 +7,9 @@
 #include <string_view>
 #include <vector>
 
-#include "phylo/distfunc.hpp"
-#include "phylo/pair_tiles.hpp"
-#include "phylo/distfunc_binary_packed.hpp"
+#include "distance/distfunc.hpp"
+#include "distance/kernels/pair_tiles.hpp"
+#include "distance/distfunc_binary_packed.hpp"
 
 namespace {
 

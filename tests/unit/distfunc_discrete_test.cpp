@@ -6,8 +6,8 @@
 #include <string>
 #include <string_view>
 
-#include "phylo/distfunc.hpp"
-#include "phylo/pair_tiles.hpp"
+#include "distance/distfunc.hpp"
+#include "distance/kernels/pair_tiles.hpp"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "phylo/distfunc.hpp"
-#include "phylo/phylo.hpp"
+#include "distance/distfunc.hpp"
+#include "model/model.hpp"
 
 namespace {
 

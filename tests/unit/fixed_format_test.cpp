@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "generic/fixed_format.hpp"
+#include "io/fixed_format.hpp"
 
 namespace {
 

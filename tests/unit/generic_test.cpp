@@ -8,7 +8,7 @@
 
 #include "generic/generic_array_functions.hpp"
 #include "generic/row_matrix.hpp"
-#include "phylo/phylo.hpp"
+#include "model/model.hpp"
 
 namespace {
 

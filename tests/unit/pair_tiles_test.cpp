@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "phylo/pair_tiles.hpp"
+#include "distance/kernels/pair_tiles.hpp"
 
 namespace {
 

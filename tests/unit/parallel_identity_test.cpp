@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "generic/parallel.hpp"
-#include "phylo/distfunc.hpp"
-#include "phylo/pair_tiles.hpp"
+#include "distance/distfunc.hpp"
+#include "distance/kernels/pair_tiles.hpp"
 
 namespace {
 

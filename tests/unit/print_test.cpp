@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "generic/parallel.hpp"
-#include "phylo/print.hpp"
+#include "io/print.hpp"
 
 namespace {
 

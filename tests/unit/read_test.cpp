@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "generic/parallel.hpp"
-#include "phylo/read.hpp"
+#include "io/read.hpp"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "phylo/real_chars.hpp"
+#include "transform/real_chars.hpp"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "phylo/disc_to_binary.hpp"
+#include "transform/disc_to_binary.hpp"
 
 #include <string>
 

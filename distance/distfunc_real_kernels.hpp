@@ -13,9 +13,9 @@
 #include <cmath>
 #include <limits>
 
-#include "phylo/distfunc.hpp"
-#include "phylo/pair_tiles.hpp"
-#include "phylo/phylo.hpp"
+#include "distance/distfunc.hpp"
+#include "distance/kernels/pair_tiles.hpp"
+#include "model/model.hpp"
 
 namespace Phylo::Distfunc::Real_Kernels {
 

@@ -3,7 +3,7 @@
 
 #include <cstddef>
 
-#include "phylo/pair_tiles.hpp"
+#include "distance/kernels/pair_tiles.hpp"
 
 #define KARVEL_DECLARE_TILE_SUMS(SUFFIX)                                                                  \
   namespace Phylo::Pair_Tiles {                                                                         \

@@ -1,4 +1,4 @@
-#include "phylo/read.hpp"
+#include "io/read.hpp"
 
 #include <algorithm>
 #include <array>

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "generic/fixed_format.hpp"
+#include "io/fixed_format.hpp"
 
 namespace Generic {
 

@@ -1,4 +1,4 @@
-#include "phylo/phylo.hpp"
+#include "model/model.hpp"
 
 namespace Phylo {
 

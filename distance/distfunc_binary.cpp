@@ -7,10 +7,10 @@
 #include <cstdint>
 #include <string>
 
-#include "phylo/distfunc.hpp"
-#include "phylo/distfunc_binary_packed.hpp"
-#include "phylo/distfunc_pairs.hpp"
-#include "phylo/pair_tiles.hpp"
+#include "distance/distfunc.hpp"
+#include "distance/distfunc_binary_packed.hpp"
+#include "distance/distfunc_pairs.hpp"
+#include "distance/kernels/pair_tiles.hpp"
 
 #if defined(__x86_64__)
 #include <immintrin.h>

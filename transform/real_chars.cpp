@@ -1,4 +1,4 @@
-#include "phylo/real_chars.hpp"
+#include "transform/real_chars.hpp"
 
 #include <charconv>
 #include <cstddef>

@@ -5,7 +5,7 @@
 #include <span>
 #include <vector>
 
-#include "phylo/phylo.hpp"
+#include "model/model.hpp"
 
 namespace Phylo::Disc_To_Binary {
 

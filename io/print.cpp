@@ -1,4 +1,4 @@
-#include "phylo/print.hpp"
+#include "io/print.hpp"
 
 #include <algorithm>
 #include <charconv>
@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "generic/parallel.hpp"
-#include "phylo/print_number.hpp"
+#include "io/print_number.hpp"
 #include "textutils/textutils.hpp"
 
 namespace Phylo::Print {

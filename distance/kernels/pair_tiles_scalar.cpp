@@ -1,11 +1,11 @@
 // The pair kernel with 1 double(s) per vector.
 
-#include "phylo/pair_tiles_isa.hpp"
+#include "distance/kernels/pair_tiles_isa.hpp"
 
 namespace {
 namespace Scalar_Unit {
 #define LANES 1
-#include "phylo/pair_tiles_body.inc"
+#include "distance/kernels/pair_tiles_body.inc"
 #undef LANES
 } // namespace Scalar_Unit
 } // namespace

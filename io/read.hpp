@@ -4,7 +4,7 @@
 #include <string>
 
 #include "generic/text_io.hpp"
-#include "phylo/phylo.hpp"
+#include "model/model.hpp"
 #include "textutils/textutils.hpp"
 
 namespace Phylo::Read {

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "phylo/distfunc.hpp"
-#include "phylo/distfunc_pairs.hpp"
-#include "phylo/pair_tiles.hpp"
+#include "distance/distfunc.hpp"
+#include "distance/distfunc_pairs.hpp"
+#include "distance/kernels/pair_tiles.hpp"
 
 namespace Phylo::Distfunc {
 

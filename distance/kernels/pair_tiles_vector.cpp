@@ -1,11 +1,11 @@
 // The pair kernel with 2 double(s) per vector.
 
-#include "phylo/pair_tiles_isa.hpp"
+#include "distance/kernels/pair_tiles_isa.hpp"
 
 namespace {
 namespace Vector_Unit {
 #define LANES 2
-#include "phylo/pair_tiles_body.inc"
+#include "distance/kernels/pair_tiles_body.inc"
 #undef LANES
 } // namespace Vector_Unit
 } // namespace

@@ -5,7 +5,7 @@
 
 #include "generic/errors.hpp"
 #include "generic/row_matrix.hpp"
-#include "phylo/phylo.hpp"
+#include "model/model.hpp"
 
 namespace Phylo::Distfunc {
 

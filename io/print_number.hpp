@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "generic/fixed_format.hpp"
+#include "io/fixed_format.hpp"
 #include "generic/text_io.hpp"
 
 namespace Phylo::Print::Detail {

@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "phylo/distfunc.hpp"
+#include "distance/distfunc.hpp"
 #include "generic/parallel.hpp"
-#include "phylo/distfunc_pairs.hpp"
-#include "phylo/distfunc_real_kernels.hpp"
-#include "phylo/pair_tiles.hpp"
+#include "distance/distfunc_pairs.hpp"
+#include "distance/distfunc_real_kernels.hpp"
+#include "distance/kernels/pair_tiles.hpp"
 
 namespace Phylo::Distfunc {
 

@@ -1,7 +1,7 @@
 #pragma once
 // Transformations of continuous characters, applied to the matrix in place.
 
-#include "phylo/phylo.hpp"
+#include "model/model.hpp"
 
 namespace Phylo::Real_Chars {
 

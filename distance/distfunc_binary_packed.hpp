@@ -9,7 +9,7 @@
 #include <span>
 #include <vector>
 
-#include "phylo/phylo.hpp"
+#include "model/model.hpp"
 
 namespace Phylo::Distfunc::Detail {
 

@@ -1,9 +1,9 @@
-#include "phylo/pair_tiles.hpp"
+#include "distance/kernels/pair_tiles.hpp"
 
 #include <atomic>
 #include <initializer_list>
 
-#include "phylo/pair_tiles_isa.hpp"
+#include "distance/kernels/pair_tiles_isa.hpp"
 
 namespace Phylo::Pair_Tiles {
 
