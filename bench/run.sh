@@ -5,6 +5,11 @@
 #   bash bench/run.sh             2000 x 1000 and 5000 x 1000 cases
 #   bash bench/run.sh --smoke     tiny cases, to check that the script works
 #   REPEAT=5 bash bench/run.sh    best of five runs (default three)
+#   BASELINE=/path/to/karvel bash bench/run.sh
+#                                 also times another karvel build (an older
+#                                 commit, say) on the same files, alternating
+#                                 with this one, and checks that both write
+#                                 the same bytes
 #
 # Environment: KARVEL_THREADS is passed through to karvel. The Python side
 # needs numpy and scipy (Debian: python3-numpy python3-scipy); without them
@@ -65,7 +70,12 @@ cases=(
   "matching|dna|-D -m|hamming"
 )
 
-printf '%-12s %-12s %10s %10s %8s\n' case size karvel_s python_s ratio
+baseline=${BASELINE:-}
+if [ -n "$baseline" ]; then
+  printf '%-12s %-12s %10s %10s %8s\n' case size karvel_s baseline_s ratio
+else
+  printf '%-12s %-12s %10s %10s %8s\n' case size karvel_s python_s ratio
+fi
 for size in "${sizes[@]}"; do
   read -r ntax nchar <<<"$size"
   for kind in real binary dna; do
@@ -77,7 +87,20 @@ for size in "${sizes[@]}"; do
     # shellcheck disable=SC2086
     k=$(best_of "$work/out-k" sh -c "\"$karvel\" $options \"$input\" > \"$work/out-k\"")
     p="-" ratio="-"
-    if [ -n "$python" ]; then
+    if [ -n "$baseline" ]; then
+      # shellcheck disable=SC2086
+      "$karvel" $options "$input" >"$work/same-k"
+      # shellcheck disable=SC2086
+      "$baseline" $options "$input" >"$work/same-b"
+      cmp -s "$work/same-k" "$work/same-b" || { echo "$name: the two builds write different bytes" >&2; exit 1; }
+      rm -f "$work/same-k" "$work/same-b"
+      # Alternate the two, so that a busy moment of the machine hits both.
+      k=$(best_of "$work/out-k" sh -c "\"$karvel\" $options \"$input\" > \"$work/out-k\"")
+      p=$(best_of "$work/out-b" sh -c "\"$baseline\" $options \"$input\" > \"$work/out-b\"")
+      k2=$(best_of "$work/out-k" sh -c "\"$karvel\" $options \"$input\" > \"$work/out-k\"")
+      k=$(awk -v a="$k" -v b="$k2" 'BEGIN { printf "%.3f", (a < b ? a : b) }')
+      ratio=$(awk -v a="$p" -v b="$k" 'BEGIN { printf "%.2fx", (b > 0 ? a / b : 0) }')
+    elif [ -n "$python" ]; then
       p=$(best_of "$work/out-p" "$python" "$here/pipeline.py" "$metric" "$kind" "$input" "$work/out-p")
       ratio=$(awk -v a="$p" -v b="$k" 'BEGIN { printf "%.1fx", (b > 0 ? a / b : 0) }')
     fi
