@@ -213,8 +213,8 @@ int Main(int argc, char** argv) {
     Flush_Quietly(out);
     Put_Line(STDERR_FILENO, "karvel: STORAGE_ERROR: out of memory");
   } catch (const std::exception& e) {
-    // Anything the system refuses (a thread that cannot be started, say)
-    // still ends the run with a report, not an abort.
+    // Anything else the system refuses still ends the run with a report,
+    // not an abort.
     Flush_Quietly(out);
     Put_Line(STDERR_FILENO, std::string("karvel: PROGRAM_ERROR: ") + e.what());
   }

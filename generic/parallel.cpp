@@ -20,7 +20,33 @@ int Affinity_Count() {
 
 std::atomic<int> chosen{0};
 
+std::atomic<int> starts{0};    // tried since the last Fail_Starts_From
+std::atomic<int> fail_from{0}; // 0: none fails
+
 } // namespace
+
+namespace Detail {
+
+void Count_Start() {
+  const int nth = starts.fetch_add(1, std::memory_order_relaxed) + 1;
+  const int from = fail_from.load(std::memory_order_relaxed);
+  // What std::thread raises when the system refuses another thread.
+  if (from > 0 && nth >= from)
+    throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+}
+
+} // namespace Detail
+
+namespace Testing {
+
+void Fail_Starts_From(int nth) {
+  starts.store(0, std::memory_order_relaxed);
+  fail_from.store(nth, std::memory_order_relaxed);
+}
+
+int Starts() { return starts.load(std::memory_order_relaxed); }
+
+} // namespace Testing
 
 int Threads() {
   const int n = chosen.load(std::memory_order_relaxed);

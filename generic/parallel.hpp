@@ -6,9 +6,14 @@
 #include <condition_variable>
 #include <exception>
 #include <mutex>
+#include <new>
 #include <string>
+#include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
+
+#include "generic/errors.hpp"
 
 namespace Generic::Parallel {
 
@@ -17,9 +22,41 @@ namespace Generic::Parallel {
 int Threads();
 void Set_Threads(int count);
 
+namespace Detail {
+void Count_Start(); // where tests make a start fail
+} // namespace Detail
+
+// Every thread of the program is started here, so that tests can make any
+// start fail. A system that cannot give one more thread (too many, no room
+// for its stack) raises Storage_Error. Run, In_Order and the page-populating
+// helper go on with the threads they got, since a thread only changes who
+// computes what, never the result.
+template <class Function, class... Args>
+std::thread Start(Function&& function, Args&&... args) {
+  try {
+    Detail::Count_Start();
+    return std::thread(std::forward<Function>(function), std::forward<Args>(args)...);
+  } catch (const std::system_error& e) {
+    throw Errors::Storage_Error("cannot start a thread: " + e.code().message());
+  } catch (const std::bad_alloc&) {
+    throw Errors::Storage_Error("cannot start a thread: " +
+                                std::make_error_code(std::errc::not_enough_memory).message());
+  }
+}
+
+// For tests only: thread starts are counted from now on, and the nth of them
+// (1 is the next one) and every later one fail as they do when the system
+// has no room left; 0 lets every start through again.
+namespace Testing {
+void Fail_Starts_From(int nth);
+int Starts(); // tried since the last Fail_Starts_From
+} // namespace Testing
+
 // Runs body(worker) for worker = 0 .. workers - 1, worker 0 on the calling
 // thread, and waits for all. An exception leaves after every worker has
-// stopped; the one of the lowest worker number wins.
+// stopped; the one of the lowest worker number wins. A worker whose thread
+// cannot start runs on the calling thread after worker 0: bodies must never
+// wait for one another.
 template <class Body>
 void Run(int workers, Body&& body) {
   if (workers <= 1) {
@@ -36,8 +73,14 @@ void Run(int workers, Body&& body) {
       errors[static_cast<std::size_t>(w)] = std::current_exception();
     }
   };
-  for (int w = 1; w < workers; ++w) threads.emplace_back(guarded, w);
+  int started = 1; // workers 0 .. started - 1 have a thread
+  try {
+    for (; started < workers; ++started) threads.push_back(Start(guarded, started));
+  } catch (...) {
+    // Whatever kept the thread from starting, the work is still all done.
+  }
   guarded(0);
+  for (int w = started; w < workers; ++w) guarded(w);
   for (std::thread& t : threads) t.join();
   for (const std::exception_ptr& e : errors)
     if (e) std::rethrow_exception(e);
@@ -47,7 +90,9 @@ void Run(int workers, Body&& body) {
 // to `consume` on the calling thread strictly in order, while later pieces
 // are still being made. At most two pieces per worker exist at a time. An
 // exception from make or consume stops the workers and leaves (the first
-// one seen).
+// one seen). Workers take the pieces in turn, so fewer threads than asked
+// for (some could not start) still make them all; with none, the calling
+// thread makes each piece itself.
 template <class Make, class Consume>
 void In_Order(int count, int workers, Make&& make, Consume&& consume) {
   if (count <= 0) return;
@@ -59,35 +104,52 @@ void In_Order(int count, int workers, Make&& make, Consume&& consume) {
   std::vector<Slot> ring(static_cast<std::size_t>(slots));
   std::mutex lock;
   std::condition_variable changed;
+  int taken = 0;      // pieces given to a worker
   int consumed = 0;   // pieces handed to consume
   bool stop = false;
   std::exception_ptr failure; // from a worker
+  auto work = [&] {
+    for (;;) {
+      int piece;
+      {
+        // The next piece waits until its slot is free.
+        std::unique_lock<std::mutex> guard(lock);
+        changed.wait(guard, [&] { return stop || taken == count || taken < consumed + slots; });
+        if (stop || taken == count) return;
+        piece = taken++;
+      }
+      Slot& slot = ring[static_cast<std::size_t>(piece % slots)];
+      try {
+        slot.text.clear();
+        make(piece, slot.text);
+      } catch (...) {
+        std::lock_guard<std::mutex> guard(lock);
+        if (!failure) failure = std::current_exception();
+        stop = true;
+        changed.notify_all();
+        return;
+      }
+      std::lock_guard<std::mutex> guard(lock);
+      slot.ready = true;
+      changed.notify_all();
+    }
+  };
   std::vector<std::thread> threads;
   threads.reserve(static_cast<std::size_t>(workers));
-  for (int w = 0; w < workers; ++w)
-    threads.emplace_back([&, w] {
-      for (int piece = w; piece < count; piece += workers) {
-        Slot& slot = ring[static_cast<std::size_t>(piece % slots)];
-        {
-          std::unique_lock<std::mutex> guard(lock);
-          changed.wait(guard, [&] { return stop || piece < consumed + slots; });
-          if (stop) return;
-        }
-        try {
-          slot.text.clear();
-          make(piece, slot.text);
-        } catch (...) {
-          std::lock_guard<std::mutex> guard(lock);
-          if (!failure) failure = std::current_exception();
-          stop = true;
-          changed.notify_all();
-          return;
-        }
-        std::lock_guard<std::mutex> guard(lock);
-        slot.ready = true;
-        changed.notify_all();
-      }
-    });
+  try {
+    while (threads.size() < static_cast<std::size_t>(workers)) threads.push_back(Start(work));
+  } catch (...) {
+    // Whatever kept the thread from starting, the pieces are still all made.
+  }
+  if (threads.empty()) {
+    std::string text;
+    for (int piece = 0; piece < count; ++piece) {
+      text.clear();
+      make(piece, text);
+      consume(static_cast<const std::string&>(text));
+    }
+    return;
+  }
   std::exception_ptr error;
   try {
     for (int piece = 0; piece < count; ++piece) {

@@ -5,7 +5,6 @@
 #include <sys/mman.h>
 
 #include <cstdint>
-#include <system_error>
 
 namespace Generic {
 
@@ -30,11 +29,11 @@ Populating::Populating(void* memory, std::size_t bytes) {
   if (stop <= start + (std::uintptr_t{1} << 20)) return; // not worth a thread
   if (Parallel::Threads() < 2) return;                   // told to keep to one thread
   try {
-    worker_ = std::thread([start, stop] {
+    worker_ = Parallel::Start([start, stop] {
       // Not supported before Linux 5.14: then the pages come as they are used.
       ::madvise(reinterpret_cast<void*>(start), stop - start, MADV_POPULATE_WRITE);
     });
-  } catch (const std::system_error&) {
+  } catch (const Errors::Storage_Error&) {
     // Without a thread the pages come as they are used.
   }
 #else
