@@ -223,11 +223,13 @@ std::string Cause(Real_Formula f, const Pair& p, const Real_Kernels::Constants& 
       if (!(p.s_i > 0.0 && p.s_j > 0.0)) return "the row sums are " + Image(p.s_i) + " and " + Image(p.s_j);
       const double minima = K::Sum_Of_Mins(p);
       if (Overflows(minima)) return "the column minima sum to " + Image(minima);
-      if (quotient_fails(minima, p.s_i)) return Quotient_Overflows("the column minima", minima, "the first row", p.s_i);
-      if (quotient_fails(minima, p.s_j)) return Quotient_Overflows("the column minima", minima, "the second row", p.s_j);
-      if (Overflows(minima / p.s_i + minima / p.s_j))
+      if (quotient_fails(minima, p.s_i))
+        return Quotient_Overflows("the column minima", minima, "the first row", p.s_i);
+      if (quotient_fails(minima, p.s_j))
+        return Quotient_Overflows("the column minima", minima, "the second row", p.s_j);
+      if (const double quotients = minima / p.s_i + minima / p.s_j; Overflows(quotients))
         return "the column minima sum to " + Image(minima) + " and the rows to " + Image(p.s_i) + " and " +
-               Image(p.s_j) + ", whose quotients sum to inf";
+               Image(p.s_j) + ", whose quotients sum to " + Image(quotients);
       break;
     }
     case DRAVIK: {

@@ -41,7 +41,6 @@ const char* name_of(Transformation t) {
   return "transformation";
 }
 
-
 char letter_of(Transformation t) {
   switch (t) {
   case Transformation::ROW_FRACTIONS: return 'F';
@@ -343,7 +342,8 @@ void z_it(const Block& b) {
       finite &= std::isfinite(row[j]);
     }
     if (!finite)
-      value_failure(t, i, row, [&](std::size_t j) { return "the character's standard deviation is " + shortest(sd[j]); });
+      value_failure(t, i, row,
+                    [&](std::size_t j) { return "the character's standard deviation is " + shortest(sd[j]); });
   }
 }
 
