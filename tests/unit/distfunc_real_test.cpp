@@ -217,13 +217,9 @@ TEST(RealDistances, OverflowsAreNamedAsTheCause) {
     std::vector<double> x, y;
     const char* cause;
   } cases[] = {
-      {EUCLIDEAN, {1e308, 1e308}, {-1e308, -1e308}, "the squared differences overflow"},
       {EUCLIDEAN, {1e200}, {0}, "the squared differences overflow"},
-      {MANHATTAN, {1.7e308}, {-1.7e308}, "the absolute differences overflow"},
       {EXCLUSIVE_EUCLIDEAN, {1e200, 1}, {0, 1}, "the squared differences overflow"},
-      {EXCLUSIVE_MANHATTAN, {1.7e308, 1.7e308}, {0, 0}, "the absolute differences overflow"},
       {HELLINGER, {1.7e308, 1.7e308}, {0, 0}, "the squared differences of the square roots overflow"},
-      {BRAY_CURTIS, {1e308, 1e308}, {-1e308, -1e308}, "the first row sums to inf and the second row sums to -inf"},
       {BRAY_CURTIS, {1.5e308, 1e308}, {-0.6e308, 1e308},
        "the absolute differences overflow and the two rows sum to inf"},
       {BRAY_CURTIS, {1e200, -1e200, 1e-300}, {0, 0, 0},
@@ -244,10 +240,8 @@ TEST(RealDistances, OverflowsAreNamedAsTheCause) {
       {KULCZYNSKI, {-1e300, 5e299, 5e299, 1e-8}, {5e299, -1e300, 5e299, 1e-8},
        "the column minima sum to -1.5e+300 and the rows to 1e-08 and 1e-08, whose quotients sum to -inf"},
       {DRAVIK, {1e308, 1e308, 5}, {-1e308, -1e308, 10}, "the first row sums to inf and the second row sums to -inf"},
-      {DRAVIK, {1e308, 1e308}, {1, 1}, "the two rows sum to inf"},
       {CHORD, {1e200, 1}, {1e200, 1}, "both rows have a sum of squares of inf"},
       {GEODESIC, {1e-100, 0}, {0, 1e-100}, "the sums of squares 1e-200 and 1e-200 multiply to 0"},
-      {PEARSON, {1e308, 1}, {-1e308, 2}, "both rows have a sum of squares of inf"},
       {PEARSON, {1e308, 1e308}, {-1e308, -1e308}, "the first row sums to inf and the second row sums to -inf"},
       {PEARSON, {9e153, 8e153}, {1, 1},
        "the first row has a sum whose square overflows and the second row has all values equal"},

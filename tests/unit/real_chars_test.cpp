@@ -214,88 +214,51 @@ TEST(RealCharsTransform, ChiConversionRefusesNegativeColumnSums) {
   EXPECT_THROW(transformed({{1e308, 1e308, -1.5}, {1, 1, -1}}, {Transformation::FOR_CHI}), Errors::Argument_Error);
 }
 
-// A transformation whose statistic or value is not finite. `row` is the
-// row at fault (-1: a column is); the message is compared whole.
-struct Overflow {
-  Rows rows;
-  Transformation t;
-  int row;
-  const char* message;
-};
-
-void expect_failure(const Overflow& c, bool unchanged) {
-  Real_Matrix m = make(c.rows);
-  try {
-    Transform_Matrix(m, c.t);
-    ADD_FAILURE() << "no range error for " << c.message;
-  } catch (const Row_Range_Error& e) {
-    EXPECT_EQ(static_cast<int>(e.Row), c.row) << c.message;
-    EXPECT_EQ(e.what(), std::string(c.message));
-  } catch (const Errors::Constraint_Error& e) {
-    EXPECT_EQ(c.row, -1) << c.message;
-    EXPECT_EQ(e.what(), std::string(c.message));
-  }
-  if (unchanged) {
-    EXPECT_EQ(values(m), c.rows) << c.message;
-  }
-}
-
-TEST(RealCharsTransform, StatisticsThatAreNotFiniteFailBeforeAnyChange) {
+// `row` is the row at fault (-1: a character is). A statistic fails before
+// any value changes; a value fails as its row is rewritten.
+TEST(RealCharsTransform, ResultsThatAreNotFiniteFailTheRangeCheck) {
   using enum Transformation;
-  const std::vector<Overflow> cases = {
-      // x / inf would be 0: the fractions of the first row came out 0 0.
-      {{{1, 3}, {1e308, 1e308}}, ROW_FRACTIONS, 1,
-       "range check failed: the row fractions (-F) are not finite: row 2 sums to inf"},
-      {{{1e-310, 1e-310}, {1, 3}}, ROW_FRACTIONS, 0,
-       "range check failed: the row fractions (-F) are not finite: row 1 sums to 2e-310, whose reciprocal is inf"},
-      {{{1, 1e308}, {1, 1e308}}, COLUMN_FRACTIONS, -1,
-       "range check failed: the column fractions (-G) are not finite: character 2 sums to inf"},
-      {{{1e-310, 1}, {1e-310, 1}}, COLUMN_FRACTIONS, -1,
-       "range check failed: the column fractions (-G) are not finite: character 1 sums to 2e-310, whose "
-       "reciprocal is inf"},
-      {{{1e-310, 1}, {0, 1}}, FOR_CHI, -1,
-       "range check failed: the chi-square conversion (-i) is not finite: character 1 sums to 1e-310, so "
-       "sqrt(2 / 1e-310) is inf"},
-      {{{1e308, 1}, {1e308, 1}}, FOR_CHI, -1,
-       "range check failed: the chi-square conversion (-i) is not finite: character 1 sums to inf"},
-      {{{3e-310, -1e-310}, {1, 1}}, FOR_CHI, 0,
-       "range check failed: the chi-square conversion (-i) is not finite: row 1 sums to 2e-310, whose "
-       "reciprocal is inf"},
-      {{{1e308}, {-1e308}, {1e308}}, FULL_RANGING, -1,
-       "range check failed: the full ranging (-I) is not finite: character 1 runs from -1e+308 to 1e+308, a "
-       "range of inf"},
-      {{{1e308}, {1e308}, {-1}}, Z_SCORES, -1,
-       "range check failed: the standardization (-S) is not finite: character 1 sums to inf"},
-      {{{0, 2e154}, {0, 1}}, Z_SCORES, -1,
-       "range check failed: the standardization (-S) is not finite: the squares in character 2 sum to inf"},
+  const struct {
+    Rows rows;
+    Transformation t;
+    int row;
+    bool unchanged;
+    const char* cause;
+  } cases[] = {
+      // x / inf would be 0: the fractions of the row came out 0 0.
+      {{{1, 3}, {1e308, 1e308}}, ROW_FRACTIONS, 1, true, "the row fractions (-F) are not finite: row 2 sums to inf"},
+      {{{1, 1e308}, {1, 1e308}}, COLUMN_FRACTIONS, -1, true,
+       "the column fractions (-G) are not finite: character 2 sums to inf"},
+      {{{1e-310, 1}, {0, 1}}, FOR_CHI, -1, true,
+       "the chi-square conversion (-i) is not finite: character 1 sums to 1e-310, so sqrt(2 / 1e-310) is inf"},
+      {{{3e-310, -1e-310}, {1, 1}}, FOR_CHI, 0, true,
+       "the chi-square conversion (-i) is not finite: row 1 sums to 2e-310, whose reciprocal is inf"},
+      {{{1e308}, {1e308}, {-1}}, Z_SCORES, -1, true,
+       "the standardization (-S) is not finite: character 1 sums to inf"},
       // Only the square of the sum overflows: the variance is -inf, which
       // passed for no spread and left the column as it was.
-      {{{9e153}, {8e153}}, FULL_Z_SCORES, -1,
-       "range check failed: the z scores (-Z) are not finite: the sum of character 1 (1.7000000000000002e+154) "
-       "squared is inf"},
+      {{{9e153}, {8e153}}, FULL_Z_SCORES, -1, true,
+       "the z scores (-Z) are not finite: the sum of character 1 (1.7000000000000002e+154) squared is inf"},
+      {{{1e200}, {-1e200}, {1e-200}}, COLUMN_FRACTIONS, 0, false,
+       "the column fractions (-G) are not finite: row 1 becomes inf in character 1 (the character sums to 1e-200)"},
   };
-  for (const Overflow& c : cases) expect_failure(c, true);
-}
-
-TEST(RealCharsTransform, ValuesThatOverflowNameTheirRowAndCharacter) {
-  using enum Transformation;
-  // Values that cancel to a small sum, and a small maximum against a large
-  // value of the other sign: every statistic is finite, the results are not.
-  const std::vector<Overflow> cases = {
-      {{{1, 2, 3}, {1e200, -1e200, 1e-200}}, ROW_FRACTIONS, 1,
-       "range check failed: the row fractions (-F) are not finite: row 2 becomes inf in character 1 (the row "
-       "sums to 1e-200)"},
-      {{{1e200}, {-1e200}, {1e-200}}, COLUMN_FRACTIONS, 0,
-       "range check failed: the column fractions (-G) are not finite: row 1 becomes inf in character 1 (the "
-       "character sums to 1e-200)"},
-      {{{1e200, -1e200, 1e-200}, {1, 2e200, 1}}, FOR_CHI, 0,
-       "range check failed: the chi-square conversion (-i) is not finite: row 1 becomes inf in character 1 (the "
-       "row sums to 1e-200 and the character to 1e+200)"},
-      {{{1, 1e-300}, {1, -1e10}}, RANGING, 1,
-       "range check failed: the ranging (-A) is not finite: row 2 becomes -inf in character 2 (the character's "
-       "maximum is 1e-300)"},
-  };
-  for (const Overflow& c : cases) expect_failure(c, false);
+  for (const auto& c : cases) {
+    Real_Matrix m = make(c.rows);
+    const std::string message = std::string("range check failed: ") + c.cause;
+    try {
+      Transform_Matrix(m, c.t);
+      ADD_FAILURE() << "no range error: " << message;
+    } catch (const Row_Range_Error& e) {
+      EXPECT_EQ(static_cast<int>(e.Row), c.row) << message;
+      EXPECT_EQ(e.what(), message);
+    } catch (const Errors::Constraint_Error& e) {
+      EXPECT_EQ(c.row, -1) << message;
+      EXPECT_EQ(e.what(), message);
+    }
+    if (c.unchanged) {
+      EXPECT_EQ(values(m), c.rows) << message;
+    }
+  }
 
   Real_Matrix m = make({{1, 2, 3}, {1e200, -1e200, 1e-200}});
   try {
