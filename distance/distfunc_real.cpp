@@ -89,60 +89,180 @@ bool Find_Non_Finite(const Pair& p, double& value) {
   return false;
 }
 
-std::string Which_Rows(bool first_row, bool second_row, const char* one, const char* both) {
-  if (first_row && second_row) return std::string("both rows ") + both;
-  return std::string(first_row ? "the first row " : "the second row ") + one;
+// What is wrong with one row, said of one row and of both; empty when
+// nothing is.
+struct Row_Fault {
+  std::string one;
+  std::string both;
+};
+
+std::string Of_The_Rows(const Row_Fault& first, const Row_Fault& second) {
+  if (first.one.empty()) return second.one.empty() ? std::string() : "the second row " + second.one;
+  if (second.one.empty()) return "the first row " + first.one;
+  if (first.one == second.one) return "both rows " + first.both;
+  return "the first row " + first.one + " and the second row " + second.one;
+}
+
+Row_Fault Fault_If(bool holds, const char* one, const char* both) {
+  return holds ? Row_Fault{one, both} : Row_Fault{};
+}
+
+bool Overflows(double x) { return !std::isfinite(x); }
+
+// A row sum of finite values that overflows stays at +inf or -inf, so two
+// rows sum to NaN only when one went each way.
+std::string Opposite_Row_Sums(const Pair& p) {
+  return "the first row sums to " + Image(p.s_i) + " and the second row sums to " + Image(p.s_j);
+}
+
+std::string Quotient_Overflows(const std::string& numerator, double a, const std::string& denominator, double b) {
+  return numerator + " sum to " + Image(a) + " and " + denominator + " to " + Image(b) + ", whose quotient overflows";
+}
+
+// The first column (from 1) where both values make the term overflow, or 0.
+template <class Overflowing>
+int Column_Where(const Pair& p, Overflowing overflowing) {
+  for (int k = 0; k < p.n; ++k)
+    if (overflowing(p.x[k], p.y[k])) return k + 1;
+  return 0;
+}
+
+// The centred sum of squares of a row is the sum of squares less the
+// square of the sum over n; when one of those overflowed it is inf, -inf or
+// NaN, which says nothing about the values being equal.
+Row_Fault Pearson_Row_Fault(const double* x, int n, double s, double q) {
+  double squares = 0.0;
+  for (int k = 0; k < n; ++k) squares = squares + x[k] * x[k];
+  if (Overflows(s)) return {"sums to " + Image(s), "sum to " + Image(s)};
+  if (Overflows(squares)) return {"has a sum of squares of inf", "have a sum of squares of inf"};
+  if (Overflows(s * s)) return {"has a sum whose square overflows", "have sums whose squares overflow"};
+  return Fault_If(!(q > 0.0), "has all values equal", "have all values equal");
+}
+
+std::string Pearson_Cause(const Pair& p) {
+  const bool flat_i = !(p.q_i > 0.0), flat_j = !(p.q_j > 0.0);
+  if ((flat_i || flat_j) && (!flat_i || std::isfinite(p.q_i)) && (!flat_j || std::isfinite(p.q_j)))
+    return Of_The_Rows(Fault_If(flat_i, "has all values equal", "have all values equal"),
+                       Fault_If(flat_j, "has all values equal", "have all values equal"));
+  return Of_The_Rows(Pearson_Row_Fault(p.x, p.n, p.s_i, p.q_i), Pearson_Row_Fault(p.y, p.n, p.s_j, p.q_j));
 }
 
 // What in the data made the pair's distance fail, as far as the formula
 // tells; empty when nothing specific is known. Only called on failure.
+// Finite values can still overflow on the way: a term (a difference, its
+// square, a ratio), a summation, a row statistic, or the quotient of two
+// finite sums; and a product of two tiny sums of squares can underflow to
+// 0. Each says so rather than blame the values.
 std::string Cause(Real_Formula f, const Pair& p, const Real_Kernels::Constants& c) {
   namespace K = Real_Kernels;
+  const auto quotient_fails = [](double a, double b) { return Overflows(a / b); };
   switch (f) {
-    case BRAY_CURTIS:
-      if (!(p.s_j + p.s_i > 0.0)) return "the two rows sum to " + Image(p.s_j + p.s_i);
+    case BRAY_CURTIS: {
+      const double total = p.s_j + p.s_i;
+      if (std::isnan(total)) return Opposite_Row_Sums(p);
+      if (!(total > 0.0)) return "the two rows sum to " + Image(total);
+      const double differences = K::Manhattan(p);
+      if (Overflows(differences))
+        return Overflows(total) ? "the absolute differences overflow and the two rows sum to " + Image(total)
+                                : "the absolute differences overflow";
+      if (quotient_fails(differences, total))
+        return Quotient_Overflows("the absolute differences", differences, "the two rows", total);
       break;
+    }
     case CANBERRA:
       if (K::Canberra(p).m == 0) return "every column is 0 in both rows";
+      if (const int k = Column_Where(p, [](double a, double b) {
+            return Overflows(std::fabs(a - b)) && Overflows(std::fabs(a) + std::fabs(b));
+          }))
+        return "the absolute difference and the sum of the absolute values overflow in column " + std::to_string(k);
       break;
     case CLARK:
       if (K::Clark(p).m == 0) return "the two values sum to 0 in every column";
+      if (const int k = Column_Where(p, [](double a, double b) { return a + b != 0.0 && Overflows(a - b); }))
+        return "the difference overflows in column " + std::to_string(k);
       break;
     case EXCLUSIVE_EUCLIDEAN:
     case EXCLUSIVE_MANHATTAN:
       if (K::Sum_Of_ED(p, c.threshold).m == 0)
         return "no column has both values present (not below " + Image(c.threshold) + ")";
+      if (f == EXCLUSIVE_EUCLIDEAN && Overflows(K::Sum_Of_ESD(p, c.threshold).sum))
+        return "the squared differences overflow";
+      if (f == EXCLUSIVE_MANHATTAN && Overflows(K::Sum_Of_ED(p, c.threshold).sum))
+        return "the absolute differences overflow";
       break;
     case GOWER_D10:
       if (K::Sum_Of_D10(p).m == 0) return "the larger value is 0 in every column";
+      if (Overflows(K::Sum_Of_D10(p).sum)) return "the ratios of the smaller to the larger value overflow";
       break;
     case CHORD:
     case GEODESIC:
       if (p.q_i == 0.0 || p.q_j == 0.0)
-        return Which_Rows(p.q_i == 0.0, p.q_j == 0.0, "has a sum of squares of 0", "have a sum of squares of 0");
+        return Of_The_Rows(Fault_If(p.q_i == 0.0, "has a sum of squares of 0", "have a sum of squares of 0"),
+                           Fault_If(p.q_j == 0.0, "has a sum of squares of 0", "have a sum of squares of 0"));
+      if (Overflows(p.q_i) || Overflows(p.q_j))
+        return Of_The_Rows(Fault_If(Overflows(p.q_i), "has a sum of squares of inf", "have a sum of squares of inf"),
+                           Fault_If(Overflows(p.q_j), "has a sum of squares of inf", "have a sum of squares of inf"));
+      if (p.q_j * p.q_i == 0.0)
+        return "the sums of squares " + Image(p.q_i) + " and " + Image(p.q_j) + " multiply to 0";
       break;
     case PEARSON:
-      if (!(p.q_i > 0.0) || !(p.q_j > 0.0))
-        return Which_Rows(!(p.q_i > 0.0), !(p.q_j > 0.0), "has all values equal", "have all values equal");
+      if (std::string rows = Pearson_Cause(p); !rows.empty()) return rows;
+      if (p.q_j * p.q_i == 0.0)
+        return "the centred sums of squares " + Image(p.q_i) + " and " + Image(p.q_j) + " multiply to 0";
       break;
-    case EDGAR:
-      if (!(Real_Chars::Min(p.s_i, p.s_j) > 0.0))
-        return "the smaller row sum is " + Image(Real_Chars::Min(p.s_i, p.s_j));
+    case EDGAR: {
+      const double smaller = Real_Chars::Min(p.s_i, p.s_j);
+      if (!(smaller > 0.0)) return "the smaller row sum is " + Image(smaller);
+      const double minima = K::Sum_Of_Mins(p);
+      if (Overflows(minima)) return "the column minima sum to " + Image(minima);
+      if (quotient_fails(minima, smaller))
+        return Quotient_Overflows("the column minima", minima, "the smaller row", smaller);
       break;
-    case KULCZYNSKI:
+    }
+    case KULCZYNSKI: {
       if (!(p.s_i > 0.0 && p.s_j > 0.0)) return "the row sums are " + Image(p.s_i) + " and " + Image(p.s_j);
+      const double minima = K::Sum_Of_Mins(p);
+      if (Overflows(minima)) return "the column minima sum to " + Image(minima);
+      if (quotient_fails(minima, p.s_i))
+        return Quotient_Overflows("the column minima", minima, "the first row", p.s_i);
+      if (quotient_fails(minima, p.s_j))
+        return Quotient_Overflows("the column minima", minima, "the second row", p.s_j);
+      if (const double quotients = minima / p.s_i + minima / p.s_j; Overflows(quotients))
+        return "the column minima sum to " + Image(minima) + " and the rows to " + Image(p.s_i) + " and " +
+               Image(p.s_j) + ", whose quotients sum to " + Image(quotients);
       break;
-    case DRAVIK:
-      if (const double maxima = K::Dravik_Sum(p); !(maxima > 0.0))
-        return "the column maxima sum to " + Image(maxima);
+    }
+    case DRAVIK: {
+      const double maxima = K::Dravik_Sum(p);
+      if (!(maxima > 0.0)) return "the column maxima sum to " + Image(maxima);
+      const double total = p.s_j + p.s_i;
+      if (std::isnan(total)) return Opposite_Row_Sums(p);
+      if (Overflows(total)) return "the two rows sum to " + Image(total);
       break;
-    case GOWER_D9:
-      if (const double maxima = K::Sum_Of_D9(p).maxima; !(maxima > 0.0))
-        return "the column maxima sum to " + Image(maxima);
+    }
+    case GOWER_D9: {
+      const K::Gower_Sums sums = K::Sum_Of_D9(p);
+      if (!(sums.maxima > 0.0)) return "the column maxima sum to " + Image(sums.maxima);
+      if (Overflows(sums.differences))
+        return Overflows(sums.maxima)
+                   ? "the absolute differences overflow and the column maxima sum to " + Image(sums.maxima)
+                   : "the absolute differences overflow";
+      if (quotient_fails(sums.differences, sums.maxima))
+        return Quotient_Overflows("the absolute differences", sums.differences, "the column maxima", sums.maxima);
       break;
+    }
     case EUCLIDEAN:
+      if (Overflows(K::Squared_Differences(p))) return "the squared differences overflow";
+      break;
     case HELLINGER:
+      if (Overflows(K::Column_Sum(p, [](double a, double b) {
+            const double t = K::Root_Of(a) - K::Root_Of(b);
+            return t * t;
+          })))
+        return "the squared differences of the square roots overflow";
+      break;
     case MANHATTAN:
+      if (Overflows(K::Manhattan(p))) return "the absolute differences overflow";
       break;
   }
   if (double value = 0.0; Find_Non_Finite(p, value)) return "a row holds the value " + Image(value);

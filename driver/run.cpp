@@ -48,6 +48,16 @@ Generic::Square_Block With_Pair_Labels(const Phylo::Taxon_Labels& labels, int fi
   }
 }
 
+// Runs a transformation; a row that fails its range check is reported with
+// its label.
+void Transform_With_Row_Labels(Phylo::Real_Data& data, Phylo::Real_Chars::Transformation transformation) {
+  try {
+    Phylo::Real_Chars::Transform_Matrix(data.Matrix, transformation);
+  } catch (const Phylo::Real_Chars::Row_Range_Error& e) {
+    throw Errors::Constraint_Error(e.Labelled(data.Labels[e.Row]));
+  }
+}
+
 template <class Data>
 Phylo::Squared_Access Make_Squared(const Data& data) {
   auto squared = std::make_unique<Phylo::Squared>(data.First, data.Last);
@@ -97,14 +107,14 @@ void Binary_Matrix(Text_IO::Text_Input& in, const Run_Settings& s, Text_IO::Text
 
 void Continuous_Matrix(Text_IO::Text_Input& in, const Run_Settings& s, Text_IO::Text_Output& out) {
   Phylo::Real_Data_Access data = Phylo::Read::Get(in, s.Format);
-  if (s.Transformation) Phylo::Real_Chars::Transform_Matrix(data->Matrix, *s.Transformation);
+  if (s.Transformation) Transform_With_Row_Labels(*data, *s.Transformation);
   if (s.Print_Data) {
     // The implied transformation belongs to the distance and is not printed.
     Phylo::Print::Put(out, *data, Data_Format_Of(s.Output), Default_Fore, Default_Aft, Default_Exp);
     Phylo::Free_Data(data);
     return;
   }
-  if (s.Implied_Transformation) Phylo::Real_Chars::Transform_Matrix(data->Matrix, *s.Implied_Transformation);
+  if (s.Implied_Transformation) Transform_With_Row_Labels(*data, *s.Implied_Transformation);
   Phylo::Squared_Access squared = Make_Squared(*data);
   squared->Matrix = With_Pair_Labels(data->Labels, data->First, [&] {
     return Phylo::Distfunc::Distances(data->Matrix, s.Real_Formula, 0.0);

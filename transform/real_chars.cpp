@@ -1,6 +1,7 @@
 #include "transform/real_chars.hpp"
 
 #include <charconv>
+#include <cmath>
 #include <cstddef>
 #include <span>
 #include <string>
@@ -25,6 +26,72 @@ private:
   std::size_t n_;
   std::size_t p_;
 };
+
+const char* name_of(Transformation t) {
+  switch (t) {
+  case Transformation::ROW_FRACTIONS: return "row fractions";
+  case Transformation::COLUMN_FRACTIONS: return "column fractions";
+  case Transformation::FOR_CHI: return "chi-square conversion";
+  case Transformation::RANGING: return "ranging";
+  case Transformation::FULL_RANGING: return "full ranging";
+  case Transformation::Z_SCORES: return "standardization";
+  case Transformation::FULL_Z_SCORES: return "z scores";
+  case Transformation::RANKS: return "row-wise ranks";
+  }
+  return "transformation";
+}
+
+char letter_of(Transformation t) {
+  switch (t) {
+  case Transformation::ROW_FRACTIONS: return 'F';
+  case Transformation::COLUMN_FRACTIONS: return 'G';
+  case Transformation::FOR_CHI: return 'i';
+  case Transformation::RANGING: return 'A';
+  case Transformation::FULL_RANGING: return 'I';
+  case Transformation::Z_SCORES: return 'S';
+  case Transformation::FULL_Z_SCORES: return 'Z';
+  case Transformation::RANKS: return 'K';
+  }
+  return '?';
+}
+
+bool plural(Transformation t) {
+  return t == Transformation::ROW_FRACTIONS || t == Transformation::COLUMN_FRACTIONS ||
+         t == Transformation::FULL_Z_SCORES || t == Transformation::RANKS;
+}
+
+std::string shortest(double x) {
+  char text[32];
+  const auto result = std::to_chars(text, text + sizeof text, x);
+  return std::string(text, result.ptr);
+}
+
+std::string character(std::size_t column) { return "character " + std::to_string(column + 1); }
+
+std::string failure_head(Transformation t) {
+  return std::string("range check failed: the ") + name_of(t) + " (-" + letter_of(t) + ") " +
+         (plural(t) ? "are" : "is") + " not finite: ";
+}
+
+[[noreturn]] [[gnu::cold]] void column_failure(Transformation t, const std::string& cause) {
+  throw Errors::Constraint_Error(failure_head(t) + cause);
+}
+
+[[noreturn]] [[gnu::cold]] void row_failure(Transformation t, std::size_t row, const std::string& cause) {
+  throw Row_Range_Error(failure_head(t), row, " " + cause);
+}
+
+// The rewriting loops only note whether a row came out finite, which costs
+// a comparison per value and leaves their arithmetic alone; this finds the
+// first value that did not and reports it with why(j), the statistics it
+// was made from.
+template <class Why>
+[[noreturn]] [[gnu::cold]] void value_failure(Transformation t, std::size_t i, std::span<const double> row, Why why) {
+  std::size_t j = 0;
+  while (j + 1 < row.size() && std::isfinite(row[j])) ++j;
+  const std::string outcome = std::isnan(row[j]) ? "is not a number" : "becomes " + shortest(row[j]);
+  row_failure(t, i, outcome + " in " + character(j) + " (" + why(j) + ")");
+}
 
 // Every statistic is gathered by a first pass over the values as they were
 // on entry; only then does a second pass rewrite them. Sums start from 0.0
@@ -53,27 +120,62 @@ std::vector<double> column_sums(const Block& b) {
 // A zero total has nothing to share out: its values become zeros.
 double reciprocal_or_zero(double total) { return total == 0.0 ? 0.0 : 1.0 / total; }
 
+// A sum that overflowed shares out nothing sensible (x / inf is 0), and one
+// too small for a finite reciprocal (a denormal) blows every value up.
+bool can_share_out(double total) { return std::isfinite(total) && std::isfinite(reciprocal_or_zero(total)); }
+
+// What is wrong with a total that cannot be shared out, to follow "row N"
+// or "character N".
+std::string total_fault(double total) {
+  std::string fault = "sums to " + shortest(total);
+  if (std::isfinite(total)) fault += ", whose reciprocal is " + shortest(reciprocal_or_zero(total));
+  return fault;
+}
+
+void check_row_totals(Transformation t, const std::vector<double>& sums) {
+  for (std::size_t i = 0; i < sums.size(); ++i)
+    if (!can_share_out(sums[i])) row_failure(t, i, total_fault(sums[i]));
+}
+
+void check_column_totals(Transformation t, const std::vector<double>& sums) {
+  for (std::size_t j = 0; j < sums.size(); ++j)
+    if (!can_share_out(sums[j])) column_failure(t, character(j) + " " + total_fault(sums[j]));
+}
+
+// With finite totals a value can still overflow: a row whose values cancel
+// to a small sum multiplies each of them by a large reciprocal.
 void make_row_fractions(const Block& b) {
+  constexpr Transformation t = Transformation::ROW_FRACTIONS;
   const std::vector<double> sums = row_sums(b);
+  check_row_totals(t, sums);
   for (std::size_t i = 0; i < b.Rows(); ++i) {
     const double f = reciprocal_or_zero(sums[i]);
-    for (double& x : b.Row(i)) x = x * f;
+    const std::span<double> row = b.Row(i);
+    bool finite = true;
+    for (double& x : row) {
+      x = x * f;
+      finite &= std::isfinite(x);
+    }
+    if (!finite) value_failure(t, i, row, [&](std::size_t) { return "the row sums to " + shortest(sums[i]); });
   }
 }
 
 void make_col_fractions(const Block& b) {
-  std::vector<double> factors = column_sums(b);
-  for (double& c : factors) c = reciprocal_or_zero(c);
+  constexpr Transformation t = Transformation::COLUMN_FRACTIONS;
+  const std::vector<double> sums = column_sums(b);
+  check_column_totals(t, sums);
+  std::vector<double> factors(sums.size());
+  for (std::size_t j = 0; j < sums.size(); ++j) factors[j] = reciprocal_or_zero(sums[j]);
   for (std::size_t i = 0; i < b.Rows(); ++i) {
     const std::span<double> row = b.Row(i);
-    for (std::size_t j = 0; j < row.size(); ++j) row[j] = row[j] * factors[j];
+    bool finite = true;
+    for (std::size_t j = 0; j < row.size(); ++j) {
+      row[j] = row[j] * factors[j];
+      finite &= std::isfinite(row[j]);
+    }
+    if (!finite)
+      value_failure(t, i, row, [&](std::size_t j) { return "the character sums to " + shortest(sums[j]); });
   }
-}
-
-std::string shortest(double x) {
-  char text[32];
-  const auto result = std::to_chars(text, text + sizeof text, x);
-  return std::string(text, result.ptr);
 }
 
 // sqrt(p / c): p is the number of characters, not the grand total. A
@@ -88,15 +190,35 @@ double chi_factor(double characters, double column_sum, std::size_t column) {
   return Sqrt(ratio);
 }
 
+// The negative column sums are refused first, as they always were; then
+// the totals and factors that are not finite.
 void chi_conversion(const Block& b) {
+  constexpr Transformation t = Transformation::FOR_CHI;
   const std::vector<double> sums = row_sums(b);
-  std::vector<double> factors = column_sums(b);
+  const std::vector<double> column_totals = column_sums(b);
   const double characters = static_cast<double>(b.Columns());
-  for (std::size_t j = 0; j < factors.size(); ++j) factors[j] = chi_factor(characters, factors[j], j);
+  std::vector<double> factors(column_totals.size());
+  for (std::size_t j = 0; j < factors.size(); ++j) factors[j] = chi_factor(characters, column_totals[j], j);
+  for (std::size_t j = 0; j < factors.size(); ++j) {
+    const double c = column_totals[j];
+    if (!std::isfinite(c)) column_failure(t, character(j) + " sums to " + shortest(c));
+    if (!std::isfinite(factors[j]))
+      column_failure(t, character(j) + " sums to " + shortest(c) + ", so sqrt(" + shortest(characters) + " / " +
+                            shortest(c) + ") is " + shortest(factors[j]));
+  }
+  check_row_totals(t, sums);
   for (std::size_t i = 0; i < b.Rows(); ++i) {
     const double f = reciprocal_or_zero(sums[i]);
     const std::span<double> row = b.Row(i);
-    for (std::size_t j = 0; j < row.size(); ++j) row[j] = (row[j] * f) * factors[j];
+    bool finite = true;
+    for (std::size_t j = 0; j < row.size(); ++j) {
+      row[j] = (row[j] * f) * factors[j];
+      finite &= std::isfinite(row[j]);
+    }
+    if (!finite)
+      value_failure(t, i, row, [&](std::size_t j) {
+        return "the row sums to " + shortest(sums[i]) + " and the character to " + shortest(column_totals[j]);
+      });
   }
 }
 
@@ -122,21 +244,36 @@ Column_Extremes column_extremes(const Block& b, bool want_minima) {
 }
 
 // Divides by the column maximum, not the range: a column whose maximum is
-// negative changes sign, and one whose maximum is zero is left alone.
+// negative changes sign, and one whose maximum is zero is left alone. A
+// maximum close to zero can still blow a large value of the other sign up.
 void range_it(const Block& b) {
   const std::vector<double> maxima = column_extremes(b, false).hi;
   for (std::size_t i = 0; i < b.Rows(); ++i) {
     const std::span<double> row = b.Row(i);
-    for (std::size_t j = 0; j < row.size(); ++j)
+    bool finite = true;
+    for (std::size_t j = 0; j < row.size(); ++j) {
       if (maxima[j] != 0.0) row[j] = row[j] / maxima[j];
+      finite &= std::isfinite(row[j]);
+    }
+    if (!finite)
+      value_failure(Transformation::RANGING, i, row,
+                    [&](std::size_t j) { return "the character's maximum is " + shortest(maxima[j]); });
   }
 }
 
-// A column without spread sits in the middle of the unit interval.
+// A column without spread sits in the middle of the unit interval. Once
+// the range is finite every value is too: lo <= x <= hi, and rounding keeps
+// x - lo within 0 .. hi - lo, so the quotient lies in 0 .. 1.
 void fully_range_it(const Block& b) {
   Column_Extremes e = column_extremes(b, true);
   std::vector<double>& widths = e.hi;
-  for (std::size_t j = 0; j < widths.size(); ++j) widths[j] = widths[j] - e.lo[j];
+  for (std::size_t j = 0; j < widths.size(); ++j) {
+    const double w = widths[j] - e.lo[j];
+    if (!std::isfinite(w))
+      column_failure(Transformation::FULL_RANGING, character(j) + " runs from " + shortest(e.lo[j]) + " to " +
+                                                       shortest(widths[j]) + ", a range of " + shortest(w));
+    widths[j] = w;
+  }
   for (std::size_t i = 0; i < b.Rows(); ++i) {
     const std::span<double> row = b.Row(i);
     for (std::size_t j = 0; j < row.size(); ++j)
@@ -149,13 +286,25 @@ struct Column_Moments {
   std::vector<double> sd;
 };
 
+// Which of the sums behind a variance that is not finite overflowed.
+[[noreturn]] [[gnu::cold]] void variance_failure(Transformation t, std::size_t j, double s, double q, double v) {
+  if (!std::isfinite(s)) column_failure(t, character(j) + " sums to " + shortest(s));
+  if (!std::isfinite(q)) column_failure(t, "the squares in " + character(j) + " sum to " + shortest(q));
+  if (!std::isfinite(s * s))
+    column_failure(t, "the sum of " + character(j) + " (" + shortest(s) + ") squared is " + shortest(s * s));
+  column_failure(t, "the variance of " + character(j) + " is " + shortest(v));
+}
+
 // Population mean and standard deviation (divisor n) from the sum and the
 // sum of squares. Rounding makes the variance of a constant column come out
 // a little off zero, on either side (0.7 in five taxa goes negative, 0.3 in
 // three taxa gives 3.7e-17, which would blow 0.3 up to 49314742.2). So a
 // column whose values are all equal has deviation 0.0 whatever the sums say,
-// and so has any column whose computed variance is not positive.
-Column_Moments avg_var(const Block& b) {
+// and so has any column whose computed variance is not positive. That
+// includes a constant column whose sums overflow: it has no spread all the
+// same, and neither transformation uses its mean. In a column that varies,
+// a variance that is not finite is a failed range check.
+Column_Moments avg_var(const Block& b, Transformation t) {
   const std::size_t p = b.Columns();
   std::vector<double> s(p, 0.0);
   std::vector<double> q(p, 0.0);
@@ -174,6 +323,7 @@ Column_Moments avg_var(const Block& b) {
   // The sums turn into the moments in place.
   for (std::size_t j = 0; j < p; ++j) {
     const double v = (q[j] - s[j] * s[j] * k) * k;
+    if (varies[j] != 0 && !std::isfinite(v)) variance_failure(t, j, s[j], q[j], v);
     s[j] = s[j] * k;
     q[j] = (varies[j] == 0 || v <= 0.0) ? 0.0 : Sqrt(v);
   }
@@ -182,20 +332,35 @@ Column_Moments avg_var(const Block& b) {
 
 // The mean is not subtracted; a column without spread is left alone.
 void z_it(const Block& b) {
-  const std::vector<double> sd = avg_var(b).sd;
+  constexpr Transformation t = Transformation::Z_SCORES;
+  const std::vector<double> sd = avg_var(b, t).sd;
   for (std::size_t i = 0; i < b.Rows(); ++i) {
     const std::span<double> row = b.Row(i);
-    for (std::size_t j = 0; j < row.size(); ++j)
+    bool finite = true;
+    for (std::size_t j = 0; j < row.size(); ++j) {
       if (sd[j] != 0.0) row[j] = row[j] / sd[j];
+      finite &= std::isfinite(row[j]);
+    }
+    if (!finite)
+      value_failure(t, i, row,
+                    [&](std::size_t j) { return "the character's standard deviation is " + shortest(sd[j]); });
   }
 }
 
 void fully_z_it(const Block& b) {
-  const Column_Moments m = avg_var(b);
+  constexpr Transformation t = Transformation::FULL_Z_SCORES;
+  const Column_Moments m = avg_var(b, t);
   for (std::size_t i = 0; i < b.Rows(); ++i) {
     const std::span<double> row = b.Row(i);
-    for (std::size_t j = 0; j < row.size(); ++j)
+    bool finite = true;
+    for (std::size_t j = 0; j < row.size(); ++j) {
       row[j] = m.sd[j] == 0.0 ? 0.0 : (row[j] - m.mean[j]) / m.sd[j];
+      finite &= std::isfinite(row[j]);
+    }
+    if (!finite)
+      value_failure(t, i, row, [&](std::size_t j) {
+        return "the character's mean is " + shortest(m.mean[j]) + " and its standard deviation " + shortest(m.sd[j]);
+      });
   }
 }
 
@@ -260,20 +425,6 @@ void to_ranks(Real_Matrix& matrix, const Block& b) {
     for (std::size_t k = 0; k < pairs.size(); ++k)
       row[pairs[k].location] = static_cast<double>(first_character + static_cast<int>(k));
   }
-}
-
-const char* name_of(Transformation t) {
-  switch (t) {
-  case Transformation::ROW_FRACTIONS: return "row fractions";
-  case Transformation::COLUMN_FRACTIONS: return "column fractions";
-  case Transformation::FOR_CHI: return "chi-square conversion";
-  case Transformation::RANGING: return "ranging";
-  case Transformation::FULL_RANGING: return "full ranging";
-  case Transformation::Z_SCORES: return "standardization";
-  case Transformation::FULL_Z_SCORES: return "z scores";
-  case Transformation::RANKS: return "row-wise ranks";
-  }
-  return "transformation";
 }
 
 } // namespace

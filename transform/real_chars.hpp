@@ -1,6 +1,10 @@
 #pragma once
 // Transformations of continuous characters, applied to the matrix in place.
 
+#include <cstddef>
+#include <string>
+
+#include "generic/errors.hpp"
 #include "model/model.hpp"
 
 namespace Phylo::Real_Chars {
@@ -11,6 +15,37 @@ enum class Transformation {
 
 // Rewrites the values of an aligned matrix; the shape stays. Rows of
 // different lengths are a Size_Error before anything changes.
+//
+// The values are expected to be finite, as the reader makes them. A
+// transformation that would leave a value that is not finite, or that needs
+// a statistic that is not (a sum or variance that overflows, the reciprocal
+// of a sum too small to divide by, a range wider than the largest double),
+// fails its range check with a Constraint_Error that names it, its option
+// letter and the column (character) or row at fault; a row is raised as a
+// Row_Range_Error. A statistic fails before any value changes; a value
+// fails while the rows are rewritten, so the rows before it are already
+// transformed then.
 void Transform_Matrix(Real_Matrix& matrix, Transformation transformation);
+
+// A failed range check that is a row's fault. Row is the row's position in
+// the matrix (0 for the first); what() shows it as "row 1" for want of a
+// label, and the driver, which has the labels, puts in the label instead.
+class Row_Range_Error : public Errors::Constraint_Error {
+public:
+  Row_Range_Error(const std::string& before, std::size_t row, const std::string& after)
+      : Errors::Constraint_Error(before + "row " + std::to_string(row + 1) + after),
+        Row(row), before_(before), after_(after) {}
+
+  // The message with the row named as row N 'label'.
+  std::string Labelled(const std::string& label) const {
+    return before_ + "row " + std::to_string(Row + 1) + " '" + label + "'" + after_;
+  }
+
+  std::size_t Row;
+
+private:
+  std::string before_;
+  std::string after_;
+};
 
 } // namespace Phylo::Real_Chars

@@ -208,6 +208,55 @@ TEST(RealDistances, NegativeAndInfiniteDistancesFailTheRangeCheck) {
   EXPECT_NE(infinite.find("the MANHATTAN distance is infinite"), std::string::npos) << infinite;
 }
 
+// Finite values whose distance overflows on the way: the cause says which
+// term, sum or quotient did, not that the rows hold negative values or
+// have all values equal.
+TEST(RealDistances, OverflowsAreNamedAsTheCause) {
+  const struct {
+    Real_Formula formula;
+    std::vector<double> x, y;
+    const char* cause;
+  } cases[] = {
+      {EUCLIDEAN, {1e200}, {0}, "the squared differences overflow"},
+      {EXCLUSIVE_EUCLIDEAN, {1e200, 1}, {0, 1}, "the squared differences overflow"},
+      {HELLINGER, {1.7e308, 1.7e308}, {0, 0}, "the squared differences of the square roots overflow"},
+      {BRAY_CURTIS, {1.5e308, 1e308}, {-0.6e308, 1e308},
+       "the absolute differences overflow and the two rows sum to inf"},
+      {BRAY_CURTIS, {1e200, -1e200, 1e-300}, {0, 0, 0},
+       "the absolute differences sum to 2e+200 and the two rows to 1e-300, whose quotient overflows"},
+      {CANBERRA, {1, 1e308}, {1, -1e308},
+       "the absolute difference and the sum of the absolute values overflow in column 2"},
+      {CLARK, {1.5e308}, {-0.6e308}, "the difference overflows in column 1"},
+      {GOWER_D10, {1e-300}, {-1e300}, "the ratios of the smaller to the larger value overflow"},
+      {GOWER_D9, {1.5e308, 1e308}, {-0.6e308, 1e308},
+       "the absolute differences overflow and the column maxima sum to inf"},
+      {GOWER_D9, {1e200, -1e200, 1e-300}, {1e200, -3e200, 0},
+       "the absolute differences sum to 2e+200 and the column maxima to 1e-300, whose quotient overflows"},
+      {EDGAR, {1e308, -1e308, -1e308, 1e308, 5}, {-1e308, 1e308, 1e308, -1e308, 5}, "the column minima sum to -inf"},
+      {EDGAR, {1e200, -1e200, 1e-300}, {-1e200, 1e200, 1e-300},
+       "the column minima sum to -2e+200 and the smaller row to 1e-300, whose quotient overflows"},
+      {KULCZYNSKI, {1e200, -1e200, 1e-300}, {-1e200, 1e200, 1e-300},
+       "the column minima sum to -2e+200 and the first row to 1e-300, whose quotient overflows"},
+      {KULCZYNSKI, {-1e300, 5e299, 5e299, 1e-8}, {5e299, -1e300, 5e299, 1e-8},
+       "the column minima sum to -1.5e+300 and the rows to 1e-08 and 1e-08, whose quotients sum to -inf"},
+      {DRAVIK, {1e308, 1e308, 5}, {-1e308, -1e308, 10}, "the first row sums to inf and the second row sums to -inf"},
+      {CHORD, {1e200, 1}, {1e200, 1}, "both rows have a sum of squares of inf"},
+      {GEODESIC, {1e-100, 0}, {0, 1e-100}, "the sums of squares 1e-200 and 1e-200 multiply to 0"},
+      {PEARSON, {1e308, 1e308}, {-1e308, -1e308}, "the first row sums to inf and the second row sums to -inf"},
+      {PEARSON, {9e153, 8e153}, {1, 1},
+       "the first row has a sum whose square overflows and the second row has all values equal"},
+      {PEARSON, {1, 1}, {1e200, 1},
+       "the first row has all values equal and the second row has a sum of squares of inf"},
+      {PEARSON, {1e-100, -1e-100, 0}, {0, 0, 1e-100},
+       "the centred sums of squares 2e-200 and 6.666666666666667e-201 multiply to 0"},
+  };
+  for (const auto& c : cases) {
+    const std::string message = Failure<Pair_Range_Error>(Matrix({c.x, c.y}), c.formula).what();
+    const std::string tail = std::string(" (") + c.cause + ")";
+    EXPECT_TRUE(message.size() > tail.size() && message.ends_with(tail)) << Name(c.formula) << ": " << message;
+  }
+}
+
 TEST(RealDistances, DomainErrorsNameTheFormulaAndPair) {
   const Pair_Argument_Error e = Failure<Pair_Argument_Error>(Matrix({{1, 2}, {0.5, 1}, {1, -0.25}}, 1), HELLINGER);
   EXPECT_STREQ(e.what(), "square root of a negative number (-0.25) in HELLINGER");

@@ -10,6 +10,7 @@
 namespace {
 
 using Phylo::Real_Matrix;
+using Phylo::Real_Chars::Row_Range_Error;
 using Phylo::Real_Chars::Transform_Matrix;
 using Phylo::Real_Chars::Transformation;
 using Rows = std::vector<std::vector<double>>;
@@ -209,6 +210,72 @@ TEST(RealCharsTransform, ChiConversionRefusesNegativeColumnSums) {
     EXPECT_STREQ(e.what(), "square root of a negative number in the chi-square conversion: character 3 sums to -2.5");
   }
   EXPECT_EQ(values(m), rows);
+  // Even where a row sum overflows as well.
+  EXPECT_THROW(transformed({{1e308, 1e308, -1.5}, {1, 1, -1}}, {Transformation::FOR_CHI}), Errors::Argument_Error);
+}
+
+// `row` is the row at fault (-1: a character is). A statistic fails before
+// any value changes; a value fails as its row is rewritten.
+TEST(RealCharsTransform, ResultsThatAreNotFiniteFailTheRangeCheck) {
+  using enum Transformation;
+  const struct {
+    Rows rows;
+    Transformation t;
+    int row;
+    bool unchanged;
+    const char* cause;
+  } cases[] = {
+      // x / inf would be 0: the fractions of the row came out 0 0.
+      {{{1, 3}, {1e308, 1e308}}, ROW_FRACTIONS, 1, true, "the row fractions (-F) are not finite: row 2 sums to inf"},
+      {{{1, 1e308}, {1, 1e308}}, COLUMN_FRACTIONS, -1, true,
+       "the column fractions (-G) are not finite: character 2 sums to inf"},
+      {{{1e-310, 1}, {0, 1}}, FOR_CHI, -1, true,
+       "the chi-square conversion (-i) is not finite: character 1 sums to 1e-310, so sqrt(2 / 1e-310) is inf"},
+      {{{3e-310, -1e-310}, {1, 1}}, FOR_CHI, 0, true,
+       "the chi-square conversion (-i) is not finite: row 1 sums to 2e-310, whose reciprocal is inf"},
+      {{{1e308}, {1e308}, {-1}}, Z_SCORES, -1, true,
+       "the standardization (-S) is not finite: character 1 sums to inf"},
+      // Only the square of the sum overflows: the variance is -inf, which
+      // passed for no spread and left the column as it was.
+      {{{9e153}, {8e153}}, FULL_Z_SCORES, -1, true,
+       "the z scores (-Z) are not finite: the sum of character 1 (1.7000000000000002e+154) squared is inf"},
+      {{{1e200}, {-1e200}, {1e-200}}, COLUMN_FRACTIONS, 0, false,
+       "the column fractions (-G) are not finite: row 1 becomes inf in character 1 (the character sums to 1e-200)"},
+  };
+  for (const auto& c : cases) {
+    Real_Matrix m = make(c.rows);
+    const std::string message = std::string("range check failed: ") + c.cause;
+    try {
+      Transform_Matrix(m, c.t);
+      ADD_FAILURE() << "no range error: " << message;
+    } catch (const Row_Range_Error& e) {
+      EXPECT_EQ(static_cast<int>(e.Row), c.row) << message;
+      EXPECT_EQ(e.what(), message);
+    } catch (const Errors::Constraint_Error& e) {
+      EXPECT_EQ(c.row, -1) << message;
+      EXPECT_EQ(e.what(), message);
+    }
+    if (c.unchanged) {
+      EXPECT_EQ(values(m), c.rows) << message;
+    }
+  }
+
+  Real_Matrix m = make({{1, 2, 3}, {1e200, -1e200, 1e-200}});
+  try {
+    Transform_Matrix(m, ROW_FRACTIONS);
+    ADD_FAILURE() << "no range error";
+  } catch (const Row_Range_Error& e) {
+    EXPECT_EQ(e.Labelled("b"), "range check failed: the row fractions (-F) are not finite: row 2 'b' becomes inf "
+                               "in character 1 (the row sums to 1e-200)");
+  }
+}
+
+// Sums that overflow in a column without spread do no harm: the column is
+// left alone, or becomes zeros, as any constant column.
+TEST(RealCharsTransform, ConstantColumnsOfHugeValuesStillHaveNoSpread) {
+  const Rows huge = {{1e308, 1}, {1e308, 2}};
+  EXPECT_EQ(transformed(huge, {Transformation::Z_SCORES}), (Rows{{1e308, 2}, {1e308, 4}}));
+  EXPECT_EQ(transformed(huge, {Transformation::FULL_Z_SCORES}), (Rows{{0, -1}, {0, 1}}));
 }
 
 } // namespace

@@ -14,9 +14,9 @@
 
 #include "driver/karvel.hpp"
 #include "generic/parallel.hpp"
-#include "phylo/distfunc.hpp"
-#include "phylo/print.hpp"
-#include "phylo/read.hpp"
+#include "distance/distfunc.hpp"
+#include "io/print.hpp"
+#include "io/read.hpp"
 
 namespace {
 
