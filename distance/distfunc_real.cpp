@@ -303,7 +303,9 @@ double Evaluate(const Call& call, int i, int j) {
 // The pairs are computed in tiles: a block of consecutive rows j (as many
 // as the vector path takes) against every row i before them, their column
 // sums advancing together in SIMD lanes. Threads take the blocks, largest
-// first. A pair that fails any check is only noted; the first of them in
+// first. A worker's scratch (a panel of j rows, the sums of a chunk of i
+// rows) does not grow with the number of characters: the kernel packs the
+// panel a column block at a time. A pair that fails any check is only noted; the first of them in
 // single-threaded order is then evaluated again by the reference, which
 // raises its error.
 template <Real_Formula F>
@@ -322,7 +324,7 @@ void Fill(const Call& call, Generic::Square_Block& result) {
   std::vector<Detail::First_Failure> failures(static_cast<std::size_t>(threads));
   Generic::Parallel::Run(threads, [&](int worker) {
     Detail::First_Failure& failure = failures[static_cast<std::size_t>(worker)];
-    std::vector<double> panel(static_cast<std::size_t>(width) * p);
+    std::vector<double> panel(Pair_Tiles::Panel_Size(path, p));
     std::vector<Pair_Tiles::Sums> sums(static_cast<std::size_t>(Chunk) * static_cast<std::size_t>(width));
     bool domain_error = false;
     const auto quiet_sqrt = [&](double x) {

@@ -66,19 +66,23 @@ int Block_Width(Path path) {
   return Block_Width_Vector;
 }
 
+std::size_t Panel_Size(Path path, std::size_t p, std::size_t columns) {
+  return static_cast<std::size_t>(Block_Width(path)) * (p < columns ? p : columns);
+}
+
 void Tile_Sums(Path path, Term term, const double* data, std::size_t p, double threshold, int i_begin,
-               int i_end, int j_begin, int j_count, Sums* out, double* panel) {
+               int i_end, int j_begin, int j_count, Sums* out, double* panel, std::size_t columns) {
   switch (path) {
   case Path::SCALAR:
-    return Tile_Sums_Scalar(term, data, p, threshold, i_begin, i_end, j_begin, j_count, out, panel);
+    return Tile_Sums_Scalar(term, data, p, threshold, i_begin, i_end, j_begin, j_count, out, panel, columns);
 #if defined(__x86_64__)
   case Path::AVX2:
-    return Tile_Sums_Avx2(term, data, p, threshold, i_begin, i_end, j_begin, j_count, out, panel);
+    return Tile_Sums_Avx2(term, data, p, threshold, i_begin, i_end, j_begin, j_count, out, panel, columns);
   case Path::AVX512:
-    return Tile_Sums_Avx512(term, data, p, threshold, i_begin, i_end, j_begin, j_count, out, panel);
+    return Tile_Sums_Avx512(term, data, p, threshold, i_begin, i_end, j_begin, j_count, out, panel, columns);
 #endif
   default:
-    return Tile_Sums_Vector(term, data, p, threshold, i_begin, i_end, j_begin, j_count, out, panel);
+    return Tile_Sums_Vector(term, data, p, threshold, i_begin, i_end, j_begin, j_count, out, panel, columns);
   }
 }
 

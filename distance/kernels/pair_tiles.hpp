@@ -48,12 +48,23 @@ void Use_Path(Path path);
 // How many j rows one call takes at most on a path.
 int Block_Width(Path path);
 
+// How many columns one pass of the kernel takes at most: the panel of j rows
+// it packs holds Block_Width rows of that many columns (2 MB at most), which
+// keeps it in cache and its size independent of the number of columns.
+inline constexpr std::size_t Column_Block = 4096;
+
+// The scratch space, in doubles, that Tile_Sums needs for p columns taken
+// `columns` at a time.
+std::size_t Panel_Size(Path path, std::size_t p, std::size_t columns = Column_Block);
+
 // For every i in [i_begin, i_end) and every j in [j_begin, j_begin + j_count)
 // (j_count <= Block_Width), the sums of the term over the p >= 1 columns of
 // rows i and j of the row-major block `data` (p values a row) into
 // out[(i - i_begin) * j_count + (j - j_begin)]. `panel` is scratch space of
-// Block_Width(path) * p doubles.
+// Panel_Size(path, p, columns) doubles; columns >= 1 (tests make it small to
+// cross the block boundaries with few columns).
 void Tile_Sums(Path path, Term term, const double* data, std::size_t p, double threshold, int i_begin,
-               int i_end, int j_begin, int j_count, Sums* out, double* panel);
+               int i_end, int j_begin, int j_count, Sums* out, double* panel,
+               std::size_t columns = Column_Block);
 
 } // namespace Phylo::Pair_Tiles

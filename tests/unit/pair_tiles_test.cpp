@@ -102,7 +102,7 @@ TEST(PairTiles, EveryPathGivesThePlainLoopBitForBit) {
     for (Path path : {Path::SCALAR, Path::VECTOR, Path::AVX2, Path::AVX512}) {
       if (!Phylo::Pair_Tiles::Available(path)) continue;
       const int width = Phylo::Pair_Tiles::Block_Width(path);
-      std::vector<double> panel(static_cast<std::size_t>(width) * p);
+      std::vector<double> panel(Phylo::Pair_Tiles::Panel_Size(path, p));
       for (Term term : All_Terms) {
         for (int j0 = 0; j0 < n; j0 += width) {
           const int count = std::min(width, n - j0);
@@ -123,11 +123,54 @@ TEST(PairTiles, EveryPathGivesThePlainLoopBitForBit) {
   }
 }
 
+// Columns are taken a block at a time; each pair's sums must carry over
+// from block to block as if there were one: the sum starts from the first
+// column's term (a row of -0.0 against positive values sums to -0.0 under
+// PRODUCT and MIN) and only the first block starts it. Numbers of columns
+// just below, at and above one and two blocks; j blocks that fill a path's
+// width and one that does not; the panel exactly as large as asked for.
+TEST(PairTiles, SumsCarryOverColumnBlocks) {
+  const int n = 21;
+  const double threshold = 0.5;
+  for (std::size_t columns : {std::size_t{1}, std::size_t{3}, std::size_t{8}}) {
+    for (std::size_t p : {columns - 1, columns, columns + 1, 2 * columns - 1, 2 * columns, 2 * columns + 1}) {
+      if (p == 0) continue;
+      std::vector<double> m = Random_Matrix(n, p, 1000 + 10 * columns + p);
+      for (std::size_t k = 0; k < p; ++k) {
+        m[k] = -0.0;
+        m[p + k] = 1.0 + static_cast<double>(k);
+      }
+      for (Path path : {Path::SCALAR, Path::VECTOR, Path::AVX2, Path::AVX512}) {
+        if (!Phylo::Pair_Tiles::Available(path)) continue;
+        const int width = Phylo::Pair_Tiles::Block_Width(path);
+        std::vector<double> panel(Phylo::Pair_Tiles::Panel_Size(path, p, columns));
+        for (Term term : All_Terms)
+          for (int j0 : {0, n - 5}) {
+            const int count = std::min(width, n - j0);
+            std::vector<Sums> out(static_cast<std::size_t>(n) * static_cast<std::size_t>(count));
+            Phylo::Pair_Tiles::Tile_Sums(path, term, m.data(), p, threshold, 0, n, j0, count, out.data(),
+                                         panel.data(), columns);
+            for (int i = 0; i < n; ++i)
+              for (int l = 0; l < count; ++l) {
+                const Sums want = Plain(term, &m[static_cast<std::size_t>(i) * p],
+                                        &m[static_cast<std::size_t>(j0 + l) * p], p, threshold);
+                const Sums got = out[static_cast<std::size_t>(i * count + l)];
+                ASSERT_TRUE(Same_Bits(got.Sum, want.Sum) && Same_Bits(got.Second, want.Second))
+                    << Phylo::Pair_Tiles::Name(path) << " term " << static_cast<int>(term) << " p " << p
+                    << " in blocks of " << columns << ", pair " << i << "," << j0 + l << ": " << got.Sum
+                    << " vs " << want.Sum << ", " << got.Second << " vs " << want.Second;
+              }
+          }
+      }
+    }
+  }
+}
+
 TEST(PairTiles, RowRangeAndThresholdAreHonoured) {
   const std::size_t p = 5;
   const std::vector<double> m = Random_Matrix(12, p, 99);
   const Path path = Phylo::Pair_Tiles::Best_Path();
-  std::vector<double> panel(static_cast<std::size_t>(Phylo::Pair_Tiles::Block_Width(path)) * p);
+  std::vector<double> panel(Phylo::Pair_Tiles::Panel_Size(path, p));
   std::vector<Sums> out(3 * 2);
   Phylo::Pair_Tiles::Tile_Sums(path, Term::EXCL_ABS, m.data(), p, 1.5, 4, 7, 9, 2, out.data(), panel.data());
   for (int i = 4; i < 7; ++i)
