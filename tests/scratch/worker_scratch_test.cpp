@@ -13,8 +13,8 @@
 #include <new>
 
 #include "generic/parallel.hpp"
-#include "phylo/distfunc.hpp"
-#include "phylo/pair_tiles.hpp"
+#include "distance/distfunc.hpp"
+#include "distance/kernels/pair_tiles.hpp"
 
 namespace {
 
