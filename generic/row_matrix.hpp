@@ -4,10 +4,13 @@
 // kernels want), while each row still has its own index range and may be
 // missing ("null"), as callers of the row operations expect.
 
+#include <condition_variable>
 #include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <limits>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <span>
 #include <string>
@@ -54,6 +57,8 @@ public:
   int First() const { return first_; }
   int Last() const { return first_ + Rows() - 1; }
   int Rows() const { return static_cast<int>(rows_.size()); }
+  // The values in the block, in all rows and the one still open.
+  std::size_t Values() const { return block_.size(); }
 
   // Building. Values are appended to the block and then closed into a row;
   // memory grows with what is actually appended.
@@ -75,7 +80,8 @@ public:
   }
   void Append_Null_Row() { rows_.push_back({block_.size(), 0, 0, false}); }
   // Appends `count` rows of `length` values, not yet set (the caller fills
-  // them), and returns where the first begins.
+  // them), and returns where the first begins. Their memory is not touched
+  // here: rows that are then dropped unfilled cost address space only.
   T* Add_Rows(std::size_t count, int length) {
     const std::size_t start = block_.size();
     block_.resize(start + count * static_cast<std::size_t>(length));
@@ -162,16 +168,37 @@ void* Allocate_Large(std::size_t bytes);
 
 // Has the system back [memory, memory + bytes) with pages on a thread of its
 // own, leaving the content alone, so that the thread that fills the memory
-// meanwhile does not stop at every new page. Waits for that thread when
-// destroyed; the memory must stay allocated until then.
+// meanwhile does not stop at every new page. Pages are backed only up to
+// Lead bytes beyond what the filler says it has reached: the range is often
+// sized by a promise (a header's counts) that the data may not keep, and
+// memory should grow with what is actually written, not with the promise.
+// Waits for that thread when destroyed; the memory must stay allocated until
+// then.
 class Populating {
 public:
+  static constexpr std::size_t Lead = std::size_t{32} << 20;
+
   Populating(void* memory, std::size_t bytes);
   ~Populating();
   Populating(const Populating&) = delete;
   Populating& operator=(const Populating&) = delete;
 
+  // The filler has written, or is about to write, the first `bytes` bytes of
+  // the range. Cheap enough to call for every value: the thread is only told
+  // after every quarter of Lead.
+  void Reached(std::size_t bytes) {
+    if (bytes >= next_report_) Report(bytes);
+  }
+
 private:
+  void Report(std::size_t bytes);
+  void Back(std::uintptr_t first, std::uintptr_t base, std::uintptr_t stop);
+
+  std::size_t next_report_ = std::numeric_limits<std::size_t>::max(); // never without a thread
+  std::mutex mutex_;
+  std::condition_variable moved_;
+  std::size_t reached_ = 0; // guarded by mutex_, as is stopping_
+  bool stopping_ = false;
   std::thread worker_;
 };
 

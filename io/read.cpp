@@ -617,6 +617,27 @@ int Read_Records_In_Parallel(Text_Input& in, Input_Format format, Taxon_Labels& 
   return static_cast<int>(taken);
 }
 
+// The matrix as the sequential reader fills it, telling the page-backing
+// helper how far the values have come: the helper then keeps a bounded
+// distance ahead of the data read, however much the header promised.
+template <class Matrix_Type>
+struct Reported_Rows {
+  using T = typename Matrix_Type::Element;
+  Matrix_Type& matrix;
+  Generic::Populating& populating;
+
+  void Push(const T& value) {
+    matrix.Push(value);
+    populating.Reached(matrix.Values() * sizeof(T));
+  }
+  // The values are read already: the helper may go ahead of the copy.
+  void Append_Row(std::span<const T> values, int first_index) {
+    populating.Reached((matrix.Values() + values.size()) * sizeof(T));
+    matrix.Append_Row(values, first_index);
+  }
+  void Close_Row(int first_index) { matrix.Close_Row(first_index); }
+};
+
 // One matrix: the header, then label and row of each taxon in turn. Labels
 // and rows grow as they are read; the record is put together at the end.
 // `value_bytes` is the least number of bytes a value takes in the text.
@@ -638,18 +659,22 @@ std::unique_ptr<Data_Record<Matrix_Type>> Read_Matrix(Text_Input& in, Input_Form
   // A big matrix would otherwise be read at the pace of the page faults its
   // new memory takes. Only memory that will not move: when the reservation
   // holds all that was promised, the matrix never grows out of it.
-  const Generic::Populating populating(matrix.Reserved_Memory(), promised <= possible ? matrix.Reserved_Bytes() : 0);
+  Generic::Populating populating(matrix.Reserved_Memory(), promised <= possible ? matrix.Reserved_Bytes() : 0);
+  Reported_Rows<Matrix_Type> rows{matrix, populating};
   bool parallel = true;
   for (place.taxon = 0; place.taxon < place.ntax;) {
     if (parallel) {
       const int taken = Read_Records_In_Parallel(in, format, labels, matrix, place, place.ntax - place.taxon, read_row);
+      // The threads fill rows only as far as the text in hand goes, which is
+      // less than the helper's lead for all but the densest text.
+      populating.Reached(matrix.Values() * sizeof(typename Matrix_Type::Element));
       place.taxon += taken;
       // A file whose records do not stand one to a line is read on one
       // thread from then on.
       parallel = taken > 0;
       if (place.taxon == place.ntax) break;
     }
-    Read_Record(in, format, labels, matrix, place, read_row);
+    Read_Record(in, format, labels, rows, place, read_row);
     ++place.taxon;
   }
   return std::make_unique<Data_Record<Matrix_Type>>(0, std::move(labels), std::move(matrix));

@@ -1,17 +1,19 @@
 #!/usr/bin/env bash
 # Runs one end-to-end case and compares stdout, stderr and the exit status
 # with the expected files byte for byte.
-#   run_case.sh KARVEL CASE_DIR
-# CASE_DIR/cmd is run by bash in a scratch copy of CASE_DIR with $KARVEL set;
+#   run_case.sh KARVEL CASE_DIR [PEAK_RSS]
+# CASE_DIR/cmd is run by bash in a scratch copy of CASE_DIR with $KARVEL set,
+# and $PEAK_RSS (the memory-checking runner in tests/tools) when given;
 # expected.out, expected.err (absent: empty) and expected.status (absent: 0).
 set -u
 karvel=$1
 case_dir=$2
+peak_rss=${3:-}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp -R "$case_dir"/. "$work"/
 cd "$work" || exit 2
-KARVEL=$karvel bash ./cmd >actual.out 2>actual.err
+KARVEL=$karvel PEAK_RSS=$peak_rss bash ./cmd >actual.out 2>actual.err
 status=$?
 expected_status=0
 [ -f expected.status ] && expected_status=$(cat expected.status)

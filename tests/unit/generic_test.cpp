@@ -1,12 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+
+#include <chrono>
 #include <cmath>
 #include <initializer_list>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "generic/generic_array_functions.hpp"
+#include "generic/parallel.hpp"
 #include "generic/row_matrix.hpp"
 #include "model/model.hpp"
 
@@ -71,21 +76,76 @@ TEST(DataRecords, FreeDataReleasesAndNullsTheReference) {
 }
 
 // Reading a matrix fills its memory while another thread has the pages
-// made: what was written before, during and after must all stay.
+// made: what was written before, during and after must all stay, also where
+// the thread follows the filler beyond its first stretch.
 TEST(Populating, LeavesWhatIsWrittenAlone) {
   Real_Matrix m(0);
-  constexpr std::size_t Count = std::size_t{3} << 20; // 24 MB of values
+  constexpr std::size_t Count = std::size_t{6} << 20; // 48 MB of values, beyond the lead
   m.Reserve_Values(Count);
   for (std::size_t k = 0; k < 1000; ++k) m.Push(static_cast<double>(k));
   {
-    const Generic::Populating populating(m.Reserved_Memory(), m.Reserved_Bytes());
-    for (std::size_t k = 1000; k < Count; ++k) m.Push(static_cast<double>(k));
+    Generic::Populating populating(m.Reserved_Memory(), m.Reserved_Bytes());
+    for (std::size_t k = 1000; k < Count; ++k) {
+      m.Push(static_cast<double>(k));
+      populating.Reached(m.Values() * sizeof(double));
+    }
   }
   m.Close_Row();
   const auto row = m.Row(0);
   ASSERT_EQ(row.size(), Count);
   for (std::size_t k = 0; k < Count; ++k) ASSERT_EQ(row[k], static_cast<double>(k)) << k;
   EXPECT_EQ(m.Reserved_Memory(), static_cast<void*>(m.Data())); // no reallocation happened
+}
+
+// A range sized by a promise the data do not keep: the pages made stay
+// within the lead of what the filler has reached, however big the range.
+TEST(Populating, StaysWithinItsLeadOfTheFiller) {
+  constexpr std::size_t Page = 4096, Bytes = std::size_t{256} << 20, Reached = std::size_t{100} << 20;
+  constexpr std::size_t Lead = Generic::Populating::Lead;
+  constexpr std::size_t Slack = std::size_t{4} << 20; // a huge page at either end
+  // Fresh pages of its own, none resident yet, whatever the allocator keeps.
+  auto fresh = [](std::size_t bytes) {
+    return ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  };
+#if defined(MADV_POPULATE_WRITE)
+  void* const probe = fresh(Page);
+  const bool supported = probe != MAP_FAILED && ::madvise(probe, Page, MADV_POPULATE_WRITE) == 0;
+  if (probe != MAP_FAILED) ::munmap(probe, Page);
+  if (!supported) GTEST_SKIP() << "the system does not make pages on request";
+#else
+  GTEST_SKIP() << "the system does not make pages on request";
+#endif
+  void* const memory = fresh(Bytes);
+  ASSERT_NE(memory, MAP_FAILED);
+  std::vector<unsigned char> pages(Bytes / Page);
+  auto resident = [&] {
+    EXPECT_EQ(::mincore(memory, Bytes, pages.data()), 0);
+    std::size_t count = 0;
+    for (unsigned char p : pages) count += p & 1;
+    return count * Page;
+  };
+  // The thread works on its own time: wait (a long while at most) until it
+  // has made `bytes`, then a little more, in which a thread that ran on
+  // would make about a hundred megabytes.
+  auto settled = [&](std::size_t bytes) {
+    for (int tries = 0; tries < 20000 && resident() < bytes; ++tries)
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_GE(resident(), bytes);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    return resident();
+  };
+
+  const int threads = Generic::Parallel::Threads();
+  Generic::Parallel::Set_Threads(2);
+  {
+    Generic::Populating populating(memory, Bytes);
+    EXPECT_LE(settled(Lead - Slack), Lead + Slack);
+    populating.Reached(Reached);
+    EXPECT_LE(settled(Reached + Lead - Slack), Reached + Lead + Slack);
+  } // waits for the thread
+  EXPECT_LE(resident(), Reached + Lead + Slack);
+  Generic::Parallel::Set_Threads(threads);
+  ::munmap(memory, Bytes);
 }
 
 TEST(SquareBlock, IndexedByTheTaxonRange) {
