@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "api/pipeline.hpp"
 #include "generic/text_io.hpp"
 #include "distance/distfunc.hpp"
 #include "io/print.hpp"
@@ -13,7 +14,7 @@
 
 namespace Karvel {
 
-enum class Input_Datatype { BINARY, CONTINUOUS, DISCRETE };
+using Input_Datatype = Phylo::Pipeline::Datatype;
 
 struct Run_Settings {
   Phylo::Read::Input_Format Format = Phylo::Read::Input_Format::EXTENDED_PHYLIP;
@@ -36,7 +37,7 @@ Run_Settings Parse_Arguments(std::vector<std::string>& arguments);
 void Put_Usage(Text_IO::Text_Output& file, const std::string& invocation_name);
 
 // The data format used with -W for a distance format.
-Phylo::Print::Output_Format Data_Format_Of(Phylo::Print::Dist_Output_Format format);
+using Phylo::Pipeline::Data_Format_Of;
 
 // Processes every matrix of one input, writing to `output`.
 void Read_Matrices(Text_IO::Text_Input& input, const Run_Settings& settings,

@@ -1,47 +1,8 @@
 #pragma once
-// The named error conditions of the program. Every part raises one of these
-// where it finds the problem; only the driver catches and reports them.
+// The named error conditions live with the library's public headers, so that
+// programs using the library catch the very types the stages throw; inside
+// karvel they are simply Errors::...
 
-#include <stdexcept>
-#include <string>
+#include "karvel/errors.hpp"
 
-namespace Errors {
-
-// Base of every named condition: Name() is what the driver prints before the
-// message, in capitals and with dotted module prefixes (PHYLO.REAL_CHARS...).
-class Error : public std::runtime_error {
-public:
-  Error(const char* name, const std::string& message)
-      : std::runtime_error(message), name_(name) {}
-  const char* Name() const noexcept { return name_; }
-
-private:
-  const char* name_;
-};
-
-#define KARVEL_DECLARE_ERROR(Type, NAME)                                      \
-  class Type : public Error {                                                 \
-  public:                                                                     \
-    explicit Type(const std::string& message) : Error(NAME, message) {}       \
-  }
-
-// An operand that names no file we can open (missing, or no permission).
-KARVEL_DECLARE_ERROR(Name_Error, "NAME_ERROR");
-// An operand that names something we cannot read as text (a directory).
-KARVEL_DECLARE_ERROR(Use_Error, "USE_ERROR");
-// Text that does not fit the input format.
-KARVEL_DECLARE_ERROR(Data_Error, "DATA_ERROR");
-// Input that ends inside a matrix.
-KARVEL_DECLARE_ERROR(End_Error, "END_ERROR");
-// A failed range, index or null check.
-KARVEL_DECLARE_ERROR(Constraint_Error, "CONSTRAINT_ERROR");
-// Square root of a negative number, arc cosine beyond +-1.
-KARVEL_DECLARE_ERROR(Argument_Error, "ARGUMENT_ERROR");
-// Standard output could not be written.
-KARVEL_DECLARE_ERROR(Device_Error, "DEVICE_ERROR");
-// Memory could not be had.
-KARVEL_DECLARE_ERROR(Storage_Error, "STORAGE_ERROR");
-
-#undef KARVEL_DECLARE_ERROR
-
-} // namespace Errors
+namespace Errors = Karvel::Errors;

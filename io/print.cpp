@@ -230,16 +230,20 @@ Row_Layout Layout_Of(const Squared& matrix, Dist_Output_Format format, int fore,
                                    std::to_string(matrix.Matrix.Last()) + ", the labels " +
                                    std::to_string(matrix.First) + " .. " +
                                    std::to_string(matrix.First + taxa - 1));
+  return Layout_Of(matrix.Labels, format, fore, aft, exp);
+}
+
+Row_Layout Layout_Of(const Taxon_Labels& labels, Dist_Output_Format format, int fore, int aft, int exp) {
   int width = 0;
   switch (format) {
-  case Dist_Output_Format::NEXUS_ENCLOSED: width = Longest_Label(matrix.Labels) + 2; break;
+  case Dist_Output_Format::NEXUS_ENCLOSED: width = Longest_Label(labels) + 2; break;
   case Dist_Output_Format::LABELS:
   case Dist_Output_Format::PHYLIP: width = Phylip_Width; break;
   case Dist_Output_Format::RAW: break;
   case Dist_Output_Format::EXTENDED_PHYLIP:
   case Dist_Output_Format::NEXUS:
   case Dist_Output_Format::ONE_COLUMN:
-  case Dist_Output_Format::TAB_SEPARATED: width = Longest_Width(matrix.Labels); break;
+  case Dist_Output_Format::TAB_SEPARATED: width = Longest_Width(labels); break;
   }
   return {format, Label_Format(format), width, fore, aft, exp};
 }
@@ -275,23 +279,31 @@ void Put_Row(Text_Output& file, const Squared& matrix, int row, const Row_Layout
   if (row < matrix.First || row > matrix.Last)
     throw Errors::Constraint_Error("index check failed: taxon " + std::to_string(row) + " is outside " +
                                    std::to_string(matrix.First) + " .. " + std::to_string(matrix.Last));
-  const std::span<const double> values(matrix.Matrix.Row(row), matrix.Labels.size());
+  Put_Row(file, matrix.Labels, static_cast<std::size_t>(row - matrix.First),
+          std::span<const double>(matrix.Matrix.Row(row), matrix.Labels.size()), layout);
+}
+
+void Put_Row(Text_Output& file, const Taxon_Labels& labels, std::size_t row, std::span<const double> values,
+             const Row_Layout& layout) {
+  if (row >= labels.size() || values.size() != labels.size())
+    throw Errors::Constraint_Error("index check failed: row " + std::to_string(row) + " of " +
+                                   std::to_string(values.size()) + " distances among " +
+                                   std::to_string(labels.size()) + " taxa");
   switch (layout.Format) {
   case Dist_Output_Format::LABELS:
-    Print_Label(file, matrix.Label(row), Output_Format::LABELS, layout.Width);
+    Print_Label(file, labels[row], Output_Format::LABELS, layout.Width);
     break;
   case Dist_Output_Format::RAW:
     Put_Values(file, values, layout.Fore, layout.Aft, layout.Exp);
     break;
   case Dist_Output_Format::ONE_COLUMN:
     // Only the lower triangle: each pair once, the later taxon first.
-    for (int column = matrix.First; column < row; ++column) {
-      Print_Label(file, matrix.Label(row), layout.Style, layout.Width);
+    for (std::size_t column = 0; column < row; ++column) {
+      Print_Label(file, labels[row], layout.Style, layout.Width);
       file.Put('\t');
-      Print_Label(file, matrix.Label(column), layout.Style, layout.Width);
+      Print_Label(file, labels[column], layout.Style, layout.Width);
       file.Put('\t');
-      Detail::Put_Number(file, values[static_cast<std::size_t>(column - matrix.First)], layout.Fore,
-                         layout.Aft, layout.Exp);
+      Detail::Put_Number(file, values[column], layout.Fore, layout.Aft, layout.Exp);
       file.New_Line();
     }
     break;
@@ -300,7 +312,7 @@ void Put_Row(Text_Output& file, const Squared& matrix, int row, const Row_Layout
   case Dist_Output_Format::NEXUS_ENCLOSED:
   case Dist_Output_Format::PHYLIP:
   case Dist_Output_Format::TAB_SEPARATED:
-    Print_Label(file, matrix.Label(row), layout.Style, layout.Width);
+    Print_Label(file, labels[row], layout.Style, layout.Width);
     Put_Values(file, values, layout.Fore, layout.Aft, layout.Exp);
     break;
   }

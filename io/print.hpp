@@ -1,6 +1,8 @@
 #pragma once
 // Writing distance matrices and character data.
 
+#include <cstddef>
+#include <span>
 #include <string>
 
 #include "generic/text_io.hpp"
@@ -58,11 +60,17 @@ struct Row_Layout {
 // Works out the layout of a matrix once; the block must cover the labels'
 // taxa (Constraint_Error otherwise).
 Row_Layout Layout_Of(const Squared& matrix, Dist_Output_Format format, int fore, int aft, int exp);
+// The same from the labels alone, for rows of distances held elsewhere.
+Row_Layout Layout_Of(const Taxon_Labels& labels, Dist_Output_Format format, int fore, int aft, int exp);
 
 void Print_Header(Text_IO::Text_Output& file, const Taxon_Labels& labels, Dist_Output_Format format);
 // The body lines of taxon `row` (First .. Last): its label and its row of
 // distances, or in ONE_COLUMN its pairs with every taxon before it.
 void Put_Row(Text_IO::Text_Output& file, const Squared& matrix, int row, const Row_Layout& layout);
+// The same for the taxon labels[row] (row counted from 0) and its distances
+// to every taxon, `values`, one for each label.
+void Put_Row(Text_IO::Text_Output& file, const Taxon_Labels& labels, std::size_t row,
+             std::span<const double> values, const Row_Layout& layout);
 void Print_Footer(Text_IO::Text_Output& file, Dist_Output_Format format);
 
 // --- The steps of character data.

@@ -1,0 +1,451 @@
+// The public interface over the pipeline the program runs: names and public
+// layouts are mapped to the internal ones here, and nowhere else.
+
+#include "karvel/karvel.hpp"
+
+#include <algorithm>
+#include <array>
+#include <istream>
+#include <ostream>
+#include <utility>
+
+#include "api/pipeline.hpp"
+#include "generic/parallel.hpp"
+
+namespace Karvel::Lib {
+
+namespace Pipeline = Phylo::Pipeline;
+using Phylo::Distfunc::Binary_Formula;
+using Phylo::Distfunc::Discrete_Formula;
+using Phylo::Distfunc::Real_Formula;
+using Phylo::Print::Dist_Output_Format;
+using Phylo::Real_Chars::Transformation;
+
+struct Matrix::State {
+  Pipeline::Data Data;
+};
+
+struct Output::State {
+  explicit State(int fd) : Text(fd) {}
+  explicit State(std::string* sink) : Text(sink) {}
+  explicit State(std::ostream& stream) : Stream(&stream), Text(&Pending) {}
+  ~State() {
+    // Nobody is left to hear of a failure here; Flush() is how to learn of it.
+    try {
+      Flush();
+    } catch (...) {
+    }
+  }
+
+  void Flush() {
+    Text.Flush();
+    if (!Stream) return;
+    Pass_On();
+    Stream->flush();
+    if (!*Stream) throw Errors::Device_Error("the output stream cannot be written");
+  }
+  // Called after everything that writes: a stream gets the text at once,
+  // so that only one call's text is ever held for it.
+  void Written() {
+    if (!Stream) return;
+    Text.Flush();
+    Pass_On();
+  }
+
+  std::ostream* Stream = nullptr;
+  std::string Pending; // a stream's text on its way
+  Text_IO::Text_Output Text;
+
+private:
+  void Pass_On() {
+    Stream->write(Pending.data(), static_cast<std::streamsize>(Pending.size()));
+    Pending.clear();
+    if (!*Stream) throw Errors::Device_Error("the output stream cannot be written");
+  }
+};
+
+struct Library_Access {
+  using Output_State = Output::State;
+  static const Pipeline::Data& Data(const Matrix& matrix) { return matrix.state_->Data; }
+  static Pipeline::Data& Data(Matrix& matrix) { return matrix.state_->Data; }
+  static Matrix Make(Pipeline::Data data) {
+    return Matrix(std::make_unique<Matrix::State>(Matrix::State{std::move(data)}));
+  }
+  static Output_State& Of(Output& output) { return *output.state_; }
+};
+
+namespace {
+
+Pipeline::Datatype Internal(Datatype type) {
+  switch (type) {
+  case Datatype::BINARY: return Pipeline::Datatype::BINARY;
+  case Datatype::DISCRETE: return Pipeline::Datatype::DISCRETE;
+  case Datatype::CONTINUOUS: break;
+  }
+  return Pipeline::Datatype::CONTINUOUS;
+}
+
+Phylo::Read::Input_Format Internal(Input_Layout layout) {
+  switch (layout) {
+  case Input_Layout::PHYLIP: return Phylo::Read::Input_Format::PHYLIP;
+  case Input_Layout::COMMENTED_PHYLIP: return Phylo::Read::Input_Format::COMMENTED_PHYLIP;
+  case Input_Layout::EXTENDED_PHYLIP: break;
+  }
+  return Phylo::Read::Input_Format::EXTENDED_PHYLIP;
+}
+
+Dist_Output_Format Internal(Output_Layout layout) {
+  switch (layout) {
+  case Output_Layout::LABELS: return Dist_Output_Format::LABELS;
+  case Output_Layout::NEXUS: return Dist_Output_Format::NEXUS;
+  case Output_Layout::NEXUS_ENCLOSED: return Dist_Output_Format::NEXUS_ENCLOSED;
+  case Output_Layout::ONE_COLUMN: return Dist_Output_Format::ONE_COLUMN;
+  case Output_Layout::PHYLIP: return Dist_Output_Format::PHYLIP;
+  case Output_Layout::RAW: return Dist_Output_Format::RAW;
+  case Output_Layout::TAB_SEPARATED: return Dist_Output_Format::TAB_SEPARATED;
+  case Output_Layout::EXTENDED_PHYLIP: break;
+  }
+  return Dist_Output_Format::EXTENDED_PHYLIP;
+}
+
+// The public names. They are the program's own names for the formulae and
+// transformations, written out here so that they stay what they are
+// whatever the internal enumerations become.
+template <class Value>
+struct Named {
+  const char* Name;
+  Value Meaning;
+};
+
+constexpr std::array<Named<Transformation>, 7> Transformations{{
+    {"RANGING", Transformation::RANGING},
+    {"FULL_RANGING", Transformation::FULL_RANGING},
+    {"ROW_FRACTIONS", Transformation::ROW_FRACTIONS},
+    {"COLUMN_FRACTIONS", Transformation::COLUMN_FRACTIONS},
+    {"RANKS", Transformation::RANKS},
+    {"Z_SCORES", Transformation::Z_SCORES},
+    {"FULL_Z_SCORES", Transformation::FULL_Z_SCORES},
+}};
+
+constexpr std::array<Named<Binary_Formula>, 19> Binary_Formulae{{
+    {"HAMANN", Binary_Formula::HAMANN},
+    {"MATCHING", Binary_Formula::MATCHING},
+    {"ROGERS_TANIMOTO", Binary_Formula::ROGERS_TANIMOTO},
+    {"SOKAL_SNEATH_1", Binary_Formula::SOKAL_SNEATH_1},
+    {"SOKAL_SNEATH_2", Binary_Formula::SOKAL_SNEATH_2},
+    {"SOKAL_SNEATH_3", Binary_Formula::SOKAL_SNEATH_3},
+    {"SOKAL_SNEATH_4", Binary_Formula::SOKAL_SNEATH_4},
+    {"YULE", Binary_Formula::YULE},
+    {"PHI", Binary_Formula::PHI},
+    {"JACCARD", Binary_Formula::JACCARD},
+    {"SOERENSEN", Binary_Formula::SOERENSEN},
+    {"TRIPLE_WEIGHT", Binary_Formula::TRIPLE_WEIGHT},
+    {"ROGERS_TANIMOTO_ASYMMETRIC", Binary_Formula::ROGERS_TANIMOTO_ASYMMETRIC},
+    {"RUSSELL_RAO", Binary_Formula::RUSSELL_RAO},
+    {"KULCZYNSKI", Binary_Formula::KULCZYNSKI},
+    {"KULCZYNSKI_2", Binary_Formula::KULCZYNSKI_2},
+    {"OCHIAI", Binary_Formula::OCHIAI},
+    {"FAITH", Binary_Formula::FAITH},
+    {"FAGER", Binary_Formula::FAGER},
+}};
+
+constexpr std::array<Named<Discrete_Formula>, 5> Discrete_Formulae{{
+    {"HAMANN", Discrete_Formula::HAMANN},
+    {"MATCHING", Discrete_Formula::MATCHING},
+    {"ROGERS_TANIMOTO", Discrete_Formula::ROGERS_TANIMOTO},
+    {"SOKAL_SNEATH_1", Discrete_Formula::SOKAL_SNEATH_1},
+    {"SOKAL_SNEATH_2", Discrete_Formula::SOKAL_SNEATH_2},
+}};
+
+struct Real_Meaning {
+  Real_Formula Formula;
+  std::optional<Transformation> Implied;
+};
+
+const std::array<Named<Real_Meaning>, 18>& Real_Formulae() {
+  static const std::array<Named<Real_Meaning>, 18> table{{
+      {"BRAY_CURTIS", {Real_Formula::BRAY_CURTIS, {}}},
+      {"CANBERRA", {Real_Formula::CANBERRA, {}}},
+      {"CHI_SQUARE", {Real_Formula::EUCLIDEAN, Transformation::FOR_CHI}},
+      {"CHORD", {Real_Formula::CHORD, {}}},
+      {"CLARK", {Real_Formula::CLARK, {}}},
+      {"DRAVIK", {Real_Formula::DRAVIK, {}}},
+      {"EDGAR", {Real_Formula::EDGAR, {}}},
+      {"EUCLIDEAN", {Real_Formula::EUCLIDEAN, {}}},
+      {"EXCLUSIVE_EUCLIDEAN", {Real_Formula::EXCLUSIVE_EUCLIDEAN, {}}},
+      {"EXCLUSIVE_MANHATTAN", {Real_Formula::EXCLUSIVE_MANHATTAN, {}}},
+      {"GEODESIC", {Real_Formula::GEODESIC, {}}},
+      {"GOWER_D9", {Real_Formula::GOWER_D9, {}}},
+      {"GOWER_D10", {Real_Formula::GOWER_D10, {}}},
+      {"HELLINGER", {Real_Formula::HELLINGER, {}}},
+      {"KULCZYNSKI", {Real_Formula::KULCZYNSKI, {}}},
+      {"MANHATTAN", {Real_Formula::MANHATTAN, {}}},
+      {"PEARSON", {Real_Formula::PEARSON, {}}},
+      {"SPEARMAN", {Real_Formula::PEARSON, Transformation::RANKS}},
+  }};
+  return table;
+}
+
+template <class Table>
+std::vector<std::string> Names_Of(const Table& table) {
+  std::vector<std::string> names;
+  for (const auto& entry : table) names.emplace_back(entry.Name);
+  return names;
+}
+
+template <class Table>
+const auto& Look_Up(const Table& table, std::string_view name, const char* what) {
+  for (const auto& entry : table)
+    if (name == entry.Name) return entry.Meaning;
+  throw Errors::Constraint_Error(std::string("there is no ") + what + " named \"" + std::string(name) + "\"");
+}
+
+Pipeline::Formula Formula_Named(Pipeline::Datatype type, std::string_view name) {
+  Pipeline::Formula formula;
+  switch (type) {
+  case Pipeline::Datatype::BINARY:
+    formula.Binary = Look_Up(Binary_Formulae, name, "binary distance formula");
+    break;
+  case Pipeline::Datatype::DISCRETE:
+    formula.Discrete = Look_Up(Discrete_Formulae, name, "discrete distance formula");
+    break;
+  case Pipeline::Datatype::CONTINUOUS: {
+    const Real_Meaning& meaning = Look_Up(Real_Formulae(), name, "continuous distance formula");
+    formula.Real = meaning.Formula;
+    formula.Implied = meaning.Implied;
+    break;
+  }
+  }
+  return formula;
+}
+
+void Require_Cells(const Matrix& data, std::size_t cells) {
+  if (cells != data.Cells())
+    throw Errors::Constraint_Error("range check failed: " + std::to_string(data.Taxa()) + " taxa have " +
+                                   std::to_string(data.Cells()) + " distances, not " + std::to_string(cells));
+}
+
+} // namespace
+
+// --- Matrix
+
+Matrix::Matrix(std::unique_ptr<State> state) : state_(std::move(state)) {}
+Matrix::Matrix(Matrix&&) noexcept = default;
+Matrix& Matrix::operator=(Matrix&&) noexcept = default;
+Matrix::~Matrix() = default;
+
+Matrix Matrix::Copy() const { return Library_Access::Make(state_->Data.Copy()); }
+
+Datatype Matrix::Type() const {
+  switch (state_->Data.Type) {
+  case Pipeline::Datatype::BINARY: return Datatype::BINARY;
+  case Pipeline::Datatype::DISCRETE: return Datatype::DISCRETE;
+  case Pipeline::Datatype::CONTINUOUS: break;
+  }
+  return Datatype::CONTINUOUS;
+}
+
+int Matrix::Taxa() const { return state_->Data.Taxa(); }
+int Matrix::Characters() const { return state_->Data.Characters(); }
+std::size_t Matrix::Cells() const { return static_cast<std::size_t>(Taxa()) * static_cast<std::size_t>(Taxa()); }
+
+const std::string& Matrix::Label(int taxon) const {
+  if (taxon < 0 || taxon >= Taxa())
+    throw Errors::Constraint_Error("index check failed: taxon " + std::to_string(taxon) + " of " +
+                                   std::to_string(Taxa()));
+  return state_->Data.Labels()[static_cast<std::size_t>(taxon)];
+}
+
+std::span<const double> Matrix::Values(int taxon) const {
+  if (!state_->Data.Numbers) throw Errors::Constraint_Error("the characters of this matrix are not numbers");
+  const Phylo::Real_Data& data = *state_->Data.Numbers;
+  return data.Matrix.Row(data.First + taxon);
+}
+
+std::string_view Matrix::Symbols(int taxon) const {
+  if (!state_->Data.Symbols) throw Errors::Constraint_Error("the characters of this matrix are numbers");
+  const Phylo::Disc_Data& data = *state_->Data.Symbols;
+  const std::span<const char> row = data.Matrix.Row(data.First + taxon);
+  return {row.data(), row.size()};
+}
+
+// --- Reader
+
+struct Reader::State {
+  std::unique_ptr<Text_IO::Text_Input> Input; // null until a stream has been read
+  std::istream* Stream = nullptr;
+  std::string Text; // a stream's text, which the input reads where it is
+  Phylo::Read::Input_Format Format;
+  Pipeline::Datatype Type;
+};
+
+Reader::Reader(std::unique_ptr<State> state) : state_(std::move(state)) {}
+Reader::Reader(Reader&&) noexcept = default;
+Reader& Reader::operator=(Reader&&) noexcept = default;
+Reader::~Reader() = default;
+
+Reader Reader::From_File(const std::string& name, Input_Layout layout, Datatype type) {
+  return Reader(std::make_unique<State>(State{Text_IO::Text_Input::Open(name), nullptr, {}, Internal(layout), Internal(type)}));
+}
+
+Reader Reader::From_Descriptor(int fd, Input_Layout layout, Datatype type) {
+  return Reader(std::make_unique<State>(
+      State{std::make_unique<Text_IO::Text_Input>(fd, false), nullptr, {}, Internal(layout), Internal(type)}));
+}
+
+Reader Reader::From_Stream(std::istream& stream, Input_Layout layout, Datatype type) {
+  return Reader(std::make_unique<State>(State{nullptr, &stream, {}, Internal(layout), Internal(type)}));
+}
+
+Reader Reader::From_Text(std::string_view text, Input_Layout layout, Datatype type) {
+  return Reader(std::make_unique<State>(
+      State{std::make_unique<Text_IO::Text_Input>(text), nullptr, {}, Internal(layout), Internal(type)}));
+}
+
+std::optional<Matrix> Reader::Next() {
+  State& s = *state_;
+  if (!s.Input) {
+    char chunk[1 << 16];
+    while (s.Stream->read(chunk, sizeof chunk) || s.Stream->gcount() > 0)
+      s.Text.append(chunk, static_cast<std::size_t>(s.Stream->gcount()));
+    if (s.Stream->bad()) throw Errors::Use_Error("the input stream cannot be read");
+    s.Input = std::make_unique<Text_IO::Text_Input>(s.Text, Text_IO::Text_Input::Borrowed{});
+  }
+  if (s.Input->At_End_Of_Input()) return std::nullopt;
+  return Library_Access::Make(Pipeline::Read(*s.Input, s.Format, s.Type));
+}
+
+// --- Transformations and distances
+
+std::vector<std::string> Transformation_Names() { return Names_Of(Transformations); }
+
+void Transform(Matrix& data, std::string_view transformation) {
+  Pipeline::Transform(Library_Access::Data(data), Look_Up(Transformations, transformation, "transformation"));
+}
+
+std::vector<std::string> Formula_Names(Datatype type) {
+  switch (type) {
+  case Datatype::BINARY: return Names_Of(Binary_Formulae);
+  case Datatype::DISCRETE: return Names_Of(Discrete_Formulae);
+  case Datatype::CONTINUOUS: break;
+  }
+  return Names_Of(Real_Formulae());
+}
+
+void Distances(const Matrix& data, std::string_view formula, std::span<double> square) {
+  Require_Cells(data, square.size());
+  const Pipeline::Data& internal = Library_Access::Data(data);
+  const Phylo::Squared_Access distances = Pipeline::Distances(internal, Formula_Named(internal.Type, formula));
+  std::copy_n(distances->Matrix.Data(), square.size(), square.data());
+}
+
+void Distances(const Matrix& data, std::string_view formula, int max_rows,
+               const std::function<void(const Distance_Rows&)>& take) {
+  if (max_rows < 1)
+    throw Errors::Constraint_Error("range check failed: a block holds at least one row, not " +
+                                   std::to_string(max_rows));
+  const Pipeline::Data& internal = Library_Access::Data(data);
+  const Phylo::Squared_Access distances = Pipeline::Distances(internal, Formula_Named(internal.Type, formula));
+  const int taxa = data.Taxa();
+  const auto width = static_cast<std::size_t>(taxa);
+  for (int first = 0; first < taxa;) {
+    const int past = first + std::min(max_rows, taxa - first);
+    take(Distance_Rows{first, past, taxa,
+                       {distances->Matrix.Data() + static_cast<std::size_t>(first) * width,
+                        static_cast<std::size_t>(past - first) * width}});
+    first = past;
+  }
+}
+
+// --- Output
+
+Output::Output(int fd) : state_(std::make_unique<State>(fd)) {}
+Output::Output(std::string& text) : state_(std::make_unique<State>(&text)) {}
+Output::Output(std::ostream& stream) : state_(std::make_unique<State>(stream)) {}
+Output::Output(Output&&) noexcept = default;
+Output& Output::operator=(Output&&) noexcept = default;
+Output::~Output() = default;
+
+void Output::Flush() { state_->Flush(); }
+
+void Write_Data(Output& output, const Matrix& data, Output_Layout layout) {
+  Library_Access::Output_State& out = Library_Access::Of(output);
+  Pipeline::Put_Data(out.Text, Library_Access::Data(data), Internal(layout));
+  out.Written();
+}
+
+void Write_Distances(Output& output, const Matrix& data, std::string_view formula, Output_Layout layout) {
+  const Pipeline::Data& internal = Library_Access::Data(data);
+  const Phylo::Squared_Access distances = Pipeline::Distances(internal, Formula_Named(internal.Type, formula));
+  Library_Access::Output_State& out = Library_Access::Of(output);
+  Pipeline::Put_Distances(out.Text, *distances, Internal(layout));
+  out.Written();
+}
+
+void Write_Distances(Output& output, const Matrix& data, std::span<const double> square, Output_Layout layout) {
+  Require_Cells(data, square.size());
+  Distance_Writer writer(output, data, layout);
+  writer.Put(Distance_Rows{0, data.Taxa(), data.Taxa(), square});
+  writer.Finish();
+}
+
+struct Distance_Writer::State {
+  Library_Access::Output_State* Out;
+  Phylo::Taxon_Labels Labels;
+  Dist_Output_Format Format;
+  Phylo::Print::Row_Layout Layout;
+  int Next = 0;
+  bool Finished = false;
+};
+
+Distance_Writer::Distance_Writer(Output& output, const Matrix& data, Output_Layout layout) {
+  const Dist_Output_Format format = Internal(layout);
+  const Phylo::Taxon_Labels& labels = Library_Access::Data(data).Labels();
+  state_ = std::make_unique<State>(State{&Library_Access::Of(output), labels, format,
+                                         Phylo::Print::Layout_Of(labels, format, Phylo::Print::Default_Fore,
+                                                                 Phylo::Print::Default_Aft, Phylo::Print::Default_Exp)});
+  Phylo::Print::Print_Header(state_->Out->Text, state_->Labels, format);
+  state_->Out->Written();
+}
+
+Distance_Writer::Distance_Writer(Distance_Writer&&) noexcept = default;
+Distance_Writer& Distance_Writer::operator=(Distance_Writer&&) noexcept = default;
+Distance_Writer::~Distance_Writer() = default;
+
+void Distance_Writer::Put(const Distance_Rows& rows) {
+  State& s = *state_;
+  const int taxa = static_cast<int>(s.Labels.size());
+  if (s.Finished || rows.First != s.Next || rows.Past < rows.First || rows.Past > taxa || rows.Taxa != taxa ||
+      rows.Values.size() != static_cast<std::size_t>(rows.Past - rows.First) * static_cast<std::size_t>(taxa))
+    throw Errors::Constraint_Error("index check failed: rows " + std::to_string(rows.First) + " .. " +
+                                   std::to_string(rows.Past - 1) + " of " + std::to_string(rows.Taxa) +
+                                   " taxa where row " + std::to_string(s.Next) + " of " + std::to_string(taxa) +
+                                   " comes next");
+  for (int row = rows.First; row < rows.Past; ++row)
+    Phylo::Print::Put_Row(s.Out->Text, s.Labels, static_cast<std::size_t>(row), rows.Row(row), s.Layout);
+  s.Next = rows.Past;
+  s.Out->Written();
+}
+
+void Distance_Writer::Finish() {
+  State& s = *state_;
+  if (s.Finished || s.Next != static_cast<int>(s.Labels.size()))
+    throw Errors::Constraint_Error("index check failed: the distance matrix is finished after row " +
+                                   std::to_string(s.Next) + " of " + std::to_string(s.Labels.size()));
+  s.Finished = true;
+  Phylo::Print::Print_Footer(s.Out->Text, s.Format);
+  s.Out->Written();
+}
+
+// --- Threads
+
+int Threads() { return Generic::Parallel::Threads(); }
+
+void Set_Threads(int count) {
+  if (count < 1 || count > 1024)
+    throw Errors::Constraint_Error("range check failed: a number of threads from 1 to 1024, not " +
+                                   std::to_string(count));
+  Generic::Parallel::Set_Threads(count);
+}
+
+} // namespace Karvel::Lib

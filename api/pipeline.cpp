@@ -1,0 +1,173 @@
+#include "api/pipeline.hpp"
+
+#include <string>
+#include <utility>
+
+#include "transform/disc_to_binary.hpp"
+
+namespace Phylo::Pipeline {
+
+namespace {
+
+// '1' is presence, '0' absence, every other character unknown.
+const Disc_To_Binary::Binary_Translator& Zero_One_Translator() {
+  static const Disc_To_Binary::Binary_Translator table = [] {
+    Disc_To_Binary::Binary_Translator t;
+    t.fill(Binary::UNKNOWN);
+    t[static_cast<unsigned char>('1')] = Binary::PRESENCE;
+    t[static_cast<unsigned char>('0')] = Binary::ABSENCE;
+    return t;
+  }();
+  return table;
+}
+
+// Runs a distance routine; a failing pair is reported with its labels, so
+// the user sees which taxa to look at. The condition keeps its type, so
+// that callers of the library can still catch it as such.
+template <class Compute>
+Generic::Square_Block With_Pair_Labels(const Taxon_Labels& labels, int first, Compute compute) {
+  try {
+    return compute();
+  } catch (const Distfunc::Pair_Taxa& pair) {
+    const auto& error = dynamic_cast<const Errors::Error&>(pair);
+    auto taxon = [&](int t) {
+      return "taxon " + std::to_string(t - first + 1) + " '" + labels[static_cast<std::size_t>(t - first)] + "'";
+    };
+    const std::string message = std::string(error.what()) + " between " + taxon(pair.I) + " and " + taxon(pair.J);
+    if (dynamic_cast<const Errors::Argument_Error*>(&error)) throw Errors::Argument_Error(message);
+    if (dynamic_cast<const Errors::Constraint_Error*>(&error)) throw Errors::Constraint_Error(message);
+    throw Errors::Error(error.Name(), message);
+  }
+}
+
+// The distance block over the taxa of `data`, labelled: the labels are
+// taken from `owner` when the data may be used up, copied otherwise.
+template <class Record>
+Squared_Access Squared_Over(const Record& data, Record* owner) {
+  auto squared = std::make_unique<Squared>(data.First, data.Last);
+  squared->Labels = owner ? std::move(owner->Labels) : data.Labels;
+  return squared;
+}
+
+// Runs a transformation; a row that fails its range check is reported with
+// its label, as a failing pair is.
+void Transform_With_Row_Labels(Real_Data& data, Real_Chars::Transformation transformation) {
+  try {
+    Real_Chars::Transform_Matrix(data.Matrix, transformation);
+  } catch (const Real_Chars::Row_Range_Error& e) {
+    throw Errors::Constraint_Error(e.Labelled(data.Labels[e.Row]));
+  }
+}
+
+// Both forms of Distances. `owner` is null, or the data themselves when
+// they may be used up.
+Squared_Access Compute(const Data& data, const Formula& formula, Data* owner) {
+  switch (data.Type) {
+  case Datatype::DISCRETE: {
+    const Disc_Data& disc = *data.Symbols;
+    Squared_Access squared = Squared_Over(disc, owner ? owner->Symbols.get() : nullptr);
+    squared->Matrix = With_Pair_Labels(squared->Labels, disc.First, [&] {
+      return Distfunc::Distances(disc.Matrix, formula.Discrete);
+    });
+    if (owner) Free_Data(owner->Symbols);
+    return squared;
+  }
+  case Datatype::BINARY: {
+    auto binary = std::make_unique<Binary_Data>(data.Symbols->First, data.Symbols->Last);
+    binary->Labels = owner ? std::move(owner->Symbols->Labels) : data.Symbols->Labels;
+    binary->Matrix = Disc_To_Binary::Translate(data.Symbols->Matrix, Zero_One_Translator());
+    if (owner) Free_Data(owner->Symbols);
+    Squared_Access squared = Squared_Over(*binary, binary.get());
+    squared->Matrix = With_Pair_Labels(squared->Labels, binary->First, [&] {
+      return Distfunc::Distances(binary->Matrix, formula.Binary);
+    });
+    Free_Data(binary);
+    return squared;
+  }
+  case Datatype::CONTINUOUS: break;
+  }
+  // An implied transformation changes the numbers: in place when they may
+  // be used up, else in a copy.
+  Real_Data_Access copy;
+  if (formula.Implied && !owner) copy = std::make_unique<Real_Data>(*data.Numbers);
+  Real_Data* changed = copy ? copy.get() : owner ? owner->Numbers.get() : nullptr;
+  if (formula.Implied) Transform_With_Row_Labels(*changed, *formula.Implied);
+  const Real_Data& real = changed ? *changed : *data.Numbers;
+  Squared_Access squared = Squared_Over(real, changed);
+  squared->Matrix = With_Pair_Labels(squared->Labels, real.First, [&] {
+    return Distfunc::Distances(real.Matrix, formula.Real, 0.0);
+  });
+  if (owner) Free_Data(owner->Numbers);
+  return squared;
+}
+
+} // namespace
+
+const Taxon_Labels& Data::Labels() const { return Numbers ? Numbers->Labels : Symbols->Labels; }
+
+int Data::Taxa() const { return static_cast<int>(Labels().size()); }
+
+int Data::Characters() const {
+  if (Taxa() == 0) return 0;
+  return Numbers ? Numbers->Matrix.Row_Length(Numbers->First) : Symbols->Matrix.Row_Length(Symbols->First);
+}
+
+Data Data::Copy() const {
+  Data copy;
+  copy.Type = Type;
+  if (Symbols) copy.Symbols = std::make_unique<Disc_Data>(*Symbols);
+  if (Numbers) copy.Numbers = std::make_unique<Real_Data>(*Numbers);
+  return copy;
+}
+
+Data Read(Text_IO::Text_Input& input, Read::Input_Format format, Datatype type) {
+  Data data;
+  data.Type = type;
+  if (type == Datatype::CONTINUOUS)
+    data.Numbers = Read::Get(input, format);
+  else
+    data.Symbols = Read::Get(input, format, Read::Whitespace());
+  return data;
+}
+
+void Transform(Data& data, Real_Chars::Transformation transformation) {
+  if (data.Type != Datatype::CONTINUOUS)
+    throw Errors::Constraint_Error("only continuous characters can be transformed");
+  Transform_With_Row_Labels(*data.Numbers, transformation);
+}
+
+Squared_Access Distances(const Data& data, const Formula& formula) { return Compute(data, formula, nullptr); }
+
+Squared_Access Distances(Data&& data, const Formula& formula) { return Compute(data, formula, &data); }
+
+Print::Output_Format Data_Format_Of(Print::Dist_Output_Format format) {
+  using D = Print::Dist_Output_Format;
+  using O = Print::Output_Format;
+  switch (format) {
+  case D::LABELS: return O::LABELS;
+  case D::NEXUS: return O::NEXUS;
+  case D::NEXUS_ENCLOSED: return O::NEXUS_ENCLOSED;
+  case D::PHYLIP: return O::PHYLIP;
+  case D::RAW: return O::RAW;
+  case D::EXTENDED_PHYLIP:
+  case D::ONE_COLUMN:
+  case D::TAB_SEPARATED: break;
+  }
+  return O::EXTENDED_PHYLIP;
+}
+
+void Put_Data(Text_IO::Text_Output& output, const Data& data, Print::Dist_Output_Format format) {
+  // The implied transformation belongs to the distance and is never printed;
+  // binary data are printed as read, before any translation.
+  if (data.Numbers)
+    Print::Put(output, *data.Numbers, Data_Format_Of(format), Print::Default_Fore, Print::Default_Aft,
+               Print::Default_Exp);
+  else
+    Print::Put(output, *data.Symbols, Data_Format_Of(format));
+}
+
+void Put_Distances(Text_IO::Text_Output& output, const Squared& distances, Print::Dist_Output_Format format) {
+  Print::Put(output, distances, format, Print::Default_Fore, Print::Default_Aft, Print::Default_Exp);
+}
+
+} // namespace Phylo::Pipeline

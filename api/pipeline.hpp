@@ -1,0 +1,71 @@
+#pragma once
+// One matrix from the input to the output: read, transform, distances, and
+// the writing of distances or data. The karvel program runs these steps on
+// every matrix it reads, and the library's public functions are made of
+// them, so both write the same bytes and raise the same errors.
+
+#include <optional>
+
+#include "distance/distfunc.hpp"
+#include "generic/text_io.hpp"
+#include "io/print.hpp"
+#include "io/read.hpp"
+#include "model/model.hpp"
+#include "transform/real_chars.hpp"
+
+namespace Phylo::Pipeline {
+
+enum class Datatype { BINARY, CONTINUOUS, DISCRETE };
+
+// One matrix as read. Discrete and binary characters keep the symbols as
+// written (binary ones are translated only for their distances, so that
+// their data are printed as read); continuous characters are numbers.
+struct Data {
+  Datatype Type = Datatype::CONTINUOUS;
+  Disc_Data_Access Symbols; // BINARY and DISCRETE
+  Real_Data_Access Numbers; // CONTINUOUS
+
+  const Taxon_Labels& Labels() const;
+  int Taxa() const;
+  int Characters() const;
+  // A copy that shares nothing with this one.
+  Data Copy() const;
+};
+
+// Reads the next matrix; the caller has made sure that more than blanks are
+// left.
+Data Read(Text_IO::Text_Input& input, Read::Input_Format format, Datatype type);
+
+// Transforms continuous characters in place; other data are a
+// Constraint_Error.
+void Transform(Data& data, Real_Chars::Transformation transformation);
+
+// The distance formula of each family; the data's type says which one
+// counts. The real formulae chi square and Spearman are Euclidean and
+// Pearson distances of data transformed first (FOR_CHI, RANKS).
+struct Formula {
+  Distfunc::Binary_Formula Binary = Distfunc::Binary_Formula::SOERENSEN;
+  Distfunc::Discrete_Formula Discrete = Distfunc::Discrete_Formula::MATCHING;
+  Distfunc::Real_Formula Real = Distfunc::Real_Formula::EUCLIDEAN;
+  std::optional<Real_Chars::Transformation> Implied;
+};
+
+// The distances between the taxa of `data`, with their labels. A pair whose
+// distance fails is reported with both taxa's numbers and labels, as the
+// same condition (CONSTRAINT_ERROR or ARGUMENT_ERROR).
+// The first leaves the data as they are (an implied transformation works on
+// a copy); the second uses them up, transforming in place and releasing the
+// characters before the distance block is handed back.
+Squared_Access Distances(const Data& data, const Formula& formula);
+Squared_Access Distances(Data&& data, const Formula& formula);
+
+// The layout data are printed in when distances would be printed in
+// `format`.
+Print::Output_Format Data_Format_Of(Print::Dist_Output_Format format);
+
+// The data in the layout that goes with a distance layout, and the
+// distances, both with the program's number layout.
+void Put_Data(Text_IO::Text_Output& output, const Data& data, Print::Dist_Output_Format format);
+void Put_Distances(Text_IO::Text_Output& output, const Squared& distances, Print::Dist_Output_Format format);
+
+} // namespace Phylo::Pipeline

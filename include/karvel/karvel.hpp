@@ -1,0 +1,209 @@
+#pragma once
+// karvel as a library: character matrices are read, continuous characters
+// transformed, the pairwise distances between the taxa computed and the
+// distances or the data written, with the same results and the same bytes
+// as the karvel program.
+//
+//   #include <karvel/karvel.hpp>
+//
+//   Karvel::Lib::Reader reader = Karvel::Lib::Reader::From_File("primates.phy");
+//   Karvel::Lib::Output out(1); // standard output
+//   while (std::optional<Karvel::Lib::Matrix> data = reader.Next()) {
+//     std::vector<double> d(data->Cells());
+//     Karvel::Lib::Distances(*data, "EUCLIDEAN", d); // d[i * taxa + j]
+//     Karvel::Lib::Write_Distances(out, *data, d, Karvel::Lib::Output_Layout::EXTENDED_PHYLIP);
+//   }
+//   out.Flush();
+//
+// Taxa and characters are counted from 0. Failures are the exceptions of
+// <karvel/errors.hpp>, all derived from Karvel::Errors::Error: Name() is the
+// condition the program reports (DATA_ERROR, CONSTRAINT_ERROR, ...), what()
+// the message. Distances and output use several threads; the results are
+// the same, bit for bit, whatever their number. Objects of this interface
+// are not shared between threads without the caller's own locking.
+
+#include <cstddef>
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "karvel/errors.hpp"
+
+namespace Karvel::Lib {
+
+// The layouts matrices are read in: PHYLIP (a label is the first ten
+// characters of its record), extended PHYLIP (a label is one word) and
+// commented PHYLIP (a label is one word, and the word after it is a comment
+// that is dropped).
+enum class Input_Layout { PHYLIP, EXTENDED_PHYLIP, COMMENTED_PHYLIP };
+
+// What the characters are: real numbers, one symbol per state, or 1
+// (presence), 0 (absence) and any other symbol unknown.
+enum class Datatype { BINARY, CONTINUOUS, DISCRETE };
+
+// The layouts distances are written in. Data written in ONE_COLUMN or
+// TAB_SEPARATED come out in EXTENDED_PHYLIP, as with the program's -W.
+enum class Output_Layout { EXTENDED_PHYLIP, LABELS, NEXUS, NEXUS_ENCLOSED, ONE_COLUMN, PHYLIP, RAW, TAB_SEPARATED };
+
+// One character matrix with its taxon labels, as read. Moved, not copied
+// (Copy() makes an independent one).
+class Matrix {
+public:
+  Matrix(Matrix&&) noexcept;
+  Matrix& operator=(Matrix&&) noexcept;
+  ~Matrix();
+
+  Matrix Copy() const;
+
+  Datatype Type() const;
+  int Taxa() const;
+  int Characters() const;
+  // Taxa() squared: the size of a buffer for all the distances.
+  std::size_t Cells() const;
+  const std::string& Label(int taxon) const;
+  // The characters of one taxon: the numbers of a CONTINUOUS matrix, the
+  // symbols as written of the others (Constraint_Error for the other kind).
+  std::span<const double> Values(int taxon) const;
+  std::string_view Symbols(int taxon) const;
+
+private:
+  friend struct Library_Access;
+  struct State;
+  explicit Matrix(std::unique_ptr<State> state);
+  std::unique_ptr<State> state_;
+};
+
+// The matrices of one input, read one at a time in the layout and datatype
+// given.
+class Reader {
+public:
+  // A file by name: Name_Error when it cannot be opened, Use_Error when it is
+  // a directory.
+  static Reader From_File(const std::string& name, Input_Layout layout = Input_Layout::EXTENDED_PHYLIP,
+                          Datatype type = Datatype::CONTINUOUS);
+  // An open descriptor, read from where it stands and left open.
+  static Reader From_Descriptor(int fd, Input_Layout layout = Input_Layout::EXTENDED_PHYLIP,
+                                Datatype type = Datatype::CONTINUOUS);
+  // A stream, which is read to its end at the first Next().
+  static Reader From_Stream(std::istream& stream, Input_Layout layout = Input_Layout::EXTENDED_PHYLIP,
+                            Datatype type = Datatype::CONTINUOUS);
+  // Text in memory, copied.
+  static Reader From_Text(std::string_view text, Input_Layout layout = Input_Layout::EXTENDED_PHYLIP,
+                          Datatype type = Datatype::CONTINUOUS);
+
+  Reader(Reader&&) noexcept;
+  Reader& operator=(Reader&&) noexcept;
+  ~Reader();
+
+  // The next matrix, or nothing when only blank lines are left. Text that
+  // does not fit the layout is a Data_Error, input that ends inside a matrix
+  // an End_Error; the matrices before it have been handed out.
+  std::optional<Matrix> Next();
+
+private:
+  struct State;
+  explicit Reader(std::unique_ptr<State> state);
+  std::unique_ptr<State> state_;
+};
+
+// The transformations of continuous characters, by name: RANGING,
+// FULL_RANGING, ROW_FRACTIONS, COLUMN_FRACTIONS, RANKS, Z_SCORES,
+// FULL_Z_SCORES.
+std::vector<std::string> Transformation_Names();
+// Rewrites the values of a CONTINUOUS matrix in place. An unknown name or
+// another datatype is a Constraint_Error.
+void Transform(Matrix& data, std::string_view transformation);
+
+// The distance formulae of one datatype, by name (e.g. EUCLIDEAN,
+// SOKAL_SNEATH_1; CHI_SQUARE and SPEARMAN for continuous characters).
+std::vector<std::string> Formula_Names(Datatype type);
+
+// Rows First .. Past - 1 of the square matrix of distances: row i, the
+// distances from taxon i to every taxon, is Row(i).
+struct Distance_Rows {
+  int First = 0;
+  int Past = 0;
+  int Taxa = 0;
+  std::span<const double> Values; // (Past - First) * Taxa, row after row
+
+  std::span<const double> Row(int taxon) const {
+    return Values.subspan(static_cast<std::size_t>(taxon - First) * static_cast<std::size_t>(Taxa),
+                          static_cast<std::size_t>(Taxa));
+  }
+};
+
+// The distances between all taxa of `data` with the formula of its datatype
+// named `formula`, into `square`: Cells() values, square[i * Taxa() + j]
+// for taxa i and j. The matrix is left as it is. An unknown formula or a
+// buffer of another size is a Constraint_Error; a pair whose distance is
+// undefined (a negative, infinite or not-a-number value) is a
+// Constraint_Error, a square root or arc cosine out of its domain an
+// Argument_Error, both naming the two taxa.
+void Distances(const Matrix& data, std::string_view formula, std::span<double> square);
+// The same distances handed to `take` in blocks of at most `max_rows` rows
+// (at least 1), in order from row 0; the rows stay valid only during the
+// call.
+void Distances(const Matrix& data, std::string_view formula, int max_rows,
+               const std::function<void(const Distance_Rows&)>& take);
+
+// Where text is written: a descriptor (left open), a string (appended to)
+// or a stream. Text is buffered: it has all arrived after Flush(), which is
+// a Device_Error when the descriptor or stream refuses it; the destructor
+// flushes too but cannot report.
+class Output {
+public:
+  explicit Output(int fd);
+  explicit Output(std::string& text);
+  explicit Output(std::ostream& stream);
+  Output(Output&&) noexcept;
+  Output& operator=(Output&&) noexcept;
+  ~Output();
+
+  void Flush();
+
+private:
+  friend struct Library_Access;
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// The data of the matrix (what the program's -W writes).
+void Write_Data(Output& output, const Matrix& data, Output_Layout layout);
+// The distances with the named formula, computed and written: what the
+// program writes for the matrix.
+void Write_Distances(Output& output, const Matrix& data, std::string_view formula, Output_Layout layout);
+// Distances the caller holds, Cells() of them as Distances() makes them,
+// labelled with the taxa of `data`.
+void Write_Distances(Output& output, const Matrix& data, std::span<const double> square, Output_Layout layout);
+
+// Writes distances a block of rows at a time, so that the whole square need
+// never be held: the header when made, then Put() for the rows in order
+// from row 0, then Finish() for the footer. Rows out of order, or Finish()
+// before the last row, are a Constraint_Error. The text is the one
+// Write_Distances writes. The output must outlive the writer.
+class Distance_Writer {
+public:
+  Distance_Writer(Output& output, const Matrix& data, Output_Layout layout);
+  Distance_Writer(Distance_Writer&&) noexcept;
+  Distance_Writer& operator=(Distance_Writer&&) noexcept;
+  ~Distance_Writer();
+
+  void Put(const Distance_Rows& rows);
+  void Finish();
+
+private:
+  struct State;
+  std::unique_ptr<State> state_;
+};
+
+// How many threads distances and output use: the number set last, else the
+// CPUs this process may run on.
+int Threads();
+void Set_Threads(int count);
+
+} // namespace Karvel::Lib

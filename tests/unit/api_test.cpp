@@ -1,0 +1,242 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <optional>
+#include <span>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "driver/karvel.hpp"
+#include "karvel/karvel.hpp"
+
+namespace {
+
+namespace K = Karvel::Lib;
+
+const std::string Primates = "6 5\n"
+                             "Homo_sapiens      1350 0.72 12.5 62 1.75\n"
+                             "Pan_troglodytes    390 0.80  9.8 45 1.50\n"
+                             "Pan_paniscus       350 0.84  9.5 39 1.45\n"
+                             "Gorilla_gorilla    500 0.95 10.2 160 1.70\n"
+                             "Pongo_pygmaeus     400 1.00  9.9 75 1.40\n"
+                             "Hylobates_lar      100 1.10  6.5 6 0.90\n";
+const std::string Presence = "4 8\nx 11001010\ny 10100110\nz 01110001\nw 0001110?\n";
+const std::string Dna = "3 6\nHomo AAGCTT\nPan  AAGTTC\nGor  GAGCTT\n";
+
+// What the program writes for `text` with `options`.
+std::string Program(const std::string& text, std::vector<std::string> options) {
+  const Karvel::Run_Settings settings = Karvel::Parse_Arguments(options);
+  std::string written;
+  Text_IO::Text_Input input(text);
+  Text_IO::Text_Output output(&written);
+  Karvel::Read_Matrices(input, settings, output);
+  output.Flush();
+  return written;
+}
+
+K::Matrix Only(const std::string& text, K::Datatype type = K::Datatype::CONTINUOUS) {
+  K::Reader reader = K::Reader::From_Text(text, K::Input_Layout::EXTENDED_PHYLIP, type);
+  std::optional<K::Matrix> data = reader.Next();
+  EXPECT_TRUE(data);
+  EXPECT_FALSE(reader.Next());
+  return std::move(*data);
+}
+
+template <class Write>
+std::string Written(Write write) {
+  std::string text;
+  K::Output out(text);
+  write(out);
+  out.Flush();
+  return text;
+}
+
+TEST(Api, ReadsEveryMatrixOfTheTextInTurn) {
+  std::istringstream stream("\n2 3\na 1 2 3\nb 4 5 6e1\n\n" + Dna + "\n\n");
+  K::Reader reader = K::Reader::From_Stream(stream, K::Input_Layout::EXTENDED_PHYLIP, K::Datatype::CONTINUOUS);
+  std::optional<K::Matrix> first = reader.Next();
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->Taxa(), 2);
+  EXPECT_EQ(first->Characters(), 3);
+  EXPECT_EQ(first->Label(1), "b");
+  EXPECT_EQ(std::vector<double>(first->Values(1).begin(), first->Values(1).end()),
+            (std::vector<double>{4, 5, 60}));
+  EXPECT_THROW(first->Symbols(0), Karvel::Errors::Constraint_Error);
+  EXPECT_THROW(first->Label(2), Karvel::Errors::Constraint_Error);
+  // The next matrix is not numbers: the error comes, the first stays good.
+  EXPECT_THROW(reader.Next(), Karvel::Errors::Data_Error);
+
+  K::Reader discrete = K::Reader::From_Text("3 6\nHomo sap  AAGCTT\nPan       AAG TTC\nGor       GAGCTT\n",
+                                            K::Input_Layout::PHYLIP, K::Datatype::DISCRETE);
+  const K::Matrix dna = *discrete.Next();
+  EXPECT_EQ(dna.Type(), K::Datatype::DISCRETE);
+  EXPECT_EQ(dna.Label(0), "Homo sap");
+  EXPECT_EQ(dna.Symbols(1), "AAGTTC");
+  EXPECT_FALSE(discrete.Next());
+}
+
+TEST(Api, DistancesInACallersBufferWriteAsTheProgramDoes) {
+  const K::Matrix data = Only(Primates);
+  std::vector<double> square(data.Cells());
+  K::Distances(data, "EUCLIDEAN", square);
+  EXPECT_EQ(square[0], 0.0);
+  EXPECT_EQ(square[1], square[6]);
+  for (const auto& entry : std::map<K::Output_Layout, std::string>{
+           {K::Output_Layout::EXTENDED_PHYLIP, "-X"}, {K::Output_Layout::NEXUS_ENCLOSED, "-E"},
+           {K::Output_Layout::ONE_COLUMN, "-O"}, {K::Output_Layout::TAB_SEPARATED, "-T"},
+           {K::Output_Layout::RAW, "-R"}, {K::Output_Layout::LABELS, "-L"}}) {
+    const K::Output_Layout layout = entry.first;
+    const std::string& letter = entry.second;
+    const std::string expected = Program(Primates, {letter});
+    EXPECT_EQ(Written([&](K::Output& out) { K::Write_Distances(out, data, square, layout); }), expected) << letter;
+    EXPECT_EQ(Written([&](K::Output& out) { K::Write_Distances(out, data, "EUCLIDEAN", layout); }), expected);
+    EXPECT_EQ(Written([&](K::Output& out) { K::Write_Data(out, data, layout); }), Program(Primates, {letter, "-W"}));
+  }
+  std::vector<double> wrong(data.Cells() - 1);
+  EXPECT_THROW(K::Distances(data, "EUCLIDEAN", wrong), Karvel::Errors::Constraint_Error);
+}
+
+TEST(Api, RowBlocksMakeTheWholeMatrixAndItsText) {
+  const K::Matrix data = Only(Primates);
+  std::vector<double> square(data.Cells());
+  K::Distances(data, "CANBERRA", square);
+  const std::string whole = Program(Primates, {"-c", "-N"});
+  for (int rows : {1, 4, 6, 100}) {
+    std::vector<double> joined;
+    const std::string text = Written([&](K::Output& out) {
+      K::Distance_Writer writer(out, data, K::Output_Layout::NEXUS);
+      K::Distances(data, "CANBERRA", rows, [&](const K::Distance_Rows& block) {
+        EXPECT_EQ(block.First, static_cast<int>(joined.size()) / data.Taxa());
+        EXPECT_LE(block.Past - block.First, rows);
+        joined.insert(joined.end(), block.Values.begin(), block.Values.end());
+        writer.Put(block);
+      });
+      writer.Finish();
+    });
+    EXPECT_EQ(joined, square) << rows;
+    EXPECT_EQ(text, whole) << rows;
+  }
+  EXPECT_THROW(K::Distances(data, "CANBERRA", 0, [](const K::Distance_Rows&) {}), Karvel::Errors::Constraint_Error);
+
+  std::string text;
+  K::Output out(text);
+  K::Distance_Writer writer(out, data, K::Output_Layout::PHYLIP);
+  EXPECT_THROW(writer.Put(K::Distance_Rows{1, 2, 6, std::span<const double>(square).subspan(6, 6)}),
+               Karvel::Errors::Constraint_Error);
+  writer.Put(K::Distance_Rows{0, 1, 6, std::span<const double>(square).first(6)});
+  EXPECT_THROW(writer.Finish(), Karvel::Errors::Constraint_Error);
+}
+
+// Every name stands for the formula of the program's option letter.
+TEST(Api, FormulaeAndTransformationsByName) {
+  const std::map<std::string, std::string> binary{
+      {"ROGERS_TANIMOTO_ASYMMETRIC", "-a"}, {"SOKAL_SNEATH_1", "-b"}, {"SOKAL_SNEATH_2", "-c"},
+      {"SOKAL_SNEATH_3", "-d"}, {"SOKAL_SNEATH_4", "-e"}, {"FAITH", "-f"}, {"FAGER", "-g"}, {"HAMANN", "-h"},
+      {"JACCARD", "-i"}, {"KULCZYNSKI", "-k"}, {"MATCHING", "-m"}, {"YULE", "-n"}, {"OCHIAI", "-o"},
+      {"PHI", "-p"}, {"KULCZYNSKI_2", "-q"}, {"ROGERS_TANIMOTO", "-r"}, {"SOERENSEN", "-s"},
+      {"TRIPLE_WEIGHT", "-t"}, {"RUSSELL_RAO", "-u"}};
+  const std::map<std::string, std::string> discrete{
+      {"SOKAL_SNEATH_1", "-b"}, {"SOKAL_SNEATH_2", "-c"}, {"HAMANN", "-h"}, {"MATCHING", "-m"},
+      {"ROGERS_TANIMOTO", "-r"}};
+  const std::map<std::string, std::string> real{
+      {"CLARK", "-a"}, {"BRAY_CURTIS", "-b"}, {"CANBERRA", "-c"}, {"EDGAR", "-d"}, {"EUCLIDEAN", "-e"},
+      {"EXCLUSIVE_EUCLIDEAN", "-f"}, {"GEODESIC", "-g"}, {"HELLINGER", "-h"}, {"CHI_SQUARE", "-i"},
+      {"KULCZYNSKI", "-k"}, {"MANHATTAN", "-m"}, {"EXCLUSIVE_MANHATTAN", "-n"}, {"CHORD", "-o"},
+      {"PEARSON", "-p"}, {"DRAVIK", "-q"}, {"SPEARMAN", "-s"}, {"GOWER_D9", "-t"}, {"GOWER_D10", "-u"}};
+  const struct {
+    K::Datatype type;
+    const std::string& text;
+    const std::map<std::string, std::string>& letters;
+    const char* option;
+  } families[] = {{K::Datatype::BINARY, Presence, binary, "-B"},
+                  {K::Datatype::DISCRETE, Dna, discrete, "-D"},
+                  {K::Datatype::CONTINUOUS, Primates, real, "-C"}};
+  for (const auto& family : families) {
+    const K::Matrix data = Only(family.text, family.type);
+    const std::vector<std::string> names = K::Formula_Names(family.type);
+    ASSERT_EQ(names.size(), family.letters.size());
+    for (const std::string& name : names) {
+      ASSERT_TRUE(family.letters.count(name)) << name;
+      EXPECT_EQ(Written([&](K::Output& out) { K::Write_Distances(out, data, name, K::Output_Layout::RAW); }),
+                Program(family.text, {family.option, family.letters.at(name), "-R"}))
+          << name;
+    }
+  }
+
+  const std::map<std::string, std::string> transformations{
+      {"RANGING", "-A"}, {"ROW_FRACTIONS", "-F"}, {"COLUMN_FRACTIONS", "-G"}, {"FULL_RANGING", "-I"},
+      {"RANKS", "-K"}, {"Z_SCORES", "-S"}, {"FULL_Z_SCORES", "-Z"}};
+  ASSERT_EQ(K::Transformation_Names().size(), transformations.size());
+  for (const std::string& name : K::Transformation_Names()) {
+    K::Matrix data = Only(Primates);
+    K::Transform(data, name);
+    EXPECT_EQ(Written([&](K::Output& out) { K::Write_Data(out, data, K::Output_Layout::RAW); }),
+              Program(Primates, {transformations.at(name), "-W", "-R"}))
+        << name;
+  }
+}
+
+TEST(Api, ImpliedTransformationsLeaveTheMatrixAlone) {
+  const K::Matrix data = Only(Primates);
+  const K::Matrix copy = data.Copy();
+  std::vector<double> square(data.Cells());
+  K::Distances(data, "SPEARMAN", square);
+  K::Distances(data, "CHI_SQUARE", square);
+  for (int t = 0; t < data.Taxa(); ++t)
+    EXPECT_TRUE(std::equal(data.Values(t).begin(), data.Values(t).end(), copy.Values(t).begin()));
+}
+
+TEST(Api, CallersCatchTheNamedConditions) {
+  EXPECT_THROW(K::Reader::From_File("/nonexistent/matrix.phy"), Karvel::Errors::Name_Error);
+  EXPECT_THROW(K::Reader::From_Text("2 3\na 1 2\n").Next(), Karvel::Errors::End_Error);
+
+  K::Matrix dna = Only(Dna, K::Datatype::DISCRETE);
+  EXPECT_THROW(K::Transform(dna, "RANGING"), Karvel::Errors::Constraint_Error);
+  std::vector<double> square(dna.Cells());
+  EXPECT_THROW(K::Distances(dna, "EUCLIDEAN", square), Karvel::Errors::Constraint_Error);
+  K::Matrix real = Only(Primates);
+  EXPECT_THROW(K::Transform(real, "FOR_CHI"), Karvel::Errors::Constraint_Error);
+
+  // A failing pair: the program's message, the program's condition.
+  const std::string zeros = "3 2\nfull 1 2\nempty_1 0 0\nempty_2 0 0\n";
+  const K::Matrix data = Only(zeros);
+  std::vector<double> three(data.Cells());
+  try {
+    K::Distances(data, "BRAY_CURTIS", three);
+    FAIL() << "no error";
+  } catch (const Karvel::Errors::Constraint_Error& e) {
+    EXPECT_STREQ(e.Name(), "CONSTRAINT_ERROR");
+    EXPECT_NE(std::string(e.what()).find("between taxon 2 'empty_1' and taxon 3 'empty_2'"), std::string::npos)
+        << e.what();
+  }
+}
+
+TEST(Api, StreamAndDescriptorOutputsHoldTheSameText) {
+  const K::Matrix data = Only(Presence, K::Datatype::BINARY);
+  std::ostringstream stream;
+  K::Output to_stream(stream);
+  K::Write_Data(to_stream, data, K::Output_Layout::NEXUS);
+  // A stream has each call's text at once.
+  EXPECT_EQ(stream.str(), Program(Presence, {"-B", "-W", "-N"}));
+
+  std::FILE* file = std::tmpfile();
+  ASSERT_TRUE(file);
+  {
+    K::Output to_file(fileno(file));
+    K::Write_Data(to_file, data, K::Output_Layout::NEXUS);
+  }
+  std::rewind(file);
+  std::string text(stream.str().size() + 1, '\0');
+  text.resize(std::fread(text.data(), 1, text.size(), file));
+  std::fclose(file);
+  EXPECT_EQ(text, stream.str());
+
+  stream.setstate(std::ios::badbit);
+  EXPECT_THROW(K::Write_Data(to_stream, data, K::Output_Layout::RAW), Karvel::Errors::Device_Error);
+  EXPECT_THROW(to_stream.Flush(), Karvel::Errors::Device_Error);
+}
+
+} // namespace
