@@ -645,11 +645,15 @@ std::unique_ptr<Data_Record<Matrix_Type>> Read_Matrix(Text_Input& in, Input_Form
   bool parallel = true;
   for (place.taxon = 0; place.taxon < place.ntax;) {
     if (parallel) {
+      const std::size_t before = in.Known_Bytes_Left().value_or(0);
       const int taken = Read_Records_In_Parallel(in, format, labels, matrix, place, place.ntax - place.taxon, read_row);
       place.taxon += taken;
       // A file whose records do not stand one to a line is read on one
-      // thread from then on.
-      parallel = taken > 0;
+      // thread from then on. A round costs about its whole window, however
+      // few records it takes: one that ends at such a record after less
+      // than Least_Parallel_Text of text also says so, or a file with many
+      // of them would be scanned again for every few records.
+      parallel = taken > 0 && before - in.Known_Bytes_Left().value_or(0) >= Least_Parallel_Text;
       if (place.taxon == place.ntax) break;
     }
     Read_Record(in, format, labels, matrix, place, read_row);
