@@ -22,7 +22,7 @@ mkdir -p "$work"
 
 CXX=${CXX:-clang++} cmake -S "$root" -B "$build" -G Ninja -DKARVEL_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DBUILD_TESTING=OFF -DKARVEL_BUILD_BENCH=OFF >/dev/null
-# shellcheck disable=SC2086
+# shellcheck disable=SC2046,SC2086
 cmake --build "$build" --target $(printf 'karvel_fuzz_%s ' $targets) >/dev/null
 
 # Seeds: every input file with the options its case uses and as discrete
@@ -46,7 +46,7 @@ for case_dir in "$root"/tests/e2e/cases/*/; do
   options=$(grep -oE '(^|[[:space:]])-[0-9A-Za-z]\b' "$case_dir/cmd" | tr -d ' \t-' | tr -d '\n' || true)
   for file in "$case_dir"*; do
     name=$(basename "$file")
-    [ -f "$file" ] && [ "$name" != cmd ] && [ "${name#expected.}" = "$name" ] || continue
+    if [ ! -f "$file" ] || [ "$name" = cmd ] || [ "${name#expected.}" != "$name" ]; then continue; fi
     seed_file "$options" "$file"
   done
 done
@@ -59,7 +59,8 @@ n=0
 for text in 0 -0 +3.25 .5 1. 1e 1e+ 12.345e-3 0.001953125 0.000000005 99999.999999995 4503599627370497.5 \
   9007199254740993 1e-310 2.4703282292062328e-324 2e-324 1.7976931348623157e308 1.7976931348623159e308 \
   1e400 123456789012345678901234567890 2147483647 -2147483648 2147483648 '  7 8' 'NA'; do
-  printf '%s' "$text" >"$numbers/$((n++))"
+  printf '%s' "$text" >"$numbers/$n"
+  n=$((n + 1))
 done
 
 status=0
