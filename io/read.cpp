@@ -305,9 +305,12 @@ void Read_Real_Row(Text_Input& in, Row_Sink& matrix, const Place& place) {
 
 // The end of the run of values that starts at p[i], at most at p[stop].
 // Eight bytes are judged at a time: runs of values are long in real data.
+// The eight tests are or-ed as integers, not with ||, so that the eight
+// bytes cost one branch rather than eight.
 std::size_t Run_End(const unsigned char* p, std::size_t i, std::size_t stop, const Byte_Table& skip) {
-  while (i + 8 <= stop && !(skip[p[i]] | skip[p[i + 1]] | skip[p[i + 2]] | skip[p[i + 3]] | skip[p[i + 4]] |
-                            skip[p[i + 5]] | skip[p[i + 6]] | skip[p[i + 7]]))
+  auto skipped = [&](std::size_t k) { return static_cast<unsigned>(skip[p[k]]); };
+  while (i + 8 <= stop && !(skipped(i) | skipped(i + 1) | skipped(i + 2) | skipped(i + 3) | skipped(i + 4) |
+                            skipped(i + 5) | skipped(i + 6) | skipped(i + 7)))
     i += 8;
   while (i < stop && !skip[p[i]]) ++i;
   return i;
@@ -664,14 +667,18 @@ std::unique_ptr<Data_Record<Matrix_Type>> Read_Matrix(Text_Input& in, Input_Form
   bool parallel = true;
   for (place.taxon = 0; place.taxon < place.ntax;) {
     if (parallel) {
+      const std::size_t before = in.Known_Bytes_Left().value_or(0);
       const int taken = Read_Records_In_Parallel(in, format, labels, matrix, place, place.ntax - place.taxon, read_row);
       // The threads fill rows only as far as the text in hand goes, which is
       // less than the helper's lead for all but the densest text.
       populating.Reached(matrix.Values() * sizeof(typename Matrix_Type::Element));
       place.taxon += taken;
       // A file whose records do not stand one to a line is read on one
-      // thread from then on.
-      parallel = taken > 0;
+      // thread from then on. A round costs about its whole window, however
+      // few records it takes: one that ends at such a record after less
+      // than Least_Parallel_Text of text also says so, or a file with many
+      // of them would be scanned again for every few records.
+      parallel = taken > 0 && before - in.Known_Bytes_Left().value_or(0) >= Least_Parallel_Text;
       if (place.taxon == place.ntax) break;
     }
     Read_Record(in, format, labels, rows, place, read_row);

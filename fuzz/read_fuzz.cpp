@@ -1,0 +1,127 @@
+// The reader on several threads against the reader on one: for any text,
+// the same matrices (labels, values bit for bit, where the next matrix
+// starts) or the same error.
+//
+// Input: an option line, then the text. Option letters: 1 PHYLIP, 3
+// commented PHYLIP, T tab-separated (else extended PHYLIP); D or B reads
+// discrete characters (else real numbers). Threads only read text of a
+// quarter megabyte and more, so the record lines of the text (all after its
+// first line) are repeated until it is that long, with the number of taxa in
+// the header multiplied to match. A NUL byte in the text ends it; two bytes
+// after the NUL say where, as a fraction of the long text, the bytes after
+// them are put: damage in one place rather than in every copy.
+
+#include <bit>
+#include <charconv>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "fuzz/fuzz_support.hpp"
+#include "generic/parallel.hpp"
+#include "io/read.hpp"
+
+namespace {
+
+using Phylo::Read::Input_Format;
+using Text_IO::Text_Input;
+
+// Comfortably above the size from which the reader uses threads.
+constexpr std::size_t Long_Text = std::size_t{300} << 10;
+
+// The text with its record lines repeated up to Long_Text bytes and the
+// header's number of taxa multiplied by the number of copies.
+std::string Lengthen(std::string_view text) {
+  const std::size_t header_end = text.find('\n');
+  if (header_end == std::string_view::npos || header_end + 1 == text.size()) return std::string(text);
+  const std::string_view header = text.substr(0, header_end + 1);
+  const std::string_view records = text.substr(header_end + 1);
+  const std::size_t copies = (Long_Text + records.size() - 1) / records.size();
+
+  std::string result;
+  result.reserve(header.size() + 12 + copies * records.size());
+  std::size_t digits = 0;
+  while (digits < header.size() && (header[digits] == ' ' || header[digits] == '\t')) ++digits;
+  const std::size_t first_digit = digits;
+  long long taxa = 0;
+  const auto [end, ec] = std::from_chars(header.data() + first_digit, header.data() + header.size(), taxa);
+  if (ec == std::errc() && taxa > 0 && taxa <= INT32_MAX / static_cast<long long>(copies) &&
+      header[first_digit] != '-') {
+    result.append(header.substr(0, first_digit));
+    result += std::to_string(taxa * static_cast<long long>(copies));
+    result.append(end, header.data() + header.size());
+  } else {
+    result.append(header);
+  }
+  for (std::size_t k = 0; k < copies; ++k) result.append(records);
+  return result;
+}
+
+// All the reader makes of a text, matrix after matrix, or the error it ends
+// with: labels, values by their bits, and after each matrix the line and
+// the bytes left.
+std::string Read_All(std::string_view text, Input_Format format, bool discrete) {
+  Text_Input in(text, Text_Input::Borrowed{});
+  std::string out;
+  char buf[32];
+  try {
+    while (!in.At_End_Of_Input()) {
+      if (discrete) {
+        const auto data = Phylo::Read::Get(in, format, Phylo::Read::Whitespace());
+        for (int t = data->First; t <= data->Last; ++t) {
+          const auto row = data->Matrix.Row(t);
+          out += data->Label(t) + "|";
+          out.append(row.begin(), row.end());
+          out += '\n';
+        }
+      } else {
+        const auto data = Phylo::Read::Get(in, format);
+        for (int t = data->First; t <= data->Last; ++t) {
+          out += data->Label(t) + "|";
+          for (double v : data->Matrix.Row(t)) {
+            out.append(buf, std::to_chars(buf, buf + sizeof buf, std::bit_cast<std::uint64_t>(v), 16).ptr);
+            out += ' ';
+          }
+          out += '\n';
+        }
+      }
+      out += "-- line " + std::to_string(in.Line()) + ", " + std::to_string(in.Known_Bytes_Left().value_or(0)) +
+             " bytes left\n";
+    }
+  } catch (const Errors::Error& e) {
+    out += Fuzz::Describe(e) + "\n";
+  }
+  return out;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const auto [options, input] = Fuzz::Split(data, size);
+  Input_Format format = Input_Format::EXTENDED_PHYLIP;
+  bool discrete = false;
+  for (char c : options) {
+    if (c == '1') format = Input_Format::PHYLIP;
+    if (c == '3') format = Input_Format::COMMENTED_PHYLIP;
+    if (c == 'T') format = Input_Format::TAB_SEPARATED;
+    if (c == 'D' || c == 'B') discrete = true;
+  }
+
+  const std::size_t nul = input.find('\0');
+  std::string text = Lengthen(input.substr(0, nul));
+  if (nul != std::string_view::npos && input.size() - nul >= 3) {
+    const auto where = static_cast<std::size_t>(static_cast<unsigned char>(input[nul + 1]) << 8 |
+                                                static_cast<unsigned char>(input[nul + 2]));
+    text.insert(text.size() * where >> 16, input.substr(nul + 3));
+  }
+  const Fuzz::Exact_Copy copy(text);
+
+  const int threads = 2 + static_cast<int>(size % 6);
+  Generic::Parallel::Set_Threads(1);
+  const std::string want = Read_All(copy.View(), format, discrete);
+  Generic::Parallel::Set_Threads(threads);
+  const std::string got = Read_All(copy.View(), format, discrete);
+  if (got != want) Fuzz::Differ(("one thread against " + std::to_string(threads)).c_str(), want, got);
+  return 0;
+}
