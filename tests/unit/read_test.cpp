@@ -5,7 +5,6 @@
 #include <charconv>
 #include <cstdint>
 #include <random>
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -289,14 +288,14 @@ TEST(Read, InputEndingEarly) {
   EXPECT_THROW(Phylo::Read::Get(real, Input_Format::EXTENDED_PHYLIP), Errors::End_Error);
 }
 
+// A header promising 10^11 values must not be taken at its word: were it
+// reserved, the test would end in bad_alloc instead of the input's error.
 TEST(Read, FalseHeaderPromiseFailsAtOnce) {
-  const auto start = std::chrono::steady_clock::now();
   Text_Input discrete("1000000 100000\nA ACGT\nB ACGT\n");
   EXPECT_THROW(Phylo::Read::Get(discrete, Input_Format::EXTENDED_PHYLIP, Phylo::Read::Whitespace()),
                Errors::End_Error);
   Text_Input real("1000000 100000\nA 1 2 3\n");
   EXPECT_THROW(Phylo::Read::Get(real, Input_Format::EXTENDED_PHYLIP), Errors::End_Error);
-  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
 }
 
 TEST(Read, PiecesAppendToTheirStrings) {
