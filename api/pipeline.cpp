@@ -69,19 +69,19 @@ Squared_Access Compute(const Data& data, const Formula& formula, Data* owner) {
     squared->Matrix = With_Pair_Labels(squared->Labels, disc.First, [&] {
       return Distfunc::Distances(disc.Matrix, formula.Discrete);
     });
-    if (owner) Free_Data(owner->Symbols);
+    if (owner) owner->Symbols.reset();
     return squared;
   }
   case Datatype::BINARY: {
     auto binary = std::make_unique<Binary_Data>(data.Symbols->First, data.Symbols->Last);
     binary->Labels = owner ? std::move(owner->Symbols->Labels) : data.Symbols->Labels;
     binary->Matrix = Disc_To_Binary::Translate(data.Symbols->Matrix, Zero_One_Translator());
-    if (owner) Free_Data(owner->Symbols);
+    if (owner) owner->Symbols.reset();
     Squared_Access squared = Squared_Over(*binary, binary.get());
     squared->Matrix = With_Pair_Labels(squared->Labels, binary->First, [&] {
       return Distfunc::Distances(binary->Matrix, formula.Binary);
     });
-    Free_Data(binary);
+    binary.reset();
     return squared;
   }
   case Datatype::CONTINUOUS: break;
@@ -97,7 +97,7 @@ Squared_Access Compute(const Data& data, const Formula& formula, Data* owner) {
   squared->Matrix = With_Pair_Labels(squared->Labels, real.First, [&] {
     return Distfunc::Distances(real.Matrix, formula.Real, 0.0);
   });
-  if (owner) Free_Data(owner->Numbers);
+  if (owner) owner->Numbers.reset();
   return squared;
 }
 
@@ -140,30 +140,14 @@ Squared_Access Distances(const Data& data, const Formula& formula) { return Comp
 
 Squared_Access Distances(Data&& data, const Formula& formula) { return Compute(data, formula, &data); }
 
-Print::Output_Format Data_Format_Of(Print::Dist_Output_Format format) {
-  using D = Print::Dist_Output_Format;
-  using O = Print::Output_Format;
-  switch (format) {
-  case D::LABELS: return O::LABELS;
-  case D::NEXUS: return O::NEXUS;
-  case D::NEXUS_ENCLOSED: return O::NEXUS_ENCLOSED;
-  case D::PHYLIP: return O::PHYLIP;
-  case D::RAW: return O::RAW;
-  case D::EXTENDED_PHYLIP:
-  case D::ONE_COLUMN:
-  case D::TAB_SEPARATED: break;
-  }
-  return O::EXTENDED_PHYLIP;
-}
-
 void Put_Data(Text_IO::Text_Output& output, const Data& data, Print::Dist_Output_Format format) {
   // The implied transformation belongs to the distance and is never printed;
   // binary data are printed as read, before any translation.
   if (data.Numbers)
-    Print::Put(output, *data.Numbers, Data_Format_Of(format), Print::Default_Fore, Print::Default_Aft,
+    Print::Put(output, *data.Numbers, Print::Label_Format(format), Print::Default_Fore, Print::Default_Aft,
                Print::Default_Exp);
   else
-    Print::Put(output, *data.Symbols, Data_Format_Of(format));
+    Print::Put(output, *data.Symbols, Print::Label_Format(format));
 }
 
 void Put_Distances(Text_IO::Text_Output& output, const Squared& distances, Print::Dist_Output_Format format) {

@@ -3,10 +3,10 @@
 // starts) or the same error.
 //
 // Input: an option line, then the text. Option letters: 1 PHYLIP, 3
-// commented PHYLIP, T tab-separated (else extended PHYLIP); D or B reads
-// discrete characters (else real numbers). Threads only read text of a
-// quarter megabyte and more, so the record lines of the text (all after its
-// first line) are repeated until it is that long, with the number of taxa in
+// commented PHYLIP (else extended PHYLIP); D or B reads discrete characters
+// (else real numbers). Threads only read text of a quarter megabyte and
+// more, so the record lines of the text (all after its first line) are
+// repeated until it is that long, with the number of taxa in
 // the header multiplied to match. A NUL byte in the text ends it; two bytes
 // after the NUL say where, as a fraction of the long text, the bytes after
 // them are put: damage in one place rather than in every copy.
@@ -104,7 +104,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (char c : options) {
     if (c == '1') format = Input_Format::PHYLIP;
     if (c == '3') format = Input_Format::COMMENTED_PHYLIP;
-    if (c == 'T') format = Input_Format::TAB_SEPARATED;
     if (c == 'D' || c == 'B') discrete = true;
   }
 

@@ -35,9 +35,6 @@ struct Generic_Array_Functions {
     explicit Size_Error(const std::string& message) : Errors::Error(Kind::Size_Error_Name, message) {}
   };
 
-  // Releases every row of the matrix; null rows are skipped.
-  static void Free_Array(Matrix& m) { m.Release_All(); }
-
   // True when every row has as many elements as the first one. A matrix
   // without rows, or with a null row, has no answer: Constraint_Error.
   static bool Is_Aligned(const Matrix& m) {
@@ -58,15 +55,6 @@ struct Generic_Array_Functions {
         throw Size_Error(std::string(what) + ": row " + std::to_string(i - m.First() + 1) + " has " +
                          std::to_string(m.Row_Length(i)) + " values, row 1 has " +
                          std::to_string(length));
-  }
-
-  // Number of positions of a at which b holds another element.
-  static int Abs_Dist(Vector a, Vector b) {
-    if (b.size() < a.size())
-      throw Errors::Constraint_Error("index check failed: the second row is shorter than the first");
-    int count = 0;
-    for (std::size_t k = 0; k < a.size(); ++k) count += (a[k] != b[k]) ? 1 : 0;
-    return count;
   }
 
   static Element Max(Element left, Element right) { return left > right ? left : right; }

@@ -109,16 +109,6 @@ public:
     return {block_.data() + r.offset, static_cast<std::size_t>(r.length)};
   }
 
-  // Releases one row; its reference becomes null.
-  void Release_Row(int row) { info_mut(row).present = false; }
-
-  // Releases every row (Free_Array): all references become null and the
-  // block's memory is given back.
-  void Release_All() {
-    for (Row_Info& r : rows_) r.present = false;
-    std::vector<T, Uninitialised_Allocator<T>>().swap(block_);
-  }
-
   // The whole block. For a matrix whose rows all exist and have one length
   // n, row i starts at Data() + (i - First()) * n.
   const T* Data() const { return block_.data(); }
@@ -147,7 +137,6 @@ private:
                                      std::to_string(first_) + " .. " + std::to_string(Last()) + ")");
     return rows_[static_cast<std::size_t>(row - first_)];
   }
-  Row_Info& info_mut(int row) { return const_cast<Row_Info&>(info(row)); }
   const Row_Info& present(int row) const {
     const Row_Info& r = info(row);
     if (!r.present)

@@ -216,10 +216,6 @@ void Print_Label(Text_Output& file, const std::string& label, Output_Format styl
   }
 }
 
-void Put_Real(Text_Output& file, double value, int fore, int aft, int exp) {
-  Detail::Put_Number(file, value, fore, aft, exp);
-}
-
 // --- Distance matrices
 
 Row_Layout Layout_Of(const Squared& matrix, Dist_Output_Format format, int fore, int aft, int exp) {
@@ -385,7 +381,6 @@ void Print_Header(Text_Output& file, int taxa, int characters, Output_Format for
     switch (datatype) {
     case Datatype::CONTINUOUS: file.Put("continuous"); break;
     case Datatype::DNA: file.Put("nucleotide gap=-"); break;
-    case Datatype::PROTEIN: file.Put("protein gap=-"); break;
     }
     file.Put(" missing=?;\n\tmatrix\n");
     break;

@@ -21,7 +21,8 @@ inline constexpr int Default_Fore = 2;
 inline constexpr int Default_Aft = 8;
 inline constexpr int Default_Exp = 0;
 
-// The label style of each distance format.
+// The label style of each distance format, which is also the layout the
+// character data are printed in (-W) when distances would be printed in it.
 Output_Format Label_Format(Dist_Output_Format format);
 
 // A distance matrix, header to footer.
@@ -38,9 +39,6 @@ void Print_Label(Text_IO::Text_Output& file, const std::string& label, Output_Fo
 std::string To_Nexus_Label(const std::string& label);
 // The length of the longest label, 0 when there are none.
 int Longest_Label(const Taxon_Labels& labels);
-
-// One real value in the number layout, nothing before or after it.
-void Put_Real(Text_IO::Text_Output& file, double value, int fore, int aft, int exp);
 
 // --- The steps of a distance matrix, for callers that write the body
 // themselves (for instance row by row into separate buffers): the header,

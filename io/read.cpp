@@ -32,11 +32,6 @@ constexpr std::size_t Max_Reserved_Values = std::size_t{1} << 20;
 // longer one simply asks for a bigger window.
 constexpr std::size_t Number_Window = 64;
 
-const Character_Set& Control_Characters() {
-  static const Character_Set set = TextUtils::Range(0, 31) | TextUtils::Range(127, 159);
-  return set;
-}
-
 // A plain byte table: the scanning loops test every byte of the input, and a
 // bool array is cheaper to index than a bitset.
 using Byte_Table = std::array<bool, 256>;
@@ -49,11 +44,6 @@ Byte_Table Table_Of(const Character_Set& set) {
 
 const Byte_Table& Whitespace_Table() {
   static const Byte_Table table = Table_Of(Whitespace());
-  return table;
-}
-
-const Byte_Table& Control_Table() {
-  static const Byte_Table table = Table_Of(Control_Characters());
   return table;
 }
 
@@ -362,21 +352,18 @@ void Read_Disc_Row(Text_Input& in, const Byte_Table& skip, Row_Sink& matrix, std
   matrix.Append_Row(row, 0);
 }
 
-enum class Item { WORD, LABEL, COMMENT };
+enum class Item { LABEL, COMMENT };
 
 std::string Missing(Item item, const Place& place) {
-  switch (item) {
-  case Item::LABEL: return "the label of " + place.Taxon() + " is missing";
-  case Item::COMMENT: return "the comment word after the label of " + place.Taxon() + " is missing";
-  case Item::WORD: break;
-  }
-  return "a word is missing";
+  if (item == Item::LABEL) return "the label of " + place.Taxon() + " is missing";
+  return "the comment word after the label of " + place.Taxon() + " is missing";
 }
 
-// The word rule: leading members of `stop` and line feeds are passed over,
-// then characters are taken up to a line feed or the end of input (left in
-// the stream) or a member of `stop` (consumed and dropped).
-void Read_Word(Text_Input& in, const Byte_Table& stop, std::string& word, Item item, const Place& place) {
+// The word rule: leading whitespace and line feeds are passed over, then
+// characters are taken up to a line feed or the end of input (left in the
+// stream) or whitespace (consumed and dropped).
+void Read_Word(Text_Input& in, std::string& word, Item item, const Place& place) {
+  const Byte_Table& stop = Whitespace_Table();
   int c;
   do {
     c = in.Get();
@@ -404,21 +391,21 @@ void Trim_Whitespace(std::string& word) {
 }
 
 // Takes `count` characters, line feeds neither taken nor counted, then trims
-// Whitespace() from both ends of the whole word.
-void Read_Fixed_Word(Text_Input& in, int count, std::string& word, Item item, const Place& place) {
+// Whitespace() from both ends of the whole label.
+void Read_Fixed_Label(Text_Input& in, int count, std::string& label, const Place& place) {
   for (int k = 0; k < count; ++k) {
     int c;
     do c = in.Get();
     while (c == '\n');
     if (c < 0) {
-      if (k == 0) Input_Ends(in, place, Missing(item, place));
-      const std::string whose = item == Item::LABEL ? "the label of " + place.Taxon() : "a word";
+      if (k == 0) Input_Ends(in, place, Missing(Item::LABEL, place));
       Input_Ends(in, place,
-                 whose + " has only " + std::to_string(k) + " of its " + std::to_string(count) + " characters");
+                 "the label of " + place.Taxon() + " has only " + std::to_string(k) + " of its " +
+                     std::to_string(count) + " characters");
     }
-    word.push_back(static_cast<char>(c));
+    label.push_back(static_cast<char>(c));
   }
-  Trim_Whitespace(word);
+  Trim_Whitespace(label);
 }
 
 // The label field of the fixed-width layout.
@@ -427,19 +414,16 @@ constexpr int Phylip_Label_Width = 10;
 void Read_Label(Text_Input& in, Input_Format format, std::string& label, const Place& place) {
   switch (format) {
   case Input_Format::EXTENDED_PHYLIP:
-    Read_Word(in, Whitespace_Table(), label, Item::LABEL, place);
+    Read_Word(in, label, Item::LABEL, place);
     return;
   case Input_Format::COMMENTED_PHYLIP: {
-    Read_Word(in, Whitespace_Table(), label, Item::LABEL, place);
+    Read_Word(in, label, Item::LABEL, place);
     std::string comment;
-    Read_Word(in, Whitespace_Table(), comment, Item::COMMENT, place);
+    Read_Word(in, comment, Item::COMMENT, place);
     return;
   }
   case Input_Format::PHYLIP:
-    Read_Fixed_Word(in, Phylip_Label_Width, label, Item::LABEL, place);
-    return;
-  case Input_Format::TAB_SEPARATED:
-    Read_Word(in, Control_Table(), label, Item::LABEL, place);
+    Read_Fixed_Label(in, Phylip_Label_Width, label, place);
     return;
   }
 }
@@ -706,18 +690,6 @@ Real_Data_Access Get(Text_IO::Text_Input& file, Input_Format format) {
   return Read_Matrix<Real_Matrix>(file, format, 2, [](Text_Input& in, auto& matrix, const Place& place) {
     Read_Real_Row(in, matrix, place);
   });
-}
-
-void Get_Label(Text_IO::Text_Input& file, Input_Format format, std::string& label) {
-  Read_Label(file, format, label, Place{});
-}
-
-void Get_Word(Text_IO::Text_Input& file, const TextUtils::Character_Set& set, std::string& word) {
-  Read_Word(file, Table_Of(set), word, Item::WORD, Place{});
-}
-
-void Get_Word(Text_IO::Text_Input& file, int count, std::string& word) {
-  Read_Fixed_Word(file, count, word, Item::WORD, Place{});
 }
 
 int Read_Integer(Text_IO::Text_Input& file) {

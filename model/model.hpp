@@ -18,7 +18,7 @@ namespace Phylo {
 enum class Binary : std::uint8_t { PRESENCE, ABSENCE, UNKNOWN };
 
 // The NEXUS data type of a matrix.
-enum class Datatype { CONTINUOUS, DNA, PROTEIN };
+enum class Datatype { CONTINUOUS, DNA };
 
 struct Disc_Kind {
   static constexpr const char* Size_Error_Name = "PHYLO.DISC_CHARS.BASIC.SIZE_ERROR";
@@ -103,15 +103,6 @@ struct Squared {
   const std::string& Label(int taxon) const { return Labels[static_cast<std::size_t>(taxon - First)]; }
 };
 using Squared_Access = std::unique_ptr<Squared>;
-
-// Releases the rows, the labels and the record, and nulls the reference.
-// A null reference is a Constraint_Error.
-template <class Matrix_Type>
-void Free_Data(std::unique_ptr<Data_Record<Matrix_Type>>& data) {
-  if (!data) throw Errors::Constraint_Error("access check failed: releasing a null data record");
-  data->Matrix.Release_All();
-  data.reset();
-}
 
 // The whitespace set of the data model: the space and every control
 // character (0..32 and 127..159).

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <initializer_list>
 #include <random>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -24,6 +25,13 @@ Disc_Matrix Matrix_Of(std::initializer_list<std::string_view> rows, int first = 
   Disc_Matrix m(first);
   for (std::string_view row : rows) m.Append_Row(row);
   return m;
+}
+
+// The positions at which two rows of one length hold different symbols.
+int Differences(std::span<const char> x, std::span<const char> y) {
+  int count = 0;
+  for (std::size_t k = 0; k < x.size(); ++k) count += x[k] != y[k] ? 1 : 0;
+  return count;
 }
 
 double Pair_Distance(std::string_view x, std::string_view y, Discrete_Formula formula) {
@@ -97,7 +105,7 @@ TEST(DiscreteDistances, ManyTaxaFillBothTriangles) {
   for (int i = 2; i <= 151; ++i) {
     EXPECT_EQ(block(i, i), 0.0);
     for (int j = i + 1; j <= 151; ++j) {
-      const double k = Phylo::Disc_Chars::Basic::Abs_Dist(m.Row(i), m.Row(j));
+      const double k = Differences(m.Row(i), m.Row(j));
       ASSERT_EQ(block(i, j), k / (14.0 - k)) << i << ", " << j;
       ASSERT_EQ(block(j, i), block(i, j)) << i << ", " << j;
     }
@@ -140,7 +148,7 @@ TEST(DiscreteDistances, LongRowsCountEveryDifferenceOnEveryPath) {
       const double inv_n = 1.0 / static_cast<double>(length);
       for (int i = 0; i < 5; ++i)
         for (int j = i + 1; j < 5; ++j) {
-          const int k = Phylo::Disc_Chars::Basic::Abs_Dist(m.Row(i), m.Row(j));
+          const int k = Differences(m.Row(i), m.Row(j));
           EXPECT_EQ(block(i, j), k * inv_n) << Phylo::Pair_Tiles::Name(path) << ", length " << length
                                             << ", rows " << i << ", " << j;
         }

@@ -20,7 +20,6 @@ namespace {
 using Phylo::Real_Matrix;
 using Real = Phylo::Real_Chars::Functions;
 using Real_Basic = Phylo::Real_Chars::Basic;
-using Disc_Basic = Phylo::Disc_Chars::Basic;
 
 Real_Matrix Rows(std::initializer_list<std::vector<double>> rows, int first = 0) {
   Real_Matrix m(first);
@@ -42,36 +41,13 @@ TEST(RowMatrix, RowsKeepTheirRangesAndShareOneBlock) {
   EXPECT_EQ(m.Row(3).data(), m.Data() + 2);
   EXPECT_EQ(m.Row(3)[1], 4.0);
 
-  m.Release_Row(2);
-  EXPECT_TRUE(m.Is_Null(2));
-  EXPECT_THROW(m.Row(2), Errors::Constraint_Error);
   EXPECT_EQ(m.Row(3)[0], 3.0);
   EXPECT_THROW(m.Row(4), Errors::Constraint_Error);
   EXPECT_THROW(m.Is_Null(1), Errors::Constraint_Error);
   EXPECT_THROW(Real_Matrix(-1), Errors::Constraint_Error);
 }
 
-TEST(RowMatrix, FreeArrayReleasesEveryRowAndSkipsNullOnes) {
-  Real_Matrix m(0);
-  m.Append_Row(std::vector<double>{1, 2});
-  m.Append_Null_Row();
-  m.Append_Row(std::vector<double>{3, 4});
-  Real_Basic::Free_Array(m);
-  EXPECT_EQ(m.Rows(), 3);  // the matrix itself stays
-  for (int i = 0; i < 3; ++i) EXPECT_TRUE(m.Is_Null(i)) << i;
-  Real_Basic::Free_Array(m);  // again: nothing left, no failure
-}
-
-TEST(DataRecords, FreeDataReleasesAndNullsTheReference) {
-  auto data = std::make_unique<Phylo::Real_Data>(0, 2);
-  data->Matrix.Append_Row(std::vector<double>{1});
-  data->Matrix.Append_Null_Row();
-  data->Matrix.Append_Row(std::vector<double>{2});
-  data->Label(1) = "B";
-  Phylo::Free_Data(data);
-  EXPECT_EQ(data, nullptr);
-  EXPECT_THROW(Phylo::Free_Data(data), Errors::Constraint_Error);
-
+TEST(DataRecords, RangesStartAtZeroOrAbove) {
   EXPECT_THROW(Phylo::Real_Data(-1, 0), Errors::Constraint_Error);
 }
 
@@ -187,14 +163,6 @@ TEST(IsAligned, NeedsRowsToAnswer) {
   Real_Matrix short_then_null = Rows({{1, 2}, {3}});
   short_then_null.Append_Null_Row();
   EXPECT_FALSE(Real_Basic::Is_Aligned(short_then_null));
-}
-
-TEST(AbsDist, CountsEveryDifferingSymbol) {
-  const std::string a = "AC?", b = "AG?", c = "A??";
-  EXPECT_EQ(Disc_Basic::Abs_Dist(a, b), 1);
-  EXPECT_EQ(Disc_Basic::Abs_Dist(a, a), 0);
-  EXPECT_EQ(Disc_Basic::Abs_Dist(c, a), 1);  // '?' against 'C' is a difference like any other
-  EXPECT_THROW(Disc_Basic::Abs_Dist(a, std::string("AC")), Errors::Constraint_Error);
 }
 
 TEST(Sum, OnePerRowFromTheFirstValueOn) {

@@ -8,6 +8,7 @@
 
 #include "generic/parallel.hpp"
 #include "io/print.hpp"
+#include "io/print_number.hpp"
 
 namespace {
 
@@ -96,7 +97,7 @@ std::string Number(double value, int fore = 2, int aft = 8, int exp = 0) {
   std::string text;
   {
     Text_IO::Text_Output out(&text);
-    Print::Put_Real(out, value, fore, aft, exp);
+    Print::Detail::Put_Number(out, value, fore, aft, exp);
   }
   return text;
 }

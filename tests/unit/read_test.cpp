@@ -63,8 +63,6 @@ TEST(Read, FourLayoutsOfOneMatrix) {
        {"Homo_sapiens", "Pan", "Gorilla"}},
       {Input_Format::COMMENTED_PHYLIP, "3 4\nHomo_sapiens human ACGT\nPan chimp AC-T\nGorilla gorilla AGGT\n",
        {"Homo_sapiens", "Pan", "Gorilla"}},
-      {Input_Format::TAB_SEPARATED, "3 4\nHomo sapiens\tACGT\nPan troglodytes\tAC-T\nGorilla gorilla\tAGGT\n",
-       {"Homo sapiens", "Pan troglodytes", "Gorilla gorilla"}},
   };
   for (const Case& c : cases) {
     Text_Input in(c.text);
@@ -74,7 +72,6 @@ TEST(Read, FourLayoutsOfOneMatrix) {
     Disc_Result r = Flatten(*data);
     EXPECT_EQ(r.labels, c.labels) << c.text;
     EXPECT_EQ(r.rows, rows) << c.text;
-    for (int t = 0; t <= 2; ++t) EXPECT_EQ(data->Matrix.Row_First(t), 0);
     EXPECT_TRUE(in.At_End_Of_Line()); // left on the line feed of the last record
   }
 }
@@ -121,12 +118,6 @@ TEST(Read, CommentWord) {
   Disc_Result r = Read_Disc("2 4\nPan chimp AC-T\nGor AGGT\nACGT\n", Input_Format::COMMENTED_PHYLIP);
   EXPECT_EQ(r.labels, (Strings{"Pan", "Gor"}));
   EXPECT_EQ(r.rows, (Strings{"AC-T", "ACGT"})); // AGGT was taken as the comment
-}
-
-TEST(Read, TabSeparatedLabelsKeepSpaces) {
-  Disc_Result r = Read_Disc("2 2\n\t\tPan troglodytes\tAC\n Gor go\x85GT\n", Input_Format::TAB_SEPARATED);
-  EXPECT_EQ(r.labels, (Strings{"Pan troglodytes", " Gor go"}));
-  EXPECT_EQ(r.rows, (Strings{"AC", "GT"}));
 }
 
 TEST(Read, NoCharacters) {
@@ -274,7 +265,6 @@ TEST(Read, InputEndingEarly) {
       {Input_Format::EXTENDED_PHYLIP, "2 4\nA ACGT\n  \n", "the label of taxon 2 of 2 is missing"},
       {Input_Format::PHYLIP, "1 4\nHomo\n", "has only 4 of its 10 characters"},
       {Input_Format::COMMENTED_PHYLIP, "1 4\nHomo\n", "the comment word after the label of taxon 1 of 1"},
-      {Input_Format::TAB_SEPARATED, "1 4\n\t\t\n", "the label of taxon 1 of 1"},
   };
   for (const Case& c : cases) {
     Text_Input in(c.text);
@@ -297,17 +287,6 @@ TEST(Read, FalseHeaderPromiseFailsAtOnce) {
   Text_Input real("1000000 100000\nA 1 2 3\n");
   EXPECT_THROW(Phylo::Read::Get(real, Input_Format::EXTENDED_PHYLIP), Errors::End_Error);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
-}
-
-TEST(Read, PiecesAppendToTheirStrings) {
-  Text_Input in("x Pan\n  Homo sapiens");
-  std::string label = "x";
-  Phylo::Read::Get_Label(in, Input_Format::EXTENDED_PHYLIP, label); // skips the first "x"
-  Phylo::Read::Get_Label(in, Input_Format::EXTENDED_PHYLIP, label);
-  EXPECT_EQ(label, "xxPan");
-  std::string word = " ";
-  Phylo::Read::Get_Word(in, 10, word); // the whole word is trimmed afterwards
-  EXPECT_EQ(word, "Homo sap");
 }
 
 // Numbers, labels and runs of values that cross the boundary of the input
@@ -387,11 +366,10 @@ std::string Big_Matrix(int taxa, int chars, Input_Format format, bool discrete, 
     switch (format) {
     case Input_Format::PHYLIP: label.resize(10, ' '); break;
     case Input_Format::COMMENTED_PHYLIP: label += " comment"; break;
-    case Input_Format::TAB_SEPARATED: label = "taxon " + std::to_string(t) + "\t"; break;
     case Input_Format::EXTENDED_PHYLIP: break;
     }
     text += label;
-    if (format != Input_Format::PHYLIP && format != Input_Format::TAB_SEPARATED) text += ' ';
+    if (format != Input_Format::PHYLIP) text += ' ';
     for (int c = 0; c < chars; ++c) {
       if (discrete)
         text += "ACGT-?"[random() % 6];
@@ -426,7 +404,7 @@ TEST(Read, ThreadsReadWhatOneThreadReads) {
   std::vector<Case> cases;
   const std::string plain = Big_Matrix(3000, 40, Input_Format::EXTENDED_PHYLIP, false, 1);
   cases.push_back({"plain", plain, Input_Format::EXTENDED_PHYLIP, false});
-  for (Input_Format format : {Input_Format::PHYLIP, Input_Format::COMMENTED_PHYLIP, Input_Format::TAB_SEPARATED})
+  for (Input_Format format : {Input_Format::PHYLIP, Input_Format::COMMENTED_PHYLIP})
     cases.push_back({"layout", Big_Matrix(3000, 40, format, false, 2), format, false});
   cases.push_back({"discrete", Big_Matrix(3000, 100, Input_Format::EXTENDED_PHYLIP, true, 3),
                    Input_Format::EXTENDED_PHYLIP, true});
