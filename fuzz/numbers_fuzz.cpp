@@ -189,7 +189,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // row of the square is the values turned by one more place.
   if (values.empty()) return 0;
   const int n = static_cast<int>(values.size());
-  Phylo::Squared matrix(0, n - 1);
+  Phylo::Squared matrix(Phylo::Taxon_Labels(static_cast<std::size_t>(n)));
   matrix.Matrix = Generic::Square_Block(0, n - 1);
   std::string want;
   for (int i = 0; i < n; ++i) {

@@ -69,16 +69,16 @@ std::string Read_All(std::string_view text, Input_Format format, bool discrete) 
     while (!in.At_End_Of_Input()) {
       if (discrete) {
         const auto data = Phylo::Read::Get(in, format, Phylo::Read::Whitespace());
-        for (int t = data->First; t <= data->Last; ++t) {
+        for (int t = 0; t < data->Taxa(); ++t) {
           const auto row = data->Matrix.Row(t);
-          out += data->Label(t) + "|";
+          out += data->Labels[static_cast<std::size_t>(t)] + "|";
           out.append(row.begin(), row.end());
           out += '\n';
         }
       } else {
         const auto data = Phylo::Read::Get(in, format);
-        for (int t = data->First; t <= data->Last; ++t) {
-          out += data->Label(t) + "|";
+        for (int t = 0; t < data->Taxa(); ++t) {
+          out += data->Labels[static_cast<std::size_t>(t)] + "|";
           for (double v : data->Matrix.Row(t)) {
             out.append(buf, std::to_chars(buf, buf + sizeof buf, std::bit_cast<std::uint64_t>(v), 16).ptr);
             out += ' ';

@@ -36,11 +36,11 @@ struct Generic_Array_Functions {
   };
 
   // True when every row has as many elements as the first one. A matrix
-  // without rows, or with a null row, has no answer: Constraint_Error.
+  // without rows has no answer: Constraint_Error.
   static bool Is_Aligned(const Matrix& m) {
     if (m.Rows() == 0) throw Errors::Constraint_Error("index check failed: the matrix has no rows");
-    const int length = m.Row_Length(m.First());
-    for (int i = m.First() + 1; i <= m.Last(); ++i)
+    const int length = m.Row_Length(0);
+    for (int i = 1; i < m.Rows(); ++i)
       if (m.Row_Length(i) != length) return false;
     return true;
   }
@@ -49,10 +49,10 @@ struct Generic_Array_Functions {
   // for the message.
   static void Require_Aligned(const Matrix& m, const char* what) {
     if (Is_Aligned(m)) return;
-    const int length = m.Row_Length(m.First());
-    for (int i = m.First() + 1; i <= m.Last(); ++i)
+    const int length = m.Row_Length(0);
+    for (int i = 1; i < m.Rows(); ++i)
       if (m.Row_Length(i) != length)
-        throw Size_Error(std::string(what) + ": row " + std::to_string(i - m.First() + 1) + " has " +
+        throw Size_Error(std::string(what) + ": row " + std::to_string(i + 1) + " has " +
                          std::to_string(m.Row_Length(i)) + " values, row 1 has " +
                          std::to_string(length));
   }
@@ -79,7 +79,7 @@ struct Generic_Float_Functions {
     std::vector<double> sums(static_cast<std::size_t>(m.Rows()));
     auto check = [&](int i) {
       if (m.Row(i).empty())
-        throw Errors::Constraint_Error("index check failed: row " + std::to_string(i - m.First() + 1) +
+        throw Errors::Constraint_Error("index check failed: row " + std::to_string(i + 1) +
                                        " has no values to sum");
     };
     auto one = [&](int i) {
@@ -87,10 +87,10 @@ struct Generic_Float_Functions {
       std::span<const double> row = m.Row(i);
       double s = term(row[0]);
       for (std::size_t k = 1; k < row.size(); ++k) s = s + term(row[k]);
-      sums[static_cast<std::size_t>(i - m.First())] = s;
+      sums[static_cast<std::size_t>(i)] = s;
     };
-    int i = m.First();
-    for (; i + 3 <= m.Last(); i += 4) {
+    int i = 0;
+    for (; i + 3 < m.Rows(); i += 4) {
       for (int r = 0; r < 4; ++r) check(i + r);
       const std::span<const double> a = m.Row(i), b = m.Row(i + 1), c = m.Row(i + 2), d = m.Row(i + 3);
       if (a.size() != b.size() || a.size() != c.size() || a.size() != d.size()) {
@@ -104,13 +104,13 @@ struct Generic_Float_Functions {
         sc = sc + term(c[k]);
         sd = sd + term(d[k]);
       }
-      double* out = &sums[static_cast<std::size_t>(i - m.First())];
+      double* out = &sums[static_cast<std::size_t>(i)];
       out[0] = sa;
       out[1] = sb;
       out[2] = sc;
       out[3] = sd;
     }
-    for (; i <= m.Last(); ++i) one(i);
+    for (; i < m.Rows(); ++i) one(i);
     return sums;
   }
 

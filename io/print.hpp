@@ -62,7 +62,7 @@ Row_Layout Layout_Of(const Squared& matrix, Dist_Output_Format format, int fore,
 Row_Layout Layout_Of(const Taxon_Labels& labels, Dist_Output_Format format, int fore, int aft, int exp);
 
 void Print_Header(Text_IO::Text_Output& file, const Taxon_Labels& labels, Dist_Output_Format format);
-// The body lines of taxon `row` (First .. Last): its label and its row of
+// The body lines of taxon `row` (from 0): its label and its row of
 // distances, or in ONE_COLUMN its pairs with every taxon before it.
 void Put_Row(Text_IO::Text_Output& file, const Squared& matrix, int row, const Row_Layout& layout);
 // The same for the taxon labels[row] (row counted from 0) and its distances

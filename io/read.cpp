@@ -290,7 +290,7 @@ void Read_Real_Row(Text_Input& in, Row_Sink& matrix, const Place& place) {
       [&](int k, const char* reason) {
         Wrong_Text(in, place, "value " + std::to_string(k + 1) + " of " + place.Taxon() + " " + reason);
       });
-  matrix.Close_Row(0);
+  matrix.Close_Row();
 }
 
 // The end of the run of values that starts at p[i], at most at p[stop].
@@ -313,7 +313,7 @@ void Read_Disc_Row(Text_Input& in, const Byte_Table& skip, Row_Sink& matrix, std
                    const Place& place) {
   const auto need = static_cast<std::size_t>(place.nchar);
   if (need == 0) {
-    matrix.Close_Row(0); // nothing may be consumed: the rest of the line decides what follows
+    matrix.Close_Row(); // nothing may be consumed: the rest of the line decides what follows
     return;
   }
   // Usually the values stand in one run inside the window: the row is then
@@ -326,7 +326,7 @@ void Read_Disc_Row(Text_Input& in, const Byte_Table& skip, Row_Sink& matrix, std
     const std::size_t stop = i + std::min(w.size() - i, need);
     const std::size_t j = Run_End(p, i, stop, skip);
     if (j - i == need) {
-      matrix.Append_Row(std::span<const char>(w.data() + i, need), 0);
+      matrix.Append_Row(std::span<const char>(w.data() + i, need));
       in.Advance(j);
       return;
     }
@@ -349,7 +349,7 @@ void Read_Disc_Row(Text_Input& in, const Byte_Table& skip, Row_Sink& matrix, std
     }
     in.Advance(i);
   }
-  matrix.Append_Row(row, 0);
+  matrix.Append_Row(row);
 }
 
 enum class Item { LABEL, COMMENT };
@@ -482,8 +482,8 @@ template <class T>
 struct Row_Slot {
   T* next;
   void Push(const T& value) { *next++ = value; }
-  void Append_Row(std::span<const T> values, int) { next = std::copy(values.begin(), values.end(), next); }
-  void Close_Row(int) {}
+  void Append_Row(std::span<const T> values) { next = std::copy(values.begin(), values.end(), next); }
+  void Close_Row() {}
 };
 
 struct Piece {
@@ -537,7 +537,7 @@ int Read_Records_In_Parallel(Text_Input& in, Input_Format format, Taxon_Labels& 
   {
     Text_Input probe(window.substr(0, usable), Text_Input::Borrowed{});
     std::string label;
-    Matrix_Type row(0);
+    Matrix_Type row;
     if (!Read_Record_Of_One_Line(probe, format, label, row, place, read_row)) return 0;
   }
 
@@ -618,11 +618,11 @@ struct Reported_Rows {
     populating.Reached(matrix.Values() * sizeof(T));
   }
   // The values are read already: the helper may go ahead of the copy.
-  void Append_Row(std::span<const T> values, int first_index) {
+  void Append_Row(std::span<const T> values) {
     populating.Reached((matrix.Values() + values.size()) * sizeof(T));
-    matrix.Append_Row(values, first_index);
+    matrix.Append_Row(values);
   }
-  void Close_Row(int first_index) { matrix.Close_Row(first_index); }
+  void Close_Row() { matrix.Close_Row(); }
 };
 
 // One matrix: the header, then label and row of each taxon in turn. Labels
@@ -640,7 +640,7 @@ std::unique_ptr<Data_Record<Matrix_Type>> Read_Matrix(Text_Input& in, Input_Form
   const std::size_t possible = std::max(Max_Reserved_Values, in.Known_Bytes_Left().value_or(0) / value_bytes + 1);
   Taxon_Labels labels;
   labels.reserve(std::min(ntax, Max_Reserved_Taxa));
-  Matrix_Type matrix(0);
+  Matrix_Type matrix;
   matrix.Reserve_Rows(std::min(ntax, Max_Reserved_Taxa));
   matrix.Reserve_Values(std::min(promised, possible));
   // A big matrix would otherwise be read at the pace of the page faults its
@@ -668,7 +668,7 @@ std::unique_ptr<Data_Record<Matrix_Type>> Read_Matrix(Text_Input& in, Input_Form
     Read_Record(in, format, labels, rows, place, read_row);
     ++place.taxon;
   }
-  return std::make_unique<Data_Record<Matrix_Type>>(0, std::move(labels), std::move(matrix));
+  return std::make_unique<Data_Record<Matrix_Type>>(std::move(labels), std::move(matrix));
 }
 
 } // namespace

@@ -50,38 +50,21 @@ inline double Sqrt(double x) { return Functions::Sqrt(x); }
 inline double Arccos(double x) { return Functions::Arccos(x); }
 } // namespace Real_Chars
 
-// Labels indexed by taxon number from the record's First.
+// Labels indexed by taxon number, from 0.
 using Taxon_Labels = std::vector<std::string>;
 
-// A data record: labels and one row per taxon over First .. Last. A new
-// record has empty labels and no rows yet; its creator appends the rows in
-// taxon order.
+// A data record: one label and one row per taxon, both in taxon order.
 template <class Matrix_Type>
 struct Data_Record {
-  Data_Record(int first, int last)
-      : First(first), Last(last), Labels(checked_count(first, last)), Matrix(first) {}
-  // A record over first .. first + labels.size() - 1 from parts built
-  // elsewhere (the reader grows them as the input is read).
-  Data_Record(int first, Taxon_Labels labels, Matrix_Type matrix)
-      : First(first), Last(first + static_cast<int>(labels.size()) - 1), Labels(std::move(labels)),
-        Matrix(std::move(matrix)) {
-    checked_count(First, Last);
-  }
+  Data_Record() = default;
+  // A record from parts built elsewhere (the reader grows them as the input
+  // is read).
+  Data_Record(Taxon_Labels labels, Matrix_Type matrix) : Labels(std::move(labels)), Matrix(std::move(matrix)) {}
 
-  int First;
-  int Last;
   Taxon_Labels Labels;
   Matrix_Type Matrix;
 
-  const std::string& Label(int taxon) const { return Labels[static_cast<std::size_t>(taxon - First)]; }
-  std::string& Label(int taxon) { return Labels[static_cast<std::size_t>(taxon - First)]; }
-
-private:
-  static std::size_t checked_count(int first, int last) {
-    if (last >= first && first < 0)
-      throw Errors::Constraint_Error("range check failed: a taxon range may not start below 0");
-    return last < first ? 0 : static_cast<std::size_t>(last - first + 1);
-  }
+  int Taxa() const { return static_cast<int>(Labels.size()); }
 };
 
 using Disc_Data = Data_Record<Disc_Matrix>;
@@ -93,14 +76,12 @@ using Real_Data_Access = std::unique_ptr<Real_Data>;
 
 // The distance matrix: labels and one contiguous square block.
 struct Squared {
-  Squared(int first, int last) : First(first), Last(last), Labels(last < first ? 0 : last - first + 1) {}
+  explicit Squared(Taxon_Labels labels) : Labels(std::move(labels)) {}
 
-  int First;
-  int Last;
   Taxon_Labels Labels;
   Generic::Square_Block Matrix;
 
-  const std::string& Label(int taxon) const { return Labels[static_cast<std::size_t>(taxon - First)]; }
+  int Taxa() const { return static_cast<int>(Labels.size()); }
 };
 using Squared_Access = std::unique_ptr<Squared>;
 

@@ -413,17 +413,15 @@ private:
   std::span<Located> a_;
 };
 
-// Ranks are the row's own character numbers, smallest value first; equal
+// Ranks are the row's character numbers, from 0, smallest value first; equal
 // values get distinct consecutive ranks, never a shared mean rank.
-void to_ranks(Real_Matrix& matrix, const Block& b) {
+void to_ranks(const Block& b) {
   std::vector<Located> pairs(b.Columns());
   for (std::size_t i = 0; i < b.Rows(); ++i) {
     const std::span<double> row = b.Row(i);
     for (std::size_t j = 0; j < row.size(); ++j) pairs[j] = {row[j], j};
     Location_Sort(pairs).Run();
-    const int first_character = matrix.Row_First(matrix.First() + static_cast<int>(i));
-    for (std::size_t k = 0; k < pairs.size(); ++k)
-      row[pairs[k].location] = static_cast<double>(first_character + static_cast<int>(k));
+    for (std::size_t k = 0; k < pairs.size(); ++k) row[pairs[k].location] = static_cast<double>(k);
   }
 }
 
@@ -433,9 +431,9 @@ void Transform_Matrix(Real_Matrix& matrix, Transformation transformation) {
   const std::string what = std::string("the ") + name_of(transformation) + " needs rows of equal length";
   Basic::Require_Aligned(matrix, what.c_str());
 
-  const std::size_t p = static_cast<std::size_t>(matrix.Row_Length(matrix.First()));
+  const std::size_t p = static_cast<std::size_t>(matrix.Row_Length(0));
   if (p == 0) return;
-  const Block b(matrix.Row(matrix.First()).data(), static_cast<std::size_t>(matrix.Rows()), p);
+  const Block b(matrix.Data(), static_cast<std::size_t>(matrix.Rows()), p);
 
   switch (transformation) {
   case Transformation::ROW_FRACTIONS: make_row_fractions(b); break;
@@ -445,7 +443,7 @@ void Transform_Matrix(Real_Matrix& matrix, Transformation transformation) {
   case Transformation::FULL_RANGING: fully_range_it(b); break;
   case Transformation::Z_SCORES: z_it(b); break;
   case Transformation::FULL_Z_SCORES: fully_z_it(b); break;
-  case Transformation::RANKS: to_ranks(matrix, b); break;
+  case Transformation::RANKS: to_ranks(b); break;
   }
 }
 

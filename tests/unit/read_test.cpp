@@ -28,7 +28,7 @@ struct Disc_Result {
 
 Disc_Result Flatten(const Phylo::Disc_Data& data) {
   Disc_Result r{data.Labels, {}};
-  for (int t = data.First; t <= data.Last; ++t) {
+  for (int t = 0; t < data.Taxa(); ++t) {
     auto row = data.Matrix.Row(t);
     r.rows.emplace_back(row.begin(), row.end());
   }
@@ -67,8 +67,7 @@ TEST(Read, FourLayoutsOfOneMatrix) {
   for (const Case& c : cases) {
     Text_Input in(c.text);
     auto data = Phylo::Read::Get(in, c.format, Phylo::Read::Whitespace());
-    EXPECT_EQ(data->First, 0);
-    EXPECT_EQ(data->Last, 2);
+    EXPECT_EQ(data->Taxa(), 3);
     Disc_Result r = Flatten(*data);
     EXPECT_EQ(r.labels, c.labels) << c.text;
     EXPECT_EQ(r.rows, rows) << c.text;
@@ -333,7 +332,7 @@ std::string Read_All(Text_Input& in, Input_Format format, bool discrete) {
         for (std::size_t t = 0; t < r.labels.size(); ++t) out += r.labels[t] + "|" + r.rows[t] + "\n";
       } else {
         const auto data = Phylo::Read::Get(in, format);
-        for (int t = data->First; t <= data->Last; ++t) {
+        for (int t = 0; t < data->Taxa(); ++t) {
           out += data->Labels[static_cast<std::size_t>(t)] + "|";
           for (double v : data->Matrix.Row(t)) {
             char buf[32];
