@@ -120,7 +120,7 @@ double Distance(Discrete_Formula formula, double k, double n, double inv_n) {
 } // namespace
 
 Generic::Square_Block Distances(const Disc_Matrix& matrix, Discrete_Formula formula) {
-  Disc_Chars::Basic::Require_Aligned(matrix, "discrete distances");
+  Discrete_Chars::Basic::Require_Aligned(matrix, "discrete distances");
 
   const std::size_t n = static_cast<std::size_t>(matrix.Row_Length(0));
   const double inv_n = 1.0 / static_cast<double>(n);

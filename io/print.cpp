@@ -360,7 +360,8 @@ void Put(Text_Output& file, const Squared& matrix, Dist_Output_Format format, in
 
 // --- Character data
 
-void Print_Header(Text_Output& file, int taxa, int characters, Output_Format format, Datatype datatype) {
+void Print_Header(Text_Output& file, int taxa, int characters, Output_Format format,
+                  Nexus_Datatype datatype) {
   switch (format) {
   case Output_Format::EXTENDED_PHYLIP:
   case Output_Format::PHYLIP:
@@ -378,8 +379,8 @@ void Print_Header(Text_Output& file, int taxa, int characters, Output_Format for
     Put_Count(file, characters);
     file.Put(";\n\tformat datatype=");
     switch (datatype) {
-    case Datatype::CONTINUOUS: file.Put("continuous"); break;
-    case Datatype::DNA: file.Put("nucleotide gap=-"); break;
+    case Nexus_Datatype::CONTINUOUS: file.Put("continuous"); break;
+    case Nexus_Datatype::DNA: file.Put("nucleotide gap=-"); break;
     }
     file.Put(" missing=?;\n\tmatrix\n");
     break;
@@ -418,7 +419,7 @@ namespace {
 // The steps shared by both kinds of data; put_row writes the values of one
 // row after the label and ends the line.
 template <class Data, class Put_Row_Values>
-void Put_Data(Text_Output& file, const Data& data, Output_Format format, Datatype datatype,
+void Put_Data(Text_Output& file, const Data& data, Output_Format format, Nexus_Datatype datatype,
               Put_Row_Values put_row_values) {
   if (data.Labels.empty())
     throw Errors::Constraint_Error("index check failed: character data without taxa cannot be written");
@@ -449,7 +450,7 @@ void Put_Data(Text_Output& file, const Data& data, Output_Format format, Datatyp
 } // namespace
 
 void Put(Text_Output& file, const Disc_Data& data, Output_Format format) {
-  Put_Data(file, data, format, Datatype::DNA, [&file](std::span<const char> row) {
+  Put_Data(file, data, format, Nexus_Datatype::DNA, [&file](std::span<const char> row) {
     file.Put('\t');
     file.Put(std::string_view(row.data(), row.size()));
     file.New_Line();
@@ -457,7 +458,7 @@ void Put(Text_Output& file, const Disc_Data& data, Output_Format format) {
 }
 
 void Put(Text_Output& file, const Real_Data& data, Output_Format format, int fore, int aft, int exp) {
-  Put_Data(file, data, format, Datatype::CONTINUOUS,
+  Put_Data(file, data, format, Nexus_Datatype::CONTINUOUS,
            [&](std::span<const double> row) { Put_Values(file, row, fore, aft, exp); });
 }
 

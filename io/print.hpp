@@ -15,6 +15,9 @@ enum class Dist_Output_Format {
 };
 enum class Output_Format { EXTENDED_PHYLIP, LABELS, NEXUS, NEXUS_ENCLOSED, PHYLIP, RAW };
 
+// The NEXUS data type written in the header of character data.
+enum class Nexus_Datatype { CONTINUOUS, DNA };
+
 // The number layout of all real output: Fore characters at least before the
 // point, Aft digits after it, no exponent.
 inline constexpr int Default_Fore = 2;
@@ -73,7 +76,7 @@ void Print_Footer(Text_IO::Text_Output& file, Dist_Output_Format format);
 
 // --- The steps of character data.
 void Print_Header(Text_IO::Text_Output& file, int taxa, int characters, Output_Format format,
-                  Datatype datatype);
+                  Nexus_Datatype datatype);
 // The two comment lines that number the character columns in blocks of ten.
 void Print_Numbers(Text_IO::Text_Output& file, int characters, int width);
 void Print_Footer(Text_IO::Text_Output& file, Output_Format format);

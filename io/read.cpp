@@ -309,7 +309,7 @@ std::size_t Run_End(const unsigned char* p, std::size_t i, std::size_t stop, con
 // Reads the next nchar characters that are neither in `skip` nor line feeds
 // (the table marks both) into a new row of the matrix.
 template <class Row_Sink>
-void Read_Disc_Row(Text_Input& in, const Byte_Table& skip, Row_Sink& matrix, std::vector<char>& row,
+void Read_Discrete_Row(Text_Input& in, const Byte_Table& skip, Row_Sink& matrix, std::vector<char>& row,
                    const Place& place) {
   const auto need = static_cast<std::size_t>(place.nchar);
   if (need == 0) {
@@ -680,7 +680,7 @@ Disc_Data_Access Get(Text_IO::Text_Input& file, Input_Format format, const TextU
   skip['\n'] = true; // line feeds between values are passed over whatever the skip set
   return Read_Matrix<Disc_Matrix>(file, format, 1, [&](Text_Input& in, auto& matrix, const Place& place) {
     thread_local std::vector<char> row; // scratch for rows spread over lines
-    Read_Disc_Row(in, skip, matrix, row, place);
+    Read_Discrete_Row(in, skip, matrix, row, place);
   });
 }
 

@@ -17,10 +17,7 @@ namespace Phylo {
 
 enum class Binary : std::uint8_t { PRESENCE, ABSENCE, UNKNOWN };
 
-// The NEXUS data type of a matrix.
-enum class Datatype { CONTINUOUS, DNA };
-
-struct Disc_Kind {
+struct Discrete_Kind {
   static constexpr const char* Size_Error_Name = "PHYLO.DISC_CHARS.BASIC.SIZE_ERROR";
 };
 struct Binary_Kind {
@@ -35,8 +32,8 @@ using Disc_Matrix = Generic::Row_Matrix<char>;
 using Binary_Matrix = Generic::Row_Matrix<Binary>;
 using Real_Matrix = Generic::Row_Matrix<double>;
 
-namespace Disc_Chars {
-using Basic = Generic::Generic_Array_Functions<char, Disc_Kind>;
+namespace Discrete_Chars {
+using Basic = Generic::Generic_Array_Functions<char, Discrete_Kind>;
 }
 namespace Binary_Chars {
 using Basic = Generic::Generic_Array_Functions<Binary, Binary_Kind>;

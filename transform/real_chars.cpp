@@ -330,8 +330,9 @@ Column_Moments avg_var(const Block& b, Transformation t) {
   return {std::move(s), std::move(q)};
 }
 
-// The mean is not subtracted; a column without spread is left alone.
-void z_it(const Block& b) {
+// Z_SCORES (-S): each value divided by its column's standard deviation; the
+// mean is not subtracted, and a column without spread is left alone.
+void standardise(const Block& b) {
   constexpr Transformation t = Transformation::Z_SCORES;
   const std::vector<double> sd = avg_var(b, t).sd;
   for (std::size_t i = 0; i < b.Rows(); ++i) {
@@ -347,7 +348,9 @@ void z_it(const Block& b) {
   }
 }
 
-void fully_z_it(const Block& b) {
+// FULL_Z_SCORES (-Z): the column's mean subtracted, then divided by its
+// standard deviation; a column without spread becomes all zeros.
+void make_z_scores(const Block& b) {
   constexpr Transformation t = Transformation::FULL_Z_SCORES;
   const Column_Moments m = avg_var(b, t);
   for (std::size_t i = 0; i < b.Rows(); ++i) {
@@ -441,8 +444,8 @@ void Transform_Matrix(Real_Matrix& matrix, Transformation transformation) {
   case Transformation::FOR_CHI: chi_conversion(b); break;
   case Transformation::RANGING: range_it(b); break;
   case Transformation::FULL_RANGING: fully_range_it(b); break;
-  case Transformation::Z_SCORES: z_it(b); break;
-  case Transformation::FULL_Z_SCORES: fully_z_it(b); break;
+  case Transformation::Z_SCORES: standardise(b); break;
+  case Transformation::FULL_Z_SCORES: make_z_scores(b); break;
   case Transformation::RANKS: to_ranks(b); break;
   }
 }

@@ -119,7 +119,7 @@ TEST(DiscreteDistances, UnusableMatrices) {
   try {
     Distances(Matrix_Of({"ABC", "ABC", "AB"}), Discrete_Formula::MATCHING);
     FAIL() << "no size error";
-  } catch (const Phylo::Disc_Chars::Basic::Size_Error& e) {
+  } catch (const Phylo::Discrete_Chars::Basic::Size_Error& e) {
     EXPECT_STREQ(e.Name(), "PHYLO.DISC_CHARS.BASIC.SIZE_ERROR");
     EXPECT_NE(std::string(e.what()).find("row 3 has 2"), std::string::npos) << e.what();
   }

@@ -21,13 +21,13 @@ namespace {
 using Phylo::Read::Input_Format;
 using Text_IO::Text_Input;
 
-struct Disc_Result {
+struct Discrete_Result {
   std::vector<std::string> labels;
   std::vector<std::string> rows;
 };
 
-Disc_Result Flatten(const Phylo::Disc_Data& data) {
-  Disc_Result r{data.Labels, {}};
+Discrete_Result Flatten(const Phylo::Disc_Data& data) {
+  Discrete_Result r{data.Labels, {}};
   for (int t = 0; t < data.Taxa(); ++t) {
     auto row = data.Matrix.Row(t);
     r.rows.emplace_back(row.begin(), row.end());
@@ -35,7 +35,7 @@ Disc_Result Flatten(const Phylo::Disc_Data& data) {
   return r;
 }
 
-Disc_Result Read_Disc(const std::string& text, Input_Format format = Input_Format::EXTENDED_PHYLIP) {
+Discrete_Result Read_Discrete(const std::string& text, Input_Format format = Input_Format::EXTENDED_PHYLIP) {
   Text_Input in(text);
   return Flatten(*Phylo::Read::Get(in, format, Phylo::Read::Whitespace()));
 }
@@ -68,7 +68,7 @@ TEST(Read, FourLayoutsOfOneMatrix) {
     Text_Input in(c.text);
     auto data = Phylo::Read::Get(in, c.format, Phylo::Read::Whitespace());
     EXPECT_EQ(data->Taxa(), 3);
-    Disc_Result r = Flatten(*data);
+    Discrete_Result r = Flatten(*data);
     EXPECT_EQ(r.labels, c.labels) << c.text;
     EXPECT_EQ(r.rows, rows) << c.text;
     EXPECT_TRUE(in.At_End_Of_Line()); // left on the line feed of the last record
@@ -78,26 +78,26 @@ TEST(Read, FourLayoutsOfOneMatrix) {
 TEST(Read, RecordsSpreadOverLinesAndSeparators) {
   // Label alone on its line, values over several lines and with blanks in
   // between; text after the last value is dropped with the rest of the line.
-  Disc_Result r = Read_Disc("\n\n 3\n 4 s extra\nHomo\nA C\n\nG T\nPan AC-T extra words\nGor\tAGGT\n");
+  Discrete_Result r = Read_Discrete("\n\n 3\n 4 s extra\nHomo\nA C\n\nG T\nPan AC-T extra words\nGor\tAGGT\n");
   EXPECT_EQ(r.labels, (Strings{"Homo", "Pan", "Gor"}));
   EXPECT_EQ(r.rows, (Strings{"ACGT", "AC-T", "AGGT"}));
 }
 
 TEST(Read, ControlBytesAreBlanksAndHighBytesAreValues) {
-  Disc_Result r = Read_Disc("1 4\nG\x80or\x85 A\x7f\x9f\x01G\xa0\xff\n");
+  Discrete_Result r = Read_Discrete("1 4\nG\x80or\x85 A\x7f\x9f\x01G\xa0\xff\n");
   EXPECT_EQ(r.labels, Strings{"G"});
   EXPECT_EQ(r.rows, Strings{"orAG"}); // the label ends at 0x80, the rest are values
-  r = Read_Disc("1 3\nX A\x7f\x9f\x01G\xa0\n");
+  r = Read_Discrete("1 3\nX A\x7f\x9f\x01G\xa0\n");
   EXPECT_EQ(r.rows, Strings{"AG\xa0"});
   // Another skip set governs the values only; line feeds are still passed over.
   Text_Input in("1 4\nA\x01" "B -x\n-C\n");
-  Disc_Result own = Flatten(*Phylo::Read::Get(in, Input_Format::EXTENDED_PHYLIP, TextUtils::To_Set("-")));
+  Discrete_Result own = Flatten(*Phylo::Read::Get(in, Input_Format::EXTENDED_PHYLIP, TextUtils::To_Set("-")));
   EXPECT_EQ(own.labels, Strings{"A"});
   EXPECT_EQ(own.rows, Strings{"B xC"});
 }
 
 TEST(Read, ShortRecordTakesTheNextLine) {
-  Disc_Result r = Read_Disc("2 4\nPan AC\nGor AGGT\nHylo CCCC\n");
+  Discrete_Result r = Read_Discrete("2 4\nPan AC\nGor AGGT\nHylo CCCC\n");
   EXPECT_EQ(r.rows, (Strings{"ACGo", "CCCC"})); // out of step: the next label's letters became values
   EXPECT_EQ(r.labels[1], "Hylo");
   Text_Input in("2 4\nPan 1 2\nGor 1 2 3 4\n");
@@ -105,7 +105,7 @@ TEST(Read, ShortRecordTakesTheNextLine) {
 }
 
 TEST(Read, FixedWidthLabels) {
-  Disc_Result r = Read_Disc("3 2\nHomo sapiens\nShort\n     AC\n          GT\n", Input_Format::PHYLIP);
+  Discrete_Result r = Read_Discrete("3 2\nHomo sapiens\nShort\n     AC\n          GT\n", Input_Format::PHYLIP);
   EXPECT_EQ(r.labels, (Strings{"Homo sapie", "Short", ""}));
   // "Short" lends the rest of its field from the next line, line feed not counted.
   EXPECT_EQ(r.rows, (Strings{"ns", "AC", "GT"}));
@@ -114,13 +114,13 @@ TEST(Read, FixedWidthLabels) {
 }
 
 TEST(Read, CommentWord) {
-  Disc_Result r = Read_Disc("2 4\nPan chimp AC-T\nGor AGGT\nACGT\n", Input_Format::COMMENTED_PHYLIP);
+  Discrete_Result r = Read_Discrete("2 4\nPan chimp AC-T\nGor AGGT\nACGT\n", Input_Format::COMMENTED_PHYLIP);
   EXPECT_EQ(r.labels, (Strings{"Pan", "Gor"}));
   EXPECT_EQ(r.rows, (Strings{"AC-T", "ACGT"})); // AGGT was taken as the comment
 }
 
 TEST(Read, NoCharacters) {
-  Disc_Result r = Read_Disc("2 0\nPan rest of line\nGor\n");
+  Discrete_Result r = Read_Discrete("2 0\nPan rest of line\nGor\n");
   EXPECT_EQ(r.labels, (Strings{"Pan", "Gor"}));
   EXPECT_EQ(r.rows, (Strings{"", ""}));
 }
@@ -229,7 +229,7 @@ TEST(Read, NumberLeavesTheFollowingCharacter) {
 }
 
 TEST(Read, CarriageReturnLineEnds) {
-  Disc_Result r = Read_Disc("2 4\r\nPan\r\nAC\r\nGT\r\nGor AGGT\r\n");
+  Discrete_Result r = Read_Discrete("2 4\r\nPan\r\nAC\r\nGT\r\nGor AGGT\r\n");
   EXPECT_EQ(r.labels, (Strings{"Pan", "Gor"}));
   EXPECT_EQ(r.rows, (Strings{"ACGT", "AGGT"}));
   Text_Input in("2\r\n3\r\nPan 1\r\n2 3\r\nGor 4 5 6\r\n");
@@ -328,7 +328,7 @@ std::string Read_All(Text_Input& in, Input_Format format, bool discrete) {
   try {
     while (!in.At_End_Of_Input()) {
       if (discrete) {
-        const Disc_Result r = Flatten(*Phylo::Read::Get(in, format, Phylo::Read::Whitespace()));
+        const Discrete_Result r = Flatten(*Phylo::Read::Get(in, format, Phylo::Read::Whitespace()));
         for (std::size_t t = 0; t < r.labels.size(); ++t) out += r.labels[t] + "|" + r.rows[t] + "\n";
       } else {
         const auto data = Phylo::Read::Get(in, format);
