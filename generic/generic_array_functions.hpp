@@ -27,7 +27,6 @@ inline std::string Image(double x) {
 template <class Element, class Kind>
 struct Generic_Array_Functions {
   using Matrix = Row_Matrix<Element>;
-  using Vector = std::span<const Element>;
 
   // Rows that differ in length where equal lengths are needed.
   class Size_Error : public Errors::Error {
