@@ -259,13 +259,13 @@ const std::string& Matrix::Label(int taxon) const {
 std::span<const double> Matrix::Values(int taxon) const {
   if (!state_->Data.Numbers) throw Errors::Constraint_Error("the characters of this matrix are not numbers");
   const Phylo::Real_Data& data = *state_->Data.Numbers;
-  return data.Matrix.Row(data.First + taxon);
+  return data.Matrix.Row(taxon);
 }
 
 std::string_view Matrix::Symbols(int taxon) const {
   if (!state_->Data.Symbols) throw Errors::Constraint_Error("the characters of this matrix are numbers");
   const Phylo::Disc_Data& data = *state_->Data.Symbols;
-  const std::span<const char> row = data.Matrix.Row(data.First + taxon);
+  const std::span<const char> row = data.Matrix.Row(taxon);
   return {row.data(), row.size()};
 }
 

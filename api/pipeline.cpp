@@ -25,13 +25,13 @@ const Disc_To_Binary::Binary_Translator& Zero_One_Translator() {
 // the user sees which taxa to look at. The condition keeps its type, so
 // that callers of the library can still catch it as such.
 template <class Compute>
-Generic::Square_Block With_Pair_Labels(const Taxon_Labels& labels, int first, Compute compute) {
+Generic::Square_Block With_Pair_Labels(const Taxon_Labels& labels, Compute compute) {
   try {
     return compute();
   } catch (const Distfunc::Pair_Taxa& pair) {
     const auto& error = dynamic_cast<const Errors::Error&>(pair);
     auto taxon = [&](int t) {
-      return "taxon " + std::to_string(t - first + 1) + " '" + labels[static_cast<std::size_t>(t - first)] + "'";
+      return "taxon " + std::to_string(t + 1) + " '" + labels[static_cast<std::size_t>(t)] + "'";
     };
     const std::string message = std::string(error.what()) + " between " + taxon(pair.I) + " and " + taxon(pair.J);
     if (dynamic_cast<const Errors::Argument_Error*>(&error)) throw Errors::Argument_Error(message);
@@ -44,9 +44,7 @@ Generic::Square_Block With_Pair_Labels(const Taxon_Labels& labels, int first, Co
 // taken from `owner` when the data may be used up, copied otherwise.
 template <class Record>
 Squared_Access Squared_Over(const Record& data, Record* owner) {
-  auto squared = std::make_unique<Squared>(data.First, data.Last);
-  squared->Labels = owner ? std::move(owner->Labels) : data.Labels;
-  return squared;
+  return std::make_unique<Squared>(owner ? std::move(owner->Labels) : data.Labels);
 }
 
 // Runs a transformation; a row that fails its range check is reported with
@@ -66,22 +64,21 @@ Squared_Access Compute(const Data& data, const Formula& formula, Data* owner) {
   case Datatype::DISCRETE: {
     const Disc_Data& disc = *data.Symbols;
     Squared_Access squared = Squared_Over(disc, owner ? owner->Symbols.get() : nullptr);
-    squared->Matrix = With_Pair_Labels(squared->Labels, disc.First, [&] {
+    squared->Matrix = With_Pair_Labels(squared->Labels, [&] {
       return Distfunc::Distances(disc.Matrix, formula.Discrete);
     });
-    if (owner) Free_Data(owner->Symbols);
+    if (owner) owner->Symbols.reset();
     return squared;
   }
   case Datatype::BINARY: {
-    auto binary = std::make_unique<Binary_Data>(data.Symbols->First, data.Symbols->Last);
-    binary->Labels = owner ? std::move(owner->Symbols->Labels) : data.Symbols->Labels;
-    binary->Matrix = Disc_To_Binary::Translate(data.Symbols->Matrix, Zero_One_Translator());
-    if (owner) Free_Data(owner->Symbols);
+    auto binary = std::make_unique<Binary_Data>(owner ? std::move(owner->Symbols->Labels) : data.Symbols->Labels,
+                                                Disc_To_Binary::Translate(data.Symbols->Matrix, Zero_One_Translator()));
+    if (owner) owner->Symbols.reset();
     Squared_Access squared = Squared_Over(*binary, binary.get());
-    squared->Matrix = With_Pair_Labels(squared->Labels, binary->First, [&] {
+    squared->Matrix = With_Pair_Labels(squared->Labels, [&] {
       return Distfunc::Distances(binary->Matrix, formula.Binary);
     });
-    Free_Data(binary);
+    binary.reset();
     return squared;
   }
   case Datatype::CONTINUOUS: break;
@@ -94,10 +91,10 @@ Squared_Access Compute(const Data& data, const Formula& formula, Data* owner) {
   if (formula.Implied) Transform_With_Row_Labels(*changed, *formula.Implied);
   const Real_Data& real = changed ? *changed : *data.Numbers;
   Squared_Access squared = Squared_Over(real, changed);
-  squared->Matrix = With_Pair_Labels(squared->Labels, real.First, [&] {
+  squared->Matrix = With_Pair_Labels(squared->Labels, [&] {
     return Distfunc::Distances(real.Matrix, formula.Real, 0.0);
   });
-  if (owner) Free_Data(owner->Numbers);
+  if (owner) owner->Numbers.reset();
   return squared;
 }
 
@@ -109,7 +106,7 @@ int Data::Taxa() const { return static_cast<int>(Labels().size()); }
 
 int Data::Characters() const {
   if (Taxa() == 0) return 0;
-  return Numbers ? Numbers->Matrix.Row_Length(Numbers->First) : Symbols->Matrix.Row_Length(Symbols->First);
+  return Numbers ? Numbers->Matrix.Row_Length(0) : Symbols->Matrix.Row_Length(0);
 }
 
 Data Data::Copy() const {
@@ -140,30 +137,14 @@ Squared_Access Distances(const Data& data, const Formula& formula) { return Comp
 
 Squared_Access Distances(Data&& data, const Formula& formula) { return Compute(data, formula, &data); }
 
-Print::Output_Format Data_Format_Of(Print::Dist_Output_Format format) {
-  using D = Print::Dist_Output_Format;
-  using O = Print::Output_Format;
-  switch (format) {
-  case D::LABELS: return O::LABELS;
-  case D::NEXUS: return O::NEXUS;
-  case D::NEXUS_ENCLOSED: return O::NEXUS_ENCLOSED;
-  case D::PHYLIP: return O::PHYLIP;
-  case D::RAW: return O::RAW;
-  case D::EXTENDED_PHYLIP:
-  case D::ONE_COLUMN:
-  case D::TAB_SEPARATED: break;
-  }
-  return O::EXTENDED_PHYLIP;
-}
-
 void Put_Data(Text_IO::Text_Output& output, const Data& data, Print::Dist_Output_Format format) {
   // The implied transformation belongs to the distance and is never printed;
   // binary data are printed as read, before any translation.
   if (data.Numbers)
-    Print::Put(output, *data.Numbers, Data_Format_Of(format), Print::Default_Fore, Print::Default_Aft,
+    Print::Put(output, *data.Numbers, Print::Label_Format(format), Print::Default_Fore, Print::Default_Aft,
                Print::Default_Exp);
   else
-    Print::Put(output, *data.Symbols, Data_Format_Of(format));
+    Print::Put(output, *data.Symbols, Print::Label_Format(format));
 }
 
 void Put_Distances(Text_IO::Text_Output& output, const Squared& distances, Print::Dist_Output_Format format) {

@@ -59,10 +59,6 @@ struct Formula {
 Squared_Access Distances(const Data& data, const Formula& formula);
 Squared_Access Distances(Data&& data, const Formula& formula);
 
-// The layout data are printed in when distances would be printed in
-// `format`.
-Print::Output_Format Data_Format_Of(Print::Dist_Output_Format format);
-
 // The data in the layout that goes with a distance layout, and the
 // distances, both with the program's number layout.
 void Put_Data(Text_IO::Text_Output& output, const Data& data, Print::Dist_Output_Format format);

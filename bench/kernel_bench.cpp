@@ -32,7 +32,7 @@ double Seconds_For(const Phylo::Real_Matrix& m, Phylo::Distfunc::Real_Formula f)
 int main(int argc, char** argv) {
   const int taxa = argc > 1 ? std::atoi(argv[1]) : 2000;
   const int characters = argc > 2 ? std::atoi(argv[2]) : 1000;
-  Phylo::Real_Matrix m(0);
+  Phylo::Real_Matrix m;
   unsigned state = 12345;
   for (int t = 0; t < taxa; ++t) {
     for (int c = 0; c < characters; ++c) {

@@ -122,7 +122,7 @@ inline __mmask8 Group_Mask(std::size_t left) {
 #endif
 
 Packed_Rows::Packed_Rows(const Binary_Matrix& matrix)
-    : first_(matrix.First()), characters_(0), words_(0), count_table_(Count_Table), count_common_(Count_Common) {
+    : first_(0), characters_(0), words_(0), count_table_(Count_Table), count_common_(Count_Common) {
 #if defined(__x86_64__)
   if (Pair_Tiles::Current_Path() == Pair_Tiles::Path::AVX512 && __builtin_cpu_supports("avx512vpopcntdq")) {
     count_table_ = Count_Table_Avx512;
@@ -130,14 +130,14 @@ Packed_Rows::Packed_Rows(const Binary_Matrix& matrix)
   }
 #endif
   Binary_Chars::Basic::Require_Aligned(matrix, "binary distances");
-  const std::size_t n = static_cast<std::size_t>(matrix.Row_Length(matrix.First()));
+  const std::size_t n = static_cast<std::size_t>(matrix.Row_Length(0));
   characters_ = static_cast<int>(n);
   words_ = (n + 63) / 64;
   const auto rows = static_cast<std::size_t>(matrix.Rows());
   bits_.assign(rows * 2 * words_, 0);
   presences_.assign(rows, 0);
   fully_known_.assign(rows, 0);
-  for (int i = matrix.First(); i <= matrix.Last(); ++i) {
+  for (int i = 0; i < matrix.Rows(); ++i) {
     const auto r = static_cast<std::size_t>(i - first_);
     std::uint64_t* p = bits_.data() + r * 2 * words_;
     std::uint64_t* a = p + words_;
@@ -264,7 +264,7 @@ Generic::Square_Block Distances(const Binary_Matrix& matrix, Binary_Formula form
   // Packing checks that the rows are aligned before anything is computed.
   const Detail::Packed_Rows packed(matrix);
   return Detail::Fill_Pairs(
-      matrix.First(), matrix.Last(), [&](int i, int j) { return Distance(formula, packed.Table(i, j)); },
+      0, matrix.Rows() - 1, [&](int i, int j) { return Distance(formula, packed.Table(i, j)); },
       [&](int i, int j, double value) { Fail(formula, i, j, value, packed.Table(i, j)); });
 }
 

@@ -120,21 +120,21 @@ double Distance(Discrete_Formula formula, double k, double n, double inv_n) {
 } // namespace
 
 Generic::Square_Block Distances(const Disc_Matrix& matrix, Discrete_Formula formula) {
-  Disc_Chars::Basic::Require_Aligned(matrix, "discrete distances");
+  Discrete_Chars::Basic::Require_Aligned(matrix, "discrete distances");
 
-  const std::size_t n = static_cast<std::size_t>(matrix.Row_Length(matrix.First()));
+  const std::size_t n = static_cast<std::size_t>(matrix.Row_Length(0));
   const double inv_n = 1.0 / static_cast<double>(n);
   if (!Detail::In_Distance_Range(inv_n))
     throw Errors::Constraint_Error("range check failed: 1 / n is infinite (n = 0: the rows have no characters)");
 
   std::vector<const char*> rows;
   rows.reserve(static_cast<std::size_t>(matrix.Rows()));
-  for (int i = matrix.First(); i <= matrix.Last(); ++i) rows.push_back(matrix.Row(i).data());
-  auto row = [&](int taxon) { return rows[static_cast<std::size_t>(taxon - matrix.First())]; };
+  for (int i = 0; i < matrix.Rows(); ++i) rows.push_back(matrix.Row(i).data());
+  auto row = [&](int taxon) { return rows[static_cast<std::size_t>(taxon)]; };
   const Counter Count_Mismatches = Mismatch_Counter();
 
   return Detail::Fill_Pairs(
-      matrix.First(), matrix.Last(),
+      0, matrix.Rows() - 1,
       [&](int i, int j) {
         const std::size_t k = Count_Mismatches(row(i), row(j), n);
         return Distance(formula, static_cast<double>(k), static_cast<double>(n), inv_n);

@@ -383,13 +383,13 @@ void Fill(const Call& call, Generic::Square_Block& result) {
 Generic::Square_Block Distances(const Real_Matrix& matrix, Real_Formula formula, double threshold) {
   const double sqrt2 = Real_Chars::Sqrt(2.0);
   Real_Chars::Basic::Require_Aligned(matrix, (std::string(Name(formula)) + " distances").c_str());
-  const int n = matrix.Row_Length(matrix.First());
+  const int n = matrix.Row_Length(0);
 
   Call call{.values = matrix.Data(),
             .block = matrix.Data(),
             .n = n,
-            .first = matrix.First(),
-            .last = matrix.Last(),
+            .first = 0,
+            .last = matrix.Rows() - 1,
             .s = {},
             .q = {},
             .roots = {},

@@ -36,9 +36,6 @@ Run_Settings Parse_Arguments(std::vector<std::string>& arguments);
 // The usage text, with the invocation name in its first and third lines.
 void Put_Usage(Text_IO::Text_Output& file, const std::string& invocation_name);
 
-// The data format used with -W for a distance format.
-using Phylo::Pipeline::Data_Format_Of;
-
 // Processes every matrix of one input, writing to `output`.
 void Read_Matrices(Text_IO::Text_Input& input, const Run_Settings& settings,
                    Text_IO::Text_Output& output);

@@ -25,6 +25,7 @@
 
 #include "fuzz/fuzz_support.hpp"
 #include "io/print.hpp"
+#include "io/print_number.hpp"
 #include "io/read.hpp"
 
 namespace {
@@ -134,7 +135,7 @@ std::string Expected_Number(double value, int fore) {
 std::string Karvel_Number(double value, int fore) {
   std::string text;
   Text_IO::Text_Output out(&text);
-  Phylo::Print::Put_Real(out, value, fore, Phylo::Print::Default_Aft, Phylo::Print::Default_Exp);
+  Phylo::Print::Detail::Put_Number(out, value, fore, Phylo::Print::Default_Aft, Phylo::Print::Default_Exp);
   out.Flush();
   return text;
 }
@@ -181,14 +182,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (int f : {2, fore}) {
       const std::string got = Karvel_Number(v, f);
       const std::string want = Expected_Number(v, f);
-      if (got != want) Fuzz::Differ("Put_Real", want, got);
+      if (got != want) Fuzz::Differ("Put_Number", want, got);
     }
 
   // Whole rows, which the printer writes several values at a time: each
   // row of the square is the values turned by one more place.
   if (values.empty()) return 0;
   const int n = static_cast<int>(values.size());
-  Phylo::Squared matrix(0, n - 1);
+  Phylo::Squared matrix(Phylo::Taxon_Labels(static_cast<std::size_t>(n)));
   matrix.Matrix = Generic::Square_Block(0, n - 1);
   std::string want;
   for (int i = 0; i < n; ++i) {

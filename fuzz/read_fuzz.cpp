@@ -3,10 +3,10 @@
 // starts) or the same error.
 //
 // Input: an option line, then the text. Option letters: 1 PHYLIP, 3
-// commented PHYLIP, T tab-separated (else extended PHYLIP); D or B reads
-// discrete characters (else real numbers). Threads only read text of a
-// quarter megabyte and more, so the record lines of the text (all after its
-// first line) are repeated until it is that long, with the number of taxa in
+// commented PHYLIP (else extended PHYLIP); D or B reads discrete characters
+// (else real numbers). Threads only read text of a quarter megabyte and
+// more, so the record lines of the text (all after its first line) are
+// repeated until it is that long, with the number of taxa in
 // the header multiplied to match. A NUL byte in the text ends it; two bytes
 // after the NUL say where, as a fraction of the long text, the bytes after
 // them are put: damage in one place rather than in every copy.
@@ -69,16 +69,16 @@ std::string Read_All(std::string_view text, Input_Format format, bool discrete) 
     while (!in.At_End_Of_Input()) {
       if (discrete) {
         const auto data = Phylo::Read::Get(in, format, Phylo::Read::Whitespace());
-        for (int t = data->First; t <= data->Last; ++t) {
+        for (int t = 0; t < data->Taxa(); ++t) {
           const auto row = data->Matrix.Row(t);
-          out += data->Label(t) + "|";
+          out += data->Labels[static_cast<std::size_t>(t)] + "|";
           out.append(row.begin(), row.end());
           out += '\n';
         }
       } else {
         const auto data = Phylo::Read::Get(in, format);
-        for (int t = data->First; t <= data->Last; ++t) {
-          out += data->Label(t) + "|";
+        for (int t = 0; t < data->Taxa(); ++t) {
+          out += data->Labels[static_cast<std::size_t>(t)] + "|";
           for (double v : data->Matrix.Row(t)) {
             out.append(buf, std::to_chars(buf, buf + sizeof buf, std::bit_cast<std::uint64_t>(v), 16).ptr);
             out += ' ';
@@ -104,7 +104,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (char c : options) {
     if (c == '1') format = Input_Format::PHYLIP;
     if (c == '3') format = Input_Format::COMMENTED_PHYLIP;
-    if (c == 'T') format = Input_Format::TAB_SEPARATED;
     if (c == 'D' || c == 'B') discrete = true;
   }
 

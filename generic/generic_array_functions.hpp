@@ -27,7 +27,6 @@ inline std::string Image(double x) {
 template <class Element, class Kind>
 struct Generic_Array_Functions {
   using Matrix = Row_Matrix<Element>;
-  using Vector = std::span<const Element>;
 
   // Rows that differ in length where equal lengths are needed.
   class Size_Error : public Errors::Error {
@@ -35,15 +34,12 @@ struct Generic_Array_Functions {
     explicit Size_Error(const std::string& message) : Errors::Error(Kind::Size_Error_Name, message) {}
   };
 
-  // Releases every row of the matrix; null rows are skipped.
-  static void Free_Array(Matrix& m) { m.Release_All(); }
-
   // True when every row has as many elements as the first one. A matrix
-  // without rows, or with a null row, has no answer: Constraint_Error.
+  // without rows has no answer: Constraint_Error.
   static bool Is_Aligned(const Matrix& m) {
     if (m.Rows() == 0) throw Errors::Constraint_Error("index check failed: the matrix has no rows");
-    const int length = m.Row_Length(m.First());
-    for (int i = m.First() + 1; i <= m.Last(); ++i)
+    const int length = m.Row_Length(0);
+    for (int i = 1; i < m.Rows(); ++i)
       if (m.Row_Length(i) != length) return false;
     return true;
   }
@@ -52,21 +48,12 @@ struct Generic_Array_Functions {
   // for the message.
   static void Require_Aligned(const Matrix& m, const char* what) {
     if (Is_Aligned(m)) return;
-    const int length = m.Row_Length(m.First());
-    for (int i = m.First() + 1; i <= m.Last(); ++i)
+    const int length = m.Row_Length(0);
+    for (int i = 1; i < m.Rows(); ++i)
       if (m.Row_Length(i) != length)
-        throw Size_Error(std::string(what) + ": row " + std::to_string(i - m.First() + 1) + " has " +
+        throw Size_Error(std::string(what) + ": row " + std::to_string(i + 1) + " has " +
                          std::to_string(m.Row_Length(i)) + " values, row 1 has " +
                          std::to_string(length));
-  }
-
-  // Number of positions of a at which b holds another element.
-  static int Abs_Dist(Vector a, Vector b) {
-    if (b.size() < a.size())
-      throw Errors::Constraint_Error("index check failed: the second row is shorter than the first");
-    int count = 0;
-    for (std::size_t k = 0; k < a.size(); ++k) count += (a[k] != b[k]) ? 1 : 0;
-    return count;
   }
 
   static Element Max(Element left, Element right) { return left > right ? left : right; }
@@ -91,7 +78,7 @@ struct Generic_Float_Functions {
     std::vector<double> sums(static_cast<std::size_t>(m.Rows()));
     auto check = [&](int i) {
       if (m.Row(i).empty())
-        throw Errors::Constraint_Error("index check failed: row " + std::to_string(i - m.First() + 1) +
+        throw Errors::Constraint_Error("index check failed: row " + std::to_string(i + 1) +
                                        " has no values to sum");
     };
     auto one = [&](int i) {
@@ -99,10 +86,10 @@ struct Generic_Float_Functions {
       std::span<const double> row = m.Row(i);
       double s = term(row[0]);
       for (std::size_t k = 1; k < row.size(); ++k) s = s + term(row[k]);
-      sums[static_cast<std::size_t>(i - m.First())] = s;
+      sums[static_cast<std::size_t>(i)] = s;
     };
-    int i = m.First();
-    for (; i + 3 <= m.Last(); i += 4) {
+    int i = 0;
+    for (; i + 3 < m.Rows(); i += 4) {
       for (int r = 0; r < 4; ++r) check(i + r);
       const std::span<const double> a = m.Row(i), b = m.Row(i + 1), c = m.Row(i + 2), d = m.Row(i + 3);
       if (a.size() != b.size() || a.size() != c.size() || a.size() != d.size()) {
@@ -116,13 +103,13 @@ struct Generic_Float_Functions {
         sc = sc + term(c[k]);
         sd = sd + term(d[k]);
       }
-      double* out = &sums[static_cast<std::size_t>(i - m.First())];
+      double* out = &sums[static_cast<std::size_t>(i)];
       out[0] = sa;
       out[1] = sb;
       out[2] = sc;
       out[3] = sd;
     }
-    for (; i <= m.Last(); ++i) one(i);
+    for (; i < m.Rows(); ++i) one(i);
     return sums;
   }
 

@@ -1,8 +1,7 @@
 #pragma once
-// A matrix of row vectors. Rows are kept one after another in a single block,
-// so an aligned matrix is an ordinary row-major array (what the distance
-// kernels want), while each row still has its own index range and may be
-// missing ("null"), as callers of the row operations expect.
+// A matrix of row vectors, numbered from 0. Rows are kept one after another
+// in a single block, so an aligned matrix is an ordinary row-major array
+// (what the distance kernels want).
 
 #include <condition_variable>
 #include <cstddef>
@@ -47,15 +46,6 @@ class Row_Matrix {
 public:
   using Element = T;
 
-  Row_Matrix() = default;
-  explicit Row_Matrix(int first_row) : first_(first_row) {
-    if (first_row < 0)
-      throw Errors::Constraint_Error("a taxon range may not start below 0 (first taxon " +
-                                     std::to_string(first_row) + ")");
-  }
-
-  int First() const { return first_; }
-  int Last() const { return first_ + Rows() - 1; }
   int Rows() const { return static_cast<int>(rows_.size()); }
   // The values in the block, in all rows and the one still open.
   std::size_t Values() const { return block_.size(); }
@@ -68,17 +58,15 @@ public:
   void* Reserved_Memory() { return block_.data(); }
   std::size_t Reserved_Bytes() const { return block_.capacity() * sizeof(T); }
   void Reserve_Rows(std::size_t count) { rows_.reserve(count); }
-  // Closes the values pushed since the last row into a row indexed from
-  // first_index.
-  void Close_Row(int first_index = 0) {
-    std::size_t start = rows_.empty() ? 0 : open_start();
-    rows_.push_back({start, first_index, static_cast<int>(block_.size() - start), true});
+  // Closes the values pushed since the last row into a row.
+  void Close_Row() {
+    const std::size_t start = rows_.empty() ? 0 : end_of(rows_.size());
+    rows_.push_back({start, static_cast<int>(block_.size() - start)});
   }
-  void Append_Row(std::span<const T> values, int first_index = 0) {
+  void Append_Row(std::span<const T> values) {
     block_.insert(block_.end(), values.begin(), values.end());
-    Close_Row(first_index);
+    Close_Row();
   }
-  void Append_Null_Row() { rows_.push_back({block_.size(), 0, 0, false}); }
   // Appends `count` rows of `length` values, not yet set (the caller fills
   // them), and returns where the first begins. Their memory is not touched
   // here: rows that are then dropped unfilled cost address space only.
@@ -86,76 +74,50 @@ public:
     const std::size_t start = block_.size();
     block_.resize(start + count * static_cast<std::size_t>(length));
     for (std::size_t r = 0; r < count; ++r)
-      rows_.push_back({start + r * static_cast<std::size_t>(length), 0, length, true});
+      rows_.push_back({start + r * static_cast<std::size_t>(length), length});
     return block_.data() + start;
   }
   // Keeps the first `count` rows (and their values) and drops the others.
   void Keep_Rows(int count) {
     if (count >= Rows()) return;
-    block_.resize(count > 0 ? open_start_of(static_cast<std::size_t>(count)) : 0);
+    block_.resize(count > 0 ? end_of(static_cast<std::size_t>(count)) : 0);
     rows_.resize(static_cast<std::size_t>(count));
   }
 
-  bool Is_Null(int row) const { return !info(row).present; }
-  int Row_First(int row) const { return present(row).first; }
-  int Row_Length(int row) const { return present(row).length; }
+  int Row_Length(int row) const { return info(row).length; }
 
   std::span<const T> Row(int row) const {
-    const Row_Info& r = present(row);
+    const Row_Info& r = info(row);
     return {block_.data() + r.offset, static_cast<std::size_t>(r.length)};
   }
   std::span<T> Row(int row) {
-    const Row_Info& r = present(row);
+    const Row_Info& r = info(row);
     return {block_.data() + r.offset, static_cast<std::size_t>(r.length)};
   }
 
-  // Releases one row; its reference becomes null.
-  void Release_Row(int row) { info_mut(row).present = false; }
-
-  // Releases every row (Free_Array): all references become null and the
-  // block's memory is given back.
-  void Release_All() {
-    for (Row_Info& r : rows_) r.present = false;
-    std::vector<T, Uninitialised_Allocator<T>>().swap(block_);
-  }
-
-  // The whole block. For a matrix whose rows all exist and have one length
-  // n, row i starts at Data() + (i - First()) * n.
+  // The whole block. For a matrix whose rows all have one length n, row i
+  // starts at Data() + i * n.
   const T* Data() const { return block_.data(); }
   T* Data() { return block_.data(); }
 
 private:
   struct Row_Info {
     std::size_t offset;
-    int first;
     int length;
-    bool present;
   };
 
   // Where the values after the first `count` rows begin.
-  std::size_t open_start_of(std::size_t count) const {
+  std::size_t end_of(std::size_t count) const {
     const Row_Info& r = rows_[count - 1];
     return r.offset + static_cast<std::size_t>(r.length);
   }
-  std::size_t open_start() const {
-    const Row_Info& r = rows_.back();
-    return r.offset + static_cast<std::size_t>(r.length);
-  }
   const Row_Info& info(int row) const {
-    if (row < first_ || row > Last())
-      throw Errors::Constraint_Error("row " + std::to_string(row) + " is outside the matrix (" +
-                                     std::to_string(first_) + " .. " + std::to_string(Last()) + ")");
-    return rows_[static_cast<std::size_t>(row - first_)];
-  }
-  Row_Info& info_mut(int row) { return const_cast<Row_Info&>(info(row)); }
-  const Row_Info& present(int row) const {
-    const Row_Info& r = info(row);
-    if (!r.present)
-      throw Errors::Constraint_Error("row " + std::to_string(row) + " of the matrix is null");
-    return r;
+    if (row < 0 || row >= Rows())
+      throw Errors::Constraint_Error("row " + std::to_string(row) + " is outside the matrix (0 .. " +
+                                     std::to_string(Rows() - 1) + ")");
+    return rows_[static_cast<std::size_t>(row)];
   }
 
-  int first_ = 0;
   std::vector<T, Uninitialised_Allocator<T>> block_;
   std::vector<Row_Info> rows_;
 };

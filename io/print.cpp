@@ -216,20 +216,15 @@ void Print_Label(Text_Output& file, const std::string& label, Output_Format styl
   }
 }
 
-void Put_Real(Text_Output& file, double value, int fore, int aft, int exp) {
-  Detail::Put_Number(file, value, fore, aft, exp);
-}
-
 // --- Distance matrices
 
 Row_Layout Layout_Of(const Squared& matrix, Dist_Output_Format format, int fore, int aft, int exp) {
-  const int taxa = static_cast<int>(matrix.Labels.size());
-  if (matrix.Matrix.Size() != taxa || (taxa > 0 && matrix.Matrix.First() != matrix.First))
+  const int taxa = matrix.Taxa();
+  if (matrix.Matrix.Size() != taxa || (taxa > 0 && matrix.Matrix.First() != 0))
     throw Errors::Constraint_Error("index check failed: the distance block covers taxa " +
                                    std::to_string(matrix.Matrix.First()) + " .. " +
-                                   std::to_string(matrix.Matrix.Last()) + ", the labels " +
-                                   std::to_string(matrix.First) + " .. " +
-                                   std::to_string(matrix.First + taxa - 1));
+                                   std::to_string(matrix.Matrix.Last()) + ", the labels 0 .. " +
+                                   std::to_string(taxa - 1));
   return Layout_Of(matrix.Labels, format, fore, aft, exp);
 }
 
@@ -276,10 +271,10 @@ void Print_Header(Text_Output& file, const Taxon_Labels& labels, Dist_Output_For
 }
 
 void Put_Row(Text_Output& file, const Squared& matrix, int row, const Row_Layout& layout) {
-  if (row < matrix.First || row > matrix.Last)
-    throw Errors::Constraint_Error("index check failed: taxon " + std::to_string(row) + " is outside " +
-                                   std::to_string(matrix.First) + " .. " + std::to_string(matrix.Last));
-  Put_Row(file, matrix.Labels, static_cast<std::size_t>(row - matrix.First),
+  if (row < 0 || row >= matrix.Taxa())
+    throw Errors::Constraint_Error("index check failed: taxon " + std::to_string(row) + " is outside 0 .. " +
+                                   std::to_string(matrix.Taxa() - 1));
+  Put_Row(file, matrix.Labels, static_cast<std::size_t>(row),
           std::span<const double>(matrix.Matrix.Row(row), matrix.Labels.size()), layout);
 }
 
@@ -337,10 +332,10 @@ void Print_Footer(Text_Output& file, Dist_Output_Format format) {
 void Put(Text_Output& file, const Squared& matrix, Dist_Output_Format format, int fore, int aft, int exp) {
   const Row_Layout layout = Layout_Of(matrix, format, fore, aft, exp);
   Print_Header(file, matrix.Labels, format);
-  const int taxa = matrix.Last - matrix.First + 1;
+  const int taxa = matrix.Taxa();
   const int threads = std::min(Generic::Parallel::Threads(), std::max(1, taxa / 16));
   if (threads <= 1) {
-    for (int row = matrix.First; row <= matrix.Last; ++row) Put_Row(file, matrix, row, layout);
+    for (int row = 0; row < taxa; ++row) Put_Row(file, matrix, row, layout);
   } else {
     // Pieces of consecutive rows, about a megabyte each, are formatted on
     // several threads and written in row order while the next ones are
@@ -353,8 +348,8 @@ void Put(Text_Output& file, const Squared& matrix, Dist_Output_Format format, in
         pieces, threads,
         [&](int piece, std::string& text) {
           Text_Output out(&text);
-          const int first = matrix.First + piece * rows_per_piece;
-          const int last = std::min(matrix.Last, first + rows_per_piece - 1);
+          const int first = piece * rows_per_piece;
+          const int last = std::min(taxa - 1, first + rows_per_piece - 1);
           for (int row = first; row <= last; ++row) Put_Row(out, matrix, row, layout);
           out.Flush();
         },
@@ -365,7 +360,8 @@ void Put(Text_Output& file, const Squared& matrix, Dist_Output_Format format, in
 
 // --- Character data
 
-void Print_Header(Text_Output& file, int taxa, int characters, Output_Format format, Datatype datatype) {
+void Print_Header(Text_Output& file, int taxa, int characters, Output_Format format,
+                  Nexus_Datatype datatype) {
   switch (format) {
   case Output_Format::EXTENDED_PHYLIP:
   case Output_Format::PHYLIP:
@@ -383,9 +379,8 @@ void Print_Header(Text_Output& file, int taxa, int characters, Output_Format for
     Put_Count(file, characters);
     file.Put(";\n\tformat datatype=");
     switch (datatype) {
-    case Datatype::CONTINUOUS: file.Put("continuous"); break;
-    case Datatype::DNA: file.Put("nucleotide gap=-"); break;
-    case Datatype::PROTEIN: file.Put("protein gap=-"); break;
+    case Nexus_Datatype::CONTINUOUS: file.Put("continuous"); break;
+    case Nexus_Datatype::DNA: file.Put("nucleotide gap=-"); break;
     }
     file.Put(" missing=?;\n\tmatrix\n");
     break;
@@ -424,11 +419,11 @@ namespace {
 // The steps shared by both kinds of data; put_row writes the values of one
 // row after the label and ends the line.
 template <class Data, class Put_Row_Values>
-void Put_Data(Text_Output& file, const Data& data, Output_Format format, Datatype datatype,
+void Put_Data(Text_Output& file, const Data& data, Output_Format format, Nexus_Datatype datatype,
               Put_Row_Values put_row_values) {
   if (data.Labels.empty())
     throw Errors::Constraint_Error("index check failed: character data without taxa cannot be written");
-  const int characters = data.Matrix.Row_Length(data.First);
+  const int characters = data.Matrix.Row_Length(0);
   Print_Header(file, static_cast<int>(data.Labels.size()), characters, format, datatype);
   int width = Phylip_Width;
   switch (format) {
@@ -445,8 +440,8 @@ void Put_Data(Text_Output& file, const Data& data, Output_Format format, Datatyp
   case Output_Format::PHYLIP:
   case Output_Format::RAW: break;
   }
-  for (int taxon = data.First; taxon <= data.Last; ++taxon) {
-    Print_Label(file, data.Label(taxon), format, width);
+  for (int taxon = 0; taxon < data.Taxa(); ++taxon) {
+    Print_Label(file, data.Labels[static_cast<std::size_t>(taxon)], format, width);
     if (format != Output_Format::LABELS) put_row_values(data.Matrix.Row(taxon));
   }
   Print_Footer(file, format);
@@ -455,7 +450,7 @@ void Put_Data(Text_Output& file, const Data& data, Output_Format format, Datatyp
 } // namespace
 
 void Put(Text_Output& file, const Disc_Data& data, Output_Format format) {
-  Put_Data(file, data, format, Datatype::DNA, [&file](std::span<const char> row) {
+  Put_Data(file, data, format, Nexus_Datatype::DNA, [&file](std::span<const char> row) {
     file.Put('\t');
     file.Put(std::string_view(row.data(), row.size()));
     file.New_Line();
@@ -463,7 +458,7 @@ void Put(Text_Output& file, const Disc_Data& data, Output_Format format) {
 }
 
 void Put(Text_Output& file, const Real_Data& data, Output_Format format, int fore, int aft, int exp) {
-  Put_Data(file, data, format, Datatype::CONTINUOUS,
+  Put_Data(file, data, format, Nexus_Datatype::CONTINUOUS,
            [&](std::span<const double> row) { Put_Values(file, row, fore, aft, exp); });
 }
 

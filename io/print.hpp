@@ -15,13 +15,17 @@ enum class Dist_Output_Format {
 };
 enum class Output_Format { EXTENDED_PHYLIP, LABELS, NEXUS, NEXUS_ENCLOSED, PHYLIP, RAW };
 
+// The NEXUS data type written in the header of character data.
+enum class Nexus_Datatype { CONTINUOUS, DNA };
+
 // The number layout of all real output: Fore characters at least before the
 // point, Aft digits after it, no exponent.
 inline constexpr int Default_Fore = 2;
 inline constexpr int Default_Aft = 8;
 inline constexpr int Default_Exp = 0;
 
-// The label style of each distance format.
+// The label style of each distance format, which is also the layout the
+// character data are printed in (-W) when distances would be printed in it.
 Output_Format Label_Format(Dist_Output_Format format);
 
 // A distance matrix, header to footer.
@@ -38,9 +42,6 @@ void Print_Label(Text_IO::Text_Output& file, const std::string& label, Output_Fo
 std::string To_Nexus_Label(const std::string& label);
 // The length of the longest label, 0 when there are none.
 int Longest_Label(const Taxon_Labels& labels);
-
-// One real value in the number layout, nothing before or after it.
-void Put_Real(Text_IO::Text_Output& file, double value, int fore, int aft, int exp);
 
 // --- The steps of a distance matrix, for callers that write the body
 // themselves (for instance row by row into separate buffers): the header,
@@ -64,7 +65,7 @@ Row_Layout Layout_Of(const Squared& matrix, Dist_Output_Format format, int fore,
 Row_Layout Layout_Of(const Taxon_Labels& labels, Dist_Output_Format format, int fore, int aft, int exp);
 
 void Print_Header(Text_IO::Text_Output& file, const Taxon_Labels& labels, Dist_Output_Format format);
-// The body lines of taxon `row` (First .. Last): its label and its row of
+// The body lines of taxon `row` (from 0): its label and its row of
 // distances, or in ONE_COLUMN its pairs with every taxon before it.
 void Put_Row(Text_IO::Text_Output& file, const Squared& matrix, int row, const Row_Layout& layout);
 // The same for the taxon labels[row] (row counted from 0) and its distances
@@ -75,7 +76,7 @@ void Print_Footer(Text_IO::Text_Output& file, Dist_Output_Format format);
 
 // --- The steps of character data.
 void Print_Header(Text_IO::Text_Output& file, int taxa, int characters, Output_Format format,
-                  Datatype datatype);
+                  Nexus_Datatype datatype);
 // The two comment lines that number the character columns in blocks of ten.
 void Print_Numbers(Text_IO::Text_Output& file, int characters, int width);
 void Print_Footer(Text_IO::Text_Output& file, Output_Format format);

@@ -32,11 +32,6 @@ constexpr std::size_t Max_Reserved_Values = std::size_t{1} << 20;
 // longer one simply asks for a bigger window.
 constexpr std::size_t Number_Window = 64;
 
-const Character_Set& Control_Characters() {
-  static const Character_Set set = TextUtils::Range(0, 31) | TextUtils::Range(127, 159);
-  return set;
-}
-
 // A plain byte table: the scanning loops test every byte of the input, and a
 // bool array is cheaper to index than a bitset.
 using Byte_Table = std::array<bool, 256>;
@@ -49,11 +44,6 @@ Byte_Table Table_Of(const Character_Set& set) {
 
 const Byte_Table& Whitespace_Table() {
   static const Byte_Table table = Table_Of(Whitespace());
-  return table;
-}
-
-const Byte_Table& Control_Table() {
-  static const Byte_Table table = Table_Of(Control_Characters());
   return table;
 }
 
@@ -300,7 +290,7 @@ void Read_Real_Row(Text_Input& in, Row_Sink& matrix, const Place& place) {
       [&](int k, const char* reason) {
         Wrong_Text(in, place, "value " + std::to_string(k + 1) + " of " + place.Taxon() + " " + reason);
       });
-  matrix.Close_Row(0);
+  matrix.Close_Row();
 }
 
 // The end of the run of values that starts at p[i], at most at p[stop].
@@ -319,11 +309,11 @@ std::size_t Run_End(const unsigned char* p, std::size_t i, std::size_t stop, con
 // Reads the next nchar characters that are neither in `skip` nor line feeds
 // (the table marks both) into a new row of the matrix.
 template <class Row_Sink>
-void Read_Disc_Row(Text_Input& in, const Byte_Table& skip, Row_Sink& matrix, std::vector<char>& row,
+void Read_Discrete_Row(Text_Input& in, const Byte_Table& skip, Row_Sink& matrix, std::vector<char>& row,
                    const Place& place) {
   const auto need = static_cast<std::size_t>(place.nchar);
   if (need == 0) {
-    matrix.Close_Row(0); // nothing may be consumed: the rest of the line decides what follows
+    matrix.Close_Row(); // nothing may be consumed: the rest of the line decides what follows
     return;
   }
   // Usually the values stand in one run inside the window: the row is then
@@ -336,7 +326,7 @@ void Read_Disc_Row(Text_Input& in, const Byte_Table& skip, Row_Sink& matrix, std
     const std::size_t stop = i + std::min(w.size() - i, need);
     const std::size_t j = Run_End(p, i, stop, skip);
     if (j - i == need) {
-      matrix.Append_Row(std::span<const char>(w.data() + i, need), 0);
+      matrix.Append_Row(std::span<const char>(w.data() + i, need));
       in.Advance(j);
       return;
     }
@@ -359,24 +349,21 @@ void Read_Disc_Row(Text_Input& in, const Byte_Table& skip, Row_Sink& matrix, std
     }
     in.Advance(i);
   }
-  matrix.Append_Row(row, 0);
+  matrix.Append_Row(row);
 }
 
-enum class Item { WORD, LABEL, COMMENT };
+enum class Item { LABEL, COMMENT };
 
 std::string Missing(Item item, const Place& place) {
-  switch (item) {
-  case Item::LABEL: return "the label of " + place.Taxon() + " is missing";
-  case Item::COMMENT: return "the comment word after the label of " + place.Taxon() + " is missing";
-  case Item::WORD: break;
-  }
-  return "a word is missing";
+  if (item == Item::LABEL) return "the label of " + place.Taxon() + " is missing";
+  return "the comment word after the label of " + place.Taxon() + " is missing";
 }
 
-// The word rule: leading members of `stop` and line feeds are passed over,
-// then characters are taken up to a line feed or the end of input (left in
-// the stream) or a member of `stop` (consumed and dropped).
-void Read_Word(Text_Input& in, const Byte_Table& stop, std::string& word, Item item, const Place& place) {
+// The word rule: leading whitespace and line feeds are passed over, then
+// characters are taken up to a line feed or the end of input (left in the
+// stream) or whitespace (consumed and dropped).
+void Read_Word(Text_Input& in, std::string& word, Item item, const Place& place) {
+  const Byte_Table& stop = Whitespace_Table();
   int c;
   do {
     c = in.Get();
@@ -404,21 +391,21 @@ void Trim_Whitespace(std::string& word) {
 }
 
 // Takes `count` characters, line feeds neither taken nor counted, then trims
-// Whitespace() from both ends of the whole word.
-void Read_Fixed_Word(Text_Input& in, int count, std::string& word, Item item, const Place& place) {
+// Whitespace() from both ends of the whole label.
+void Read_Fixed_Label(Text_Input& in, int count, std::string& label, const Place& place) {
   for (int k = 0; k < count; ++k) {
     int c;
     do c = in.Get();
     while (c == '\n');
     if (c < 0) {
-      if (k == 0) Input_Ends(in, place, Missing(item, place));
-      const std::string whose = item == Item::LABEL ? "the label of " + place.Taxon() : "a word";
+      if (k == 0) Input_Ends(in, place, Missing(Item::LABEL, place));
       Input_Ends(in, place,
-                 whose + " has only " + std::to_string(k) + " of its " + std::to_string(count) + " characters");
+                 "the label of " + place.Taxon() + " has only " + std::to_string(k) + " of its " +
+                     std::to_string(count) + " characters");
     }
-    word.push_back(static_cast<char>(c));
+    label.push_back(static_cast<char>(c));
   }
-  Trim_Whitespace(word);
+  Trim_Whitespace(label);
 }
 
 // The label field of the fixed-width layout.
@@ -427,19 +414,16 @@ constexpr int Phylip_Label_Width = 10;
 void Read_Label(Text_Input& in, Input_Format format, std::string& label, const Place& place) {
   switch (format) {
   case Input_Format::EXTENDED_PHYLIP:
-    Read_Word(in, Whitespace_Table(), label, Item::LABEL, place);
+    Read_Word(in, label, Item::LABEL, place);
     return;
   case Input_Format::COMMENTED_PHYLIP: {
-    Read_Word(in, Whitespace_Table(), label, Item::LABEL, place);
+    Read_Word(in, label, Item::LABEL, place);
     std::string comment;
-    Read_Word(in, Whitespace_Table(), comment, Item::COMMENT, place);
+    Read_Word(in, comment, Item::COMMENT, place);
     return;
   }
   case Input_Format::PHYLIP:
-    Read_Fixed_Word(in, Phylip_Label_Width, label, Item::LABEL, place);
-    return;
-  case Input_Format::TAB_SEPARATED:
-    Read_Word(in, Control_Table(), label, Item::LABEL, place);
+    Read_Fixed_Label(in, Phylip_Label_Width, label, place);
     return;
   }
 }
@@ -498,8 +482,8 @@ template <class T>
 struct Row_Slot {
   T* next;
   void Push(const T& value) { *next++ = value; }
-  void Append_Row(std::span<const T> values, int) { next = std::copy(values.begin(), values.end(), next); }
-  void Close_Row(int) {}
+  void Append_Row(std::span<const T> values) { next = std::copy(values.begin(), values.end(), next); }
+  void Close_Row() {}
 };
 
 struct Piece {
@@ -553,7 +537,7 @@ int Read_Records_In_Parallel(Text_Input& in, Input_Format format, Taxon_Labels& 
   {
     Text_Input probe(window.substr(0, usable), Text_Input::Borrowed{});
     std::string label;
-    Matrix_Type row(0);
+    Matrix_Type row;
     if (!Read_Record_Of_One_Line(probe, format, label, row, place, read_row)) return 0;
   }
 
@@ -634,11 +618,11 @@ struct Reported_Rows {
     populating.Reached(matrix.Values() * sizeof(T));
   }
   // The values are read already: the helper may go ahead of the copy.
-  void Append_Row(std::span<const T> values, int first_index) {
+  void Append_Row(std::span<const T> values) {
     populating.Reached((matrix.Values() + values.size()) * sizeof(T));
-    matrix.Append_Row(values, first_index);
+    matrix.Append_Row(values);
   }
-  void Close_Row(int first_index) { matrix.Close_Row(first_index); }
+  void Close_Row() { matrix.Close_Row(); }
 };
 
 // One matrix: the header, then label and row of each taxon in turn. Labels
@@ -656,7 +640,7 @@ std::unique_ptr<Data_Record<Matrix_Type>> Read_Matrix(Text_Input& in, Input_Form
   const std::size_t possible = std::max(Max_Reserved_Values, in.Known_Bytes_Left().value_or(0) / value_bytes + 1);
   Taxon_Labels labels;
   labels.reserve(std::min(ntax, Max_Reserved_Taxa));
-  Matrix_Type matrix(0);
+  Matrix_Type matrix;
   matrix.Reserve_Rows(std::min(ntax, Max_Reserved_Taxa));
   matrix.Reserve_Values(std::min(promised, possible));
   // A big matrix would otherwise be read at the pace of the page faults its
@@ -684,7 +668,7 @@ std::unique_ptr<Data_Record<Matrix_Type>> Read_Matrix(Text_Input& in, Input_Form
     Read_Record(in, format, labels, rows, place, read_row);
     ++place.taxon;
   }
-  return std::make_unique<Data_Record<Matrix_Type>>(0, std::move(labels), std::move(matrix));
+  return std::make_unique<Data_Record<Matrix_Type>>(std::move(labels), std::move(matrix));
 }
 
 } // namespace
@@ -696,7 +680,7 @@ Disc_Data_Access Get(Text_IO::Text_Input& file, Input_Format format, const TextU
   skip['\n'] = true; // line feeds between values are passed over whatever the skip set
   return Read_Matrix<Disc_Matrix>(file, format, 1, [&](Text_Input& in, auto& matrix, const Place& place) {
     thread_local std::vector<char> row; // scratch for rows spread over lines
-    Read_Disc_Row(in, skip, matrix, row, place);
+    Read_Discrete_Row(in, skip, matrix, row, place);
   });
 }
 
@@ -706,18 +690,6 @@ Real_Data_Access Get(Text_IO::Text_Input& file, Input_Format format) {
   return Read_Matrix<Real_Matrix>(file, format, 2, [](Text_Input& in, auto& matrix, const Place& place) {
     Read_Real_Row(in, matrix, place);
   });
-}
-
-void Get_Label(Text_IO::Text_Input& file, Input_Format format, std::string& label) {
-  Read_Label(file, format, label, Place{});
-}
-
-void Get_Word(Text_IO::Text_Input& file, const TextUtils::Character_Set& set, std::string& word) {
-  Read_Word(file, Table_Of(set), word, Item::WORD, Place{});
-}
-
-void Get_Word(Text_IO::Text_Input& file, int count, std::string& word) {
-  Read_Fixed_Word(file, count, word, Item::WORD, Place{});
 }
 
 int Read_Integer(Text_IO::Text_Input& file) {

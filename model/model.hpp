@@ -17,10 +17,7 @@ namespace Phylo {
 
 enum class Binary : std::uint8_t { PRESENCE, ABSENCE, UNKNOWN };
 
-// The NEXUS data type of a matrix.
-enum class Datatype { CONTINUOUS, DNA, PROTEIN };
-
-struct Disc_Kind {
+struct Discrete_Kind {
   static constexpr const char* Size_Error_Name = "PHYLO.DISC_CHARS.BASIC.SIZE_ERROR";
 };
 struct Binary_Kind {
@@ -35,8 +32,8 @@ using Disc_Matrix = Generic::Row_Matrix<char>;
 using Binary_Matrix = Generic::Row_Matrix<Binary>;
 using Real_Matrix = Generic::Row_Matrix<double>;
 
-namespace Disc_Chars {
-using Basic = Generic::Generic_Array_Functions<char, Disc_Kind>;
+namespace Discrete_Chars {
+using Basic = Generic::Generic_Array_Functions<char, Discrete_Kind>;
 }
 namespace Binary_Chars {
 using Basic = Generic::Generic_Array_Functions<Binary, Binary_Kind>;
@@ -50,38 +47,21 @@ inline double Sqrt(double x) { return Functions::Sqrt(x); }
 inline double Arccos(double x) { return Functions::Arccos(x); }
 } // namespace Real_Chars
 
-// Labels indexed by taxon number from the record's First.
+// Labels indexed by taxon number, from 0.
 using Taxon_Labels = std::vector<std::string>;
 
-// A data record: labels and one row per taxon over First .. Last. A new
-// record has empty labels and no rows yet; its creator appends the rows in
-// taxon order.
+// A data record: one label and one row per taxon, both in taxon order.
 template <class Matrix_Type>
 struct Data_Record {
-  Data_Record(int first, int last)
-      : First(first), Last(last), Labels(checked_count(first, last)), Matrix(first) {}
-  // A record over first .. first + labels.size() - 1 from parts built
-  // elsewhere (the reader grows them as the input is read).
-  Data_Record(int first, Taxon_Labels labels, Matrix_Type matrix)
-      : First(first), Last(first + static_cast<int>(labels.size()) - 1), Labels(std::move(labels)),
-        Matrix(std::move(matrix)) {
-    checked_count(First, Last);
-  }
+  Data_Record() = default;
+  // A record from parts built elsewhere (the reader grows them as the input
+  // is read).
+  Data_Record(Taxon_Labels labels, Matrix_Type matrix) : Labels(std::move(labels)), Matrix(std::move(matrix)) {}
 
-  int First;
-  int Last;
   Taxon_Labels Labels;
   Matrix_Type Matrix;
 
-  const std::string& Label(int taxon) const { return Labels[static_cast<std::size_t>(taxon - First)]; }
-  std::string& Label(int taxon) { return Labels[static_cast<std::size_t>(taxon - First)]; }
-
-private:
-  static std::size_t checked_count(int first, int last) {
-    if (last >= first && first < 0)
-      throw Errors::Constraint_Error("range check failed: a taxon range may not start below 0");
-    return last < first ? 0 : static_cast<std::size_t>(last - first + 1);
-  }
+  int Taxa() const { return static_cast<int>(Labels.size()); }
 };
 
 using Disc_Data = Data_Record<Disc_Matrix>;
@@ -93,25 +73,14 @@ using Real_Data_Access = std::unique_ptr<Real_Data>;
 
 // The distance matrix: labels and one contiguous square block.
 struct Squared {
-  Squared(int first, int last) : First(first), Last(last), Labels(last < first ? 0 : last - first + 1) {}
+  explicit Squared(Taxon_Labels labels) : Labels(std::move(labels)) {}
 
-  int First;
-  int Last;
   Taxon_Labels Labels;
   Generic::Square_Block Matrix;
 
-  const std::string& Label(int taxon) const { return Labels[static_cast<std::size_t>(taxon - First)]; }
+  int Taxa() const { return static_cast<int>(Labels.size()); }
 };
 using Squared_Access = std::unique_ptr<Squared>;
-
-// Releases the rows, the labels and the record, and nulls the reference.
-// A null reference is a Constraint_Error.
-template <class Matrix_Type>
-void Free_Data(std::unique_ptr<Data_Record<Matrix_Type>>& data) {
-  if (!data) throw Errors::Constraint_Error("access check failed: releasing a null data record");
-  data->Matrix.Release_All();
-  data.reset();
-}
 
 // The whitespace set of the data model: the space and every control
 // character (0..32 and 127..159).

@@ -22,20 +22,13 @@ std::vector<Binary> Translate(std::span<const char> source, const Binary_Transla
 }
 
 Binary_Matrix Translate(const Disc_Matrix& source, const Binary_Translator& table) {
-  Binary_Matrix result(source.First());
+  Binary_Matrix result;
   result.Reserve_Rows(static_cast<std::size_t>(source.Rows()));
-  std::size_t values = 0;
-  for (int i = source.First(); i <= source.Last(); ++i)
-    if (!source.Is_Null(i)) values += static_cast<std::size_t>(source.Row_Length(i));
-  result.Reserve_Values(values);
-
-  for (int i = source.First(); i <= source.Last(); ++i) {
-    if (source.Is_Null(i))
-      throw Errors::Constraint_Error("access check failed: row " + std::to_string(i - source.First() + 1) +
-                                     " of the discrete matrix is missing");
+  result.Reserve_Values(source.Values());
+  for (int i = 0; i < source.Rows(); ++i) {
     // Values go straight into the new matrix's block; no row is staged.
     for (char value : source.Row(i)) result.Push(Lookup(table, value));
-    result.Close_Row(source.Row_First(i));
+    result.Close_Row();
   }
   return result;
 }

@@ -330,8 +330,9 @@ Column_Moments avg_var(const Block& b, Transformation t) {
   return {std::move(s), std::move(q)};
 }
 
-// The mean is not subtracted; a column without spread is left alone.
-void z_it(const Block& b) {
+// Z_SCORES (-S): each value divided by its column's standard deviation; the
+// mean is not subtracted, and a column without spread is left alone.
+void standardise(const Block& b) {
   constexpr Transformation t = Transformation::Z_SCORES;
   const std::vector<double> sd = avg_var(b, t).sd;
   for (std::size_t i = 0; i < b.Rows(); ++i) {
@@ -347,7 +348,9 @@ void z_it(const Block& b) {
   }
 }
 
-void fully_z_it(const Block& b) {
+// FULL_Z_SCORES (-Z): the column's mean subtracted, then divided by its
+// standard deviation; a column without spread becomes all zeros.
+void make_z_scores(const Block& b) {
   constexpr Transformation t = Transformation::FULL_Z_SCORES;
   const Column_Moments m = avg_var(b, t);
   for (std::size_t i = 0; i < b.Rows(); ++i) {
@@ -413,17 +416,15 @@ private:
   std::span<Located> a_;
 };
 
-// Ranks are the row's own character numbers, smallest value first; equal
+// Ranks are the row's character numbers, from 0, smallest value first; equal
 // values get distinct consecutive ranks, never a shared mean rank.
-void to_ranks(Real_Matrix& matrix, const Block& b) {
+void to_ranks(const Block& b) {
   std::vector<Located> pairs(b.Columns());
   for (std::size_t i = 0; i < b.Rows(); ++i) {
     const std::span<double> row = b.Row(i);
     for (std::size_t j = 0; j < row.size(); ++j) pairs[j] = {row[j], j};
     Location_Sort(pairs).Run();
-    const int first_character = matrix.Row_First(matrix.First() + static_cast<int>(i));
-    for (std::size_t k = 0; k < pairs.size(); ++k)
-      row[pairs[k].location] = static_cast<double>(first_character + static_cast<int>(k));
+    for (std::size_t k = 0; k < pairs.size(); ++k) row[pairs[k].location] = static_cast<double>(k);
   }
 }
 
@@ -433,9 +434,9 @@ void Transform_Matrix(Real_Matrix& matrix, Transformation transformation) {
   const std::string what = std::string("the ") + name_of(transformation) + " needs rows of equal length";
   Basic::Require_Aligned(matrix, what.c_str());
 
-  const std::size_t p = static_cast<std::size_t>(matrix.Row_Length(matrix.First()));
+  const std::size_t p = static_cast<std::size_t>(matrix.Row_Length(0));
   if (p == 0) return;
-  const Block b(matrix.Row(matrix.First()).data(), static_cast<std::size_t>(matrix.Rows()), p);
+  const Block b(matrix.Data(), static_cast<std::size_t>(matrix.Rows()), p);
 
   switch (transformation) {
   case Transformation::ROW_FRACTIONS: make_row_fractions(b); break;
@@ -443,9 +444,9 @@ void Transform_Matrix(Real_Matrix& matrix, Transformation transformation) {
   case Transformation::FOR_CHI: chi_conversion(b); break;
   case Transformation::RANGING: range_it(b); break;
   case Transformation::FULL_RANGING: fully_range_it(b); break;
-  case Transformation::Z_SCORES: z_it(b); break;
-  case Transformation::FULL_Z_SCORES: fully_z_it(b); break;
-  case Transformation::RANKS: to_ranks(matrix, b); break;
+  case Transformation::Z_SCORES: standardise(b); break;
+  case Transformation::FULL_Z_SCORES: make_z_scores(b); break;
+  case Transformation::RANKS: to_ranks(b); break;
   }
 }
 

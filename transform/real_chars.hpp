@@ -9,6 +9,9 @@
 
 namespace Phylo::Real_Chars {
 
+// Z_SCORES (-S) is standardisation: each column divided by its standard
+// deviation, its mean left in. FULL_Z_SCORES (-Z) gives z scores proper:
+// the mean subtracted first, then divided by the standard deviation.
 enum class Transformation {
   ROW_FRACTIONS, COLUMN_FRACTIONS, FOR_CHI, RANGING, FULL_RANGING, Z_SCORES, FULL_Z_SCORES, RANKS
 };

@@ -79,7 +79,7 @@ struct Restore {
 };
 
 Phylo::Real_Matrix Two_Rows(std::size_t characters) {
-  Phylo::Real_Matrix m(0);
+  Phylo::Real_Matrix m;
   for (int t = 0; t < 2; ++t) {
     for (std::size_t c = 0; c < characters; ++c)
       m.Push(static_cast<double>((c * (7 + 4 * t) + 3 * t) % 101) * 0.25);

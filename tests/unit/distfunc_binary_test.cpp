@@ -22,8 +22,8 @@ using Phylo::Distfunc::Detail::Frequency_Table;
 using Phylo::Distfunc::Detail::Packed_Rows;
 
 // '1' presence, '0' absence, anything else unknown.
-Binary_Matrix Matrix_Of(std::initializer_list<std::string_view> rows, int first = 0) {
-  Binary_Matrix m(first);
+Binary_Matrix Matrix_Of(std::initializer_list<std::string_view> rows) {
+  Binary_Matrix m;
   for (std::string_view row : rows) {
     for (char ch : row) m.Push(ch == '1' ? Binary::PRESENCE : ch == '0' ? Binary::ABSENCE : Binary::UNKNOWN);
     m.Close_Row();
@@ -149,21 +149,21 @@ TEST(BinaryDistances, RangeErrorsNameFormulaAndCause) {
 }
 
 TEST(BinaryDistances, RangeErrorCarriesTheTaxaOfThePair) {
-  // Taxa 3, 4 and 5; only the pair (4, 5) has no presence at all.
-  const Binary_Matrix m = Matrix_Of({"101", "000", "000"}, 3);
+  // Only the pair (1, 2) has no presence at all.
+  const Binary_Matrix m = Matrix_Of({"101", "000", "000"});
   try {
     Distances(m, Binary_Formula::JACCARD);
     FAIL() << "no range error";
   } catch (const Pair_Range_Error& e) {
-    EXPECT_EQ(e.I, 4);
-    EXPECT_EQ(e.J, 5);
+    EXPECT_EQ(e.I, 1);
+    EXPECT_EQ(e.J, 2);
   }
 }
 
 TEST(BinaryDistances, OneTaxon) {
-  const Generic::Square_Block one = Distances(Matrix_Of({"10?"}, 2), Binary_Formula::JACCARD);
+  const Generic::Square_Block one = Distances(Matrix_Of({"10?"}), Binary_Formula::JACCARD);
   ASSERT_EQ(one.Size(), 1);
-  EXPECT_EQ(one(2, 2), 0.0);
+  EXPECT_EQ(one(0, 0), 0.0);
 }
 
 TEST(BinaryDistances, MisalignedOrMissingRows) {
@@ -174,7 +174,7 @@ TEST(BinaryDistances, MisalignedOrMissingRows) {
     EXPECT_STREQ(e.Name(), "PHYLO.BINARY_CHARS.BASIC.SIZE_ERROR");
     EXPECT_NE(std::string(e.what()).find("row 3 has 2"), std::string::npos) << e.what();
   }
-  EXPECT_THROW(Distances(Binary_Matrix(0), Binary_Formula::MATCHING), Errors::Constraint_Error);
+  EXPECT_THROW(Distances(Binary_Matrix(), Binary_Formula::MATCHING), Errors::Constraint_Error);
 }
 
 TEST(BinaryDistances, PackedCountsAgreeWithColumnCounts) {
@@ -186,7 +186,7 @@ TEST(BinaryDistances, PackedCountsAgreeWithColumnCounts) {
     // Lengths around the words and the groups of eight words, a few longer
     // rows; rows 0 and 1 have no unknowns (a alone is counted between them).
     for (int length : {0, 1, 5, 63, 64, 65, 127, 128, 129, 300, 511, 512, 513, 1000, 1025}) {
-      Binary_Matrix m(0);
+      Binary_Matrix m;
       std::uniform_int_distribution<int> state(0, 2);
       for (int row = 0; row < 6; ++row) {
         // Later rows get more unknowns, the last one is all unknown.
@@ -204,15 +204,6 @@ TEST(BinaryDistances, PackedCountsAgreeWithColumnCounts) {
     }
   }
   Phylo::Pair_Tiles::Use_Path(Phylo::Pair_Tiles::Best_Path());
-}
-
-TEST(BinaryDistances, RowsArePairedByPositionNotByIndex) {
-  Binary_Matrix m(0);
-  for (Binary v : {Binary::PRESENCE, Binary::ABSENCE, Binary::ABSENCE}) m.Push(v);
-  m.Close_Row(0);
-  for (Binary v : {Binary::PRESENCE, Binary::PRESENCE, Binary::ABSENCE}) m.Push(v);
-  m.Close_Row(5);
-  EXPECT_DOUBLE_EQ(Distances(m, Binary_Formula::MATCHING)(0, 1), 1.0 / 3.0);
 }
 
 } // namespace

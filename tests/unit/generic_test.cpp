@@ -20,66 +20,42 @@ namespace {
 using Phylo::Real_Matrix;
 using Real = Phylo::Real_Chars::Functions;
 using Real_Basic = Phylo::Real_Chars::Basic;
-using Disc_Basic = Phylo::Disc_Chars::Basic;
 
-Real_Matrix Rows(std::initializer_list<std::vector<double>> rows, int first = 0) {
-  Real_Matrix m(first);
+Real_Matrix Rows(std::initializer_list<std::vector<double>> rows) {
+  Real_Matrix m;
   for (const std::vector<double>& row : rows) m.Append_Row(row);
   return m;
 }
 
-TEST(RowMatrix, RowsKeepTheirRangesAndShareOneBlock) {
-  Real_Matrix m(2);
+TEST(RowMatrix, RowsShareOneBlock) {
+  Real_Matrix m;
   m.Push(1);
   m.Push(2);
-  m.Close_Row(1);
+  m.Close_Row();
   m.Append_Row(std::vector<double>{3, 4});
-  EXPECT_EQ(m.First(), 2);
-  EXPECT_EQ(m.Last(), 3);
-  EXPECT_EQ(m.Row_First(2), 1);
-  EXPECT_EQ(m.Row_First(3), 0);
+  EXPECT_EQ(m.Rows(), 2);
   // An aligned matrix is a plain row-major array.
-  EXPECT_EQ(m.Row(3).data(), m.Data() + 2);
-  EXPECT_EQ(m.Row(3)[1], 4.0);
-
-  m.Release_Row(2);
-  EXPECT_TRUE(m.Is_Null(2));
+  EXPECT_EQ(m.Row(1).data(), m.Data() + 2);
+  EXPECT_EQ(m.Row(1)[0], 3.0);
+  EXPECT_EQ(m.Row(1)[1], 4.0);
   EXPECT_THROW(m.Row(2), Errors::Constraint_Error);
-  EXPECT_EQ(m.Row(3)[0], 3.0);
-  EXPECT_THROW(m.Row(4), Errors::Constraint_Error);
-  EXPECT_THROW(m.Is_Null(1), Errors::Constraint_Error);
-  EXPECT_THROW(Real_Matrix(-1), Errors::Constraint_Error);
-}
+  EXPECT_THROW(m.Row(-1), Errors::Constraint_Error);
 
-TEST(RowMatrix, FreeArrayReleasesEveryRowAndSkipsNullOnes) {
-  Real_Matrix m(0);
-  m.Append_Row(std::vector<double>{1, 2});
-  m.Append_Null_Row();
-  m.Append_Row(std::vector<double>{3, 4});
-  Real_Basic::Free_Array(m);
-  EXPECT_EQ(m.Rows(), 3);  // the matrix itself stays
-  for (int i = 0; i < 3; ++i) EXPECT_TRUE(m.Is_Null(i)) << i;
-  Real_Basic::Free_Array(m);  // again: nothing left, no failure
-}
-
-TEST(DataRecords, FreeDataReleasesAndNullsTheReference) {
-  auto data = std::make_unique<Phylo::Real_Data>(0, 2);
-  data->Matrix.Append_Row(std::vector<double>{1});
-  data->Matrix.Append_Null_Row();
-  data->Matrix.Append_Row(std::vector<double>{2});
-  data->Label(1) = "B";
-  Phylo::Free_Data(data);
-  EXPECT_EQ(data, nullptr);
-  EXPECT_THROW(Phylo::Free_Data(data), Errors::Constraint_Error);
-
-  EXPECT_THROW(Phylo::Real_Data(-1, 0), Errors::Constraint_Error);
+  // Rows made ahead and then only partly kept.
+  double* const ahead = m.Add_Rows(3, 2);
+  ahead[0] = 5;
+  ahead[1] = 6;
+  m.Keep_Rows(3);
+  EXPECT_EQ(m.Rows(), 3);
+  EXPECT_EQ(m.Values(), 6u);
+  EXPECT_EQ(m.Row(2)[1], 6.0);
 }
 
 // Reading a matrix fills its memory while another thread has the pages
 // made: what was written before, during and after must all stay, also where
 // the thread follows the filler beyond its first stretch.
 TEST(Populating, LeavesWhatIsWrittenAlone) {
-  Real_Matrix m(0);
+  Real_Matrix m;
   constexpr std::size_t Count = std::size_t{6} << 20; // 48 MB of values, beyond the lead
   m.Reserve_Values(Count);
   for (std::size_t k = 0; k < 1000; ++k) m.Push(static_cast<double>(k));
@@ -163,42 +139,11 @@ TEST(IsAligned, ComparesLengthsOnly) {
   EXPECT_TRUE(Real_Basic::Is_Aligned(Rows({{1, 2, 3}})));
   EXPECT_TRUE(Real_Basic::Is_Aligned(Rows({{}})));
   EXPECT_FALSE(Real_Basic::Is_Aligned(Rows({{1, 2, 3}, {4, 5, 6}, {}})));
-
-  Real_Matrix shifted(0);  // ranges 0..2 and 1..3
-  shifted.Append_Row(std::vector<double>{1, 2, 3}, 0);
-  shifted.Append_Row(std::vector<double>{1, 2, 3}, 1);
-  EXPECT_TRUE(Real_Basic::Is_Aligned(shifted));
-}
-
-TEST(IsAligned, NeedsRowsToAnswer) {
-  EXPECT_THROW(Real_Basic::Is_Aligned(Real_Matrix(0)), Errors::Constraint_Error);
-
-  Real_Matrix null_first(0);
-  null_first.Append_Null_Row();
-  null_first.Append_Row(std::vector<double>{1});
-  EXPECT_THROW(Real_Basic::Is_Aligned(null_first), Errors::Constraint_Error);
-
-  Real_Matrix null_later = Rows({{1, 2}, {3, 4}});
-  null_later.Append_Null_Row();
-  EXPECT_THROW(Real_Basic::Is_Aligned(null_later), Errors::Constraint_Error);
-
-  // The answer is known at the first row that differs; a null row after it
-  // is never looked at.
-  Real_Matrix short_then_null = Rows({{1, 2}, {3}});
-  short_then_null.Append_Null_Row();
-  EXPECT_FALSE(Real_Basic::Is_Aligned(short_then_null));
-}
-
-TEST(AbsDist, CountsEveryDifferingSymbol) {
-  const std::string a = "AC?", b = "AG?", c = "A??";
-  EXPECT_EQ(Disc_Basic::Abs_Dist(a, b), 1);
-  EXPECT_EQ(Disc_Basic::Abs_Dist(a, a), 0);
-  EXPECT_EQ(Disc_Basic::Abs_Dist(c, a), 1);  // '?' against 'C' is a difference like any other
-  EXPECT_THROW(Disc_Basic::Abs_Dist(a, std::string("AC")), Errors::Constraint_Error);
+  EXPECT_THROW(Real_Basic::Is_Aligned(Real_Matrix()), Errors::Constraint_Error);
 }
 
 TEST(Sum, OnePerRowFromTheFirstValueOn) {
-  EXPECT_EQ(Real::Sum(Rows({{1, 2, 3}, {0.5}}, 4)), (std::vector<double>{6, 0.5}));
+  EXPECT_EQ(Real::Sum(Rows({{1, 2, 3}, {0.5}})), (std::vector<double>{6, 0.5}));
   // Left to right: each 1 is lost against 1e16 on its own (pairing the ones
   // first would give 1e16 + 2).
   EXPECT_EQ(Real::Sum(Rows({{1e16, 1, 1}}))[0], 1e16);
@@ -218,9 +163,6 @@ TEST(Sum, OnePerRowFromTheFirstValueOn) {
   } catch (const Errors::Constraint_Error& e) {
     EXPECT_STREQ(e.what(), "index check failed: row 3 has no values to sum");
   }
-  Real_Matrix with_null = Rows({{1}});
-  with_null.Append_Null_Row();
-  EXPECT_THROW(Real::Sum(with_null), Errors::Constraint_Error);
 }
 
 TEST(ElementaryFunctions, SquareRoot) {

@@ -133,16 +133,16 @@ TEST(ParseArguments, ImpliedTransformationSurvivesPlainDistanceLetters) {
   EXPECT_EQ(*ks.settings.Implied_Transformation, Transformation::RANKS);
 }
 
-TEST(DataFormatOf, OneColumnAndTabSeparatedPrintExtendedPhylip) {
+TEST(LabelFormat, DataAfterOneColumnAndTabSeparatedPrintExtendedPhylip) {
   using O = Phylo::Print::Output_Format;
-  EXPECT_EQ(Karvel::Data_Format_Of(Dist_Output_Format::ONE_COLUMN), O::EXTENDED_PHYLIP);
-  EXPECT_EQ(Karvel::Data_Format_Of(Dist_Output_Format::TAB_SEPARATED), O::EXTENDED_PHYLIP);
-  EXPECT_EQ(Karvel::Data_Format_Of(Dist_Output_Format::EXTENDED_PHYLIP), O::EXTENDED_PHYLIP);
-  EXPECT_EQ(Karvel::Data_Format_Of(Dist_Output_Format::LABELS), O::LABELS);
-  EXPECT_EQ(Karvel::Data_Format_Of(Dist_Output_Format::NEXUS), O::NEXUS);
-  EXPECT_EQ(Karvel::Data_Format_Of(Dist_Output_Format::NEXUS_ENCLOSED), O::NEXUS_ENCLOSED);
-  EXPECT_EQ(Karvel::Data_Format_Of(Dist_Output_Format::PHYLIP), O::PHYLIP);
-  EXPECT_EQ(Karvel::Data_Format_Of(Dist_Output_Format::RAW), O::RAW);
+  EXPECT_EQ(Phylo::Print::Label_Format(Dist_Output_Format::ONE_COLUMN), O::EXTENDED_PHYLIP);
+  EXPECT_EQ(Phylo::Print::Label_Format(Dist_Output_Format::TAB_SEPARATED), O::EXTENDED_PHYLIP);
+  EXPECT_EQ(Phylo::Print::Label_Format(Dist_Output_Format::EXTENDED_PHYLIP), O::EXTENDED_PHYLIP);
+  EXPECT_EQ(Phylo::Print::Label_Format(Dist_Output_Format::LABELS), O::LABELS);
+  EXPECT_EQ(Phylo::Print::Label_Format(Dist_Output_Format::NEXUS), O::NEXUS);
+  EXPECT_EQ(Phylo::Print::Label_Format(Dist_Output_Format::NEXUS_ENCLOSED), O::NEXUS_ENCLOSED);
+  EXPECT_EQ(Phylo::Print::Label_Format(Dist_Output_Format::PHYLIP), O::PHYLIP);
+  EXPECT_EQ(Phylo::Print::Label_Format(Dist_Output_Format::RAW), O::RAW);
 }
 
 TEST(Usage, NamesTheInvocationTwiceAndListsTheTransformationsOutOfOrder) {

@@ -46,7 +46,7 @@ Phylo::Real_Matrix Random_Real(int taxa, int characters, unsigned seed, bool wit
   std::mt19937 rng(seed);
   std::uniform_int_distribution<int> kind(0, 9);
   std::uniform_real_distribution<double> u(0.0, 50.0);
-  Phylo::Real_Matrix m(0);
+  Phylo::Real_Matrix m;
   for (int t = 0; t < taxa; ++t) {
     for (int c = 0; c < characters; ++c) {
       const int k = kind(rng);
@@ -102,9 +102,9 @@ TEST(ParallelIdentity, RealFormulaeOnEveryPathAndThreadCount) {
 TEST(ParallelIdentity, DiscreteAndBinaryOnEveryPathAndThreadCount) {
   Restore restore;
   std::mt19937 rng(5);
-  Phylo::Disc_Matrix disc(0);
-  Phylo::Binary_Matrix bin(0);
-  Phylo::Binary_Matrix known(0); // no unknowns: only a is counted
+  Phylo::Disc_Matrix disc;
+  Phylo::Binary_Matrix bin;
+  Phylo::Binary_Matrix known; // no unknowns: only a is counted
   for (int t = 0; t < 70; ++t) {
     for (int c = 0; c < 130; ++c) {
       disc.Push("ACGT-?"[rng() % 6]);

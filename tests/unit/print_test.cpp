@@ -8,6 +8,7 @@
 
 #include "generic/parallel.hpp"
 #include "io/print.hpp"
+#include "io/print_number.hpp"
 
 namespace {
 
@@ -66,15 +67,14 @@ const std::string Data_Paup = Lines({
     "end;",
 });
 
-// A distance matrix from its labels and its rows, taxa numbered from `first`.
-Squared Make_Squared(Taxon_Labels labels, const std::vector<std::vector<double>>& rows, int first = 0) {
-  const int last = first + static_cast<int>(labels.size()) - 1;
-  Squared matrix(first, last);
-  matrix.Labels = std::move(labels);
-  matrix.Matrix = Generic::Square_Block(first, last);
-  for (int i = first; i <= last; ++i)
-    for (int j = first; j <= last; ++j)
-      matrix.Matrix(i, j) = rows[static_cast<std::size_t>(i - first)][static_cast<std::size_t>(j - first)];
+// A distance matrix from its labels and its rows.
+Squared Make_Squared(Taxon_Labels labels, const std::vector<std::vector<double>>& rows) {
+  const int taxa = static_cast<int>(labels.size());
+  Squared matrix(std::move(labels));
+  matrix.Matrix = Generic::Square_Block(0, taxa - 1);
+  for (int i = 0; i < taxa; ++i)
+    for (int j = 0; j < taxa; ++j)
+      matrix.Matrix(i, j) = rows[static_cast<std::size_t>(i)][static_cast<std::size_t>(j)];
   return matrix;
 }
 
@@ -96,7 +96,7 @@ std::string Number(double value, int fore = 2, int aft = 8, int exp = 0) {
   std::string text;
   {
     Text_IO::Text_Output out(&text);
-    Print::Put_Real(out, value, fore, aft, exp);
+    Print::Detail::Put_Number(out, value, fore, aft, exp);
   }
   return text;
 }
@@ -111,15 +111,15 @@ std::string Label(const std::string& label, Output_Format style, int width) {
 }
 
 Disc_Data Make_Disc(Taxon_Labels labels, const std::vector<std::string>& rows) {
-  Disc_Matrix matrix(0);
+  Disc_Matrix matrix;
   for (const std::string& row : rows) matrix.Append_Row(std::span<const char>(row.data(), row.size()));
-  return Disc_Data(0, std::move(labels), std::move(matrix));
+  return Disc_Data(std::move(labels), std::move(matrix));
 }
 
 Real_Data Make_Real(Taxon_Labels labels, const std::vector<std::vector<double>>& rows) {
-  Real_Matrix matrix(0);
+  Real_Matrix matrix;
   for (const auto& row : rows) matrix.Append_Row(row);
-  return Real_Data(0, std::move(labels), std::move(matrix));
+  return Real_Data(std::move(labels), std::move(matrix));
 }
 
 template <class Data, class... Number_Layout>
@@ -277,7 +277,7 @@ TEST(PrintDistances, EveryLayoutOfThreeTaxa) {
 TEST(PrintDistances, OneColumnReadsTheLowerTriangleOnly) {
   // An asymmetric block shows which cell each pair line comes from.
   const Squared m =
-      Make_Squared({"a", "b", "c", "d"}, {{0, 91, 92, 93}, {1, 0, 94, 95}, {2, 3, 0, 96}, {4, 5, 6, 0}}, 2);
+      Make_Squared({"a", "b", "c", "d"}, {{0, 91, 92, 93}, {1, 0, 94, 95}, {2, 3, 0, 96}, {4, 5, 6, 0}});
   EXPECT_EQ(Written(m, Dist_Output_Format::ONE_COLUMN), Lines({
       "b\ta\t 1.00000000",
       "c\ta\t 2.00000000",
@@ -364,8 +364,7 @@ TEST(PrintDistances, RowsWrittenSeparatelyMatchTheWholeMatrix) {
 // the descriptor directly: the file must hold what one thread writes.
 TEST(PrintDistances, BigMatrixToAFileOnSeveralThreads) {
   constexpr int Taxa = 700;
-  Squared big(0, Taxa - 1);
-  big.Labels.assign(Taxa, "");
+  Squared big{Taxon_Labels(Taxa)};
   for (int t = 0; t < Taxa; ++t) big.Labels[static_cast<std::size_t>(t)] = "t" + std::to_string(t);
   big.Matrix = Generic::Square_Block(0, Taxa - 1);
   for (int i = 0; i < Taxa; ++i)
@@ -395,8 +394,7 @@ TEST(PrintDistances, BigMatrixToAFileOnSeveralThreads) {
 }
 
 TEST(PrintDistances, BlockThatDoesNotCoverTheLabels) {
-  Squared m(0, 1);
-  m.Labels = {"a", "b"};
+  Squared m(Taxon_Labels{"a", "b"});
   EXPECT_THROW(Written(m, Dist_Output_Format::RAW), Errors::Constraint_Error);
 }
 

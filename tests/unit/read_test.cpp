@@ -20,21 +20,21 @@ namespace {
 using Phylo::Read::Input_Format;
 using Text_IO::Text_Input;
 
-struct Disc_Result {
+struct Discrete_Result {
   std::vector<std::string> labels;
   std::vector<std::string> rows;
 };
 
-Disc_Result Flatten(const Phylo::Disc_Data& data) {
-  Disc_Result r{data.Labels, {}};
-  for (int t = data.First; t <= data.Last; ++t) {
+Discrete_Result Flatten(const Phylo::Disc_Data& data) {
+  Discrete_Result r{data.Labels, {}};
+  for (int t = 0; t < data.Taxa(); ++t) {
     auto row = data.Matrix.Row(t);
     r.rows.emplace_back(row.begin(), row.end());
   }
   return r;
 }
 
-Disc_Result Read_Disc(const std::string& text, Input_Format format = Input_Format::EXTENDED_PHYLIP) {
+Discrete_Result Read_Discrete(const std::string& text, Input_Format format = Input_Format::EXTENDED_PHYLIP) {
   Text_Input in(text);
   return Flatten(*Phylo::Read::Get(in, format, Phylo::Read::Whitespace()));
 }
@@ -62,18 +62,14 @@ TEST(Read, FourLayoutsOfOneMatrix) {
        {"Homo_sapiens", "Pan", "Gorilla"}},
       {Input_Format::COMMENTED_PHYLIP, "3 4\nHomo_sapiens human ACGT\nPan chimp AC-T\nGorilla gorilla AGGT\n",
        {"Homo_sapiens", "Pan", "Gorilla"}},
-      {Input_Format::TAB_SEPARATED, "3 4\nHomo sapiens\tACGT\nPan troglodytes\tAC-T\nGorilla gorilla\tAGGT\n",
-       {"Homo sapiens", "Pan troglodytes", "Gorilla gorilla"}},
   };
   for (const Case& c : cases) {
     Text_Input in(c.text);
     auto data = Phylo::Read::Get(in, c.format, Phylo::Read::Whitespace());
-    EXPECT_EQ(data->First, 0);
-    EXPECT_EQ(data->Last, 2);
-    Disc_Result r = Flatten(*data);
+    EXPECT_EQ(data->Taxa(), 3);
+    Discrete_Result r = Flatten(*data);
     EXPECT_EQ(r.labels, c.labels) << c.text;
     EXPECT_EQ(r.rows, rows) << c.text;
-    for (int t = 0; t <= 2; ++t) EXPECT_EQ(data->Matrix.Row_First(t), 0);
     EXPECT_TRUE(in.At_End_Of_Line()); // left on the line feed of the last record
   }
 }
@@ -81,26 +77,26 @@ TEST(Read, FourLayoutsOfOneMatrix) {
 TEST(Read, RecordsSpreadOverLinesAndSeparators) {
   // Label alone on its line, values over several lines and with blanks in
   // between; text after the last value is dropped with the rest of the line.
-  Disc_Result r = Read_Disc("\n\n 3\n 4 s extra\nHomo\nA C\n\nG T\nPan AC-T extra words\nGor\tAGGT\n");
+  Discrete_Result r = Read_Discrete("\n\n 3\n 4 s extra\nHomo\nA C\n\nG T\nPan AC-T extra words\nGor\tAGGT\n");
   EXPECT_EQ(r.labels, (Strings{"Homo", "Pan", "Gor"}));
   EXPECT_EQ(r.rows, (Strings{"ACGT", "AC-T", "AGGT"}));
 }
 
 TEST(Read, ControlBytesAreBlanksAndHighBytesAreValues) {
-  Disc_Result r = Read_Disc("1 4\nG\x80or\x85 A\x7f\x9f\x01G\xa0\xff\n");
+  Discrete_Result r = Read_Discrete("1 4\nG\x80or\x85 A\x7f\x9f\x01G\xa0\xff\n");
   EXPECT_EQ(r.labels, Strings{"G"});
   EXPECT_EQ(r.rows, Strings{"orAG"}); // the label ends at 0x80, the rest are values
-  r = Read_Disc("1 3\nX A\x7f\x9f\x01G\xa0\n");
+  r = Read_Discrete("1 3\nX A\x7f\x9f\x01G\xa0\n");
   EXPECT_EQ(r.rows, Strings{"AG\xa0"});
   // Another skip set governs the values only; line feeds are still passed over.
   Text_Input in("1 4\nA\x01" "B -x\n-C\n");
-  Disc_Result own = Flatten(*Phylo::Read::Get(in, Input_Format::EXTENDED_PHYLIP, TextUtils::To_Set("-")));
+  Discrete_Result own = Flatten(*Phylo::Read::Get(in, Input_Format::EXTENDED_PHYLIP, TextUtils::To_Set("-")));
   EXPECT_EQ(own.labels, Strings{"A"});
   EXPECT_EQ(own.rows, Strings{"B xC"});
 }
 
 TEST(Read, ShortRecordTakesTheNextLine) {
-  Disc_Result r = Read_Disc("2 4\nPan AC\nGor AGGT\nHylo CCCC\n");
+  Discrete_Result r = Read_Discrete("2 4\nPan AC\nGor AGGT\nHylo CCCC\n");
   EXPECT_EQ(r.rows, (Strings{"ACGo", "CCCC"})); // out of step: the next label's letters became values
   EXPECT_EQ(r.labels[1], "Hylo");
   Text_Input in("2 4\nPan 1 2\nGor 1 2 3 4\n");
@@ -108,7 +104,7 @@ TEST(Read, ShortRecordTakesTheNextLine) {
 }
 
 TEST(Read, FixedWidthLabels) {
-  Disc_Result r = Read_Disc("3 2\nHomo sapiens\nShort\n     AC\n          GT\n", Input_Format::PHYLIP);
+  Discrete_Result r = Read_Discrete("3 2\nHomo sapiens\nShort\n     AC\n          GT\n", Input_Format::PHYLIP);
   EXPECT_EQ(r.labels, (Strings{"Homo sapie", "Short", ""}));
   // "Short" lends the rest of its field from the next line, line feed not counted.
   EXPECT_EQ(r.rows, (Strings{"ns", "AC", "GT"}));
@@ -117,19 +113,13 @@ TEST(Read, FixedWidthLabels) {
 }
 
 TEST(Read, CommentWord) {
-  Disc_Result r = Read_Disc("2 4\nPan chimp AC-T\nGor AGGT\nACGT\n", Input_Format::COMMENTED_PHYLIP);
+  Discrete_Result r = Read_Discrete("2 4\nPan chimp AC-T\nGor AGGT\nACGT\n", Input_Format::COMMENTED_PHYLIP);
   EXPECT_EQ(r.labels, (Strings{"Pan", "Gor"}));
   EXPECT_EQ(r.rows, (Strings{"AC-T", "ACGT"})); // AGGT was taken as the comment
 }
 
-TEST(Read, TabSeparatedLabelsKeepSpaces) {
-  Disc_Result r = Read_Disc("2 2\n\t\tPan troglodytes\tAC\n Gor go\x85GT\n", Input_Format::TAB_SEPARATED);
-  EXPECT_EQ(r.labels, (Strings{"Pan troglodytes", " Gor go"}));
-  EXPECT_EQ(r.rows, (Strings{"AC", "GT"}));
-}
-
 TEST(Read, NoCharacters) {
-  Disc_Result r = Read_Disc("2 0\nPan rest of line\nGor\n");
+  Discrete_Result r = Read_Discrete("2 0\nPan rest of line\nGor\n");
   EXPECT_EQ(r.labels, (Strings{"Pan", "Gor"}));
   EXPECT_EQ(r.rows, (Strings{"", ""}));
 }
@@ -238,7 +228,7 @@ TEST(Read, NumberLeavesTheFollowingCharacter) {
 }
 
 TEST(Read, CarriageReturnLineEnds) {
-  Disc_Result r = Read_Disc("2 4\r\nPan\r\nAC\r\nGT\r\nGor AGGT\r\n");
+  Discrete_Result r = Read_Discrete("2 4\r\nPan\r\nAC\r\nGT\r\nGor AGGT\r\n");
   EXPECT_EQ(r.labels, (Strings{"Pan", "Gor"}));
   EXPECT_EQ(r.rows, (Strings{"ACGT", "AGGT"}));
   Text_Input in("2\r\n3\r\nPan 1\r\n2 3\r\nGor 4 5 6\r\n");
@@ -273,7 +263,6 @@ TEST(Read, InputEndingEarly) {
       {Input_Format::EXTENDED_PHYLIP, "2 4\nA ACGT\n  \n", "the label of taxon 2 of 2 is missing"},
       {Input_Format::PHYLIP, "1 4\nHomo\n", "has only 4 of its 10 characters"},
       {Input_Format::COMMENTED_PHYLIP, "1 4\nHomo\n", "the comment word after the label of taxon 1 of 1"},
-      {Input_Format::TAB_SEPARATED, "1 4\n\t\t\n", "the label of taxon 1 of 1"},
   };
   for (const Case& c : cases) {
     Text_Input in(c.text);
@@ -296,17 +285,6 @@ TEST(Read, FalseHeaderPromiseFailsAtOnce) {
                Errors::End_Error);
   Text_Input real("1000000 100000\nA 1 2 3\n");
   EXPECT_THROW(Phylo::Read::Get(real, Input_Format::EXTENDED_PHYLIP), Errors::End_Error);
-}
-
-TEST(Read, PiecesAppendToTheirStrings) {
-  Text_Input in("x Pan\n  Homo sapiens");
-  std::string label = "x";
-  Phylo::Read::Get_Label(in, Input_Format::EXTENDED_PHYLIP, label); // skips the first "x"
-  Phylo::Read::Get_Label(in, Input_Format::EXTENDED_PHYLIP, label);
-  EXPECT_EQ(label, "xxPan");
-  std::string word = " ";
-  Phylo::Read::Get_Word(in, 10, word); // the whole word is trimmed afterwards
-  EXPECT_EQ(word, "Homo sap");
 }
 
 // Numbers, labels and runs of values that cross the boundary of the input
@@ -349,11 +327,11 @@ std::string Read_All(Text_Input& in, Input_Format format, bool discrete) {
   try {
     while (!in.At_End_Of_Input()) {
       if (discrete) {
-        const Disc_Result r = Flatten(*Phylo::Read::Get(in, format, Phylo::Read::Whitespace()));
+        const Discrete_Result r = Flatten(*Phylo::Read::Get(in, format, Phylo::Read::Whitespace()));
         for (std::size_t t = 0; t < r.labels.size(); ++t) out += r.labels[t] + "|" + r.rows[t] + "\n";
       } else {
         const auto data = Phylo::Read::Get(in, format);
-        for (int t = data->First; t <= data->Last; ++t) {
+        for (int t = 0; t < data->Taxa(); ++t) {
           out += data->Labels[static_cast<std::size_t>(t)] + "|";
           for (double v : data->Matrix.Row(t)) {
             char buf[32];
@@ -386,11 +364,10 @@ std::string Big_Matrix(int taxa, int chars, Input_Format format, bool discrete, 
     switch (format) {
     case Input_Format::PHYLIP: label.resize(10, ' '); break;
     case Input_Format::COMMENTED_PHYLIP: label += " comment"; break;
-    case Input_Format::TAB_SEPARATED: label = "taxon " + std::to_string(t) + "\t"; break;
     case Input_Format::EXTENDED_PHYLIP: break;
     }
     text += label;
-    if (format != Input_Format::PHYLIP && format != Input_Format::TAB_SEPARATED) text += ' ';
+    if (format != Input_Format::PHYLIP) text += ' ';
     for (int c = 0; c < chars; ++c) {
       if (discrete)
         text += "ACGT-?"[random() % 6];
@@ -425,7 +402,7 @@ TEST(Read, ThreadsReadWhatOneThreadReads) {
   std::vector<Case> cases;
   const std::string plain = Big_Matrix(3000, 40, Input_Format::EXTENDED_PHYLIP, false, 1);
   cases.push_back({"plain", plain, Input_Format::EXTENDED_PHYLIP, false});
-  for (Input_Format format : {Input_Format::PHYLIP, Input_Format::COMMENTED_PHYLIP, Input_Format::TAB_SEPARATED})
+  for (Input_Format format : {Input_Format::PHYLIP, Input_Format::COMMENTED_PHYLIP})
     cases.push_back({"layout", Big_Matrix(3000, 40, format, false, 2), format, false});
   cases.push_back({"discrete", Big_Matrix(3000, 100, Input_Format::EXTENDED_PHYLIP, true, 3),
                    Input_Format::EXTENDED_PHYLIP, true});

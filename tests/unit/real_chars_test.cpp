@@ -23,7 +23,7 @@ Real_Matrix make(const Rows& rows) {
 
 Rows values(const Real_Matrix& m) {
   Rows out;
-  for (int i = m.First(); i <= m.Last(); ++i) {
+  for (int i = 0; i < m.Rows(); ++i) {
     auto r = m.Row(i);
     out.emplace_back(r.begin(), r.end());
   }

@@ -123,9 +123,9 @@ TEST(ThreadStart, EveryStageGivesTheOneThreadResult) {
   // Distances: the real kernel, and the pair loop with its mirroring for
   // discrete and binary data: enough taxa for three threads in each.
   std::mt19937 random(2);
-  Phylo::Real_Matrix real(0);
-  Phylo::Disc_Matrix disc(0);
-  Phylo::Binary_Matrix binary(0);
+  Phylo::Real_Matrix real;
+  Phylo::Disc_Matrix disc;
+  Phylo::Binary_Matrix binary;
   for (int t = 0; t < 600; ++t) {
     for (int c = 0; c < 20; ++c) {
       real.Push(static_cast<double>(random() % 1000) / 8.0);
@@ -149,7 +149,7 @@ TEST(ThreadStart, EveryStageGivesTheOneThreadResult) {
 
   // Output, pieces made on workers and written in order.
   constexpr int Taxa = 700;
-  Phylo::Squared big(0, Taxa - 1);
+  Phylo::Squared big{Phylo::Taxon_Labels(Taxa)};
   for (int t = 0; t < Taxa; ++t) big.Labels[static_cast<std::size_t>(t)] = "t" + std::to_string(t);
   big.Matrix = Generic::Square_Block(0, Taxa - 1);
   for (int i = 0; i < Taxa; ++i)
