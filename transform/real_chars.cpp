@@ -243,22 +243,27 @@ Column_Extremes column_extremes(const Block& b, bool want_minima) {
   return e;
 }
 
-// Divides by the column maximum, not the range: a column whose maximum is
-// negative changes sign, and one whose maximum is zero is left alone. A
-// maximum close to zero can still blow a large value of the other sign up.
-void range_it(const Block& b) {
-  const std::vector<double> maxima = column_extremes(b, false).hi;
+// Every value divided by its column's divisor, where that is not 0; a
+// value that becomes non-finite is reported with the divisor, named `what`.
+void divide_columns(const Block& b, Transformation t, const std::vector<double>& divisors, const char* what) {
   for (std::size_t i = 0; i < b.Rows(); ++i) {
     const std::span<double> row = b.Row(i);
     bool finite = true;
     for (std::size_t j = 0; j < row.size(); ++j) {
-      if (maxima[j] != 0.0) row[j] = row[j] / maxima[j];
+      if (divisors[j] != 0.0) row[j] = row[j] / divisors[j];
       finite &= std::isfinite(row[j]);
     }
     if (!finite)
-      value_failure(Transformation::RANGING, i, row,
-                    [&](std::size_t j) { return "the character's maximum is " + shortest(maxima[j]); });
+      value_failure(t, i, row,
+                    [&](std::size_t j) { return std::string("the character's ") + what + " is " + shortest(divisors[j]); });
   }
+}
+
+// Divides by the column maximum, not the range: a column whose maximum is
+// negative changes sign, and one whose maximum is zero is left alone. A
+// maximum close to zero can still blow a large value of the other sign up.
+void range_it(const Block& b) {
+  divide_columns(b, Transformation::RANGING, column_extremes(b, false).hi, "maximum");
 }
 
 // A column without spread sits in the middle of the unit interval. Once
@@ -334,18 +339,7 @@ Column_Moments avg_var(const Block& b, Transformation t) {
 // mean is not subtracted, and a column without spread is left alone.
 void standardise(const Block& b) {
   constexpr Transformation t = Transformation::Z_SCORES;
-  const std::vector<double> sd = avg_var(b, t).sd;
-  for (std::size_t i = 0; i < b.Rows(); ++i) {
-    const std::span<double> row = b.Row(i);
-    bool finite = true;
-    for (std::size_t j = 0; j < row.size(); ++j) {
-      if (sd[j] != 0.0) row[j] = row[j] / sd[j];
-      finite &= std::isfinite(row[j]);
-    }
-    if (!finite)
-      value_failure(t, i, row,
-                    [&](std::size_t j) { return "the character's standard deviation is " + shortest(sd[j]); });
-  }
+  divide_columns(b, t, avg_var(b, t).sd, "standard deviation");
 }
 
 // FULL_Z_SCORES (-Z): the column's mean subtracted, then divided by its
