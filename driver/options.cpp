@@ -7,15 +7,13 @@ namespace Karvel {
 
 namespace {
 
-using Phylo::Distfunc::Binary_Formula;
-using Phylo::Distfunc::Discrete_Formula;
-using Phylo::Distfunc::Real_Formula;
 using Phylo::Print::Dist_Output_Format;
 using Phylo::Read::Input_Format;
 using Phylo::Real_Chars::Transformation;
 
 namespace Formulas = Phylo::Distfunc::Formulas;
 
+// The row of the family's table with the letter, or null.
 template <class Table>
 const auto* Row_With(const Table& table, char letter) {
   for (const auto& row : table)
@@ -87,12 +85,16 @@ namespace {
 template <class Table>
 void Put_Label(Text_IO::Text_Output& file, const Table& table, char letter) {
   const auto* row = Row_With(table, letter);
-  if (!row) return file.Put("-");
+  if (!row) {
+    file.Put("-");
+    return;
+  }
   file.Put(row->Label);
   if (row->Default) file.Put("*");
 }
 
-// One line per letter, in the order of the alphabet.
+// One line per letter, in the order of the alphabet. Distance letters are
+// the lower-case ones; the others belong to the switch above.
 void Put_Distance_Letters(Text_IO::Text_Output& file) {
   for (char letter = 'a'; letter <= 'z'; ++letter) {
     if (!Row_With(Formulas::Binary, letter) && !Row_With(Formulas::Discrete, letter) &&

@@ -83,9 +83,13 @@ TEST(ParseArguments, DistanceLettersSetOnlyTheirOwnFields) {
 // they must hold to do so is checked here once for every row.
 TEST(FormulaTables, LettersAreUniqueAndEveryFormulaIsReachable) {
   namespace F = Phylo::Distfunc::Formulas;
+  // Lower case only: the other letters are taken, and the usage lists a to z.
   const auto unique_letters = [](const auto& table) {
     std::string letters;
-    for (const auto& row : table) letters += row.Letter;
+    for (const auto& row : table) {
+      EXPECT_TRUE(row.Letter >= 'a' && row.Letter <= 'z') << row.Name;
+      letters += row.Letter;
+    }
     std::sort(letters.begin(), letters.end());
     return std::adjacent_find(letters.begin(), letters.end()) == letters.end();
   };
