@@ -10,14 +10,13 @@
 #include <utility>
 
 #include "api/pipeline.hpp"
+#include "distance/formulas.hpp"
 #include "generic/parallel.hpp"
 
 namespace Karvel::Lib {
 
 namespace Pipeline = Phylo::Pipeline;
-using Phylo::Distfunc::Binary_Formula;
-using Phylo::Distfunc::Discrete_Formula;
-using Phylo::Distfunc::Real_Formula;
+namespace Formulas = Phylo::Distfunc::Formulas;
 using Phylo::Print::Dist_Output_Format;
 using Phylo::Real_Chars::Transformation;
 
@@ -108,9 +107,8 @@ Dist_Output_Format Internal(Output_Layout layout) {
   return Dist_Output_Format::EXTENDED_PHYLIP;
 }
 
-// The public names. They are the program's own names for the formulae and
-// transformations, written out here so that they stay what they are
-// whatever the internal enumerations become.
+// The public names of the transformations; those of the formulae are the
+// names in the formula tables, the same that messages use.
 template <class Value>
 struct Named {
   const char* Name;
@@ -127,65 +125,6 @@ constexpr std::array<Named<Transformation>, 7> Transformations{{
     {"FULL_Z_SCORES", Transformation::FULL_Z_SCORES},
 }};
 
-constexpr std::array<Named<Binary_Formula>, 19> Binary_Formulae{{
-    {"HAMANN", Binary_Formula::HAMANN},
-    {"MATCHING", Binary_Formula::MATCHING},
-    {"ROGERS_TANIMOTO", Binary_Formula::ROGERS_TANIMOTO},
-    {"SOKAL_SNEATH_1", Binary_Formula::SOKAL_SNEATH_1},
-    {"SOKAL_SNEATH_2", Binary_Formula::SOKAL_SNEATH_2},
-    {"SOKAL_SNEATH_3", Binary_Formula::SOKAL_SNEATH_3},
-    {"SOKAL_SNEATH_4", Binary_Formula::SOKAL_SNEATH_4},
-    {"YULE", Binary_Formula::YULE},
-    {"PHI", Binary_Formula::PHI},
-    {"JACCARD", Binary_Formula::JACCARD},
-    {"SOERENSEN", Binary_Formula::SOERENSEN},
-    {"TRIPLE_WEIGHT", Binary_Formula::TRIPLE_WEIGHT},
-    {"ROGERS_TANIMOTO_ASYMMETRIC", Binary_Formula::ROGERS_TANIMOTO_ASYMMETRIC},
-    {"RUSSELL_RAO", Binary_Formula::RUSSELL_RAO},
-    {"KULCZYNSKI", Binary_Formula::KULCZYNSKI},
-    {"KULCZYNSKI_2", Binary_Formula::KULCZYNSKI_2},
-    {"OCHIAI", Binary_Formula::OCHIAI},
-    {"FAITH", Binary_Formula::FAITH},
-    {"FAGER", Binary_Formula::FAGER},
-}};
-
-constexpr std::array<Named<Discrete_Formula>, 5> Discrete_Formulae{{
-    {"HAMANN", Discrete_Formula::HAMANN},
-    {"MATCHING", Discrete_Formula::MATCHING},
-    {"ROGERS_TANIMOTO", Discrete_Formula::ROGERS_TANIMOTO},
-    {"SOKAL_SNEATH_1", Discrete_Formula::SOKAL_SNEATH_1},
-    {"SOKAL_SNEATH_2", Discrete_Formula::SOKAL_SNEATH_2},
-}};
-
-struct Real_Meaning {
-  Real_Formula Formula;
-  std::optional<Transformation> Implied;
-};
-
-const std::array<Named<Real_Meaning>, 18>& Real_Formulae() {
-  static const std::array<Named<Real_Meaning>, 18> table{{
-      {"BRAY_CURTIS", {Real_Formula::BRAY_CURTIS, {}}},
-      {"CANBERRA", {Real_Formula::CANBERRA, {}}},
-      {"CHI_SQUARE", {Real_Formula::EUCLIDEAN, Transformation::FOR_CHI}},
-      {"CHORD", {Real_Formula::CHORD, {}}},
-      {"CLARK", {Real_Formula::CLARK, {}}},
-      {"DRAVIK", {Real_Formula::DRAVIK, {}}},
-      {"EDGAR", {Real_Formula::EDGAR, {}}},
-      {"EUCLIDEAN", {Real_Formula::EUCLIDEAN, {}}},
-      {"EXCLUSIVE_EUCLIDEAN", {Real_Formula::EXCLUSIVE_EUCLIDEAN, {}}},
-      {"EXCLUSIVE_MANHATTAN", {Real_Formula::EXCLUSIVE_MANHATTAN, {}}},
-      {"GEODESIC", {Real_Formula::GEODESIC, {}}},
-      {"GOWER_D9", {Real_Formula::GOWER_D9, {}}},
-      {"GOWER_D10", {Real_Formula::GOWER_D10, {}}},
-      {"HELLINGER", {Real_Formula::HELLINGER, {}}},
-      {"KULCZYNSKI", {Real_Formula::KULCZYNSKI, {}}},
-      {"MANHATTAN", {Real_Formula::MANHATTAN, {}}},
-      {"PEARSON", {Real_Formula::PEARSON, {}}},
-      {"SPEARMAN", {Real_Formula::PEARSON, Transformation::RANKS}},
-  }};
-  return table;
-}
-
 template <class Table>
 std::vector<std::string> Names_Of(const Table& table) {
   std::vector<std::string> names;
@@ -196,7 +135,7 @@ std::vector<std::string> Names_Of(const Table& table) {
 template <class Table>
 const auto& Look_Up(const Table& table, std::string_view name, const char* what) {
   for (const auto& entry : table)
-    if (name == entry.Name) return entry.Meaning;
+    if (name == entry.Name) return entry;
   throw Errors::Constraint_Error(std::string("there is no ") + what + " named \"" + std::string(name) + "\"");
 }
 
@@ -204,15 +143,15 @@ Pipeline::Formula Formula_Named(Pipeline::Datatype type, std::string_view name) 
   Pipeline::Formula formula;
   switch (type) {
   case Pipeline::Datatype::BINARY:
-    formula.Binary = Look_Up(Binary_Formulae, name, "binary distance formula");
+    formula.Binary = Look_Up(Formulas::Binary, name, "binary distance formula").Value;
     break;
   case Pipeline::Datatype::DISCRETE:
-    formula.Discrete = Look_Up(Discrete_Formulae, name, "discrete distance formula");
+    formula.Discrete = Look_Up(Formulas::Discrete, name, "discrete distance formula").Value;
     break;
   case Pipeline::Datatype::CONTINUOUS: {
-    const Real_Meaning& meaning = Look_Up(Real_Formulae(), name, "continuous distance formula");
-    formula.Real = meaning.Formula;
-    formula.Implied = meaning.Implied;
+    const Formulas::Real_Row& row = Look_Up(Formulas::Real, name, "continuous distance formula");
+    formula.Real = row.Value;
+    formula.Implied = row.Implied;
     break;
   }
   }
@@ -320,16 +259,16 @@ std::optional<Matrix> Reader::Next() {
 std::vector<std::string> Transformation_Names() { return Names_Of(Transformations); }
 
 void Transform(Matrix& data, std::string_view transformation) {
-  Pipeline::Transform(Library_Access::Data(data), Look_Up(Transformations, transformation, "transformation"));
+  Pipeline::Transform(Library_Access::Data(data), Look_Up(Transformations, transformation, "transformation").Meaning);
 }
 
 std::vector<std::string> Formula_Names(Datatype type) {
   switch (type) {
-  case Datatype::BINARY: return Names_Of(Binary_Formulae);
-  case Datatype::DISCRETE: return Names_Of(Discrete_Formulae);
+  case Datatype::BINARY: return Names_Of(Formulas::Binary);
+  case Datatype::DISCRETE: return Names_Of(Formulas::Discrete);
   case Datatype::CONTINUOUS: break;
   }
-  return Names_Of(Real_Formulae());
+  return Names_Of(Formulas::Real);
 }
 
 void Distances(const Matrix& data, std::string_view formula, std::span<double> square) {

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "distance/distfunc.hpp"
+#include "distance/formulas.hpp"
 #include "distance/distfunc_binary_packed.hpp"
 #include "distance/distfunc_pairs.hpp"
 #include "distance/kernels/pair_tiles.hpp"
@@ -18,30 +19,7 @@
 
 namespace Phylo::Distfunc {
 
-const char* Name(Binary_Formula formula) {
-  switch (formula) {
-  case Binary_Formula::HAMANN: return "HAMANN";
-  case Binary_Formula::MATCHING: return "MATCHING";
-  case Binary_Formula::ROGERS_TANIMOTO: return "ROGERS_TANIMOTO";
-  case Binary_Formula::SOKAL_SNEATH_1: return "SOKAL_SNEATH_1";
-  case Binary_Formula::SOKAL_SNEATH_2: return "SOKAL_SNEATH_2";
-  case Binary_Formula::SOKAL_SNEATH_3: return "SOKAL_SNEATH_3";
-  case Binary_Formula::SOKAL_SNEATH_4: return "SOKAL_SNEATH_4";
-  case Binary_Formula::YULE: return "YULE";
-  case Binary_Formula::PHI: return "PHI";
-  case Binary_Formula::JACCARD: return "JACCARD";
-  case Binary_Formula::SOERENSEN: return "SOERENSEN";
-  case Binary_Formula::TRIPLE_WEIGHT: return "TRIPLE_WEIGHT";
-  case Binary_Formula::ROGERS_TANIMOTO_ASYMMETRIC: return "ROGERS_TANIMOTO_ASYMMETRIC";
-  case Binary_Formula::RUSSELL_RAO: return "RUSSELL_RAO";
-  case Binary_Formula::KULCZYNSKI: return "KULCZYNSKI";
-  case Binary_Formula::KULCZYNSKI_2: return "KULCZYNSKI_2";
-  case Binary_Formula::OCHIAI: return "OCHIAI";
-  case Binary_Formula::FAITH: return "FAITH";
-  case Binary_Formula::FAGER: return "FAGER";
-  }
-  return "?";
-}
+const char* Name(Binary_Formula formula) { return Formulas::Row_Of(formula).Name; }
 
 namespace Detail {
 

@@ -8,21 +8,13 @@
 #include <vector>
 
 #include "distance/distfunc.hpp"
+#include "distance/formulas.hpp"
 #include "distance/distfunc_pairs.hpp"
 #include "distance/kernels/pair_tiles.hpp"
 
 namespace Phylo::Distfunc {
 
-const char* Name(Discrete_Formula formula) {
-  switch (formula) {
-  case Discrete_Formula::HAMANN: return "HAMANN";
-  case Discrete_Formula::MATCHING: return "MATCHING";
-  case Discrete_Formula::ROGERS_TANIMOTO: return "ROGERS_TANIMOTO";
-  case Discrete_Formula::SOKAL_SNEATH_1: return "SOKAL_SNEATH_1";
-  case Discrete_Formula::SOKAL_SNEATH_2: return "SOKAL_SNEATH_2";
-  }
-  return "?";
-}
+const char* Name(Discrete_Formula formula) { return Formulas::Row_Of(formula).Name; }
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "distance/distfunc.hpp"
+#include "distance/formulas.hpp"
 #include "generic/parallel.hpp"
 #include "distance/distfunc_pairs.hpp"
 #include "distance/distfunc_real_kernels.hpp"
@@ -16,27 +17,7 @@
 
 namespace Phylo::Distfunc {
 
-const char* Name(Real_Formula formula) {
-  switch (formula) {
-    case Real_Formula::BRAY_CURTIS: return "BRAY_CURTIS";
-    case Real_Formula::CANBERRA: return "CANBERRA";
-    case Real_Formula::CHORD: return "CHORD";
-    case Real_Formula::CLARK: return "CLARK";
-    case Real_Formula::EDGAR: return "EDGAR";
-    case Real_Formula::EUCLIDEAN: return "EUCLIDEAN";
-    case Real_Formula::EXCLUSIVE_EUCLIDEAN: return "EXCLUSIVE_EUCLIDEAN";
-    case Real_Formula::EXCLUSIVE_MANHATTAN: return "EXCLUSIVE_MANHATTAN";
-    case Real_Formula::GEODESIC: return "GEODESIC";
-    case Real_Formula::DRAVIK: return "DRAVIK";
-    case Real_Formula::GOWER_D9: return "GOWER_D9";
-    case Real_Formula::GOWER_D10: return "GOWER_D10";
-    case Real_Formula::HELLINGER: return "HELLINGER";
-    case Real_Formula::KULCZYNSKI: return "KULCZYNSKI";
-    case Real_Formula::MANHATTAN: return "MANHATTAN";
-    case Real_Formula::PEARSON: return "PEARSON";
-  }
-  return "UNKNOWN_REAL_FORMULA";
-}
+const char* Name(Real_Formula formula) { return Formulas::Row_Of(formula).Name; }
 
 namespace {
 

@@ -14,6 +14,7 @@
 #include <limits>
 
 #include "distance/distfunc.hpp"
+#include "distance/formulas.hpp"
 #include "distance/kernels/pair_tiles.hpp"
 #include "model/model.hpp"
 
@@ -181,29 +182,7 @@ inline double Within_Unit(double ratio) {
 }
 
 // The summation of each formula and its term for the tiled kernels.
-constexpr Pair_Tiles::Term Term_Of(Real_Formula f) {
-  using enum Real_Formula;
-  using T = Pair_Tiles::Term;
-  switch (f) {
-  case BRAY_CURTIS:
-  case MANHATTAN: return T::ABS_DIFF;
-  case CANBERRA: return T::CANBERRA;
-  case CHORD:
-  case GEODESIC:
-  case PEARSON: return T::PRODUCT;
-  case CLARK: return T::CLARK;
-  case EDGAR:
-  case KULCZYNSKI: return T::MIN;
-  case EUCLIDEAN:
-  case HELLINGER: return T::SQUARED_DIFF; // HELLINGER over rows of roots
-  case EXCLUSIVE_EUCLIDEAN: return T::EXCL_SQUARED;
-  case EXCLUSIVE_MANHATTAN: return T::EXCL_ABS;
-  case DRAVIK: return T::MAX;
-  case GOWER_D9: return T::D9;
-  case GOWER_D10: return T::D10;
-  }
-  return T::ABS_DIFF;
-}
+constexpr Pair_Tiles::Term Term_Of(Real_Formula f) { return Formulas::Row_Of(f).Term; }
 
 // The sums of one pair as the tiled kernels give them: the summation, and
 // the count m (or, for GOWER_D9, the sum of maxima).

@@ -8,6 +8,7 @@
 #include "api/pipeline.hpp"
 #include "generic/text_io.hpp"
 #include "distance/distfunc.hpp"
+#include "distance/formulas.hpp"
 #include "io/print.hpp"
 #include "io/read.hpp"
 #include "transform/real_chars.hpp"
@@ -19,10 +20,11 @@ using Input_Datatype = Phylo::Pipeline::Datatype;
 struct Run_Settings {
   Phylo::Read::Input_Format Format = Phylo::Read::Input_Format::EXTENDED_PHYLIP;
   Input_Datatype Datatype = Input_Datatype::CONTINUOUS;
-  Phylo::Distfunc::Binary_Formula Binary_Formula = Phylo::Distfunc::Binary_Formula::SOERENSEN;
-  Phylo::Distfunc::Discrete_Formula Discrete_Formula = Phylo::Distfunc::Discrete_Formula::MATCHING;
-  Phylo::Distfunc::Real_Formula Real_Formula = Phylo::Distfunc::Real_Formula::EUCLIDEAN;
-  // Only FOR_CHI (-i) or RANKS (-s).
+  Phylo::Distfunc::Binary_Formula Binary_Formula = Phylo::Distfunc::Formulas::Default_Of(Phylo::Distfunc::Formulas::Binary);
+  Phylo::Distfunc::Discrete_Formula Discrete_Formula =
+      Phylo::Distfunc::Formulas::Default_Of(Phylo::Distfunc::Formulas::Discrete);
+  Phylo::Distfunc::Real_Formula Real_Formula = Phylo::Distfunc::Formulas::Default_Of(Phylo::Distfunc::Formulas::Real);
+  // Only what a real formula implies: FOR_CHI (-i) or RANKS (-s).
   std::optional<Phylo::Real_Chars::Transformation> Implied_Transformation;
   std::optional<Phylo::Real_Chars::Transformation> Transformation;
   Phylo::Print::Dist_Output_Format Output = Phylo::Print::Dist_Output_Format::EXTENDED_PHYLIP;

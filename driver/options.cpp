@@ -7,18 +7,33 @@ namespace Karvel {
 
 namespace {
 
-using Phylo::Distfunc::Binary_Formula;
-using Phylo::Distfunc::Discrete_Formula;
-using Phylo::Distfunc::Real_Formula;
 using Phylo::Print::Dist_Output_Format;
 using Phylo::Read::Input_Format;
 using Phylo::Real_Chars::Transformation;
 
-// A distance letter sets the binary and real formulae, and where it has one
-// also the discrete formula and the implied transformation.
-void Distance_Letter(Run_Settings& s, Binary_Formula binary, Real_Formula real) {
-  s.Binary_Formula = binary;
-  s.Real_Formula = real;
+namespace Formulas = Phylo::Distfunc::Formulas;
+
+// The row of the family's table with the letter, or null.
+template <class Table>
+const auto* Row_With(const Table& table, char letter) {
+  for (const auto& row : table)
+    if (row.Letter == letter) return &row;
+  return static_cast<decltype(&table[0])>(nullptr);
+}
+
+// A distance letter sets the formula of each family that has one for it,
+// and the transformation its real formula implies; the others keep theirs.
+bool Apply_Distance_Letter(char letter, Run_Settings& s) {
+  const auto* binary = Row_With(Formulas::Binary, letter);
+  const auto* discrete = Row_With(Formulas::Discrete, letter);
+  const auto* real = Row_With(Formulas::Real, letter);
+  if (binary) s.Binary_Formula = binary->Value;
+  if (discrete) s.Discrete_Formula = discrete->Value;
+  if (real) {
+    s.Real_Formula = real->Value;
+    if (real->Implied) s.Implied_Transformation = real->Implied;
+  }
+  return binary || discrete || real;
 }
 
 // Applies the option letter; false when the letter is not an option.
@@ -46,47 +61,7 @@ bool Apply_Option(char letter, Run_Settings& s) {
   case 'K': s.Transformation = Transformation::RANKS; return true;
   case 'S': s.Transformation = Transformation::Z_SCORES; return true;
   case 'Z': s.Transformation = Transformation::FULL_Z_SCORES; return true;
-  case 'a': Distance_Letter(s, Binary_Formula::ROGERS_TANIMOTO_ASYMMETRIC, Real_Formula::CLARK); return true;
-  case 'b':
-    Distance_Letter(s, Binary_Formula::SOKAL_SNEATH_1, Real_Formula::BRAY_CURTIS);
-    s.Discrete_Formula = Discrete_Formula::SOKAL_SNEATH_1;
-    return true;
-  case 'c':
-    Distance_Letter(s, Binary_Formula::SOKAL_SNEATH_2, Real_Formula::CANBERRA);
-    s.Discrete_Formula = Discrete_Formula::SOKAL_SNEATH_2;
-    return true;
-  case 'd': Distance_Letter(s, Binary_Formula::SOKAL_SNEATH_3, Real_Formula::EDGAR); return true;
-  case 'e': Distance_Letter(s, Binary_Formula::SOKAL_SNEATH_4, Real_Formula::EUCLIDEAN); return true;
-  case 'f': Distance_Letter(s, Binary_Formula::FAITH, Real_Formula::EXCLUSIVE_EUCLIDEAN); return true;
-  case 'g': Distance_Letter(s, Binary_Formula::FAGER, Real_Formula::GEODESIC); return true;
-  case 'h':
-    Distance_Letter(s, Binary_Formula::HAMANN, Real_Formula::HELLINGER);
-    s.Discrete_Formula = Discrete_Formula::HAMANN;
-    return true;
-  case 'i':
-    Distance_Letter(s, Binary_Formula::JACCARD, Real_Formula::EUCLIDEAN);
-    s.Implied_Transformation = Transformation::FOR_CHI;
-    return true;
-  case 'k': Distance_Letter(s, Binary_Formula::KULCZYNSKI, Real_Formula::KULCZYNSKI); return true;
-  case 'm':
-    Distance_Letter(s, Binary_Formula::MATCHING, Real_Formula::MANHATTAN);
-    s.Discrete_Formula = Discrete_Formula::MATCHING;
-    return true;
-  case 'n': Distance_Letter(s, Binary_Formula::YULE, Real_Formula::EXCLUSIVE_MANHATTAN); return true;
-  case 'o': Distance_Letter(s, Binary_Formula::OCHIAI, Real_Formula::CHORD); return true;
-  case 'p': Distance_Letter(s, Binary_Formula::PHI, Real_Formula::PEARSON); return true;
-  case 'q': Distance_Letter(s, Binary_Formula::KULCZYNSKI_2, Real_Formula::DRAVIK); return true;
-  case 'r':
-    s.Binary_Formula = Binary_Formula::ROGERS_TANIMOTO;
-    s.Discrete_Formula = Discrete_Formula::ROGERS_TANIMOTO;
-    return true;
-  case 's':
-    Distance_Letter(s, Binary_Formula::SOERENSEN, Real_Formula::PEARSON);
-    s.Implied_Transformation = Transformation::RANKS;
-    return true;
-  case 't': Distance_Letter(s, Binary_Formula::TRIPLE_WEIGHT, Real_Formula::GOWER_D9); return true;
-  case 'u': Distance_Letter(s, Binary_Formula::RUSSELL_RAO, Real_Formula::GOWER_D10); return true;
-  default: return false;
+  default: return Apply_Distance_Letter(letter, s);
   }
 }
 
@@ -104,6 +79,41 @@ Run_Settings Parse_Arguments(std::vector<std::string>& arguments) {
   return settings;
 }
 
+namespace {
+
+// Each family's label for the letter, "-" where it has none.
+template <class Table>
+void Put_Label(Text_IO::Text_Output& file, const Table& table, char letter) {
+  const auto* row = Row_With(table, letter);
+  if (!row) {
+    file.Put("-");
+    return;
+  }
+  file.Put(row->Label);
+  if (row->Default) file.Put("*");
+}
+
+// One line per letter, in the order of the alphabet. Distance letters are
+// the lower-case ones; the others belong to the switch above.
+void Put_Distance_Letters(Text_IO::Text_Output& file) {
+  for (char letter = 'a'; letter <= 'z'; ++letter) {
+    if (!Row_With(Formulas::Binary, letter) && !Row_With(Formulas::Discrete, letter) &&
+        !Row_With(Formulas::Real, letter))
+      continue;
+    file.Put("  -");
+    file.Put(letter);
+    file.Put("  ");
+    Put_Label(file, Formulas::Binary, letter);
+    file.Put("/");
+    Put_Label(file, Formulas::Discrete, letter);
+    file.Put("/");
+    Put_Label(file, Formulas::Real, letter);
+    file.Put("\n");
+  }
+}
+
+} // namespace
+
 void Put_Usage(Text_IO::Text_Output& file, const std::string& name) {
   file.Put(name);
   file.Put(" computes Euclidean and other distances.\n\nUsage: ");
@@ -120,27 +130,9 @@ void Put_Usage(Text_IO::Text_Output& file, const std::string& name) {
            "  -C  continuous characters (real numbers; default)\n"
            "  -D  discrete characters\n"
            "\n"
-           "Distance formulae (Binary/Discrete/Real, * = default):\n"
-           "  -a  Rogers-Tanimoto, asymmetric/-/Clark\n"
-           "  -b  Sokal-Sneath 1/Sokal-Sneath 1/Bray-Curtis\n"
-           "  -c  Sokal-Sneath 2/Sokal-Sneath 2/Canberra\n"
-           "  -d  Sokal-Sneath 3/-/Edgar 2004\n"
-           "  -e  Sokal-Sneath 4/-/Euclidean*\n"
-           "  -f  Faith/-/Euclidean, negative values = missing data\n"
-           "  -g  Fager/-/Geodesic\n"
-           "  -h  Hamann/Hamann/Hellinger\n"
-           "  -i  Jaccard/-/Chi square\n"
-           "  -k  Kulczynski/-/Kulczynski\n"
-           "  -m  Matching/Matching*/Manhattan\n"
-           "  -n  Yule/-/Manhattan, negative values = missing data\n"
-           "  -o  Ochiai/-/Chord\n"
-           "  -p  Phi/-/Pearson\n"
-           "  -q  Kulczynski 2/-/Dravik\n"
-           "  -r  Rogers-Tanimoto/Rogers-Tanimoto/-\n"
-           "  -s  Soerensen*/-/Spearman\n"
-           "  -t  Triple weight/-/Gower & Legendre 1986, D9\n"
-           "  -u  Russell-Rao/-/Gower & Legendre 1986, D10\n"
-           "\n"
+           "Distance formulae (Binary/Discrete/Real, * = default):\n");
+  Put_Distance_Letters(file);
+  file.Put("\n"
            "Transformation of continuous characters (default: none):\n"
            "  -A  Ranging (divide through column maximum)\n"
            "  -F  Row-wise fractions\n"

@@ -79,41 +79,48 @@ TEST(ParseArguments, DistanceLettersSetOnlyTheirOwnFields) {
   EXPECT_EQ(mixed.settings.Discrete_Formula, Discrete_Formula::SOKAL_SNEATH_1);
 }
 
-TEST(ParseArguments, EveryDistanceLetter) {
-  struct Row {
-    const char* option;
-    Binary_Formula binary;
-    Real_Formula real;
+// The formula tables drive the parser, the usage text and the names; what
+// they must hold to do so is checked here once for every row.
+TEST(FormulaTables, LettersAreUniqueAndEveryFormulaIsReachable) {
+  namespace F = Phylo::Distfunc::Formulas;
+  // Lower case only: the other letters are taken, and the usage lists a to z.
+  const auto unique_letters = [](const auto& table) {
+    std::string letters;
+    for (const auto& row : table) {
+      EXPECT_TRUE(row.Letter >= 'a' && row.Letter <= 'z') << row.Name;
+      letters += row.Letter;
+    }
+    std::sort(letters.begin(), letters.end());
+    return std::adjacent_find(letters.begin(), letters.end()) == letters.end();
   };
-  const Row rows[] = {
-      {"-a", Binary_Formula::ROGERS_TANIMOTO_ASYMMETRIC, Real_Formula::CLARK},
-      {"-b", Binary_Formula::SOKAL_SNEATH_1, Real_Formula::BRAY_CURTIS},
-      {"-c", Binary_Formula::SOKAL_SNEATH_2, Real_Formula::CANBERRA},
-      {"-d", Binary_Formula::SOKAL_SNEATH_3, Real_Formula::EDGAR},
-      {"-e", Binary_Formula::SOKAL_SNEATH_4, Real_Formula::EUCLIDEAN},
-      {"-f", Binary_Formula::FAITH, Real_Formula::EXCLUSIVE_EUCLIDEAN},
-      {"-g", Binary_Formula::FAGER, Real_Formula::GEODESIC},
-      {"-h", Binary_Formula::HAMANN, Real_Formula::HELLINGER},
-      {"-i", Binary_Formula::JACCARD, Real_Formula::EUCLIDEAN},
-      {"-k", Binary_Formula::KULCZYNSKI, Real_Formula::KULCZYNSKI},
-      {"-m", Binary_Formula::MATCHING, Real_Formula::MANHATTAN},
-      {"-n", Binary_Formula::YULE, Real_Formula::EXCLUSIVE_MANHATTAN},
-      {"-o", Binary_Formula::OCHIAI, Real_Formula::CHORD},
-      {"-p", Binary_Formula::PHI, Real_Formula::PEARSON},
-      {"-q", Binary_Formula::KULCZYNSKI_2, Real_Formula::DRAVIK},
-      {"-s", Binary_Formula::SOERENSEN, Real_Formula::PEARSON},
-      {"-t", Binary_Formula::TRIPLE_WEIGHT, Real_Formula::GOWER_D9},
-      {"-u", Binary_Formula::RUSSELL_RAO, Real_Formula::GOWER_D10},
+  EXPECT_TRUE(unique_letters(F::Binary));
+  EXPECT_TRUE(unique_letters(F::Discrete));
+  EXPECT_TRUE(unique_letters(F::Real));
+  // Each letter selects its row's formula in every family that has it.
+  const auto selects = [](const auto& table, auto field) {
+    for (const auto& row : table) {
+      const Run_Settings s = Parse({std::string("-") + row.Letter, "f"}).settings;
+      EXPECT_EQ(s.*field, row.Value) << row.Name;
+      EXPECT_STREQ(Phylo::Distfunc::Name(row.Value), row.Name) << row.Letter;
+    }
   };
-  for (const Row& row : rows) {
-    Parsed p = Parse({row.option, "f"});
-    EXPECT_EQ(p.settings.Binary_Formula, row.binary) << row.option;
-    EXPECT_EQ(p.settings.Real_Formula, row.real) << row.option;
-    EXPECT_EQ(p.operands.size(), 1u) << row.option;
+  selects(F::Binary, &Run_Settings::Binary_Formula);
+  selects(F::Discrete, &Run_Settings::Discrete_Formula);
+  for (const F::Real_Row& row : F::Real) {
+    const Run_Settings s = Parse({std::string("-") + row.Letter, "f"}).settings;
+    EXPECT_EQ(s.Real_Formula, row.Value) << row.Name;
+    EXPECT_EQ(s.Implied_Transformation, row.Implied) << row.Name;
   }
-  EXPECT_EQ(Parse({"-h", "f"}).settings.Discrete_Formula, Discrete_Formula::HAMANN);
-  EXPECT_EQ(Parse({"-c", "f"}).settings.Discrete_Formula, Discrete_Formula::SOKAL_SNEATH_2);
-  EXPECT_EQ(Parse({"-m", "-b", "f"}).settings.Discrete_Formula, Discrete_Formula::MATCHING);
+  // Every real formula has a row of its own, without an implied
+  // transformation, whose name is the one messages use.
+  for (int k = 0; k <= static_cast<int>(Real_Formula::PEARSON); ++k) {
+    const auto f = static_cast<Real_Formula>(k);
+    const F::Real_Row& row = F::Row_Of(f);
+    EXPECT_EQ(row.Value, f) << k;
+    EXPECT_FALSE(row.Implied) << row.Name;
+  }
+  EXPECT_EQ(F::Row_Of(Binary_Formula::FAGER).Letter, 'g');
+  EXPECT_STREQ(F::Row_Of(Discrete_Formula::SOKAL_SNEATH_2).Name, "SOKAL_SNEATH_2");
 }
 
 TEST(ParseArguments, ImpliedTransformationSurvivesPlainDistanceLetters) {
@@ -157,6 +164,29 @@ TEST(Usage, NamesTheInvocationTwiceAndListsTheTransformationsOutOfOrder) {
             0u);
   EXPECT_NE(text.find("  -K  Row-wise ranks\n  -I  Ranging (as -A, but also subtract minimum)\n"), std::string::npos);
   EXPECT_NE(text.find("  -X  extended PHYLIP format (default)\n\nkarvel "), std::string::npos);
+  // The formula lines come from the tables; they must read as they always have.
+  EXPECT_NE(text.find("Distance formulae (Binary/Discrete/Real, * = default):\n"
+                      "  -a  Rogers-Tanimoto, asymmetric/-/Clark\n"
+                      "  -b  Sokal-Sneath 1/Sokal-Sneath 1/Bray-Curtis\n"
+                      "  -c  Sokal-Sneath 2/Sokal-Sneath 2/Canberra\n"
+                      "  -d  Sokal-Sneath 3/-/Edgar 2004\n"
+                      "  -e  Sokal-Sneath 4/-/Euclidean*\n"
+                      "  -f  Faith/-/Euclidean, negative values = missing data\n"
+                      "  -g  Fager/-/Geodesic\n"
+                      "  -h  Hamann/Hamann/Hellinger\n"
+                      "  -i  Jaccard/-/Chi square\n"
+                      "  -k  Kulczynski/-/Kulczynski\n"
+                      "  -m  Matching/Matching*/Manhattan\n"
+                      "  -n  Yule/-/Manhattan, negative values = missing data\n"
+                      "  -o  Ochiai/-/Chord\n"
+                      "  -p  Phi/-/Pearson\n"
+                      "  -q  Kulczynski 2/-/Dravik\n"
+                      "  -r  Rogers-Tanimoto/Rogers-Tanimoto/-\n"
+                      "  -s  Soerensen*/-/Spearman\n"
+                      "  -t  Triple weight/-/Gower & Legendre 1986, D9\n"
+                      "  -u  Russell-Rao/-/Gower & Legendre 1986, D10\n"
+                      "\nTransformation of continuous characters"),
+            std::string::npos);
   // 57 lines: the credits line and an empty line close the text.
   EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 57);
   EXPECT_EQ(text.substr(text.size() - 2), "\n\n");

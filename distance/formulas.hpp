@@ -1,0 +1,156 @@
+#pragma once
+// The distance formulae of each datatype, one row per formula: the option
+// letter that selects it, its label in the usage text, the name it has in
+// messages and in the library, and for the real formulae the column term
+// the pair kernels sum. The option parser, the usage text, the messages and
+// the library all read these tables, so a formula is known everywhere as
+// soon as it has its row.
+
+#include <array>
+#include <optional>
+#include <string_view>
+
+#include "distance/distfunc.hpp"
+#include "distance/kernels/pair_tiles.hpp"
+#include "transform/real_chars.hpp"
+
+namespace Phylo::Distfunc::Formulas {
+
+// One formula of the binary or discrete family. Default marks the formula
+// used when no letter chooses one (a star in the usage text).
+template <class Formula>
+struct Row {
+  char Letter;
+  const char* Label;
+  const char* Name;
+  Formula Value;
+  bool Default = false;
+};
+
+// To add a binary formula: its enumerator in distfunc.hpp (at the end), a
+// row here at the same position, and its case in Distance and Reason of
+// distfunc_binary.cpp. Rows are in the order of the enumeration, which is
+// also the order in which the library lists the names.
+inline constexpr std::array<Row<Binary_Formula>, 19> Binary{{
+    {'h', "Hamann", "HAMANN", Binary_Formula::HAMANN},
+    {'m', "Matching", "MATCHING", Binary_Formula::MATCHING},
+    {'r', "Rogers-Tanimoto", "ROGERS_TANIMOTO", Binary_Formula::ROGERS_TANIMOTO},
+    {'b', "Sokal-Sneath 1", "SOKAL_SNEATH_1", Binary_Formula::SOKAL_SNEATH_1},
+    {'c', "Sokal-Sneath 2", "SOKAL_SNEATH_2", Binary_Formula::SOKAL_SNEATH_2},
+    {'d', "Sokal-Sneath 3", "SOKAL_SNEATH_3", Binary_Formula::SOKAL_SNEATH_3},
+    {'e', "Sokal-Sneath 4", "SOKAL_SNEATH_4", Binary_Formula::SOKAL_SNEATH_4},
+    {'n', "Yule", "YULE", Binary_Formula::YULE},
+    {'p', "Phi", "PHI", Binary_Formula::PHI},
+    {'i', "Jaccard", "JACCARD", Binary_Formula::JACCARD},
+    {'s', "Soerensen", "SOERENSEN", Binary_Formula::SOERENSEN, true},
+    {'t', "Triple weight", "TRIPLE_WEIGHT", Binary_Formula::TRIPLE_WEIGHT},
+    {'a', "Rogers-Tanimoto, asymmetric", "ROGERS_TANIMOTO_ASYMMETRIC", Binary_Formula::ROGERS_TANIMOTO_ASYMMETRIC},
+    {'u', "Russell-Rao", "RUSSELL_RAO", Binary_Formula::RUSSELL_RAO},
+    {'k', "Kulczynski", "KULCZYNSKI", Binary_Formula::KULCZYNSKI},
+    {'q', "Kulczynski 2", "KULCZYNSKI_2", Binary_Formula::KULCZYNSKI_2},
+    {'o', "Ochiai", "OCHIAI", Binary_Formula::OCHIAI},
+    {'f', "Faith", "FAITH", Binary_Formula::FAITH},
+    {'g', "Fager", "FAGER", Binary_Formula::FAGER},
+}};
+
+// To add a discrete formula: its enumerator in distfunc.hpp (at the end), a
+// row here at the same position, and its case in Distance of
+// distfunc_discrete.cpp. The letter is shared with a binary formula, or a
+// new one.
+inline constexpr std::array<Row<Discrete_Formula>, 5> Discrete{{
+    {'h', "Hamann", "HAMANN", Discrete_Formula::HAMANN},
+    {'m', "Matching", "MATCHING", Discrete_Formula::MATCHING, true},
+    {'r', "Rogers-Tanimoto", "ROGERS_TANIMOTO", Discrete_Formula::ROGERS_TANIMOTO},
+    {'b', "Sokal-Sneath 1", "SOKAL_SNEATH_1", Discrete_Formula::SOKAL_SNEATH_1},
+    {'c', "Sokal-Sneath 2", "SOKAL_SNEATH_2", Discrete_Formula::SOKAL_SNEATH_2},
+}};
+
+// One choice of a real formula. A row with an implied transformation is a
+// formula of its own to the user (chi square is the Euclidean distance of
+// the values transformed for it) but computes with Value; its Term is that
+// of Value's own row.
+struct Real_Row {
+  char Letter;
+  const char* Label;
+  const char* Name;
+  Real_Formula Value;
+  Pair_Tiles::Term Term;
+  std::optional<Real_Chars::Transformation> Implied = std::nullopt;
+  bool Default = false;
+};
+
+// To add a real formula: its enumerator in distfunc.hpp, a row here (the
+// rows are in the order in which the library lists the names: by name),
+// its finish in Finish of distfunc_real_kernels.hpp and what can make it
+// fail in Cause of distfunc_real.cpp. A new kind of column term also needs
+// its kernels.
+inline constexpr std::array<Real_Row, 18> Real{{
+    {'b', "Bray-Curtis", "BRAY_CURTIS", Real_Formula::BRAY_CURTIS, Pair_Tiles::Term::ABS_DIFF},
+    {'c', "Canberra", "CANBERRA", Real_Formula::CANBERRA, Pair_Tiles::Term::CANBERRA},
+    {'i', "Chi square", "CHI_SQUARE", Real_Formula::EUCLIDEAN, Pair_Tiles::Term::SQUARED_DIFF,
+     Real_Chars::Transformation::FOR_CHI},
+    {'o', "Chord", "CHORD", Real_Formula::CHORD, Pair_Tiles::Term::PRODUCT},
+    {'a', "Clark", "CLARK", Real_Formula::CLARK, Pair_Tiles::Term::CLARK},
+    {'q', "Dravik", "DRAVIK", Real_Formula::DRAVIK, Pair_Tiles::Term::MAX},
+    {'d', "Edgar 2004", "EDGAR", Real_Formula::EDGAR, Pair_Tiles::Term::MIN},
+    {'e', "Euclidean", "EUCLIDEAN", Real_Formula::EUCLIDEAN, Pair_Tiles::Term::SQUARED_DIFF, std::nullopt, true},
+    {'f', "Euclidean, negative values = missing data", "EXCLUSIVE_EUCLIDEAN", Real_Formula::EXCLUSIVE_EUCLIDEAN,
+     Pair_Tiles::Term::EXCL_SQUARED},
+    {'n', "Manhattan, negative values = missing data", "EXCLUSIVE_MANHATTAN", Real_Formula::EXCLUSIVE_MANHATTAN,
+     Pair_Tiles::Term::EXCL_ABS},
+    {'g', "Geodesic", "GEODESIC", Real_Formula::GEODESIC, Pair_Tiles::Term::PRODUCT},
+    {'t', "Gower & Legendre 1986, D9", "GOWER_D9", Real_Formula::GOWER_D9, Pair_Tiles::Term::D9},
+    {'u', "Gower & Legendre 1986, D10", "GOWER_D10", Real_Formula::GOWER_D10, Pair_Tiles::Term::D10},
+    // Over rows of square roots, which the HELLINGER call prepares.
+    {'h', "Hellinger", "HELLINGER", Real_Formula::HELLINGER, Pair_Tiles::Term::SQUARED_DIFF},
+    {'k', "Kulczynski", "KULCZYNSKI", Real_Formula::KULCZYNSKI, Pair_Tiles::Term::MIN},
+    {'m', "Manhattan", "MANHATTAN", Real_Formula::MANHATTAN, Pair_Tiles::Term::ABS_DIFF},
+    {'p', "Pearson", "PEARSON", Real_Formula::PEARSON, Pair_Tiles::Term::PRODUCT},
+    {'s', "Spearman", "SPEARMAN", Real_Formula::PEARSON, Pair_Tiles::Term::PRODUCT,
+     Real_Chars::Transformation::RANKS},
+}};
+
+// The row of a formula: for the real ones the row without an implied
+// transformation.
+constexpr const Row<Binary_Formula>& Row_Of(Binary_Formula f) { return Binary[static_cast<std::size_t>(f)]; }
+constexpr const Row<Discrete_Formula>& Row_Of(Discrete_Formula f) { return Discrete[static_cast<std::size_t>(f)]; }
+constexpr const Real_Row& Row_Of(Real_Formula f) {
+  for (const Real_Row& row : Real)
+    if (row.Value == f && !row.Implied) return row;
+  return Real[0]; // unreachable: every formula has its row (checked below)
+}
+
+template <class Table>
+constexpr auto Default_Of(const Table& table) {
+  for (const auto& row : table)
+    if (row.Default) return row.Value;
+  return table[0].Value;
+}
+
+// What the tables promise their readers, checked where they are written.
+namespace Check {
+template <class Table>
+constexpr bool In_Enumeration_Order(const Table& table) {
+  for (std::size_t k = 0; k < table.size(); ++k)
+    if (static_cast<std::size_t>(table[k].Value) != k) return false;
+  return true;
+}
+constexpr bool Real_Rows_Agree() {
+  for (const Real_Row& row : Real) {
+    if (row.Value != Row_Of(row.Value).Value || row.Term != Row_Of(row.Value).Term) return false;
+    if (row.Implied && Row_Of(row.Value).Implied) return false;
+  }
+  return true;
+}
+template <class Table>
+constexpr int Defaults(const Table& table) {
+  int count = 0;
+  for (const auto& row : table) count += row.Default ? 1 : 0;
+  return count;
+}
+} // namespace Check
+static_assert(Check::In_Enumeration_Order(Binary) && Check::In_Enumeration_Order(Discrete));
+static_assert(Check::Real_Rows_Agree());
+static_assert(Check::Defaults(Binary) == 1 && Check::Defaults(Discrete) == 1 && Check::Defaults(Real) == 1);
+
+} // namespace Phylo::Distfunc::Formulas
