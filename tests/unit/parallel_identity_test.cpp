@@ -9,23 +9,15 @@
 #include <string>
 #include <vector>
 
-#include "generic/parallel.hpp"
 #include "distance/distfunc.hpp"
-#include "distance/kernels/pair_tiles.hpp"
+#include "tests/unit/test_support.hpp"
 
 namespace {
 
 using Phylo::Distfunc::Binary_Formula;
 using Phylo::Distfunc::Discrete_Formula;
 using Phylo::Distfunc::Real_Formula;
-using Phylo::Pair_Tiles::Path;
-
-struct Restore {
-  ~Restore() {
-    Generic::Parallel::Set_Threads(1);
-    Phylo::Pair_Tiles::Use_Path(Phylo::Pair_Tiles::Best_Path());
-  }
-};
+using Generic::Simd::Path;
 
 // The block's bytes, or the error it raised.
 template <class Compute>
@@ -68,7 +60,7 @@ const Real_Formula Real_Formulae[] = {
     Real_Formula::PEARSON};
 
 TEST(ParallelIdentity, RealFormulaeOnEveryPathAndThreadCount) {
-  Restore restore;
+  Test_Support::Settings_Scope settings;
   // Positive data for all formulae; data with negatives and an all-zero row
   // make several of them fail, and the failure must not depend on the path.
   std::vector<Phylo::Real_Matrix> matrices;
@@ -81,17 +73,17 @@ TEST(ParallelIdentity, RealFormulaeOnEveryPathAndThreadCount) {
   int failures = 0;
   for (const Phylo::Real_Matrix& m : matrices)
     for (Real_Formula f : Real_Formulae) {
-      Generic::Parallel::Set_Threads(1);
-      Phylo::Pair_Tiles::Use_Path(Path::SCALAR);
+      settings.Threads(1);
+      settings.Path(Path::SCALAR);
       const std::string want = Outcome([&] { return Phylo::Distfunc::Distances(m, f, 0.0); });
       failures += want.find("_ERROR: ") != std::string::npos ? 1 : 0;
-      for (Path path : {Path::SCALAR, Path::VECTOR, Path::AVX2, Path::AVX512}) {
-        if (!Phylo::Pair_Tiles::Available(path)) continue;
-        Phylo::Pair_Tiles::Use_Path(path);
+      for (Path path : Generic::Simd::All_Paths) {
+        if (!Generic::Simd::Available(path)) continue;
+        settings.Path(path);
         for (int threads : {1, 2, 7}) {
-          Generic::Parallel::Set_Threads(threads);
+          settings.Threads(threads);
           ASSERT_EQ(Outcome([&] { return Phylo::Distfunc::Distances(m, f, 0.0); }), want)
-              << Phylo::Distfunc::Name(f) << " on " << Phylo::Pair_Tiles::Name(path) << " with " << threads
+              << Phylo::Distfunc::Name(f) << " on " << Generic::Simd::Name(path) << " with " << threads
               << " threads";
         }
       }
@@ -100,7 +92,7 @@ TEST(ParallelIdentity, RealFormulaeOnEveryPathAndThreadCount) {
 }
 
 TEST(ParallelIdentity, DiscreteAndBinaryOnEveryPathAndThreadCount) {
-  Restore restore;
+  Test_Support::Settings_Scope settings;
   std::mt19937 rng(5);
   Phylo::Disc_Matrix disc(0);
   Phylo::Binary_Matrix bin(0);
@@ -126,15 +118,15 @@ TEST(ParallelIdentity, DiscreteAndBinaryOnEveryPathAndThreadCount) {
   // The scalar path on one thread is the reference for every other path
   // and thread count.
   auto compare = [&](auto compute, const char* name) {
-    Phylo::Pair_Tiles::Use_Path(Path::SCALAR);
-    Generic::Parallel::Set_Threads(1);
+    settings.Path(Path::SCALAR);
+    settings.Threads(1);
     const std::string want = Outcome(compute);
-    for (Path path : {Path::SCALAR, Path::VECTOR, Path::AVX2, Path::AVX512}) {
-      if (!Phylo::Pair_Tiles::Available(path)) continue;
-      Phylo::Pair_Tiles::Use_Path(path);
+    for (Path path : Generic::Simd::All_Paths) {
+      if (!Generic::Simd::Available(path)) continue;
+      settings.Path(path);
       for (int threads : {1, 2, 7}) {
-        Generic::Parallel::Set_Threads(threads);
-        ASSERT_EQ(Outcome(compute), want) << name << " on " << Phylo::Pair_Tiles::Name(path) << ", " << threads
+        settings.Threads(threads);
+        ASSERT_EQ(Outcome(compute), want) << name << " on " << Generic::Simd::Name(path) << ", " << threads
                                           << " threads";
       }
     }
