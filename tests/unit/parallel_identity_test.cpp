@@ -1,15 +1,19 @@
 // Threads and vector paths change who computes a distance, never its bits:
 // every path on every thread count gives the block of the scalar path on one
 // thread, and a failing matrix gives the same error for the same first pair.
+// Nor do they change the text of the distances written.
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
+#include <limits>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "distance/distfunc.hpp"
+#include "io/print.hpp"
 #include "tests/unit/test_support.hpp"
 
 namespace {
@@ -140,6 +144,49 @@ TEST(ParallelIdentity, DiscreteAndBinaryOnEveryPathAndThreadCount) {
       const auto formula = static_cast<Binary_Formula>(f);
       compare([&] { return Phylo::Distfunc::Distances(*m, formula); }, Phylo::Distfunc::Name(formula));
     }
+}
+
+// The batch writers of the vector paths leave some values to the general
+// writer (ties, negatives, 10^4 and more, not numbers) in the middle of
+// their groups; the text must be the scalar path's on one thread.
+TEST(ParallelIdentity, DistancesAreWrittenAlikeOnEveryPathAndThreadCount) {
+  Test_Support::Settings_Scope settings;
+  constexpr int Taxa = 300;
+  Phylo::Squared block(0, Taxa - 1);
+  block.Labels.assign(Taxa, "");
+  for (int t = 0; t < Taxa; ++t) block.Labels[static_cast<std::size_t>(t)] = "t" + std::to_string(t);
+  block.Matrix = Generic::Square_Block(0, Taxa - 1);
+  std::mt19937 rng(11);
+  std::uniform_real_distribution<double> u(0.0, 20.0);
+  const double odd[] = {-0.0, 0.123456785, 9.999999995, 99.999999995, 9999.999999995, 1e4, 3.5e7, -2.25,
+                        std::numeric_limits<double>::infinity(), std::numeric_limits<double>::quiet_NaN()};
+  for (int i = 0; i < Taxa; ++i)
+    for (int j = 0; j < Taxa; ++j) {
+      const unsigned r = rng() % 40;
+      block.Matrix(i, j) = r < sizeof odd / sizeof odd[0] ? odd[r] : std::ldexp(u(rng), static_cast<int>(r % 9) - 4);
+    }
+  auto written = [&] {
+    std::string text;
+    {
+      Text_IO::Text_Output out(&text);
+      Phylo::Print::Put(out, block, Phylo::Print::Dist_Output_Format::EXTENDED_PHYLIP, Phylo::Print::Default_Fore,
+                        Phylo::Print::Default_Aft, Phylo::Print::Default_Exp);
+    }
+    return text;
+  };
+  settings.Path(Path::SCALAR);
+  settings.Threads(1);
+  const std::string want = written();
+  for (Path path : Generic::Simd::All_Paths) {
+    if (!Generic::Simd::Available(path)) continue;
+    settings.Path(path);
+    for (int threads : {1, 3}) {
+      settings.Threads(threads);
+      const std::string got = written();
+      ASSERT_TRUE(got == want) << Generic::Simd::Name(path) << " on " << threads << " threads: " << got.size()
+                               << " bytes, scalar " << want.size();
+    }
+  }
 }
 
 } // namespace
