@@ -185,7 +185,7 @@ TEST(BinaryDistances, PackedCountsAgreeWithColumnCounts) {
     std::mt19937 random(20240611);
     // Lengths around the words and the groups of eight words, a few longer
     // rows; rows 0 and 1 have no unknowns (a alone is counted between them).
-    for (int length : {0, 1, 5, 63, 64, 65, 127, 128, 129, 300, 511, 512, 513, 1000, 1025}) {
+    for (int length : {0, 1, 5, 63, 64, 65, 127, 128, 129, 300, 511, 512, 513, 1000, 1025, 15872, 15937, 40000}) {
       Binary_Matrix m(0);
       std::uniform_int_distribution<int> state(0, 2);
       for (int row = 0; row < 6; ++row) {
