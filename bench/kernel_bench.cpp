@@ -46,18 +46,17 @@ int main(int argc, char** argv) {
   std::printf("%d x %d, %d threads available\n", taxa, characters, all);
   std::printf("%-8s %-10s %10s %10s %12s %8s\n", "path", "formula", "1 thread", "all", "e9 pc/s all", "speedup");
   using Phylo::Distfunc::Real_Formula;
-  for (Phylo::Pair_Tiles::Path path : {Phylo::Pair_Tiles::Path::SCALAR, Phylo::Pair_Tiles::Path::VECTOR,
-                                        Phylo::Pair_Tiles::Path::AVX2, Phylo::Pair_Tiles::Path::AVX512}) {
-    if (!Phylo::Pair_Tiles::Available(path)) continue;
-    if (argc > 3 && std::strcmp(argv[3], Phylo::Pair_Tiles::Name(path)) != 0) continue;
-    Phylo::Pair_Tiles::Use_Path(path);
+  for (Generic::Simd::Path path : Generic::Simd::All_Paths) {
+    if (!Generic::Simd::Available(path)) continue;
+    if (argc > 3 && std::strcmp(argv[3], Generic::Simd::Name(path)) != 0) continue;
+    Generic::Simd::Use(path);
     for (Real_Formula f : {Real_Formula::MANHATTAN, Real_Formula::EUCLIDEAN, Real_Formula::CANBERRA,
                            Real_Formula::PEARSON}) {
       Generic::Parallel::Set_Threads(1);
       const double one = Seconds_For(m, f);
       Generic::Parallel::Set_Threads(all);
       const double many = Seconds_For(m, f);
-      std::printf("%-8s %-10s %9.3fs %9.3fs %12.2f %7.2fx\n", Phylo::Pair_Tiles::Name(path),
+      std::printf("%-8s %-10s %9.3fs %9.3fs %12.2f %7.2fx\n", Generic::Simd::Name(path),
                   Phylo::Distfunc::Name(f), one, many, pair_columns / many / 1e9, one / many);
     }
   }

@@ -11,11 +11,6 @@
 #include "distance/formulas.hpp"
 #include "distance/distfunc_binary_packed.hpp"
 #include "distance/distfunc_pairs.hpp"
-#include "distance/kernels/pair_tiles.hpp"
-
-#if defined(__x86_64__)
-#include <immintrin.h>
-#endif
 
 namespace Phylo::Distfunc {
 
@@ -23,90 +18,9 @@ const char* Name(Binary_Formula formula) { return Formulas::Row_Of(formula).Name
 
 namespace Detail {
 
-#if defined(__x86_64__)
-__attribute__((target_clones("popcnt", "default")))
-#endif
-int Count_Common(const std::uint64_t* x, const std::uint64_t* y, std::size_t words) {
-  int count = 0;
-  for (std::size_t w = 0; w < words; ++w) count += std::popcount(x[w] & y[w]);
-  return count;
-}
-
-#if defined(__x86_64__)
-__attribute__((target_clones("popcnt", "default")))
-#endif
-Frequency_Table Count_Table(const std::uint64_t* x, const std::uint64_t* y, std::size_t words) {
-  const std::uint64_t* px = x;
-  const std::uint64_t* ax = x + words;
-  const std::uint64_t* py = y;
-  const std::uint64_t* ay = y + words;
-  Frequency_Table t;
-  for (std::size_t w = 0; w < words; ++w) {
-    t.a += std::popcount(px[w] & py[w]);
-    t.b += std::popcount(px[w] & ay[w]);
-    t.c += std::popcount(ax[w] & py[w]);
-    t.d += std::popcount(ax[w] & ay[w]);
-  }
-  return t;
-}
-
-#if defined(__x86_64__)
-// (GCC 12's own _mm512_reduce_add_epi64 trips its uninitialised-use warning.)
-[[gnu::target("avx512f")]] int Lane_Sum(__m512i v) {
-  alignas(64) std::uint64_t lanes[8];
-  _mm512_store_si512(lanes, v);
-  std::uint64_t sum = 0;
-  for (std::uint64_t lane : lanes) sum += lane;
-  return static_cast<int>(sum);
-}
-
-// The lanes of a group of eight words of which `left` remain: the last,
-// partial group is loaded under a mask (zeros count nothing).
-inline __mmask8 Group_Mask(std::size_t left) {
-  return static_cast<__mmask8>(left >= 8 ? 0xFF : (1u << left) - 1);
-}
-
-// Eight words at a time with the vector population count.
-[[gnu::target("avx512f,avx512vpopcntdq")]] Frequency_Table Count_Table_Avx512(const std::uint64_t* x,
-                                                                              const std::uint64_t* y,
-                                                                              std::size_t words) {
-  const std::uint64_t* px = x;
-  const std::uint64_t* ax = x + words;
-  const std::uint64_t* py = y;
-  const std::uint64_t* ay = y + words;
-  __m512i a = _mm512_setzero_si512(), b = a, c = a, d = a;
-  for (std::size_t w = 0; w < words; w += 8) {
-    const __mmask8 m = Group_Mask(words - w);
-    const __m512i vpx = _mm512_maskz_loadu_epi64(m, px + w), vax = _mm512_maskz_loadu_epi64(m, ax + w);
-    const __m512i vpy = _mm512_maskz_loadu_epi64(m, py + w), vay = _mm512_maskz_loadu_epi64(m, ay + w);
-    a = _mm512_add_epi64(a, _mm512_popcnt_epi64(_mm512_and_si512(vpx, vpy)));
-    b = _mm512_add_epi64(b, _mm512_popcnt_epi64(_mm512_and_si512(vpx, vay)));
-    c = _mm512_add_epi64(c, _mm512_popcnt_epi64(_mm512_and_si512(vax, vpy)));
-    d = _mm512_add_epi64(d, _mm512_popcnt_epi64(_mm512_and_si512(vax, vay)));
-  }
-  return {Lane_Sum(a), Lane_Sum(b), Lane_Sum(c), Lane_Sum(d)};
-}
-
-[[gnu::target("avx512f,avx512vpopcntdq")]] int Count_Common_Avx512(const std::uint64_t* x, const std::uint64_t* y,
-                                                                   std::size_t words) {
-  __m512i a = _mm512_setzero_si512();
-  for (std::size_t w = 0; w < words; w += 8) {
-    const __mmask8 m = Group_Mask(words - w);
-    a = _mm512_add_epi64(a, _mm512_popcnt_epi64(_mm512_and_si512(_mm512_maskz_loadu_epi64(m, x + w),
-                                                                 _mm512_maskz_loadu_epi64(m, y + w))));
-  }
-  return Lane_Sum(a);
-}
-#endif
-
 Packed_Rows::Packed_Rows(const Binary_Matrix& matrix)
-    : first_(0), characters_(0), words_(0), count_table_(Count_Table), count_common_(Count_Common) {
-#if defined(__x86_64__)
-  if (Pair_Tiles::Current_Path() == Pair_Tiles::Path::AVX512 && __builtin_cpu_supports("avx512vpopcntdq")) {
-    count_table_ = Count_Table_Avx512;
-    count_common_ = Count_Common_Avx512;
-  }
-#endif
+    : first_(0), characters_(0), words_(0), count_table_(Kernels::Kernels().Binary_Counts.Count_Table),
+      count_common_(Kernels::Kernels().Binary_Counts.Count_Common) {
   Binary_Chars::Basic::Require_Aligned(matrix, "binary distances");
   const std::size_t n = static_cast<std::size_t>(matrix.Row_Length(0));
   characters_ = static_cast<int>(n);

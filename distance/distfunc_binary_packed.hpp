@@ -9,32 +9,17 @@
 #include <span>
 #include <vector>
 
+#include "distance/kernels/kernels.hpp"
 #include "model/model.hpp"
 
 namespace Phylo::Distfunc::Detail {
 
-// The 2 x 2 table of a pair of taxa x and y over the characters known in
-// both: a = present in both, b = present in x only, c = present in y only,
-// d = absent from both.
-struct Frequency_Table {
-  int a = 0;
-  int b = 0;
-  int c = 0;
-  int d = 0;
-  bool operator==(const Frequency_Table&) const = default;
-};
-
-// Counts the table of two packed rows (presence mask then absence mask, each
-// `words` long). Built for the processor's population-count instruction
-// where it has one.
-Frequency_Table Count_Table(const std::uint64_t* x, const std::uint64_t* y, std::size_t words);
-// The number of bits set in both x and y (`words` long).
-int Count_Common(const std::uint64_t* x, const std::uint64_t* y, std::size_t words);
+using Frequency_Table = Kernels::Frequency_Table;
 
 class Packed_Rows {
 public:
   // Packs every row of an aligned matrix; rows are taken by position, not by
-  // their index ranges. The counting follows Pair_Tiles::Current_Path().
+  // their index ranges. The counting follows the instruction-set path in use.
   explicit Packed_Rows(const Binary_Matrix& matrix);
 
   // The frequency table of taxa i and j (taxon numbers of the matrix).

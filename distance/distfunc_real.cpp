@@ -294,7 +294,7 @@ void Fill(const Call& call, Generic::Square_Block& result) {
   constexpr Pair_Tiles::Term term = Real_Kernels::Term_Of(F);
   constexpr double largest = std::numeric_limits<double>::max();
   constexpr int Chunk = 128; // rows i per call of the kernel
-  const Pair_Tiles::Path path = Pair_Tiles::Current_Path();
+  const Pair_Tiles::Path path = Generic::Simd::Current();
   const int width = Pair_Tiles::Block_Width(path);
   const int taxa = call.last - call.first + 1;
   const int blocks = (taxa + width - 1) / width;

@@ -2,6 +2,7 @@
 #include <cstdlib>
 #include <exception>
 #include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <system_error>
@@ -11,6 +12,7 @@
 
 #include "driver/karvel.hpp"
 #include "generic/parallel.hpp"
+#include "generic/simd.hpp"
 
 namespace Karvel {
 
@@ -45,6 +47,22 @@ void Take_Thread_Setting() {
     throw Errors::Constraint_Error("KARVEL_THREADS must be a whole number from 1 to 1024, not \"" +
                                    std::string(value) + "\"");
   Generic::Parallel::Set_Threads(count);
+}
+
+// KARVEL_SIMD, where set, names the instruction-set path every kernel takes
+// instead of the widest this processor runs.
+void Take_Simd_Setting() {
+  const char* text = std::getenv("KARVEL_SIMD");
+  if (!text) return;
+  const std::string value(text);
+  const std::optional<Generic::Simd::Path> path = Generic::Simd::Parse(value);
+  if (!path)
+    throw Errors::Constraint_Error("KARVEL_SIMD=" + value + ": not a known instruction set (known: " +
+                                   Generic::Simd::Names(false) + ")");
+  if (!Generic::Simd::Available(*path))
+    throw Errors::Constraint_Error("KARVEL_SIMD=" + value + ": this processor cannot run it (it runs " +
+                                   Generic::Simd::Names(true) + ")");
+  Generic::Simd::Use(*path);
 }
 
 } // namespace
@@ -82,6 +100,7 @@ int Main(int argc, char** argv) {
   const std::string invocation = argc > 0 ? argv[0] : "karvel";
   try {
     Take_Thread_Setting();
+    Take_Simd_Setting();
     std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
     const Run_Settings settings = Parse_Arguments(arguments);
     if (arguments.empty()) {

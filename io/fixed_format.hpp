@@ -11,6 +11,8 @@
 #include <cstring>
 #include <system_error>
 
+#include "io/fixed_format_kernels.hpp"
+
 namespace Generic {
 
 namespace Fixed_Detail {
@@ -139,16 +141,5 @@ inline char* Format_Fixed(char* first, char* last, double value, int aft) {
     return std::to_chars(first, last, value, std::chars_format::fixed, aft).ptr;
   return Put_Fixed8(first, v, 0);
 }
-
-// Writes values[0..) as the distance layout does, each after a tab, with
-// Fore 2 and 8 decimals, for as many whole groups of values at the start as
-// the vector method takes (at most `count`); advances `out` and returns how
-// many it wrote. The caller writes the value that stopped it (if any) the
-// general way and goes on. 14 bytes a value must be free at `out`.
-using Tabbed_Writer = std::size_t (*)(char*& out, const double* values, std::size_t count);
-// The writer with `lanes` values a group (8: AVX-512, 4: AVX2), or null
-// where this processor cannot run it; the widest available, or null.
-Tabbed_Writer Tabbed_Fixed8_Writer(int lanes);
-Tabbed_Writer Best_Tabbed_Fixed8_Writer();
 
 } // namespace Generic

@@ -115,7 +115,7 @@ void Put_Values(Text_Output& file, std::span<const double> row, int fore, int af
       char* const start = file.Reserve((stop - k) * Room);
       char* out = start;
       if (fore == 2)
-        if (const Generic::Tabbed_Writer batch = Generic::Best_Tabbed_Fixed8_Writer())
+        if (const Generic::Tabbed_Writer batch = Generic::Format_Kernels_Of().Put_Tabbed)
           k += batch(out, row.data() + k, stop - k);
       for (; k < stop; ++k) {
         Generic::Fixed8 parts;

@@ -9,6 +9,8 @@
 
 #include <cstddef>
 
+#include "generic/simd.hpp"
+
 namespace Phylo::Pair_Tiles {
 
 // The per-column term of a summation, x from row i and y from row j.
@@ -33,17 +35,7 @@ struct Sums {
   double Second;
 };
 
-enum class Path { SCALAR, VECTOR, AVX2, AVX512 };
-
-// The widest path this processor runs, and whether a path can run here.
-Path Best_Path();
-bool Available(Path path);
-const char* Name(Path path);
-
-// The path the distance routines take: the widest available unless one was
-// chosen (tests compare the paths with each other).
-Path Current_Path();
-void Use_Path(Path path);
+using Path = Generic::Simd::Path;
 
 // How many j rows one call takes at most on a path.
 int Block_Width(Path path);

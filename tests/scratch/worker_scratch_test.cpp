@@ -15,6 +15,7 @@
 #include "generic/parallel.hpp"
 #include "distance/distfunc.hpp"
 #include "distance/kernels/pair_tiles.hpp"
+#include "tests/unit/test_support.hpp"
 
 namespace {
 
@@ -54,7 +55,7 @@ namespace {
 
 using Phylo::Distfunc::Real_Formula;
 using Phylo::Pair_Tiles::Column_Block;
-using Phylo::Pair_Tiles::Path;
+using Generic::Simd::Path;
 
 struct Allocations {
   std::size_t total;
@@ -71,13 +72,6 @@ Allocations Measure(Compute compute) {
   return {total_bytes.load(), largest_bytes.load()};
 }
 
-struct Restore {
-  ~Restore() {
-    Generic::Parallel::Set_Threads(1);
-    Phylo::Pair_Tiles::Use_Path(Phylo::Pair_Tiles::Best_Path());
-  }
-};
-
 Phylo::Real_Matrix Two_Rows(std::size_t characters) {
   Phylo::Real_Matrix m;
   for (int t = 0; t < 2; ++t) {
@@ -91,21 +85,21 @@ Phylo::Real_Matrix Two_Rows(std::size_t characters) {
 // Two numbers of characters past one column block, one of them many
 // blocks long: every allocation a routine makes is the same for both.
 TEST(WorkerScratch, DoesNotGrowWithTheNumberOfCharacters) {
-  Restore restore;
+  Test_Support::Settings_Scope settings;
   const std::size_t few = 2 * Column_Block + 3, many = 60 * Column_Block + 1;
   const Phylo::Real_Matrix short_rows = Two_Rows(few), long_rows = Two_Rows(many);
-  for (Path path : {Path::SCALAR, Path::VECTOR, Path::AVX2, Path::AVX512}) {
-    if (!Phylo::Pair_Tiles::Available(path)) continue;
-    Phylo::Pair_Tiles::Use_Path(path);
-    Generic::Parallel::Set_Threads(2);
+  for (Path path : Generic::Simd::All_Paths) {
+    if (!Generic::Simd::Available(path)) continue;
+    settings.Path(path);
+    settings.Threads(2);
     for (int f = 0; f <= static_cast<int>(Real_Formula::PEARSON); ++f) {
       const auto formula = static_cast<Real_Formula>(f);
       // HELLINGER keeps the roots of the whole matrix, once per call.
       if (formula == Real_Formula::HELLINGER) continue;
       const Allocations a = Measure([&] { Phylo::Distfunc::Distances(short_rows, formula, 0.0); });
       const Allocations b = Measure([&] { Phylo::Distfunc::Distances(long_rows, formula, 0.0); });
-      EXPECT_EQ(a.total, b.total) << Phylo::Distfunc::Name(formula) << " on " << Phylo::Pair_Tiles::Name(path);
-      EXPECT_EQ(a.largest, b.largest) << Phylo::Distfunc::Name(formula) << " on " << Phylo::Pair_Tiles::Name(path);
+      EXPECT_EQ(a.total, b.total) << Phylo::Distfunc::Name(formula) << " on " << Generic::Simd::Name(path);
+      EXPECT_EQ(a.largest, b.largest) << Phylo::Distfunc::Name(formula) << " on " << Generic::Simd::Name(path);
       EXPECT_LE(b.largest, Phylo::Pair_Tiles::Panel_Size(path, many) * sizeof(double));
     }
   }
@@ -114,7 +108,7 @@ TEST(WorkerScratch, DoesNotGrowWithTheNumberOfCharacters) {
 // Across many real column blocks the sums still go column by column: the
 // distances are those of one plain pass over the columns.
 TEST(WorkerScratch, ManyColumnBlocksGiveTheSumsOfOnePass) {
-  Restore restore;
+  Test_Support::Settings_Scope settings;
   const std::size_t n = 3 * Column_Block + 17;
   const Phylo::Real_Matrix m = Two_Rows(n);
   const double* x = m.Row(0).data();
@@ -125,14 +119,14 @@ TEST(WorkerScratch, ManyColumnBlocksGiveTheSumsOfOnePass) {
     differences = differences + std::fabs(x[k] - y[k]);
     maxima = maxima + (x[k] > y[k] ? x[k] : y[k]);
   }
-  for (Path path : {Path::SCALAR, Path::VECTOR, Path::AVX2, Path::AVX512}) {
-    if (!Phylo::Pair_Tiles::Available(path)) continue;
-    Phylo::Pair_Tiles::Use_Path(path);
+  for (Path path : Generic::Simd::All_Paths) {
+    if (!Generic::Simd::Available(path)) continue;
+    settings.Path(path);
     EXPECT_EQ(Phylo::Distfunc::Distances(m, Real_Formula::MANHATTAN, 0.0)(0, 1),
               differences * (1.0 / static_cast<double>(n)))
-        << Phylo::Pair_Tiles::Name(path);
+        << Generic::Simd::Name(path);
     EXPECT_EQ(Phylo::Distfunc::Distances(m, Real_Formula::GOWER_D9, 0.0)(0, 1), differences / maxima)
-        << Phylo::Pair_Tiles::Name(path);
+        << Generic::Simd::Name(path);
   }
 }
 

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "distance/distfunc.hpp"
-#include "distance/kernels/pair_tiles.hpp"
+#include "tests/unit/test_support.hpp"
 #include "distance/distfunc_binary_packed.hpp"
 
 namespace {
@@ -178,14 +178,14 @@ TEST(BinaryDistances, MisalignedOrMissingRows) {
 }
 
 TEST(BinaryDistances, PackedCountsAgreeWithColumnCounts) {
-  using Phylo::Pair_Tiles::Path;
-  for (Path path : {Path::SCALAR, Path::AVX512}) {
-    if (!Phylo::Pair_Tiles::Available(path)) continue;
-    Phylo::Pair_Tiles::Use_Path(path);
+  Test_Support::Settings_Scope settings;
+  for (Generic::Simd::Path path : Generic::Simd::All_Paths) {
+    if (!Generic::Simd::Available(path)) continue;
+    settings.Path(path);
     std::mt19937 random(20240611);
     // Lengths around the words and the groups of eight words, a few longer
     // rows; rows 0 and 1 have no unknowns (a alone is counted between them).
-    for (int length : {0, 1, 5, 63, 64, 65, 127, 128, 129, 300, 511, 512, 513, 1000, 1025}) {
+    for (int length : {0, 1, 5, 63, 64, 65, 127, 128, 129, 300, 511, 512, 513, 1000, 1025, 15872, 15937, 40000}) {
       Binary_Matrix m;
       std::uniform_int_distribution<int> state(0, 2);
       for (int row = 0; row < 6; ++row) {
@@ -197,13 +197,12 @@ TEST(BinaryDistances, PackedCountsAgreeWithColumnCounts) {
       const Packed_Rows packed(m);
       for (int i = 0; i < 6; ++i)
         for (int j = 0; j < 6; ++j) {
-          SCOPED_TRACE(std::string(Phylo::Pair_Tiles::Name(path)) + ", length " + std::to_string(length) +
+          SCOPED_TRACE(std::string(Generic::Simd::Name(path)) + ", length " + std::to_string(length) +
                        ", rows " + std::to_string(i) + ", " + std::to_string(j));
           EXPECT_EQ(packed.Table(i, j), Column_Table(m.Row(i), m.Row(j)));
         }
     }
   }
-  Phylo::Pair_Tiles::Use_Path(Phylo::Pair_Tiles::Best_Path());
 }
 
 } // namespace

@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "distance/distfunc.hpp"
-#include "distance/kernels/pair_tiles.hpp"
+#include "tests/unit/test_support.hpp"
 
 namespace {
 
@@ -129,12 +129,12 @@ TEST(DiscreteDistances, LongRowsCountEveryDifferenceOnEveryPath) {
   // Lengths on both sides of the 64-byte blocks, of the 8-byte steps after
   // them and of the 255 blocks a byte lane counts; all bytes 0..255; rows
   // that differ everywhere, and rows that differ only in the high bit.
-  using Phylo::Pair_Tiles::Path;
+  Test_Support::Settings_Scope settings;
   std::mt19937 random(7);
   std::uniform_int_distribution<int> byte(0, 255);
-  for (Path path : {Path::SCALAR, Path::AVX2, Path::AVX512}) {
-    if (!Phylo::Pair_Tiles::Available(path)) continue;
-    Phylo::Pair_Tiles::Use_Path(path);
+  for (Generic::Simd::Path path : Generic::Simd::All_Paths) {
+    if (!Generic::Simd::Available(path)) continue;
+    settings.Path(path);
     for (std::size_t length : {1u, 7u, 8u, 9u, 63u, 64u, 65u, 71u, 72u, 79u, 200u, 1000u, 16320u, 16329u, 40000u}) {
       std::string x(length, '\0');
       std::string y(length, '\0');
@@ -149,14 +149,13 @@ TEST(DiscreteDistances, LongRowsCountEveryDifferenceOnEveryPath) {
       for (int i = 0; i < 5; ++i)
         for (int j = i + 1; j < 5; ++j) {
           const int k = Differences(m.Row(i), m.Row(j));
-          EXPECT_EQ(block(i, j), k * inv_n) << Phylo::Pair_Tiles::Name(path) << ", length " << length
+          EXPECT_EQ(block(i, j), k * inv_n) << Generic::Simd::Name(path) << ", length " << length
                                             << ", rows " << i << ", " << j;
         }
       EXPECT_EQ(block(2, 3), static_cast<double>(length) * inv_n);
       EXPECT_EQ(block(2, 4), static_cast<double>(length) * inv_n);
     }
   }
-  Phylo::Pair_Tiles::Use_Path(Phylo::Pair_Tiles::Best_Path());
 }
 
 } // namespace

@@ -121,9 +121,11 @@ TEST(FormatFixed, VectorWritersMatchTheLibrary) {
   std::string expected;
   for (double v : values) expected += "\t" + Padded_Library(v == 0.0 ? 0.0 : v, 2);
   int tried = 0;
-  for (int lanes : {4, 8}) {
-    const Generic::Tabbed_Writer writer = Generic::Tabbed_Fixed8_Writer(lanes);
+  for (Generic::Simd::Path path : Generic::Simd::All_Paths) {
+    if (!Generic::Simd::Available(path)) continue;
+    const Generic::Tabbed_Writer writer = Generic::Format_Kernels_Of(path).Put_Tabbed;
     if (!writer) continue;
+    const char* const name = Generic::Simd::Name(path);
     ++tried;
     std::string text(values.size() * 48, '\0');
     char* out = text.data();
@@ -135,9 +137,9 @@ TEST(FormatFixed, VectorWritersMatchTheLibrary) {
       ++k;
     }
     text.resize(static_cast<std::size_t>(out - text.data()));
-    ASSERT_EQ(text.size(), expected.size()) << lanes << " lanes";
+    ASSERT_EQ(text.size(), expected.size()) << name;
     for (std::size_t at = 0; at < text.size(); at += 4096)
-      ASSERT_EQ(text.substr(at, 4096), expected.substr(at, 4096)) << lanes << " lanes, byte " << at;
+      ASSERT_EQ(text.substr(at, 4096), expected.substr(at, 4096)) << name << ", byte " << at;
   }
   if (tried == 0) GTEST_SKIP() << "no vector writer runs on this processor";
 }

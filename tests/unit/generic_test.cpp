@@ -14,6 +14,7 @@
 #include "generic/parallel.hpp"
 #include "generic/row_matrix.hpp"
 #include "model/model.hpp"
+#include "tests/unit/test_support.hpp"
 
 namespace {
 
@@ -111,8 +112,8 @@ TEST(Populating, StaysWithinItsLeadOfTheFiller) {
     return resident();
   };
 
-  const int threads = Generic::Parallel::Threads();
-  Generic::Parallel::Set_Threads(2);
+  Test_Support::Settings_Scope settings;
+  settings.Threads(2);
   {
     Generic::Populating populating(memory, Bytes);
     EXPECT_LE(settled(Lead - Slack), Lead + Slack);
@@ -120,7 +121,6 @@ TEST(Populating, StaysWithinItsLeadOfTheFiller) {
     EXPECT_LE(settled(Reached + Lead - Slack), Reached + Lead + Slack);
   } // waits for the thread
   EXPECT_LE(resident(), Reached + Lead + Slack);
-  Generic::Parallel::Set_Threads(threads);
   ::munmap(memory, Bytes);
 }
 

@@ -11,7 +11,7 @@
 
 namespace {
 
-using Phylo::Pair_Tiles::Path;
+using Generic::Simd::Path;
 using Phylo::Pair_Tiles::Sums;
 using Phylo::Pair_Tiles::Term;
 
@@ -99,8 +99,8 @@ TEST(PairTiles, EveryPathGivesThePlainLoopBitForBit) {
   const int n = 23; // not a multiple of any tile
   for (std::size_t p : {std::size_t{1}, std::size_t{2}, std::size_t{7}, std::size_t{64}}) {
     const std::vector<double> m = Random_Matrix(n, p, 7 + p);
-    for (Path path : {Path::SCALAR, Path::VECTOR, Path::AVX2, Path::AVX512}) {
-      if (!Phylo::Pair_Tiles::Available(path)) continue;
+    for (Path path : Generic::Simd::All_Paths) {
+      if (!Generic::Simd::Available(path)) continue;
       const int width = Phylo::Pair_Tiles::Block_Width(path);
       std::vector<double> panel(Phylo::Pair_Tiles::Panel_Size(path, p));
       for (Term term : All_Terms) {
@@ -114,7 +114,7 @@ TEST(PairTiles, EveryPathGivesThePlainLoopBitForBit) {
                                       &m[static_cast<std::size_t>(j0 + l) * p], p, 0.0);
               const Sums got = out[static_cast<std::size_t>(i * count + l)];
               ASSERT_TRUE(Same_Bits(got.Sum, want.Sum) && Same_Bits(got.Second, want.Second))
-                  << Phylo::Pair_Tiles::Name(path) << " term " << static_cast<int>(term) << " p " << p
+                  << Generic::Simd::Name(path) << " term " << static_cast<int>(term) << " p " << p
                   << " pair " << i << "," << j0 + l << ": " << got.Sum << " vs " << want.Sum;
             }
         }
@@ -140,8 +140,8 @@ TEST(PairTiles, SumsCarryOverColumnBlocks) {
         m[k] = -0.0;
         m[p + k] = 1.0 + static_cast<double>(k);
       }
-      for (Path path : {Path::SCALAR, Path::VECTOR, Path::AVX2, Path::AVX512}) {
-        if (!Phylo::Pair_Tiles::Available(path)) continue;
+      for (Path path : Generic::Simd::All_Paths) {
+        if (!Generic::Simd::Available(path)) continue;
         const int width = Phylo::Pair_Tiles::Block_Width(path);
         std::vector<double> panel(Phylo::Pair_Tiles::Panel_Size(path, p, columns));
         for (Term term : All_Terms)
@@ -156,7 +156,7 @@ TEST(PairTiles, SumsCarryOverColumnBlocks) {
                                         &m[static_cast<std::size_t>(j0 + l) * p], p, threshold);
                 const Sums got = out[static_cast<std::size_t>(i * count + l)];
                 ASSERT_TRUE(Same_Bits(got.Sum, want.Sum) && Same_Bits(got.Second, want.Second))
-                    << Phylo::Pair_Tiles::Name(path) << " term " << static_cast<int>(term) << " p " << p
+                    << Generic::Simd::Name(path) << " term " << static_cast<int>(term) << " p " << p
                     << " in blocks of " << columns << ", pair " << i << "," << j0 + l << ": " << got.Sum
                     << " vs " << want.Sum << ", " << got.Second << " vs " << want.Second;
               }
@@ -169,7 +169,7 @@ TEST(PairTiles, SumsCarryOverColumnBlocks) {
 TEST(PairTiles, RowRangeAndThresholdAreHonoured) {
   const std::size_t p = 5;
   const std::vector<double> m = Random_Matrix(12, p, 99);
-  const Path path = Phylo::Pair_Tiles::Best_Path();
+  const Path path = Generic::Simd::Best();
   std::vector<double> panel(Phylo::Pair_Tiles::Panel_Size(path, p));
   std::vector<Sums> out(3 * 2);
   Phylo::Pair_Tiles::Tile_Sums(path, Term::EXCL_ABS, m.data(), p, 1.5, 4, 7, 9, 2, out.data(), panel.data());

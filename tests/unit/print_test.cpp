@@ -9,6 +9,7 @@
 #include "generic/parallel.hpp"
 #include "io/print.hpp"
 #include "io/print_number.hpp"
+#include "tests/unit/test_support.hpp"
 
 namespace {
 
@@ -369,10 +370,10 @@ TEST(PrintDistances, BigMatrixToAFileOnSeveralThreads) {
   big.Matrix = Generic::Square_Block(0, Taxa - 1);
   for (int i = 0; i < Taxa; ++i)
     for (int j = 0; j < Taxa; ++j) big.Matrix(i, j) = i == j ? 0.0 : 1.0 / (1 + i + j) + (i * j % 7) * 100.0;
-  const int threads = Generic::Parallel::Threads();
-  Generic::Parallel::Set_Threads(1);
+  Test_Support::Settings_Scope settings;
+  settings.Threads(1);
   const std::string expected = Written(big, Dist_Output_Format::EXTENDED_PHYLIP);
-  Generic::Parallel::Set_Threads(3);
+  settings.Threads(3);
   std::FILE* file = std::tmpfile();
   ASSERT_NE(file, nullptr);
   {
@@ -383,7 +384,6 @@ TEST(PrintDistances, BigMatrixToAFileOnSeveralThreads) {
     out.Put("after\n");
     out.Flush();
   }
-  Generic::Parallel::Set_Threads(threads);
   std::string got;
   std::rewind(file);
   char buffer[1 << 16];

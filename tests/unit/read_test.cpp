@@ -14,6 +14,7 @@
 
 #include "generic/parallel.hpp"
 #include "io/read.hpp"
+#include "tests/unit/test_support.hpp"
 
 namespace {
 
@@ -392,7 +393,7 @@ std::size_t Line_Start(const std::string& text, int record) {
 // a line; whatever the text, the result, the error and the place where the
 // next matrix starts must be those of one thread.
 TEST(Read, ThreadsReadWhatOneThreadReads) {
-  const int before = Generic::Parallel::Threads();
+  Test_Support::Settings_Scope settings;
   struct Case {
     std::string name;
     std::string text;
@@ -459,10 +460,10 @@ TEST(Read, ThreadsReadWhatOneThreadReads) {
     cases.push_back({"text after the values", text, Input_Format::EXTENDED_PHYLIP, false});
   }
   for (const Case& c : cases) {
-    Generic::Parallel::Set_Threads(1);
+    settings.Threads(1);
     const std::string want = Read_All(c.text, c.format, c.discrete);
     for (int threads : {2, 3, 7}) {
-      Generic::Parallel::Set_Threads(threads);
+      settings.Threads(threads);
       const std::string got = Read_All(c.text, c.format, c.discrete);
       ASSERT_EQ(got.size(), want.size()) << c.name << ", " << threads << " threads";
       if (got != want) {
@@ -475,13 +476,12 @@ TEST(Read, ThreadsReadWhatOneThreadReads) {
       }
     }
   }
-  Generic::Parallel::Set_Threads(before);
 }
 
 // More than one window of a file: the buffer grows and moves under the
 // windows, and a second matrix follows.
 TEST(Read, ThreadsReadAFileOfSeveralWindows) {
-  const int before = Generic::Parallel::Threads();
+  Test_Support::Settings_Scope settings;
   const std::string text = Big_Matrix(2500, 700, Input_Format::EXTENDED_PHYLIP, false, 4) +
                            Big_Matrix(300, 700, Input_Format::EXTENDED_PHYLIP, false, 5);
   ASSERT_GT(text.size(), std::size_t{9} << 20);
@@ -492,12 +492,11 @@ TEST(Read, ThreadsReadAFileOfSeveralWindows) {
   ::close(fd);
   std::string results[2];
   for (int k = 0; k < 2; ++k) {
-    Generic::Parallel::Set_Threads(k == 0 ? 1 : 2);
+    settings.Threads(k == 0 ? 1 : 2);
     auto in = Text_Input::Open(name);
     results[k] = Read_All(*in, Input_Format::EXTENDED_PHYLIP, false);
   }
   std::remove(name);
-  Generic::Parallel::Set_Threads(before);
   EXPECT_EQ(results[0].find("ERROR"), std::string::npos);
   EXPECT_EQ(results[0].size(), results[1].size());
   EXPECT_TRUE(results[0] == results[1]);

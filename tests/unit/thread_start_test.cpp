@@ -17,6 +17,7 @@
 #include "distance/distfunc.hpp"
 #include "io/print.hpp"
 #include "io/read.hpp"
+#include "tests/unit/test_support.hpp"
 
 namespace {
 
@@ -24,11 +25,8 @@ namespace Parallel = Generic::Parallel;
 namespace Testing = Generic::Parallel::Testing;
 
 struct Restore {
-  int threads = Parallel::Threads();
-  ~Restore() {
-    Testing::Fail_Starts_From(0);
-    Parallel::Set_Threads(threads);
-  }
+  Test_Support::Settings_Scope settings;
+  ~Restore() { Testing::Fail_Starts_From(0); }
 };
 
 // Runs `outcome` on one thread, then on `threads` with every start failing
@@ -37,9 +35,9 @@ struct Restore {
 template <class Outcome>
 void Expect_One_Thread_Result(const char* stage, int threads, Outcome outcome) {
   Restore restore;
-  Parallel::Set_Threads(1);
+  restore.settings.Threads(1);
   const std::string want = outcome();
-  Parallel::Set_Threads(threads);
+  restore.settings.Threads(threads);
   Testing::Fail_Starts_From(0);
   ASSERT_EQ(outcome(), want) << stage;
   const int starts = Testing::Starts();

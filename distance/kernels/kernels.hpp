@@ -1,0 +1,67 @@
+#pragma once
+// The distance kernels of every family, compiled once per instruction set
+// (kernels_<path>.cpp: one translation unit a path, with that path's compile
+// flags, including each family's body inside a namespace of its own) and
+// reached through one table a path.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "distance/kernels/pair_tiles.hpp"
+#include "generic/simd.hpp"
+
+namespace Phylo::Kernels {
+
+using Generic::Simd::Path;
+
+// The 2 x 2 table of a pair of binary rows x and y over the characters known
+// in both: a = present in both, b = present in x only, c = present in y only,
+// d = absent from both.
+struct Frequency_Table {
+  int a = 0;
+  int b = 0;
+  int c = 0;
+  int d = 0;
+  bool operator==(const Frequency_Table&) const = default;
+};
+
+// Sums of pairs of real rows (see pair_tiles.hpp).
+struct Tile_Kernels {
+  int Block_Width;
+  void (*Tile_Sums)(Pair_Tiles::Term term, const double* data, std::size_t p, double threshold, int i_begin,
+                    int i_end, int j_begin, int j_count, Pair_Tiles::Sums* out, double* panel,
+                    std::size_t columns);
+};
+
+// The number of the n positions at which two discrete rows hold different
+// states.
+struct Mismatch_Kernels {
+  std::size_t (*Count_Mismatches)(const char* x, const char* y, std::size_t n);
+};
+
+// Population counts of packed binary rows (presence mask then absence mask,
+// each `words` long): the frequency table of two rows, and the number of
+// bits set in both of two masks.
+struct Binary_Count_Kernels {
+  Frequency_Table (*Count_Table)(const std::uint64_t* x, const std::uint64_t* y, std::size_t words);
+  int (*Count_Common)(const std::uint64_t* x, const std::uint64_t* y, std::size_t words);
+};
+
+struct Kernel_Set {
+  Tile_Kernels Tiles;
+  Mismatch_Kernels Mismatches;
+  Binary_Count_Kernels Binary_Counts;
+};
+
+// The kernels of a path (an available one, to be run), by default the path
+// every family takes.
+const Kernel_Set& Kernels(Path path = Generic::Simd::Current());
+
+} // namespace Phylo::Kernels
+
+// What each kernels_<path>.cpp defines: its set, from the bodies it included
+// into the namespace UNIT.
+#define KARVEL_KERNEL_SET(UNIT)                                                                         \
+  {{UNIT::Block_Width_Here, UNIT::Tile_Sums_Here},                                                      \
+   {UNIT::Count_Mismatches_Here},                                                                       \
+   {UNIT::Count_Table_Here, UNIT::Count_Common_Here}}
