@@ -98,7 +98,9 @@ for size in "${sizes[@]}"; do
       k=$(best_of "$work/out-k" sh -c "\"$karvel\" $options \"$input\" > \"$work/out-k\"")
       p=$(best_of "$work/out-b" sh -c "\"$baseline\" $options \"$input\" > \"$work/out-b\"")
       k2=$(best_of "$work/out-k" sh -c "\"$karvel\" $options \"$input\" > \"$work/out-k\"")
+      p2=$(best_of "$work/out-b" sh -c "\"$baseline\" $options \"$input\" > \"$work/out-b\"")
       k=$(awk -v a="$k" -v b="$k2" 'BEGIN { printf "%.3f", (a < b ? a : b) }')
+      p=$(awk -v a="$p" -v b="$p2" 'BEGIN { printf "%.3f", (a < b ? a : b) }')
       ratio=$(awk -v a="$p" -v b="$k" 'BEGIN { printf "%.2fx", (b > 0 ? a / b : 0) }')
     elif [ -n "$python" ]; then
       p=$(best_of "$work/out-p" "$python" "$here/pipeline.py" "$metric" "$kind" "$input" "$work/out-p")
