@@ -148,6 +148,7 @@ std::string Cause(Real_Formula f, const Pair& p, const Real_Kernels::Constants& 
                                 : "the absolute differences overflow";
       if (quotient_fails(differences, total))
         return Quotient_Overflows("the absolute differences", differences, "the two rows", total);
+      if (Overflows(total)) return "the two rows sum to " + Image(total);
       break;
     }
     case CANBERRA:
@@ -183,13 +184,17 @@ std::string Cause(Real_Formula f, const Pair& p, const Real_Kernels::Constants& 
       if (Overflows(p.q_i) || Overflows(p.q_j))
         return Of_The_Rows(Fault_If(Overflows(p.q_i), "has a sum of squares of inf", "have a sum of squares of inf"),
                            Fault_If(Overflows(p.q_j), "has a sum of squares of inf", "have a sum of squares of inf"));
-      if (p.q_j * p.q_i == 0.0)
-        return "the sums of squares " + Image(p.q_i) + " and " + Image(p.q_j) + " multiply to 0";
+      if (p.q_j * p.q_i == 0.0 || Overflows(p.q_j * p.q_i))
+        return "the sums of squares " + Image(p.q_i) + " and " + Image(p.q_j) + " multiply to " +
+               Image(p.q_j * p.q_i);
       break;
     case PEARSON:
       if (std::string rows = Pearson_Cause(p); !rows.empty()) return rows;
-      if (p.q_j * p.q_i == 0.0)
-        return "the centred sums of squares " + Image(p.q_i) + " and " + Image(p.q_j) + " multiply to 0";
+      if (p.q_j * p.q_i == 0.0 || Overflows(p.q_j * p.q_i))
+        return "the centred sums of squares " + Image(p.q_i) + " and " + Image(p.q_j) + " multiply to " +
+               Image(p.q_j * p.q_i);
+      if (Overflows(p.s_j * p.s_i))
+        return "the row sums " + Image(p.s_i) + " and " + Image(p.s_j) + " multiply to " + Image(p.s_j * p.s_i);
       break;
     case EDGAR: {
       const double smaller = Real_Chars::Min(p.s_i, p.s_j);
@@ -201,7 +206,8 @@ std::string Cause(Real_Formula f, const Pair& p, const Real_Kernels::Constants& 
       break;
     }
     case KULCZYNSKI: {
-      if (!(p.s_i > 0.0 && p.s_j > 0.0)) return "the row sums are " + Image(p.s_i) + " and " + Image(p.s_j);
+      if (!(p.s_i > 0.0 && p.s_j > 0.0) || Overflows(p.s_i) || Overflows(p.s_j))
+        return "the row sums are " + Image(p.s_i) + " and " + Image(p.s_j);
       const double minima = K::Sum_Of_Mins(p);
       if (Overflows(minima)) return "the column minima sum to " + Image(minima);
       if (quotient_fails(minima, p.s_i))

@@ -219,12 +219,20 @@ inline double Finish(const Pair_Tiles::Sums& t, const Pair& p, const Constants& 
   using enum Real_Formula;
   const double sum = t.Sum;
   const double m = t.Second;
+  // A row statistic that overflowed would divide a finite sum into a
+  // plausible but wrong 0: the distance is not a number instead, and the
+  // range check reports it.
+  constexpr double undefined = std::numeric_limits<double>::quiet_NaN();
   if constexpr (F == BRAY_CURTIS) {
-    return sum / (p.s_j + p.s_i);
+    const double total = p.s_j + p.s_i;
+    if (!std::isfinite(total)) return undefined;
+    return sum / total;
   } else if constexpr (F == CANBERRA) {
     return sum / m;
   } else if constexpr (F == CHORD) {
-    return Sqrt(1.0 - Within_Unit(sum / Sqrt(p.q_j * p.q_i))) * c.sqrt2;
+    const double squares = p.q_j * p.q_i;
+    if (!std::isfinite(squares)) return undefined;
+    return Sqrt(1.0 - Within_Unit(sum / Sqrt(squares))) * c.sqrt2;
   } else if constexpr (F == CLARK) {
     return Sqrt(sum / m);
   } else if constexpr (F == EDGAR) {
@@ -236,7 +244,9 @@ inline double Finish(const Pair_Tiles::Sums& t, const Pair& p, const Constants& 
   } else if constexpr (F == EXCLUSIVE_MANHATTAN) {
     return sum / m;
   } else if constexpr (F == GEODESIC) {
-    return Arccos(Within_Unit(sum / Sqrt(p.q_j * p.q_i)));
+    const double squares = p.q_j * p.q_i;
+    if (!std::isfinite(squares)) return undefined;
+    return Arccos(Within_Unit(sum / Sqrt(squares)));
   } else if constexpr (F == DRAVIK) {
     return 1.0 - ((p.s_j + p.s_i) * 0.5) / sum;
   } else if constexpr (F == GOWER_D9) {
@@ -246,12 +256,16 @@ inline double Finish(const Pair_Tiles::Sums& t, const Pair& p, const Constants& 
   } else if constexpr (F == HELLINGER) {
     return Sqrt(sum);
   } else if constexpr (F == KULCZYNSKI) {
+    if (!std::isfinite(p.s_i) || !std::isfinite(p.s_j)) return undefined;
     return 1.0 - (sum / p.s_i + sum / p.s_j) * 0.5;
   } else if constexpr (F == MANHATTAN) {
     return sum * c.inv_n;
   } else {
     static_assert(F == PEARSON);
-    return (1.0 - Within_Unit((sum - p.s_j * p.s_i * c.inv_n) / Sqrt(p.q_j * p.q_i))) * 0.5;
+    const double squares = p.q_j * p.q_i;
+    const double mean_product = p.s_j * p.s_i * c.inv_n;
+    if (!std::isfinite(squares) || !std::isfinite(mean_product)) return undefined;
+    return (1.0 - Within_Unit((sum - mean_product) / Sqrt(squares))) * 0.5;
   }
 }
 
