@@ -119,26 +119,28 @@ inline Counted_Sum Clark(const Pair& p) {
   return {sum, m};
 }
 
-// Only columns where both values are present (not below the threshold).
-inline Counted_Sum Sum_Of_ESD(const Pair& p, double threshold) {
+// Only columns where both values are present (not below the threshold)
+// add their term and count.
+template <class Term>
+inline Counted_Sum Sum_Where_Present(const Pair& p, double threshold, Term term) {
   int m = 0;
-  const double sum = Column_Sum(p, [&m, threshold](double a, double b) {
+  const double sum = Column_Sum(p, [&m, threshold, term](double a, double b) {
     if (!(a >= threshold && b >= threshold)) return 0.0;
     ++m;
-    const double t = a - b;
-    return t * t;
+    return term(a, b);
   });
   return {sum, m};
 }
 
-inline Counted_Sum Sum_Of_ED(const Pair& p, double threshold) {
-  int m = 0;
-  const double sum = Column_Sum(p, [&m, threshold](double a, double b) {
-    if (!(a >= threshold && b >= threshold)) return 0.0;
-    ++m;
-    return std::fabs(a - b);
+inline Counted_Sum Sum_Of_ESD(const Pair& p, double threshold) {
+  return Sum_Where_Present(p, threshold, [](double a, double b) {
+    const double t = a - b;
+    return t * t;
   });
-  return {sum, m};
+}
+
+inline Counted_Sum Sum_Of_ED(const Pair& p, double threshold) {
+  return Sum_Where_Present(p, threshold, [](double a, double b) { return std::fabs(a - b); });
 }
 
 // The ratio of the smaller to the larger value; a column whose larger value
