@@ -13,6 +13,7 @@
 #include "driver/karvel.hpp"
 #include "generic/parallel.hpp"
 #include "generic/simd.hpp"
+#include "generic/warnings.hpp"
 
 namespace Karvel {
 
@@ -101,6 +102,11 @@ int Main(int argc, char** argv) {
   try {
     Take_Thread_Setting();
     Take_Simd_Setting();
+    // Warnings may come from any thread; they go straight to standard error
+    // and never touch the output buffer.
+    Generic::Warnings::Set_Sink([](const std::string& message) {
+      Put_Line(STDERR_FILENO, "karvel: warning: " + message);
+    });
     std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
     const Run_Settings settings = Parse_Arguments(arguments);
     if (arguments.empty()) {
