@@ -8,6 +8,7 @@
 #include <istream>
 #include <ostream>
 #include <utility>
+#include <vector>
 
 #include "api/pipeline.hpp"
 #include "distance/formulas.hpp"
@@ -284,14 +285,19 @@ void Distances(const Matrix& data, std::string_view formula, int max_rows,
     throw Errors::Constraint_Error("range check failed: a block holds at least one row, not " +
                                    std::to_string(max_rows));
   const Pipeline::Data& internal = Library_Access::Data(data);
-  const Phylo::Squared_Access distances = Pipeline::Distances(internal, Formula_Named(internal.Type, formula));
+  const Pipeline::Row_Blocks blocks(internal, Formula_Named(internal.Type, formula));
   const int taxa = data.Taxa();
   const auto width = static_cast<std::size_t>(taxa);
+  std::vector<double> rows(static_cast<std::size_t>(std::min(max_rows, taxa)) * width);
   for (int first = 0; first < taxa;) {
     const int past = first + std::min(max_rows, taxa - first);
-    take(Distance_Rows{first, past, taxa,
-                       {distances->Matrix.Data() + static_cast<std::size_t>(first) * width,
-                        static_cast<std::size_t>(past - first) * width}});
+    const Phylo::Distfunc::Failed_Pair failed =
+        blocks.Compute(first, past, Phylo::Distfunc::Row_Part::ALL, Phylo::Distfunc::Pair_Order::ROWS, rows.data());
+    // The rows before the failing pair's are whole: they go out first.
+    const int stop = failed.Found() ? failed.I : past;
+    if (stop > first)
+      take(Distance_Rows{first, stop, taxa, {rows.data(), static_cast<std::size_t>(stop - first) * width}});
+    if (failed.Found()) blocks.Raise(failed);
     first = past;
   }
 }

@@ -151,4 +151,55 @@ void Put_Distances(Text_IO::Text_Output& output, const Squared& distances, Print
   Print::Put(output, distances, format, Print::Default_Fore, Print::Default_Aft, Print::Default_Exp);
 }
 
+// --- Row blocks
+
+Row_Blocks::Row_Blocks(const Data& data, const Formula& formula) : labels_(data.Labels()) {
+  Prepare(data, formula, false);
+}
+
+Row_Blocks::Row_Blocks(Data&& data, const Formula& formula) : labels_(data.Labels()) {
+  kept_ = std::move(data);
+  Prepare(kept_, formula, true);
+}
+
+void Row_Blocks::Prepare(const Data& data, const Formula& formula, bool owned) {
+  switch (data.Type) {
+  case Datatype::DISCRETE:
+    rows_ = Distfunc::Row_Distances_Of(data.Symbols->Matrix, formula.Discrete);
+    return;
+  case Datatype::BINARY: {
+    // The packed rows are all the distances need; the translation goes.
+    rows_ = Distfunc::Row_Distances_Of(Disc_To_Binary::Translate(data.Symbols->Matrix, Zero_One_Translator()),
+                                       formula.Binary);
+    if (owned) kept_.Symbols.reset();
+    return;
+  }
+  case Datatype::CONTINUOUS: break;
+  }
+  const Real_Data* real = data.Numbers.get();
+  if (formula.Implied) {
+    if (!owned) {
+      kept_.Type = Datatype::CONTINUOUS;
+      kept_.Numbers = std::make_unique<Real_Data>(*data.Numbers);
+    }
+    Transform_With_Row_Labels(*kept_.Numbers, *formula.Implied);
+    real = kept_.Numbers.get();
+  }
+  rows_ = Distfunc::Row_Distances_Of(real->Matrix, formula.Real, 0.0);
+}
+
+Distfunc::Failed_Pair Row_Blocks::Compute(int first, int past, Distfunc::Row_Part part, Distfunc::Pair_Order order,
+                                          double* rows) const {
+  return rows_->Compute(first, past, part, order, rows);
+}
+
+void Row_Blocks::Raise(const Distfunc::Failed_Pair& pair) const {
+  With_Pair_Labels(labels_, [&] {
+    rows_->Raise(pair.I, pair.J);
+    return Generic::Square_Block();
+  });
+  throw Errors::Constraint_Error("internal error: a failing pair did not fail again");
+}
+
+
 } // namespace Phylo::Pipeline

@@ -64,4 +64,30 @@ Squared_Access Distances(Data&& data, const Formula& formula);
 void Put_Data(Text_IO::Text_Output& output, const Data& data, Print::Dist_Output_Format format);
 void Put_Distances(Text_IO::Text_Output& output, const Squared& distances, Print::Dist_Output_Format format);
 
+// The distances of one matrix a block of rows at a time, for writing them
+// without ever holding the whole square; pairs fail as in Distances, with
+// the same messages. The first form keeps `data`, which must stay while
+// the rows are computed (an implied transformation works on a copy); the
+// second uses them up.
+class Row_Blocks {
+public:
+  Row_Blocks(const Data& data, const Formula& formula);
+  Row_Blocks(Data&& data, const Formula& formula);
+
+  const Taxon_Labels& Labels() const { return labels_; }
+  int Taxa() const { return static_cast<int>(labels_.size()); }
+  // See Distfunc::Row_Distances::Compute.
+  Distfunc::Failed_Pair Compute(int first, int past, Distfunc::Row_Part part, Distfunc::Pair_Order order,
+                                double* rows) const;
+  // The error of a failing pair, with both taxa's numbers and labels.
+  [[noreturn]] void Raise(const Distfunc::Failed_Pair& pair) const;
+
+private:
+  void Prepare(const Data& data, const Formula& formula, bool owned);
+
+  Taxon_Labels labels_;
+  Data kept_; // what the rows are computed from, where this holds it
+  std::unique_ptr<Distfunc::Row_Distances> rows_;
+};
+
 } // namespace Phylo::Pipeline

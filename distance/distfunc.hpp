@@ -1,6 +1,7 @@
 #pragma once
 // Pairwise distances between the taxa of a character matrix.
 
+#include <memory>
 #include <string>
 
 #include "generic/errors.hpp"
@@ -31,6 +32,48 @@ const char* Name(Real_Formula formula);
 Generic::Square_Block Distances(const Disc_Matrix& matrix, Discrete_Formula formula);
 Generic::Square_Block Distances(const Binary_Matrix& matrix, Binary_Formula formula);
 Generic::Square_Block Distances(const Real_Matrix& matrix, Real_Formula formula, double threshold);
+
+// Which distances of a row a layout shows: all of them, those to the taxa
+// before it (a lower triangle) or those to the taxa after it (an upper one).
+enum class Row_Part { ALL, BEFORE, AFTER };
+
+// Which failing pair counts as the first: the first of the pairs (i, j),
+// i < j, in the order of i and then j, which is the one the whole-matrix
+// routines report; or the first in the order the rows are written, which
+// differs only for BEFORE, where pair (i, j) is written in row j.
+enum class Pair_Order { TAXA, ROWS };
+
+// A pair of taxa i < j, or none.
+struct Failed_Pair {
+  int I = -1;
+  int J = -1;
+  bool Found() const { return I >= 0; }
+};
+
+// The distances of a matrix a block of rows at a time, so that a caller
+// never needs the whole square. A pair is always evaluated as (i, j) with
+// i < j, whichever row it is asked for in, so (i, j) and (j, i) are the same
+// bits, and the same bits as the whole-matrix routines give.
+class Row_Distances {
+public:
+  virtual ~Row_Distances() = default;
+  virtual int Taxa() const = 0;
+  // Rows first .. past - 1 (first < past) into `rows`, (past - first) *
+  // Taxa() values, row after row: of each row the columns its part shows and
+  // 0.0 on the diagonal; other entries are left as they are. A failing pair
+  // is not stored but noted; the first of them in `order` is handed back.
+  virtual Failed_Pair Compute(int first, int past, Row_Part part, Pair_Order order, double* rows) const = 0;
+  // Raises the error of a failing pair, with the message the whole-matrix
+  // routine gives.
+  [[noreturn]] virtual void Raise(int i, int j) const = 0;
+};
+
+// Over a matrix that must stay while the rows are computed; the binary one
+// packs the rows and no longer needs the matrix afterwards. The checks of
+// the whole-matrix routines that need no pair come first.
+std::unique_ptr<Row_Distances> Row_Distances_Of(const Disc_Matrix& matrix, Discrete_Formula formula);
+std::unique_ptr<Row_Distances> Row_Distances_Of(const Binary_Matrix& matrix, Binary_Formula formula);
+std::unique_ptr<Row_Distances> Row_Distances_Of(const Real_Matrix& matrix, Real_Formula formula, double threshold);
 
 // A pair of taxa whose distance failed: the range check (a negative,
 // infinite or not-a-number distance: Pair_Range_Error) or a square root or

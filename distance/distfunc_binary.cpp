@@ -161,3 +161,34 @@ Generic::Square_Block Distances(const Binary_Matrix& matrix, Binary_Formula form
 }
 
 } // namespace Phylo::Distfunc
+
+namespace Phylo::Distfunc {
+
+namespace {
+
+class Binary_Rows final : public Row_Distances {
+public:
+  Binary_Rows(const Binary_Matrix& matrix, Binary_Formula formula)
+      : packed_(matrix), formula_(formula), taxa_(matrix.Rows()) {}
+  int Taxa() const override { return taxa_; }
+  Failed_Pair Compute(int first, int past, Row_Part part, Pair_Order order, double* rows) const override {
+    return Detail::Fill_Rows(taxa_, first, past, part, order, rows,
+                             [&](int i, int j) { return Distance(formula_, packed_.Table(i, j)); });
+  }
+  [[noreturn]] void Raise(int i, int j) const override {
+    Fail(formula_, i, j, Distance(formula_, packed_.Table(i, j)), packed_.Table(i, j));
+  }
+
+private:
+  Detail::Packed_Rows packed_;
+  Binary_Formula formula_;
+  int taxa_;
+};
+
+} // namespace
+
+std::unique_ptr<Row_Distances> Row_Distances_Of(const Binary_Matrix& matrix, Binary_Formula formula) {
+  return std::make_unique<Binary_Rows>(matrix, formula);
+}
+
+} // namespace Phylo::Distfunc

@@ -62,3 +62,49 @@ Generic::Square_Block Distances(const Disc_Matrix& matrix, Discrete_Formula form
 }
 
 } // namespace Phylo::Distfunc
+
+namespace Phylo::Distfunc {
+
+namespace {
+
+class Discrete_Rows final : public Row_Distances {
+public:
+  Discrete_Rows(const Disc_Matrix& matrix, Discrete_Formula formula) : formula_(formula) {
+    Discrete_Chars::Basic::Require_Aligned(matrix, "discrete distances");
+    n_ = static_cast<std::size_t>(matrix.Row_Length(0));
+    inv_n_ = 1.0 / static_cast<double>(n_);
+    if (!Detail::In_Distance_Range(inv_n_))
+      throw Errors::Constraint_Error("range check failed: 1 / n is infinite (n = 0: the rows have no characters)");
+    rows_.reserve(static_cast<std::size_t>(matrix.Rows()));
+    for (int i = 0; i < matrix.Rows(); ++i) rows_.push_back(matrix.Row(i).data());
+  }
+  int Taxa() const override { return static_cast<int>(rows_.size()); }
+  Failed_Pair Compute(int first, int past, Row_Part part, Pair_Order order, double* rows) const override {
+    return Detail::Fill_Rows(Taxa(), first, past, part, order, rows, [&](int i, int j) { return Value(i, j); });
+  }
+  [[noreturn]] void Raise(int i, int j) const override {
+    Fail(formula_, i, j, Value(i, j), Mismatches(i, j), n_);
+  }
+
+private:
+  std::size_t Mismatches(int i, int j) const {
+    return count_(rows_[static_cast<std::size_t>(i)], rows_[static_cast<std::size_t>(j)], n_);
+  }
+  double Value(int i, int j) const {
+    return Distance(formula_, static_cast<double>(Mismatches(i, j)), static_cast<double>(n_), inv_n_);
+  }
+
+  Discrete_Formula formula_;
+  std::size_t n_ = 0;
+  double inv_n_ = 0.0;
+  std::vector<const char*> rows_;
+  decltype(Kernels::Kernels().Mismatches.Count_Mismatches) count_ = Kernels::Kernels().Mismatches.Count_Mismatches;
+};
+
+} // namespace
+
+std::unique_ptr<Row_Distances> Row_Distances_Of(const Disc_Matrix& matrix, Discrete_Formula formula) {
+  return std::make_unique<Discrete_Rows>(matrix, formula);
+}
+
+} // namespace Phylo::Distfunc

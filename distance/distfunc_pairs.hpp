@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "generic/parallel.hpp"
+#include "distance/distfunc.hpp"
 #include "generic/row_matrix.hpp"
 
 namespace Phylo::Distfunc::Detail {
@@ -131,6 +132,64 @@ Generic::Square_Block Fill_Pairs(int first, int last, Distance&& distance, Fail&
   if (first_failure.Found()) fail(first_failure.I, first_failure.J, first_failure.Value);
   Mirror_Upper_Triangle(result);
   return result;
+}
+
+// The failing pairs of one worker, kept as the first in the order asked
+// for: under ROWS a pair of a BEFORE part counts from its later taxon.
+class Noted_Failures {
+public:
+  Noted_Failures(Row_Part part, Pair_Order order) : by_later_(part == Row_Part::BEFORE && order == Pair_Order::ROWS) {}
+  void Note(int i, int j) { // i < j
+    if (by_later_)
+      first_.Offer(j, i, 0.0);
+    else
+      first_.Offer(i, j, 0.0);
+  }
+  void Note(const Noted_Failures& other) { first_.Offer(other.first_); }
+  Failed_Pair First() const {
+    if (!first_.Found()) return {};
+    return by_later_ ? Failed_Pair{first_.J, first_.I} : Failed_Pair{first_.I, first_.J};
+  }
+
+private:
+  bool by_later_;
+  First_Failure first_;
+};
+
+// Rows first .. past - 1 of the square of `taxa` taxa, as Row_Distances
+// computes them, for routines that evaluate one pair at a time: distance(i,
+// j) for i < j, checked and stored as Fill_Pairs stores it. Rows are
+// shared out among threads.
+template <class Distance>
+Failed_Pair Fill_Rows(int taxa, int first, int past, Row_Part part, Pair_Order order, double* rows,
+                      Distance&& distance) {
+  const int count = past - first;
+  const int threads = std::max(1, std::min(Generic::Parallel::Threads(), count));
+  const std::size_t width = static_cast<std::size_t>(taxa);
+  std::atomic<int> next{first};
+  std::vector<Noted_Failures> failures(static_cast<std::size_t>(threads), Noted_Failures(part, order));
+  Generic::Parallel::Run(threads, [&](int worker) {
+    Noted_Failures& failure = failures[static_cast<std::size_t>(worker)];
+    for (int r; (r = next.fetch_add(1, std::memory_order_relaxed)) < past;) {
+      double* row = rows + static_cast<std::size_t>(r - first) * width;
+      const int lo = part == Row_Part::AFTER ? r + 1 : 0;
+      const int hi = part == Row_Part::BEFORE ? r : taxa;
+      row[r] = 0.0;
+      for (int j = lo; j < hi; ++j) {
+        if (j == r) continue;
+        const int a = std::min(r, j), b = std::max(r, j);
+        const double value = distance(a, b);
+        if (!In_Distance_Range(value)) {
+          failure.Note(a, b);
+          continue;
+        }
+        row[j] = value + 0.0; // as Fill_Pairs: never -0.0
+      }
+    }
+  });
+  Noted_Failures first_failure(part, order);
+  for (const Noted_Failures& f : failures) first_failure.Note(f);
+  return first_failure.First();
 }
 
 } // namespace Phylo::Distfunc::Detail

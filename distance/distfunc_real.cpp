@@ -367,7 +367,10 @@ void Fill(const Call& call, Generic::Square_Block& result) {
 
 } // namespace
 
-Generic::Square_Block Distances(const Real_Matrix& matrix, Real_Formula formula, double threshold) {
+namespace {
+
+// What every pair of the matrix reads, after the checks that need no pair.
+Call Prepare(const Real_Matrix& matrix, Real_Formula formula, double threshold) {
   const double sqrt2 = Real_Chars::Sqrt(2.0);
   Real_Chars::Basic::Require_Aligned(matrix, (std::string(Name(formula)) + " distances").c_str());
   const int n = matrix.Row_Length(0);
@@ -381,7 +384,6 @@ Generic::Square_Block Distances(const Real_Matrix& matrix, Real_Formula formula,
             .q = {},
             .roots = {},
             .constants = {.inv_n = 1.0 / n, .sqrt2 = sqrt2, .threshold = threshold}};
-  Generic::Square_Block result(call.first, call.last);
 
   // Without characters there is nothing to compare, and nothing to sum for
   // the per-row quantities (EUCLIDEAN counts as one that has them).
@@ -407,7 +409,14 @@ Generic::Square_Block Distances(const Real_Matrix& matrix, Real_Formula formula,
     for (std::size_t k = 0; k < count; ++k) call.roots[k] = Real_Kernels::Root_Of(call.values[k]);
     call.block = call.roots.data();
   }
+  return call;
+}
 
+} // namespace
+
+Generic::Square_Block Distances(const Real_Matrix& matrix, Real_Formula formula, double threshold) {
+  const Call call = Prepare(matrix, formula, threshold);
+  Generic::Square_Block result(call.first, call.last);
   switch (formula) {
     case BRAY_CURTIS: Fill<BRAY_CURTIS>(call, result); break;
     case CANBERRA: Fill<CANBERRA>(call, result); break;
@@ -427,6 +436,140 @@ Generic::Square_Block Distances(const Real_Matrix& matrix, Real_Formula formula,
     case PEARSON: Fill<PEARSON>(call, result); break;
   }
   return result;
+}
+
+} // namespace Phylo::Distfunc
+
+namespace Phylo::Distfunc {
+
+namespace {
+
+// The rows of a block come from the same tiles as Fill's: a tile holds the
+// sums of pairs (i, j), i < j, row i against a panel of rows j. The pairs
+// whose later taxon lies in the block are tiles of panels within the block
+// against every row before; those whose earlier taxon lies in it, panels of
+// the rows after the block against the block's rows. Every pair thus gets
+// the sums and the finish Fill gives it.
+template <Real_Formula F>
+class Real_Rows final : public Row_Distances {
+public:
+  explicit Real_Rows(Call call) : call_(std::move(call)) {}
+  int Taxa() const override { return call_.last + 1; }
+  [[noreturn]] void Raise(int i, int j) const override {
+    Evaluate<F>(call_, i, j);
+    throw Errors::Constraint_Error(std::string("internal error: the tiled ") + Name(F) +
+                                   " distance failed where the reference did not");
+  }
+
+  Failed_Pair Compute(int first, int past, Row_Part part, Pair_Order order, double* rows) const override {
+    constexpr Pair_Tiles::Term term = Real_Kernels::Term_Of(F);
+    constexpr double largest = std::numeric_limits<double>::max();
+    constexpr int Chunk = 128; // rows i per call of the kernel, as in Fill
+    const Call& call = call_;
+    const Pair_Tiles::Path path = Generic::Simd::Current();
+    const int width = Pair_Tiles::Block_Width(path);
+    const int taxa = Taxa();
+    const std::size_t p = static_cast<std::size_t>(call.n);
+    const std::size_t row_length = static_cast<std::size_t>(taxa);
+    const bool in_row_i = part != Row_Part::BEFORE, in_row_j = part != Row_Part::AFTER;
+
+    struct Tile {
+      int j0, count, i0, i1;
+    };
+    std::vector<Tile> tiles;
+    for (int j0 = first; j0 < past; j0 += width) {
+      const int count = std::min(width, past - j0);
+      const int i_end = j0 + count - 1;
+      for (int i0 = part == Row_Part::AFTER ? first : 0; i0 < i_end; i0 += Chunk)
+        tiles.push_back({j0, count, i0, std::min(i_end, i0 + Chunk)});
+    }
+    if (part != Row_Part::BEFORE)
+      for (int j0 = past; j0 < taxa; j0 += width)
+        for (int i0 = first; i0 < past; i0 += Chunk)
+          tiles.push_back({j0, std::min(width, taxa - j0), i0, std::min(past, i0 + Chunk)});
+
+    const int threads = std::max(1, std::min<int>(Generic::Parallel::Threads(), static_cast<int>(tiles.size())));
+    std::atomic<std::size_t> next{0};
+    std::vector<Detail::Noted_Failures> failures(static_cast<std::size_t>(threads),
+                                                 Detail::Noted_Failures(part, order));
+    Generic::Parallel::Run(threads, [&](int worker) {
+      Detail::Noted_Failures& failure = failures[static_cast<std::size_t>(worker)];
+      std::vector<double> panel;
+      std::vector<Pair_Tiles::Sums> sums(static_cast<std::size_t>(Chunk) * static_cast<std::size_t>(width));
+      bool domain_error = false;
+      const auto quiet_sqrt = [&](double x) {
+        if (x < 0.0) {
+          domain_error = true;
+          return std::numeric_limits<double>::quiet_NaN();
+        }
+        return Real_Chars::Sqrt(x);
+      };
+      const auto quiet_arccos = [&](double x) {
+        if (std::fabs(x) > 1.0) {
+          domain_error = true;
+          return std::numeric_limits<double>::quiet_NaN();
+        }
+        return Real_Chars::Arccos(x);
+      };
+      for (std::size_t k; (k = next.fetch_add(1, std::memory_order_relaxed)) < tiles.size();) {
+        if (panel.empty()) panel.resize(Pair_Tiles::Panel_Size(path, p));
+        const Tile& t = tiles[k];
+        Pair_Tiles::Tile_Sums(path, term, call.block, p, call.constants.threshold, t.i0, t.i1, t.j0, t.count,
+                              sums.data(), panel.data());
+        for (int i = t.i0; i < t.i1; ++i) {
+          const Pair_Tiles::Sums* row_sums = &sums[static_cast<std::size_t>(i - t.i0) * static_cast<std::size_t>(t.count)];
+          for (int l = std::max(0, i + 1 - t.j0); l < t.count; ++l) {
+            const int j = t.j0 + l;
+            domain_error = false;
+            double d = Real_Kernels::Finish<F>(row_sums[l], call.Pair_Of(i, j), call.constants, quiet_sqrt,
+                                               quiet_arccos);
+            if (domain_error || !(d >= 0.0 && d <= largest)) {
+              failure.Note(i, j);
+              continue;
+            }
+            if (d == 0.0) d = 0.0; // no -0.0, as in Fill
+            if (in_row_i && i >= first && i < past) rows[static_cast<std::size_t>(i - first) * row_length + static_cast<std::size_t>(j)] = d;
+            if (in_row_j && j < past) rows[static_cast<std::size_t>(j - first) * row_length + static_cast<std::size_t>(i)] = d;
+          }
+        }
+      }
+    });
+    for (int r = first; r < past; ++r) rows[static_cast<std::size_t>(r - first) * row_length + static_cast<std::size_t>(r)] = 0.0;
+    Detail::Noted_Failures first_failure(part, order);
+    for (const Detail::Noted_Failures& f : failures) first_failure.Note(f);
+    return first_failure.First();
+  }
+
+private:
+  Call call_;
+};
+
+} // namespace
+
+std::unique_ptr<Row_Distances> Row_Distances_Of(const Real_Matrix& matrix, Real_Formula formula, double threshold) {
+  Call call = Prepare(matrix, formula, threshold);
+  switch (formula) {
+#define KARVEL_ROWS(NAME) \
+  case NAME: return std::make_unique<Real_Rows<NAME>>(std::move(call));
+    KARVEL_ROWS(BRAY_CURTIS)
+    KARVEL_ROWS(CANBERRA)
+    KARVEL_ROWS(CHORD)
+    KARVEL_ROWS(CLARK)
+    KARVEL_ROWS(EDGAR)
+    KARVEL_ROWS(EUCLIDEAN)
+    KARVEL_ROWS(EXCLUSIVE_EUCLIDEAN)
+    KARVEL_ROWS(EXCLUSIVE_MANHATTAN)
+    KARVEL_ROWS(GEODESIC)
+    KARVEL_ROWS(DRAVIK)
+    KARVEL_ROWS(GOWER_D9)
+    KARVEL_ROWS(GOWER_D10)
+    KARVEL_ROWS(HELLINGER)
+    KARVEL_ROWS(KULCZYNSKI)
+    KARVEL_ROWS(MANHATTAN)
+    KARVEL_ROWS(PEARSON)
+#undef KARVEL_ROWS
+  }
+  throw Errors::Constraint_Error("internal error: no row distances for this formula");
 }
 
 } // namespace Phylo::Distfunc

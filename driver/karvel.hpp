@@ -3,9 +3,11 @@
 
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "api/pipeline.hpp"
+#include "api/stream.hpp"
 #include "generic/text_io.hpp"
 #include "distance/distfunc.hpp"
 #include "distance/formulas.hpp"
@@ -29,6 +31,13 @@ struct Run_Settings {
   std::optional<Phylo::Real_Chars::Transformation> Transformation;
   Phylo::Print::Dist_Output_Format Output = Phylo::Print::Dist_Output_Format::EXTENDED_PHYLIP;
   bool Print_Data = false;
+  // The bytes of distances held at most: a matrix whose square needs more
+  // is written a block of rows at a time as it is computed.
+  std::size_t Memory = Phylo::Pipeline::Default_Memory;
+  // Only these rows of each matrix (--rows), or part I of K (--part, I
+  // from 1).
+  std::optional<Phylo::Pipeline::Row_Range> Rows;
+  std::optional<std::pair<int, int>> Part;
 };
 
 // Takes the recognised options out of `arguments` (the arguments after the

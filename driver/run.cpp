@@ -82,8 +82,17 @@ void Read_Matrices(Text_IO::Text_Input& input, const Run_Settings& s, Text_IO::T
       Phylo::Pipeline::Put_Data(output, data, s.Output);
       continue;
     }
-    const Phylo::Squared_Access distances = Phylo::Pipeline::Distances(std::move(data), formula);
-    Phylo::Pipeline::Put_Distances(output, *distances, s.Output);
+    const int taxa = data.Taxa();
+    if (!s.Rows && !s.Part && (taxa < 2 || Phylo::Pipeline::Fits(taxa, s.Memory))) {
+      const Phylo::Squared_Access distances = Phylo::Pipeline::Distances(std::move(data), formula);
+      Phylo::Pipeline::Put_Distances(output, *distances, s.Output);
+      continue;
+    }
+    const Phylo::Pipeline::Row_Blocks blocks(std::move(data), formula);
+    Phylo::Pipeline::Row_Range rows{0, taxa};
+    if (s.Rows) rows = *s.Rows;
+    if (s.Part) rows = Phylo::Pipeline::Part_Rows(taxa, Phylo::Pipeline::Part_Of(s.Output), s.Part->first - 1, s.Part->second);
+    Phylo::Pipeline::Put_Distance_Rows(output, blocks, s.Output, rows, s.Memory);
   }
 }
 

@@ -146,8 +146,10 @@ struct Distance_Rows {
 // Argument_Error, both naming the two taxa.
 void Distances(const Matrix& data, std::string_view formula, std::span<double> square);
 // The same distances handed to `take` in blocks of at most `max_rows` rows
-// (at least 1), in order from row 0; the rows stay valid only during the
-// call.
+// (at least 1), in order from row 0, each computed when its turn comes, so
+// that only one block is ever held; the rows stay valid only during the
+// call. A failing pair is raised when its block is reached, after the rows
+// before the first row that holds one have been handed out.
 void Distances(const Matrix& data, std::string_view formula, int max_rows,
                const std::function<void(const Distance_Rows&)>& take);
 

@@ -1,0 +1,231 @@
+#include "api/stream.hpp"
+
+#include <algorithm>
+#include <condition_variable>
+#include <cstdint>
+#include <exception>
+#include <limits>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "generic/parallel.hpp"
+
+namespace Phylo::Pipeline {
+
+namespace {
+
+using Distfunc::Row_Part;
+
+// The text of one block goes out on a thread of its own while the next
+// block is computed: computing and writing take about as long each, so
+// overlapping them nearly halves the time to a file. Only this thread
+// touches the output between Write and Finish. Where no thread can start,
+// the text is written on the spot.
+class Background_Writer {
+public:
+  explicit Background_Writer(Text_IO::Text_Output& output) : output_(output) {
+    try {
+      thread_ = Generic::Parallel::Start([this] { Loop(); });
+    } catch (const Errors::Storage_Error&) {
+    }
+  }
+  ~Background_Writer() {
+    if (!thread_.joinable()) return;
+    {
+      std::lock_guard<std::mutex> guard(lock_);
+      quit_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+  }
+  Background_Writer(const Background_Writer&) = delete;
+  Background_Writer& operator=(const Background_Writer&) = delete;
+
+  // Hands over the pieces of a block's text, to be written in order, once
+  // the block before has gone out; `pieces` gets back the strings of an
+  // earlier block to fill again. A write that failed is raised here.
+  void Write(std::vector<std::string>& pieces) {
+    if (!thread_.joinable()) {
+      for (const std::string& piece : pieces) output_.Put(piece);
+      return;
+    }
+    std::unique_lock<std::mutex> guard(lock_);
+    changed_.wait(guard, [&] { return !full_; });
+    if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
+    std::swap(pending_, pieces);
+    full_ = true;
+    changed_.notify_all();
+  }
+  // Waits until everything handed over is written.
+  void Finish() {
+    if (!thread_.joinable()) return;
+    std::unique_lock<std::mutex> guard(lock_);
+    changed_.wait(guard, [&] { return !full_; });
+    if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
+  }
+
+private:
+  void Loop() {
+    std::unique_lock<std::mutex> guard(lock_);
+    for (;;) {
+      changed_.wait(guard, [&] { return full_ || quit_; });
+      if (!full_) return;
+      guard.unlock();
+      std::exception_ptr error;
+      try {
+        for (const std::string& piece : pending_) output_.Put(piece);
+      } catch (...) {
+        error = std::current_exception();
+      }
+      guard.lock();
+      if (error && !error_) error_ = error;
+      full_ = false;
+      changed_.notify_all();
+    }
+  }
+
+  Text_IO::Text_Output& output_;
+  std::thread thread_;
+  std::mutex lock_;
+  std::condition_variable changed_;
+  std::vector<std::string> pending_;
+  bool full_ = false;
+  bool quit_ = false;
+  std::exception_ptr error_;
+};
+
+// Rows first .. past - 1 of a block whose row `base` comes first in
+// `values`, as text in pieces of consecutive rows made on several threads.
+void Format_Rows(std::vector<std::string>& pieces, const Taxon_Labels& labels, const double* values, int base,
+                 int first, int past, const Print::Row_Layout& layout) {
+  const int rows = past - first;
+  const int threads = std::max(1, std::min(Generic::Parallel::Threads(), rows));
+  const int count = std::max(0, std::min(rows, 4 * threads));
+  pieces.resize(static_cast<std::size_t>(count));
+  const std::size_t taxa = labels.size();
+  std::atomic<int> next{0};
+  Generic::Parallel::Run(std::min(threads, std::max(count, 1)), [&](int) {
+    for (int piece; (piece = next.fetch_add(1, std::memory_order_relaxed)) < count;) {
+      std::string& text = pieces[static_cast<std::size_t>(piece)];
+      text.clear();
+      Text_IO::Text_Output out(&text);
+      const int from = first + static_cast<int>(static_cast<long>(rows) * piece / count);
+      const int to = first + static_cast<int>(static_cast<long>(rows) * (piece + 1) / count);
+      for (int row = from; row < to; ++row)
+        Print::Put_Row(out, labels, static_cast<std::size_t>(row),
+                       {values + static_cast<std::size_t>(row - base) * taxa, taxa}, layout);
+      out.Flush();
+    }
+  });
+}
+
+// Rows per block: a block's distances take at most a quarter of the budget
+// and 32 MiB, so that its text, which the writer holds for a block while the
+// next one is made, stays within the budget too.
+int Block_Rows(int taxa, std::size_t memory) {
+  const std::size_t bytes = std::min(memory / 4, std::size_t{32} << 20);
+  const std::size_t row = std::max<std::size_t>(1, static_cast<std::size_t>(taxa) * sizeof(double));
+  return static_cast<int>(std::clamp<std::size_t>(bytes / row, 1, static_cast<std::size_t>(std::max(taxa, 1))));
+}
+
+// The pairs of rows 0 .. rows - 1 of a part.
+std::uint64_t Pairs_Before(int taxa, Row_Part part, int rows) {
+  const auto n = static_cast<std::uint64_t>(taxa), r = static_cast<std::uint64_t>(rows);
+  switch (part) {
+  case Row_Part::BEFORE: return r * (r - (r > 0 ? 1 : 0)) / 2;
+  case Row_Part::AFTER: return n * (n - 1) / 2 - (n - r) * (n - r - (n > r ? 1 : 0)) / 2;
+  case Row_Part::ALL: break;
+  }
+  return r;
+}
+
+} // namespace
+
+bool Fits(int taxa, std::size_t memory) {
+  const auto n = static_cast<std::size_t>(std::max(taxa, 0));
+  return n == 0 || n <= memory / sizeof(double) / n;
+}
+
+Distfunc::Row_Part Part_Of(Print::Dist_Output_Format format) {
+  switch (format) {
+  case Print::Dist_Output_Format::ONE_COLUMN:
+  case Print::Dist_Output_Format::LABELS: return Row_Part::BEFORE;
+  default: return Row_Part::ALL;
+  }
+}
+
+Row_Range Part_Rows(int taxa, Row_Part part, int index, int parts) {
+  if (parts < 1 || index < 0 || index >= parts)
+    throw Errors::Constraint_Error("range check failed: part " + std::to_string(index + 1) + " of " +
+                                   std::to_string(parts));
+  const std::uint64_t total = Pairs_Before(taxa, part, taxa);
+  // The first row of part k is the first row from which the pairs before
+  // reach k / parts of the total, rounded down.
+  const auto start = [&](int k) {
+    if (k == parts) return taxa;
+    const auto K = static_cast<std::uint64_t>(parts), kk = static_cast<std::uint64_t>(k);
+    const std::uint64_t target = total / K * kk + total % K * kk / K;
+    int lo = 0, hi = taxa;
+    while (lo < hi) {
+      const int mid = lo + (hi - lo) / 2;
+      if (Pairs_Before(taxa, part, mid) >= target) hi = mid;
+      else lo = mid + 1;
+    }
+    return lo;
+  };
+  return {start(index), start(index + 1)};
+}
+
+void Put_Distance_Rows(Text_IO::Text_Output& output, const Row_Blocks& blocks, Print::Dist_Output_Format format,
+                       Row_Range rows, std::size_t memory) {
+  const int taxa = blocks.Taxa();
+  if (rows.First < 0 || rows.First > rows.Past || rows.Past > taxa)
+    throw Errors::Constraint_Error("range check failed: rows " + std::to_string(rows.First) + " to " +
+                                   std::to_string(rows.Past) + " of a matrix of " + std::to_string(taxa) +
+                                   " taxa");
+  const Taxon_Labels& labels = blocks.Labels();
+  const Print::Row_Layout layout =
+      Print::Layout_Of(labels, format, Print::Default_Fore, Print::Default_Aft, Print::Default_Exp);
+  const Row_Part part = Part_Of(format);
+  const auto width = static_cast<std::size_t>(taxa);
+  const auto count = static_cast<std::size_t>(rows.Past - rows.First);
+  const bool held = width == 0 || count <= memory / sizeof(double) / width;
+  const int block_rows = held ? std::max(1, static_cast<int>(count)) : Block_Rows(taxa, memory);
+
+  std::vector<double> values(static_cast<std::size_t>(block_rows) * width);
+  std::vector<std::string> pieces;
+  if (held && count > 0) {
+    // All pairs are known before the first byte, as when the whole matrix
+    // is held.
+    const Distfunc::Failed_Pair failed =
+        blocks.Compute(rows.First, rows.Past, part, Distfunc::Pair_Order::TAXA, values.data());
+    if (failed.Found()) blocks.Raise(failed);
+  }
+  if (rows.First == 0) Print::Print_Header(output, labels, format);
+  {
+    Background_Writer writer(output);
+    const int step = held ? std::max(1, Block_Rows(taxa, Default_Memory)) : block_rows;
+    for (int first = rows.First; first < rows.Past; first += step) {
+      const int past = std::min(rows.Past, first + step);
+      int stop = past;
+      Distfunc::Failed_Pair failed;
+      if (!held) {
+        failed = blocks.Compute(first, past, part, Distfunc::Pair_Order::ROWS, values.data());
+        if (failed.Found()) stop = part == Row_Part::BEFORE ? failed.J : failed.I;
+      }
+      Format_Rows(pieces, labels, values.data(), held ? rows.First : first, first, stop, layout);
+      writer.Write(pieces);
+      if (failed.Found()) {
+        writer.Finish();
+        blocks.Raise(failed);
+      }
+    }
+    writer.Finish();
+  }
+  if (rows.Past == taxa) Print::Print_Footer(output, format);
+}
+
+} // namespace Phylo::Pipeline

@@ -1,0 +1,46 @@
+#pragma once
+// Distances written a block of rows at a time: a matrix whose distances do
+// not fit the memory budget is never held whole, and any range of its rows
+// can be written alone, so that the parts of a run, one after the other,
+// are the whole run's bytes.
+
+#include <cstddef>
+
+#include "api/pipeline.hpp"
+
+namespace Phylo::Pipeline {
+
+// The bytes of distances a run may hold at once, unless told otherwise.
+inline constexpr std::size_t Default_Memory = std::size_t{1} << 30;
+
+// Whether the whole square of distances over `taxa` taxa fits in `memory`
+// bytes.
+bool Fits(int taxa, std::size_t memory);
+
+// The distances each row of a layout shows (all of them for the layouts
+// that show no row of their own).
+Distfunc::Row_Part Part_Of(Print::Dist_Output_Format format);
+
+// Rows First .. Past - 1.
+struct Row_Range {
+  int First = 0;
+  int Past = 0;
+};
+
+// Part `index` (from 0) of `parts` ranges that split the rows so that each
+// computes about as many pairs as the others: equal numbers of rows when
+// every row shows all its pairs, fewer of the long rows of a triangle.
+Row_Range Part_Rows(int taxa, Distfunc::Row_Part part, int index, int parts);
+
+// Writes rows `rows` of the distances in `format`: the header when they
+// start at row 0, the footer when they end at the last row. When their
+// distances fit in `memory` bytes they are all computed before anything is
+// written, so a failing pair leaves nothing and is the first in the order of
+// the taxa; otherwise the rows go out block after block as they are computed
+// (the next block is computed while one is written), and a failing pair
+// leaves the rows before its own, the first failing pair in the order the
+// rows are written being the one reported.
+void Put_Distance_Rows(Text_IO::Text_Output& output, const Row_Blocks& blocks, Print::Dist_Output_Format format,
+                       Row_Range rows, std::size_t memory);
+
+} // namespace Phylo::Pipeline
