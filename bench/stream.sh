@@ -1,0 +1,59 @@
+#!/usr/bin/env bash
+# Peak memory and time of a run too big to hold: NTAX x NCHAR Euclidean
+# distances written block by block, to /dev/null, to a file, and the time
+# dd takes to copy that file's bytes (what the disk alone needs).
+#
+#   bash bench/stream.sh                 20000 x 1000, the run the README quotes
+#   bash bench/stream.sh 5000 500        another size
+#   bash bench/stream.sh --smoke         a tiny run, to check the script
+#   CHECK=1 bash bench/stream.sh         also writes the same matrix held whole
+#                                        (--memory above its square) and checks
+#                                        that the bytes are the same
+#   WORK=/some/disk bash bench/stream.sh where the files go (default: a
+#                                        temporary folder under /tmp)
+#
+# Each line gives the wall-clock seconds, the CPU seconds (user + system) and
+# the peak resident size from tests/tools/peak_rss. KARVEL_THREADS passes
+# through to karvel.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+root=$(dirname "$here")
+build=${BUILD_DIR:-$root/build}
+ntax=${1:-20000}
+nchar=${2:-1000}
+if [ "${1:-}" = "--smoke" ]; then ntax=300; nchar=20; fi
+
+cmake -S "$root" -B "$build" -G Ninja -DKARVEL_BUILD_BENCH=ON >/dev/null
+cmake --build "$build" --target karvel karvel_gen peak_rss >/dev/null
+karvel=$build/driver/karvel
+peak=$build/tests/peak_rss
+memory=()
+[ "${1:-}" = "--smoke" ] && memory=(--memory=64K)
+
+work=$(mktemp -d "${WORK:-/tmp}/karvel-stream.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+"$build/bench/karvel_gen" real "$ntax" "$nchar" 1 >"$work/in.phy"
+
+# Runs a command, prints one line: label, seconds, CPU seconds, peak kB.
+measure() {
+  local label=$1
+  shift
+  local start end
+  start=$(date +%s.%N)
+  /usr/bin/time -f '%U %S' -o "$work/cpu" "$peak" -- "$@" 2>"$work/err"
+  end=$(date +%s.%N)
+  read -r user sys <"$work/cpu"
+  printf '%-28s %8.2f s  %8.2f s CPU  %s\n' "$label" "$(echo "$end - $start" | bc)" \
+    "$(echo "$user + $sys" | bc)" "$(grep -o '[0-9]* kB' "$work/err" | tail -1)"
+}
+
+echo "karvel -e, $ntax x $nchar, $(nproc) CPUs, load $(cut -d' ' -f1 /proc/loadavg)"
+measure "to /dev/null" sh -c "exec \"$karvel\" -e ${memory[*]} \"$work/in.phy\" >/dev/null"
+measure "to a file" sh -c "exec \"$karvel\" -e ${memory[*]} \"$work/in.phy\" >\"$work/out.txt\""
+echo "$(stat -c %s "$work/out.txt") bytes written"
+measure "dd of the same bytes" dd if="$work/out.txt" of="$work/copy.txt" bs=1M status=none
+rm -f "$work/copy.txt"
+if [ -n "${CHECK:-}" ]; then
+  measure "held whole, to a file" sh -c "exec \"$karvel\" -e --memory=1024G \"$work/in.phy\" >\"$work/whole.txt\""
+  cmp "$work/out.txt" "$work/whole.txt" && echo "streamed and held runs wrote the same bytes"
+fi
