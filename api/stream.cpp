@@ -97,8 +97,8 @@ private:
   std::exception_ptr error_;
 };
 
-// Rows first .. past - 1 of a block whose row `base` comes first in
-// `values`, as text in pieces of consecutive rows made on several threads.
+} // namespace
+
 void Format_Rows(std::vector<std::string>& pieces, const Taxon_Labels& labels, const double* values, int base,
                  int first, int past, const Print::Row_Layout& layout) {
   const int rows = past - first;
@@ -122,14 +122,16 @@ void Format_Rows(std::vector<std::string>& pieces, const Taxon_Labels& labels, c
   });
 }
 
-// Rows per block: a block's distances take at most a quarter of the budget
-// and 32 MiB, so that its text, which the writer holds for a block while the
-// next one is made, stays within the budget too.
+// A block's distances take at most a quarter of the budget, so that its
+// text, which the writer holds for a block while the next one is made, stays
+// within the budget too.
 int Block_Rows(int taxa, std::size_t memory) {
   const std::size_t bytes = std::min(memory / 4, std::size_t{32} << 20);
   const std::size_t row = std::max<std::size_t>(1, static_cast<std::size_t>(taxa) * sizeof(double));
   return static_cast<int>(std::clamp<std::size_t>(bytes / row, 1, static_cast<std::size_t>(std::max(taxa, 1))));
 }
+
+namespace {
 
 // The pairs of rows 0 .. rows - 1 of a part.
 std::uint64_t Pairs_Before(int taxa, Row_Part part, int rows) {

@@ -5,6 +5,8 @@
 // are the whole run's bytes.
 
 #include <cstddef>
+#include <string>
+#include <vector>
 
 #include "api/pipeline.hpp"
 
@@ -31,6 +33,16 @@ struct Row_Range {
 // computes about as many pairs as the others: equal numbers of rows when
 // every row shows all its pairs, fewer of the long rows of a triangle.
 Row_Range Part_Rows(int taxa, Distfunc::Row_Part part, int index, int parts);
+
+// Rows per block when the rows are written as they are computed: a block's
+// distances take at most a quarter of `memory` and 32 MiB.
+int Block_Rows(int taxa, std::size_t memory);
+
+// Rows first .. past - 1 of a block whose row `base` comes first in
+// `values` (a row of distances to every taxon each), as text in pieces of
+// consecutive rows, made on several threads; `pieces` is reused.
+void Format_Rows(std::vector<std::string>& pieces, const Taxon_Labels& labels, const double* values, int base,
+                 int first, int past, const Print::Row_Layout& layout);
 
 // Writes rows `rows` of the distances in `format`: the header when they
 // start at row 0, the footer when they end at the last row. When their
