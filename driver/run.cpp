@@ -74,6 +74,8 @@ void Take_Simd_Setting() {
 void Read_Matrices(Text_IO::Text_Input& input, const Run_Settings& s, Text_IO::Text_Output& output) {
   const Phylo::Pipeline::Formula formula{s.Binary_Formula, s.Discrete_Formula, s.Real_Formula,
                                          s.Implied_Transformation};
+  if (s.Print_Data && (s.Rows || s.Part))
+    throw Errors::Constraint_Error("--rows and --part choose rows of distance matrices, and -W writes the data");
   while (!input.At_End_Of_Input()) {
     Phylo::Pipeline::Data data = Phylo::Pipeline::Read(input, s.Format, s.Datatype);
     if (s.Transformation && s.Datatype == Input_Datatype::CONTINUOUS)

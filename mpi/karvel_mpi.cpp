@@ -228,6 +228,8 @@ int Main(int argc, char** argv, int rank, int ranks) {
   std::exception_ptr error;
   try {
     const Karvel::Run_Settings settings = Karvel::Parse_Arguments(arguments);
+    if (settings.Rows || settings.Part)
+      throw Errors::Constraint_Error("the ranks share out the rows themselves: --rows and --part are for karvel");
     if (arguments.empty()) {
       if (rank == 0) {
         Text_IO::Text_Output err(STDERR_FILENO);
