@@ -50,8 +50,8 @@ TEST(ParseArguments, LeftmostOfConflictingOptionsWins) {
 }
 
 TEST(ParseArguments, OnlyTwoCharacterArgumentsWithADashAreOptions) {
-  Parsed p = Parse({"-ab", "-", "-j", "x", "--", "-W", "-7", "-x"});
-  EXPECT_EQ(p.operands, (std::vector<std::string>{"-ab", "-", "-j", "x", "--", "-7", "-x"}));
+  Parsed p = Parse({"-ab", "-", "-j", "x", "-W", "-7", "-x"});
+  EXPECT_EQ(p.operands, (std::vector<std::string>{"-ab", "-", "-j", "x", "-7", "-x"}));
   EXPECT_TRUE(p.settings.Print_Data);
   EXPECT_EQ(p.settings.Real_Formula, Real_Formula::EUCLIDEAN);
   EXPECT_EQ(p.settings.Binary_Formula, Binary_Formula::SOERENSEN);
