@@ -98,6 +98,8 @@ void Traverse_Files(const std::vector<std::string>& operands, const Run_Settings
   for (const std::string& operand : operands) {
     std::unique_ptr<Text_IO::Text_Input> input =
         operand == "-" ? Text_IO::Text_Input::Standard_Input() : Text_IO::Text_Input::Open(operand);
+    Generic::Progress::Stage reading("reading", input->Known_Bytes_Left().value_or(0), Generic::Progress::Unit::BYTES);
+    input->Count_Bytes_In(&reading);
     Read_Matrices(*input, settings, output);
   }
 }
@@ -123,7 +125,7 @@ int Main(int argc, char** argv) {
     // Warnings may come from any thread; they go straight to standard error
     // and never touch the output buffer.
     Generic::Warnings::Set_Sink([](const std::string& message) {
-      Put_Line(STDERR_FILENO, "karvel: warning: " + message);
+      Generic::Progress::Print_Above([&] { Put_Line(STDERR_FILENO, "karvel: warning: " + message); });
     });
     if (arguments.empty()) {
       Text_IO::Text_Output err(STDERR_FILENO);
@@ -131,8 +133,12 @@ int Main(int argc, char** argv) {
       Flush_Quietly(err);
       return 1;
     }
-    Traverse_Files(arguments, settings, out);
-    out.Flush();
+    {
+      // Ends, and leaves the terminal clean, before any error is reported.
+      const Generic::Progress::Display progress(settings.Progress);
+      Traverse_Files(arguments, settings, out);
+      out.Flush();
+    }
     return 0;
   } catch (const Errors::Usage_Error& e) {
     Flush_Quietly(out);
