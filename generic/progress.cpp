@@ -65,6 +65,10 @@ void Draw(State& s) {
   s.shown = line.size();
 }
 
+// (A terminal on standard output is taken to be the same one: /dev/tty and
+// the terminal's own device name one terminal under two numbers.)
+bool Terminal_Of_Its_Own() { return ::isatty(STDERR_FILENO) && !::isatty(STDOUT_FILENO); }
+
 bool Past_Delay(const State& s) { return Clock::now() - s.run_start >= s.delay; }
 
 void Show(State& s) {
@@ -102,7 +106,7 @@ std::string Access::Line(const Stage& stage) {
 }
 
 Display::Display(Mode mode) {
-  if (mode == Mode::OFF || (mode == Mode::AUTO && !::isatty(STDERR_FILENO))) return;
+  if (mode == Mode::OFF || (mode == Mode::AUTO && !Terminal_Of_Its_Own())) return;
   State& s = The_State();
   std::lock_guard lock(s.mutex);
   s.stopping = false;

@@ -13,7 +13,8 @@
 
 namespace Generic::Progress {
 
-// AUTO shows progress only when standard error is a terminal.
+// AUTO shows progress only when standard error is a terminal and standard
+// output is none: on a terminal the line would be drawn over the output.
 enum class Mode { AUTO, ON, OFF };
 
 // What a stage counts: taxa (rows of a matrix), bytes (shown in MB), or
