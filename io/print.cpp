@@ -8,9 +8,8 @@
 #include <string_view>
 #include <vector>
 
-#include "generic/progress.hpp"
-
 #include "generic/parallel.hpp"
+#include "generic/progress.hpp"
 #include "io/print_number.hpp"
 #include "textutils/textutils.hpp"
 
