@@ -22,12 +22,16 @@ auto Set(Field Run_Settings::*field, Value value) {
   return [field, value](Run_Settings& s, std::string_view) { s.*field = value; };
 }
 
-// To add an option: its row here (a letter, a long name or both; the value's
-// name if it takes one; the fixed values, if any, for the completion) and the
-// field of Run_Settings it sets. Rows with a letter appear in the plain usage
-// in this order within their section; rows with a long name appear under
-// "Long options" in --help. Letters must stay unique, and lower-case letters
-// belong to the distance formulae.
+// To add an option: its row here and the field of Run_Settings it sets. A
+// long option that takes a value names it (N, FILE, FORMAT; FILE completes
+// file names) and lists its values where they are a fixed set; its action
+// refuses a bad value with Errors::Usage_Error (Whole_Number and One_Of do):
+//   {0, "decimals", "N", {}, "print N decimals", S::OUTPUT_FORMAT,
+//    [](Run_Settings& s, std::string_view v) { s.Decimals = Whole_Number("--decimals", v, 0, 17); }},
+// --help, the man page and the bash completion follow by themselves. Rows
+// with a letter are the plain usage, in this order within their section:
+// scripts and tests compare that text byte for byte. Letters take no value
+// and stay unique; the lower-case ones belong to the distance formulae.
 std::vector<Option> Table() {
   using S = Section;
   return {
@@ -82,7 +86,7 @@ std::vector<Option> Table() {
        [](Run_Settings& s, std::string_view value) {
          s.Threads = static_cast<int>(Whole_Number("--threads", value, 1, 1024));
        }},
-      {0, "progress", "", {}, "show progress on standard error even if it is no terminal", S::RUN,
+      {0, "progress", "", {}, "show progress on standard error, also where it is no terminal", S::RUN,
        Set(&Run_Settings::Progress, Generic::Progress::Mode::ON)},
       {0, "no-progress", "", {}, "never show progress", S::RUN,
        Set(&Run_Settings::Progress, Generic::Progress::Mode::OFF)},
