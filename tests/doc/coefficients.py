@@ -86,6 +86,12 @@ check("-g = arccos(1 - pdist cosine)", karvel(["-g"], X), pairwise(X, lambda x, 
 check("-h = pdist euclidean of sqrt(x)", karvel(["-h"], X), pairwise(np.sqrt(X), lambda x, y: np.sqrt(((x - y) ** 2).sum())))
 hellinger = np.sqrt(X / S[:, None])
 check("-F -h = dist(decostand hellinger)", karvel(["-F", "-h"], X), pairwise(hellinger, lambda x, y: np.sqrt(((x - y) ** 2).sum())))
+check("-F -h / sqrt(2) = (1/sqrt(2)) |sqrt(P) - sqrt(Q)|", karvel(["-F", "-h"], X) / np.sqrt(2),
+      pairwise(X / S[:, None], lambda p_, q: np.sqrt(((np.sqrt(p_) - np.sqrt(q)) ** 2).sum()) / np.sqrt(2)))
+check("-g = acos(tcrossprod(decostand normalize))", karvel(["-g"], X), np.where(np.eye(len(X)) == 1, 0.0,
+      np.arccos(np.clip(normalize @ normalize.T, -1, 1))))
+# A row of zeros has a profile of zeros: 1 from every other profile.
+check("-F -h of a zero row", karvel(["-F", "-h"], [[1.0, 4.0, 0.0], [0.0, 0.0, 0.0]]), np.array([[0.0, 1.0], [1.0, 0.0]]))
 check("-k = vegdist kulczynski", karvel(["-k"], X),
       pairwise(X, lambda x, y: 1 - 0.5 * (np.minimum(x, y).sum() / x.sum() + np.minimum(x, y).sum() / y.sum())))
 bray = pairwise(X, lambda x, y: np.abs(x - y).sum() / (x + y).sum())
@@ -145,6 +151,12 @@ binary("-i", lambda a, b, c, d: (b + c) / (a + b + c), "pdist jaccard = R dist b
 binary("-i", lambda a, b, c, d: ade4(lambda a, b, c, d: a / (a + b + c))(a, b, c, d) ** 2, "ade4 method 1 squared")
 binary("-s", lambda a, b, c, d: (b + c) / (2 * a + b + c), "pdist dice = vegdist bray, binary")
 binary("-s", lambda a, b, c, d: ade4(lambda a, b, c, d: 2 * a / (2 * a + b + c))(a, b, c, d) ** 2, "ade4 method 5 squared")
+binary("-i", lambda a, b, c, d: (lambda B: 2 * B / (1 + B))((b + c) / (2 * a + b + c)), "vegdist jaccard, binary")
+check("-B -s = vegdist bray on 0/1", karvel(["-B", "-s"], text, symbols=True),
+      pairwise(B, lambda x, y: np.abs(x - y).sum() / (x + y).sum()))
+check("-B -q = vegdist kulczynski on 0/1", karvel(["-B", "-q"], text, symbols=True),
+      pairwise(B, lambda x, y: 1 - 0.5 * (np.minimum(x, y).sum() / x.sum() + np.minimum(x, y).sum() / y.sum())))
+check("-B -o = pdist cosine on 0/1", karvel(["-B", "-o"], text, symbols=True), pairwise(B.astype(float), lambda x, y: 1 - cos(x, y)))
 binary("-m", lambda a, b, c, d: (b + c) / (a + b + c + d), "pdist hamming")
 binary("-h", lambda a, b, c, d: ade4(lambda a, b, c, d: (a - (b + c) + d) / (a + b + c + d))(a, b, c, d) ** 2 / 2,
        "ade4 method 6 squared / 2")
