@@ -1,6 +1,8 @@
 #include "driver/options_table.hpp"
 
 #include <charconv>
+#include <cstdint>
+#include <limits>
 #include <string>
 #include <utility>
 
@@ -20,6 +22,47 @@ namespace Formulas = Phylo::Distfunc::Formulas;
 template <class Field, class Value>
 auto Set(Field Run_Settings::*field, Value value) {
   return [field, value](Run_Settings& s, std::string_view) { s.*field = value; };
+}
+
+// --memory=SIZE: bytes, or K, M, G or T of them (powers of 1024).
+std::size_t Memory_Size(std::string_view value) {
+  std::uint64_t number = 0;
+  const char* const end = value.data() + value.size();
+  const auto [at, ec] = std::from_chars(value.data(), end, number);
+  int shift = at == end ? 0 : -1;
+  if (at + 1 == end) {
+    const std::size_t k = std::string_view("KMGT").find(*at);
+    if (k != std::string_view::npos) shift = 10 * static_cast<int>(k + 1);
+  }
+  if (ec != std::errc() || shift < 0 || number > (std::numeric_limits<std::size_t>::max() >> shift))
+    throw Errors::Usage_Error("invalid value '" + std::string(value) +
+                              "' for '--memory' (a number of bytes, or of K, M, G or T: powers of 1024)");
+  return static_cast<std::size_t>(number) << shift;
+}
+
+// --rows=A:B and --part=I/K: two whole numbers and what stands between.
+std::pair<long, long> Two_Numbers(std::string_view option, std::string_view value, char between,
+                                  const char* form, long least) {
+  const std::size_t at = value.find(between);
+  if (at == std::string_view::npos)
+    throw Errors::Usage_Error("invalid value '" + std::string(value) + "' for '" + std::string(option) + "' (" +
+                              form + ")");
+  const long most = std::numeric_limits<int>::max();
+  return {Whole_Number(option, value.substr(0, at), least, most), Whole_Number(option, value.substr(at + 1), least, most)};
+}
+
+Phylo::Pipeline::Row_Range Row_Range_Of(std::string_view value) {
+  const auto [first, past] = Two_Numbers("--rows", value, ':', "A:B, rows A to B - 1 from 0", 0);
+  if (past < first)
+    throw Errors::Usage_Error("invalid value '" + std::string(value) + "' for '--rows' (A:B with A <= B)");
+  return {static_cast<int>(first), static_cast<int>(past)};
+}
+
+std::pair<int, int> Part_Of_Run(std::string_view value) {
+  const auto [part, parts] = Two_Numbers("--part", value, '/', "I/K, part I of K", 1);
+  if (part > parts)
+    throw Errors::Usage_Error("invalid value '" + std::string(value) + "' for '--part' (I/K with I <= K)");
+  return {static_cast<int>(part), static_cast<int>(parts)};
 }
 
 // To add an option: its row here and the field of Run_Settings it sets. A
@@ -90,6 +133,19 @@ std::vector<Option> Table() {
        Set(&Run_Settings::Progress, Generic::Progress::Mode::ON)},
       {0, "no-progress", "", {}, "never show progress", S::RUN,
        Set(&Run_Settings::Progress, Generic::Progress::Mode::OFF)},
+      {0, "memory", "SIZE", {},
+       "hold at most SIZE bytes of distances (K, M, G: powers of 1024; default 1G); a bigger matrix is written as its rows are computed",
+       S::RUN, [](Run_Settings& s, std::string_view value) { s.Memory = Memory_Size(value); }},
+      {0, "rows", "A:B", {}, "write only rows A to B-1 (from 0) of each distance matrix", S::RUN,
+       [](Run_Settings& s, std::string_view value) {
+         s.Rows = Row_Range_Of(value);
+         s.Part.reset();
+       }},
+      {0, "part", "I/K", {}, "write only part I of K of each distance matrix, the parts having about as many pairs", S::RUN,
+       [](Run_Settings& s, std::string_view value) {
+         s.Part = Part_Of_Run(value);
+         s.Rows.reset();
+       }},
   };
 }
 

@@ -54,6 +54,12 @@ for layout in -X -O; do
   check "dna $layout" -D -m "$layout" "$work/dna.phy"
   check "failing $layout" -b "$layout" "$work/zeros.phy"
 done
+# Beyond the memory budget: blocks of a row or two, and the first failing
+# pair in the order of the rows.
+check "streamed -X" -e --memory=2K "$work/real.phy"
+check "streamed -O" -e -O --memory=1K "$work/real.phy"
+check "streamed failing -X" -b --memory=1K "$work/zeros.phy"
+check "streamed failing -O" -b -O --memory=1K "$work/zeros.phy"
 check "two matrices" -c "$work/two.phy"
 check "data" -W -N "$work/two.phy"
 check "spearman" -s "$work/real.phy"
