@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "generic/parallel.hpp"
+#include "generic/progress.hpp"
 
 namespace Phylo::Pipeline {
 
@@ -208,6 +209,8 @@ void Put_Distance_Rows(Text_IO::Text_Output& output, const Row_Blocks& blocks, P
   }
   if (rows.First == 0) Print::Print_Header(output, labels, format);
   {
+    // Counts the rows handed to the writer, a block at a time.
+    Generic::Progress::Stage progress("distances", count, Generic::Progress::Unit::TAXA);
     Background_Writer writer(output);
     const int step = held ? std::max(1, Block_Rows(taxa, Default_Memory)) : block_rows;
     for (int first = rows.First; first < rows.Past; first += step) {
@@ -220,6 +223,7 @@ void Put_Distance_Rows(Text_IO::Text_Output& output, const Row_Blocks& blocks, P
       }
       Format_Rows(pieces, labels, values.data(), held ? rows.First : first, first, stop, layout);
       writer.Write(pieces);
+      progress.Advance(static_cast<std::uint64_t>(stop - first));
       if (failed.Found()) {
         writer.Finish();
         blocks.Raise(failed);
