@@ -19,11 +19,14 @@
 #include <cstdio>
 #include <limits>
 #include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "driver/karvel.hpp"
+#include "generic/parallel.hpp"
+#include "generic/progress.hpp"
 #include "generic/text_io.hpp"
 
 namespace {
@@ -135,6 +138,9 @@ void Put_Distances(Shared_File& file, Pipeline::Data data, const Karvel::Run_Set
     return by_later ? std::int64_t{f.J} * taxa + f.I : std::int64_t{f.I} * taxa + f.J;
   };
   std::int64_t first_failure = std::numeric_limits<std::int64_t>::max();
+  // Rank 0 shows the rows of the whole job: each round's are written when
+  // it ends.
+  Generic::Progress::Stage progress("distances", static_cast<std::uint64_t>(taxa), Generic::Progress::Unit::TAXA);
   for (int round = 0; round * ranks < block_count; ++round) {
     const int block = round * ranks + rank;
     const int first = std::min(taxa, block * rows), past = std::min(taxa, first + rows);
@@ -152,6 +158,9 @@ void Put_Distances(Shared_File& file, Pipeline::Data data, const Karvel::Run_Set
     pieces.clear();
     if (first < past) Pipeline::Format_Rows(pieces, blocks.Labels(), values.data(), first, first, past, layout);
     file.Write_Round(pieces);
+    const std::int64_t round_first = std::int64_t{round} * ranks * rows;
+    progress.Advance(static_cast<std::uint64_t>(std::min<std::int64_t>(taxa, round_first + std::int64_t{ranks} * rows) -
+                                                std::min<std::int64_t>(taxa, round_first)));
   }
   if (first_failure != std::numeric_limits<std::int64_t>::max()) {
     const int a = static_cast<int>(first_failure / taxa), b = static_cast<int>(first_failure % taxa);
@@ -228,6 +237,9 @@ int Main(int argc, char** argv, int rank, int ranks) {
   std::exception_ptr error;
   try {
     const Karvel::Run_Settings settings = Karvel::Parse_Arguments(arguments);
+    if (settings.Threads) Generic::Parallel::Set_Threads(*settings.Threads);
+    std::optional<Generic::Progress::Display> display;
+    if (rank == 0) display.emplace(settings.Progress);
     if (settings.Rows || settings.Part)
       throw Errors::Constraint_Error("the ranks share out the rows themselves: --rows and --part are for karvel");
     if (arguments.empty()) {
