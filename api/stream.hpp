@@ -35,7 +35,8 @@ struct Row_Range {
 Row_Range Part_Rows(int taxa, Distfunc::Row_Part part, int index, int parts);
 
 // Rows per block when the rows are written as they are computed: a block's
-// distances take at most a quarter of `memory` and 32 MiB.
+// distances take at most a quarter of `memory`, and 32 MiB or 64 rows,
+// whichever is more.
 int Block_Rows(int taxa, std::size_t memory);
 
 // Rows first .. past - 1 of a block whose row `base` comes first in
