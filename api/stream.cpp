@@ -1,6 +1,7 @@
 #include "api/stream.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
