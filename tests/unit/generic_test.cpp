@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/mman.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
@@ -13,6 +14,7 @@
 #include "generic/generic_array_functions.hpp"
 #include "generic/parallel.hpp"
 #include "generic/row_matrix.hpp"
+#include "generic/text_io.hpp"
 #include "model/model.hpp"
 #include "tests/unit/test_support.hpp"
 
@@ -122,6 +124,48 @@ TEST(Populating, StaysWithinItsLeadOfTheFiller) {
   } // waits for the thread
   EXPECT_LE(resident(), Reached + Lead + Slack);
   ::munmap(memory, Bytes);
+}
+
+// Line and column stay right, and the first bytes stay known, when the
+// buffer drops what was read to make room (a file of a few megabytes).
+TEST(TextInput, ColumnAndHeadAcrossRefills) {
+  std::string text = "\xef\xbb\xbf" "ab\n";
+  for (int k = 0; k < 300000; ++k) text += "123456789\n";
+  text += "tail\xef\xbb\xbf";
+  char path[] = "/tmp/karvel_text_input_XXXXXX";
+  const int fd = ::mkstemp(path);
+  ASSERT_GE(fd, 0);
+  ::unlink(path);
+  ASSERT_EQ(::write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  ::lseek(fd, 0, SEEK_SET);
+  Text_IO::Text_Input in(fd, true);
+  in.Skip_Byte_Order_Mark();
+  EXPECT_EQ(in.Column(), 1);
+  EXPECT_EQ(in.Get(), 'a');
+  EXPECT_EQ(in.Column(), 2);
+  in.Skip_Line();
+  for (int k = 0; k < 300000; ++k) {
+    ASSERT_EQ(in.Column(), 1) << k;
+    switch (k % 3) {
+    case 0:
+      in.Window(10);
+      in.Advance(4);
+      ASSERT_EQ(in.Column(), 5);
+      in.Advance(6);
+      break;
+    case 1:
+      while (in.Get() != '\n') {
+      }
+      break;
+    default:
+      in.Skip_Line();
+    }
+    ASSERT_EQ(in.Line(), k + 3);
+  }
+  in.Get();
+  in.Skip_Byte_Order_Mark(); // only at the very start
+  EXPECT_EQ(in.Column(), 2);
+  EXPECT_EQ(in.Head(), std::string_view(text).substr(0, Text_IO::Text_Input::Head_Size));
 }
 
 TEST(SquareBlock, IndexedByTheTaxonRange) {
