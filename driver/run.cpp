@@ -14,6 +14,8 @@
 #include "generic/parallel.hpp"
 #include "generic/simd.hpp"
 #include "generic/warnings.hpp"
+#include "io/label_checks.hpp"
+#include "io/layout_guess.hpp"
 
 namespace Karvel {
 
@@ -66,6 +68,49 @@ void Take_Simd_Setting() {
   Generic::Simd::Use(*path);
 }
 
+// What the run was doing when an error came: the second line of a report
+// names the input, and the matrix, where the first line alone would leave
+// the user guessing.
+struct Whereabouts {
+  std::string operand; // as given; empty between inputs
+  std::string input;   // as messages name it
+  bool reading = false;
+  long matrix_line = 0; // where the matrix being worked on starts
+  std::string hint;     // a guess at the layout of text that did not fit
+};
+Whereabouts where;
+
+std::string Matrix_Place() {
+  return "the matrix that starts on line " + std::to_string(where.matrix_line) + " of " + where.input;
+}
+
+// The second line of the report of an error, or nothing.
+std::string Detail_Of(const Errors::Error& error) {
+  if (dynamic_cast<const Errors::Name_Error*>(&error) || dynamic_cast<const Errors::Use_Error*>(&error)) {
+    const bool like_an_option = where.operand.size() > 1 && where.operand[0] == '-';
+    return error.what() + std::string(like_an_option ? " (not an option of karvel; karvel --help lists them)" : "");
+  }
+  if (where.input.empty()) return "";
+  if (dynamic_cast<const Errors::Data_Error*>(&error)) return where.input + ":" + error.what();
+  if (where.reading) return "while reading " + where.input;
+  // A failing write concerns the output, whatever was being computed.
+  if (dynamic_cast<const Errors::Device_Error*>(&error)) return "";
+  return "in " + Matrix_Place();
+}
+
+void Report(const std::string& first_line, const Errors::Error& error) {
+  Put_Line(STDERR_FILENO, first_line);
+  const std::string detail = Detail_Of(error);
+  if (!detail.empty()) Put_Line(STDERR_FILENO, "karvel: " + detail);
+  if (!where.hint.empty()) Put_Line(STDERR_FILENO, "karvel: " + where.input + " " + where.hint);
+}
+
+// Blanks before a header, passed over as the reader would, so that the line
+// of the header is known.
+void Skip_To_Header(Text_IO::Text_Input& input) {
+  for (int c = input.Peek(); c == ' ' || c == '\t' || c == '\r' || c == '\n'; c = input.Peek()) input.Get();
+}
+
 } // namespace
 
 // One pipeline for every datatype: read, transform, then the data or their
@@ -74,8 +119,16 @@ void Take_Simd_Setting() {
 void Read_Matrices(Text_IO::Text_Input& input, const Run_Settings& s, Text_IO::Text_Output& output) {
   const Phylo::Pipeline::Formula formula{s.Binary_Formula, s.Discrete_Formula, s.Real_Formula,
                                          s.Implied_Transformation};
+  input.Skip_Byte_Order_Mark();
   while (!input.At_End_Of_Input()) {
+    Skip_To_Header(input);
+    where.matrix_line = input.Line();
+    where.reading = true;
     Phylo::Pipeline::Data data = Phylo::Pipeline::Read(input, s.Format, s.Datatype);
+    where.reading = false;
+    Phylo::Label_Checks::Warn_Of_Duplicates(data.Labels(), Matrix_Place());
+    if (Phylo::Print::Label_Format(s.Output) == Phylo::Print::Output_Format::PHYLIP)
+      Phylo::Label_Checks::Warn_Of_Phylip_Cut_Collisions(data.Labels());
     if (s.Transformation && s.Datatype == Input_Datatype::CONTINUOUS)
       Phylo::Pipeline::Transform(data, *s.Transformation);
     if (s.Print_Data) {
@@ -90,10 +143,20 @@ void Read_Matrices(Text_IO::Text_Input& input, const Run_Settings& s, Text_IO::T
 void Traverse_Files(const std::vector<std::string>& operands, const Run_Settings& settings,
                     Text_IO::Text_Output& output) {
   for (const std::string& operand : operands) {
+    where = {};
+    where.operand = operand;
+    where.input = operand == "-" ? "standard input" : operand;
     std::unique_ptr<Text_IO::Text_Input> input =
         operand == "-" ? Text_IO::Text_Input::Standard_Input() : Text_IO::Text_Input::Open(operand);
-    Read_Matrices(*input, settings, output);
+    try {
+      Read_Matrices(*input, settings, output);
+    } catch (const Errors::Data_Error&) {
+      // The beginning of the text is gone from the input once it is closed.
+      where.hint = Phylo::Read::Guess_Layout(input->Head());
+      throw;
+    }
   }
+  where = {};
 }
 
 int Main(int argc, char** argv) {
@@ -118,18 +181,18 @@ int Main(int argc, char** argv) {
     Traverse_Files(arguments, settings, out);
     out.Flush();
     return 0;
-  } catch (const Errors::Name_Error&) {
+  } catch (const Errors::Name_Error& e) {
     Flush_Quietly(out);
-    Put_Line(STDERR_FILENO, "Invalid filename.");
-  } catch (const Errors::Use_Error&) {
+    Report("Invalid filename.", e);
+  } catch (const Errors::Use_Error& e) {
     Flush_Quietly(out);
-    Put_Line(STDERR_FILENO, "Invalid filename.");
-  } catch (const Errors::Data_Error&) {
+    Report("Invalid filename.", e);
+  } catch (const Errors::Data_Error& e) {
     Flush_Quietly(out);
-    Put_Line(STDERR_FILENO, "Wrong file format.");
+    Report("Wrong file format.", e);
   } catch (const Errors::Error& e) {
     Flush_Quietly(out);
-    Put_Line(STDERR_FILENO, std::string("karvel: ") + e.Name() + ": " + e.what());
+    Report(std::string("karvel: ") + e.Name() + ": " + e.what(), e);
   } catch (const std::bad_alloc&) {
     Flush_Quietly(out);
     Put_Line(STDERR_FILENO, "karvel: STORAGE_ERROR: out of memory");

@@ -33,11 +33,11 @@ std::unique_ptr<Text_Input> Text_Input::Open(const std::string& name) {
     fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0)
-    throw Errors::Name_Error("cannot open \"" + name + "\": " + std::strerror(errno));
+    throw Errors::Name_Error("'" + name + "': " + std::strerror(errno));
   struct stat st;
   if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
     ::close(fd);
-    throw Errors::Use_Error("\"" + name + "\" is a directory");
+    throw Errors::Use_Error("'" + name + "': " + std::strerror(EISDIR));
   }
   return std::make_unique<Text_Input>(fd, true);
 }

@@ -27,7 +27,8 @@ public:
   Text_Input& operator=(const Text_Input&) = delete;
 
   // Opens a file by name: Name_Error when it cannot be opened, Use_Error
-  // when it is a directory.
+  // when it is a directory; their messages are "'NAME': " and the system's
+  // words for the cause.
   static std::unique_ptr<Text_Input> Open(const std::string& name);
   // Standard input, left open at the end.
   static std::unique_ptr<Text_Input> Standard_Input();

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -11,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "generic/errors.hpp"
 #include "generic/generic_array_functions.hpp"
 #include "generic/parallel.hpp"
 #include "generic/row_matrix.hpp"
@@ -166,6 +168,29 @@ TEST(TextInput, ColumnAndHeadAcrossRefills) {
   in.Skip_Byte_Order_Mark(); // only at the very start
   EXPECT_EQ(in.Column(), 2);
   EXPECT_EQ(in.Head(), std::string_view(text).substr(0, Text_IO::Text_Input::Head_Size));
+}
+
+// The reports of the program quote these messages after the operand.
+TEST(TextInput, OpenSaysWhyNot) {
+  try {
+    Text_IO::Text_Input::Open("/nonexistent/karvel.phy");
+    ADD_FAILURE() << "opened";
+  } catch (const Errors::Name_Error& e) {
+    EXPECT_STREQ(e.what(), "'/nonexistent/karvel.phy': No such file or directory");
+  }
+  if (::geteuid() == 0) GTEST_SKIP() << "root reads a file without read permission";
+  char path[] = "/tmp/karvel_locked_XXXXXX";
+  const int fd = ::mkstemp(path);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  ::chmod(path, 0);
+  try {
+    Text_IO::Text_Input::Open(path);
+    ADD_FAILURE() << "opened";
+  } catch (const Errors::Name_Error& e) {
+    EXPECT_EQ(std::string(e.what()), "'" + std::string(path) + "': Permission denied");
+  }
+  ::unlink(path);
 }
 
 TEST(SquareBlock, IndexedByTheTaxonRange) {
