@@ -84,6 +84,14 @@ std::string Matrix_Place() {
   return "the matrix that starts on line " + std::to_string(where.matrix_line) + " of " + where.input;
 }
 
+// The input, or the matrix, the run was working on, for a report's second
+// line; nothing between inputs.
+std::string Context() {
+  if (where.input.empty()) return "";
+  if (where.reading) return "while reading " + where.input;
+  return "in " + Matrix_Place();
+}
+
 // The second line of the report of an error, or nothing.
 std::string Detail_Of(const Errors::Error& error) {
   if (dynamic_cast<const Errors::Name_Error*>(&error) || dynamic_cast<const Errors::Use_Error*>(&error)) {
@@ -92,17 +100,23 @@ std::string Detail_Of(const Errors::Error& error) {
   }
   if (where.input.empty()) return "";
   if (dynamic_cast<const Errors::Data_Error*>(&error)) return where.input + ":" + error.what();
-  if (where.reading) return "while reading " + where.input;
   // A failing write concerns the output, whatever was being computed.
-  if (dynamic_cast<const Errors::Device_Error*>(&error)) return "";
-  return "in " + Matrix_Place();
+  if (dynamic_cast<const Errors::Device_Error*>(&error) && !where.reading) return "";
+  return Context();
 }
 
-void Report(const std::string& first_line, const Errors::Error& error) {
+// The first line of a report as it has always been, then the detail and a
+// hint, each on a line of its own.
+void Report(const std::string& first_line, const std::string& detail) {
   Put_Line(STDERR_FILENO, first_line);
-  const std::string detail = Detail_Of(error);
   if (!detail.empty()) Put_Line(STDERR_FILENO, "karvel: " + detail);
   if (!where.hint.empty()) Put_Line(STDERR_FILENO, "karvel: " + where.input + " " + where.hint);
+}
+
+bool Is_Phylip_Like(Phylo::Read::Input_Format format) {
+  using Phylo::Read::Input_Format;
+  return format == Input_Format::EXTENDED_PHYLIP || format == Input_Format::PHYLIP ||
+         format == Input_Format::COMMENTED_PHYLIP;
 }
 
 // Blanks before a header, passed over as the reader would, so that the line
@@ -151,8 +165,8 @@ void Traverse_Files(const std::vector<std::string>& operands, const Run_Settings
     try {
       Read_Matrices(*input, settings, output);
     } catch (const Errors::Data_Error&) {
-      // The beginning of the text is gone from the input once it is closed.
-      where.hint = Phylo::Read::Guess_Layout(input->Head());
+      // The beginning of the text is gone once the input is closed.
+      if (Is_Phylip_Like(settings.Format)) where.hint = Phylo::Read::Guess_Layout(input->Head());
       throw;
     }
   }
@@ -183,24 +197,24 @@ int Main(int argc, char** argv) {
     return 0;
   } catch (const Errors::Name_Error& e) {
     Flush_Quietly(out);
-    Report("Invalid filename.", e);
+    Report("Invalid filename.", Detail_Of(e));
   } catch (const Errors::Use_Error& e) {
     Flush_Quietly(out);
-    Report("Invalid filename.", e);
+    Report("Invalid filename.", Detail_Of(e));
   } catch (const Errors::Data_Error& e) {
     Flush_Quietly(out);
-    Report("Wrong file format.", e);
+    Report("Wrong file format.", Detail_Of(e));
   } catch (const Errors::Error& e) {
     Flush_Quietly(out);
-    Report(std::string("karvel: ") + e.Name() + ": " + e.what(), e);
+    Report(std::string("karvel: ") + e.Name() + ": " + e.what(), Detail_Of(e));
   } catch (const std::bad_alloc&) {
     Flush_Quietly(out);
-    Put_Line(STDERR_FILENO, "karvel: STORAGE_ERROR: out of memory");
+    Report("karvel: STORAGE_ERROR: out of memory", Context());
   } catch (const std::exception& e) {
     // Anything else the system refuses still ends the run with a report,
     // not an abort.
     Flush_Quietly(out);
-    Put_Line(STDERR_FILENO, std::string("karvel: PROGRAM_ERROR: ") + e.what());
+    Report(std::string("karvel: PROGRAM_ERROR: ") + e.what(), Context());
   }
   return 1;
 }
