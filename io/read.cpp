@@ -288,6 +288,27 @@ bool Is_Missing_Value_Word(const char* p, std::size_t n) {
   return word == "NA" || word == "NAN" || word == "N/A" || word == "?";
 }
 
+// Where a text that is not a number starts, which value it is (from 0) and
+// why it is not taken.
+struct Not_Taken {
+  std::size_t at;
+  int value;
+  Bad_Number why;
+};
+
+// Judges the text at p[i] that is not a number, value k of those being read.
+// Out of line: the loop that reads the numbers is the reader's hottest.
+[[gnu::noinline, gnu::cold]] Not_Taken Judge_Not_A_Number(const char* p, std::size_t n, std::size_t i, int k) {
+  // "1,5": the 1 was taken as the value before; the message points at the
+  // whole text and names that value.
+  if (p[i] == ',' && k > 0 && i > 0 && Is_Digit(p[i - 1]) && i + 1 < n && Is_Digit(p[i + 1])) {
+    std::size_t start = i;
+    while (start > 0 && !Is_Number_Blank(p[start - 1])) --start;
+    return {start, k - 1, Bad_Number::DECIMAL_COMMA};
+  }
+  return {i, k, Is_Missing_Value_Word(p + i, n - i) ? Bad_Number::MISSING_VALUE : Bad_Number::NOT_A_NUMBER};
+}
+
 // Reads `count` real numbers and hands each to `store`. The numbers are
 // scanned in place in the input's window. When the input ends before all
 // are read, `ends(k)` is called with the number read so far; when a text is
@@ -318,16 +339,9 @@ void Read_Reals(Text_Input& in, int count, Store store, Ends ends, Wrong wrong) 
       const Scan scan = Scan_Real(p + i, n - i, complete, length, exact, value);
       if (scan == Scan::NEED_MORE) break;
       if (scan == Scan::NOT_A_NUMBER) {
-        // "1,5": the 1 was taken as the value before; the message points
-        // at the whole text and names that value.
-        if (p[i] == ',' && k > 0 && i > 0 && Is_Digit(p[i - 1]) && i + 1 < n && Is_Digit(p[i + 1])) {
-          std::size_t start = i;
-          while (start > 0 && !Is_Number_Blank(p[start - 1])) --start;
-          in.Advance(start);
-          wrong(k - 1, Bad_Number::DECIMAL_COMMA);
-        }
-        in.Advance(i);
-        wrong(k, Is_Missing_Value_Word(p + i, n - i) ? Bad_Number::MISSING_VALUE : Bad_Number::NOT_A_NUMBER);
+        const Not_Taken bad = Judge_Not_A_Number(p, n, i, k);
+        in.Advance(bad.at);
+        wrong(bad.value, bad.why);
       }
       if (!exact && Convert_Real(p + i, p + i + length, value) == Conversion::TOO_LARGE) {
         in.Advance(i);
