@@ -119,9 +119,11 @@ bool Is_Phylip_Like(Phylo::Read::Input_Format format) {
          format == Input_Format::COMMENTED_PHYLIP;
 }
 
-// Blanks before a header, passed over as the reader would, so that the line
-// of the header is known.
-void Skip_To_Header(Text_IO::Text_Input& input) {
+// Blanks before a PHYLIP-like header, passed over as its reader would, so
+// that the line of the header is known. Other layouts may give leading
+// blanks a meaning (an empty first cell of a table).
+void Skip_To_Header(Text_IO::Text_Input& input, Phylo::Read::Input_Format format) {
+  if (!Is_Phylip_Like(format)) return;
   for (int c = input.Peek(); c == ' ' || c == '\t' || c == '\r' || c == '\n'; c = input.Peek()) input.Get();
 }
 
@@ -135,7 +137,7 @@ void Read_Matrices(Text_IO::Text_Input& input, const Run_Settings& s, Text_IO::T
                                          s.Implied_Transformation};
   input.Skip_Byte_Order_Mark();
   while (!input.At_End_Of_Input()) {
-    Skip_To_Header(input);
+    Skip_To_Header(input, s.Format);
     where.matrix_line = input.Line();
     where.reading = true;
     Phylo::Pipeline::Data data = Phylo::Pipeline::Read(input, s.Format, s.Datatype);
