@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "generic/progress.hpp"
+
 namespace Text_IO {
 
 class Text_Input {
@@ -89,6 +91,9 @@ public:
   static constexpr std::size_t Head_Size = 4096;
   std::string_view Head() const;
 
+  // The stage that counts the bytes read from now on (null: none).
+  void Count_Bytes_In(Generic::Progress::Stage* stage) { progress_ = stage; }
+
 private:
   int Peek_Slow(std::size_t ahead);
   // Line bookkeeping when a line feed ends just before data_[at].
@@ -114,6 +119,7 @@ private:
   std::size_t line_start_ = 0;
   // The first bytes, kept when the buffer is about to drop them.
   std::string head_;
+  Generic::Progress::Stage* progress_ = nullptr;
 };
 
 class Text_Output {
