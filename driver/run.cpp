@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <exception>
@@ -86,6 +87,17 @@ struct Whereabouts {
 };
 Whereabouts where;
 
+// Operands written only after "--": files by the user's own word, which no
+// report should take for a mistyped option.
+std::vector<std::string> marked_files;
+
+void Note_Marked_Files(const std::vector<std::string>& arguments) {
+  const auto end = std::find(arguments.begin(), arguments.end(), "--");
+  if (end == arguments.end()) return;
+  for (auto at = end + 1; at != arguments.end(); ++at)
+    if (std::find(arguments.begin(), end, *at) == end) marked_files.push_back(*at);
+}
+
 std::string Matrix_Place() {
   return "the matrix that starts on line " + std::to_string(where.matrix_line) + " of " + where.input;
 }
@@ -101,7 +113,8 @@ std::string Context() {
 // The second line of the report of an error, or nothing.
 std::string Detail_Of(const Errors::Error& error) {
   if (dynamic_cast<const Errors::Name_Error*>(&error) || dynamic_cast<const Errors::Use_Error*>(&error)) {
-    const bool like_an_option = where.operand.size() > 1 && where.operand[0] == '-';
+    const bool like_an_option = where.operand.size() > 1 && where.operand[0] == '-' &&
+                                std::find(marked_files.begin(), marked_files.end(), where.operand) == marked_files.end();
     return error.what() + std::string(like_an_option ? " (not an option of karvel; karvel --help lists them)" : "");
   }
   if (where.input.empty()) return "";
@@ -188,6 +201,7 @@ int Main(int argc, char** argv) {
   const std::string invocation = argc > 0 ? argv[0] : "karvel";
   try {
     std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+    Note_Marked_Files(arguments);
     const Run_Settings settings = Parse_Arguments(arguments);
     if (settings.Action == Run_Action::HELP) {
       Put_Help(out, invocation);
