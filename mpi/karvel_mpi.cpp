@@ -25,6 +25,7 @@
 #include <vector>
 
 #include "driver/karvel.hpp"
+#include "driver/options_table.hpp"
 #include "generic/parallel.hpp"
 #include "generic/progress.hpp"
 #include "generic/text_io.hpp"
@@ -172,15 +173,36 @@ void Put_Distances(Shared_File& file, Pipeline::Data data, const Karvel::Run_Set
                 : std::string());
 }
 
+// What the job was doing when an error came, for the second line of the
+// report, as karvel gives it.
+struct Whereabouts {
+  std::string input;
+  bool reading = false;
+  long matrix_line = 0;
+};
+Whereabouts where;
+
 void Run(Shared_File& file, const std::vector<std::string>& operands, const Karvel::Run_Settings& s, int rank,
          int ranks) {
   const Pipeline::Formula formula{s.Binary_Formula, s.Discrete_Formula, s.Real_Formula, s.Implied_Transformation};
   for (const std::string& operand : operands) {
     if (operand == "-")
       throw Errors::Constraint_Error("every rank reads the inputs itself, so standard input cannot be one");
+    where = {operand, false, 0};
     const std::unique_ptr<Text_IO::Text_Input> input = Text_IO::Text_Input::Open(operand);
+    input->Skip_Byte_Order_Mark();
+    const bool phylip_like = s.Format == Phylo::Read::Input_Format::PHYLIP ||
+                             s.Format == Phylo::Read::Input_Format::EXTENDED_PHYLIP ||
+                             s.Format == Phylo::Read::Input_Format::COMMENTED_PHYLIP;
     while (!input->At_End_Of_Input()) {
+      // Blanks before a header are passed over first, so that the matrix's
+      // line is its header's.
+      for (int c = input->Peek(); phylip_like && (c == ' ' || c == '\t' || c == '\r' || c == '\n'); c = input->Peek())
+        input->Get();
+      where.matrix_line = input->Line();
+      where.reading = true;
       Pipeline::Data data = Pipeline::Read(*input, s.Format, s.Datatype);
+      where.reading = false;
       if (s.Transformation && s.Datatype == Karvel::Input_Datatype::CONTINUOUS)
         Pipeline::Transform(data, *s.Transformation);
       if (s.Print_Data) {
@@ -193,20 +215,37 @@ void Run(Shared_File& file, const std::vector<std::string>& operands, const Karv
       Put_Distances(file, std::move(data), s, formula, rank, ranks);
     }
   }
+  where = {};
 }
 
-// The report karvel gives for an error, or empty for none.
+// The second line of a report, or nothing.
+std::string Detail_Of(const Errors::Error& error) {
+  if (dynamic_cast<const Errors::Name_Error*>(&error) || dynamic_cast<const Errors::Use_Error*>(&error))
+    return error.what();
+  if (where.input.empty()) return "";
+  if (dynamic_cast<const Errors::Data_Error*>(&error)) return where.input + ":" + error.what();
+  if (dynamic_cast<const Errors::Device_Error*>(&error) && !where.reading) return "";
+  if (where.reading) return "while reading " + where.input;
+  return "in the matrix that starts on line " + std::to_string(where.matrix_line) + " of " + where.input;
+}
+
+// The report karvel gives for an error: its first line, then the detail.
 std::string Report(const std::exception_ptr& error) {
+  const auto with = [](std::string first, const std::string& detail) {
+    return detail.empty() ? first : first + "\nkarvel: " + detail;
+  };
   try {
     std::rethrow_exception(error);
-  } catch (const Errors::Name_Error&) {
-    return "Invalid filename.";
-  } catch (const Errors::Use_Error&) {
-    return "Invalid filename.";
-  } catch (const Errors::Data_Error&) {
-    return "Wrong file format.";
+  } catch (const Karvel::Errors::Usage_Error& e) {
+    return std::string("karvel: ") + e.what();
+  } catch (const Errors::Name_Error& e) {
+    return with("Invalid filename.", Detail_Of(e));
+  } catch (const Errors::Use_Error& e) {
+    return with("Invalid filename.", Detail_Of(e));
+  } catch (const Errors::Data_Error& e) {
+    return with("Wrong file format.", Detail_Of(e));
   } catch (const Errors::Error& e) {
-    return std::string("karvel: ") + e.Name() + ": " + e.what();
+    return with(std::string("karvel: ") + e.Name() + ": " + e.what(), Detail_Of(e));
   } catch (const std::bad_alloc&) {
     return "karvel: STORAGE_ERROR: out of memory";
   } catch (const std::exception& e) {
