@@ -210,7 +210,9 @@ void Put_Distance_Rows(Text_IO::Text_Output& output, const Row_Blocks& blocks, P
         blocks.Compute(rows.First, rows.Past, part, Distfunc::Pair_Order::TAXA, values.data());
     if (failed.Found()) blocks.Raise(failed);
   }
-  if (rows.First == 0) Print::Print_Header(output, labels, format);
+  // The header goes with the part that holds row 0 and the footer with the
+  // one that holds the last row, so that empty parts add nothing.
+  if (rows.First == 0 && rows.Past > 0) Print::Print_Header(output, labels, format);
   {
     // Counts the rows handed to the writer, a block at a time.
     Generic::Progress::Stage progress("distances", count, Generic::Progress::Unit::TAXA);
@@ -234,7 +236,7 @@ void Put_Distance_Rows(Text_IO::Text_Output& output, const Row_Blocks& blocks, P
     }
     writer.Finish();
   }
-  if (rows.Past == taxa) Print::Print_Footer(output, format);
+  if (rows.Past == taxa && rows.First < taxa) Print::Print_Footer(output, format);
 }
 
 } // namespace Phylo::Pipeline

@@ -46,7 +46,7 @@ void Format_Rows(std::vector<std::string>& pieces, const Taxon_Labels& labels, c
                  int first, int past, const Print::Row_Layout& layout);
 
 // Writes rows `rows` of the distances in `format`: the header when they
-// start at row 0, the footer when they end at the last row. When their
+// hold row 0, the footer when they hold the last row. When their
 // distances fit in `memory` bytes they are all computed before anything is
 // written, so a failing pair leaves nothing and is the first in the order of
 // the taxa; otherwise the rows go out block after block as they are computed

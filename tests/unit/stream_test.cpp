@@ -87,6 +87,17 @@ int Earlier_Taxon(const std::string& error) {
   return at == std::string::npos ? -1 : std::stoi(error.substr(at + 15)) - 1;
 }
 
+// The header of the distances of `text` as the settings write them.
+std::string Header_Of(const std::string& text, const Karvel::Run_Settings& s) {
+  Text_IO::Text_Input input(text);
+  const Phylo::Pipeline::Data data = Phylo::Pipeline::Read(input, s.Format, s.Datatype);
+  std::string header;
+  Text_IO::Text_Output out(&header);
+  Phylo::Print::Print_Header(out, data.Labels(), s.Output);
+  out.Flush();
+  return header;
+}
+
 const char Layouts[] = {'X', 'P', 'N', 'E', 'O', 'T', 'L', 'R'};
 
 // Every formula of the family (its letters after `type`) in every layout:
@@ -124,7 +135,8 @@ void Expect_Streamed_As_Whole(const std::string& text, const char* type, const T
         ASSERT_GE(part.Rows->Past, 0) << whole.Error;
         const Outcome before = Karvel_Run(text, part);
         EXPECT_EQ(before.Error, "");
-        expected.Out = before.Out;
+        // No rows before the failing one: the header alone was written.
+        expected.Out = part.Rows->Past > 0 ? before.Out : Header_Of(text, whole_settings);
       }
       for (std::size_t memory : {std::size_t{1}, std::size_t{5000}})
         for (int threads : {1, 2, 7}) {
@@ -159,25 +171,27 @@ TEST(Streamed, DiscreteEveryFormulaAndLayout) {
 // layout, whether the parts are held or streamed.
 TEST(Parts, ConcatenateToTheWholeRun) {
   Test_Support::Settings_Scope scope(Generic::Simd::Current(), 2);
-  const std::string text = Continuous(41, 7, {});
-  for (char layout : Layouts) {
-    std::vector<std::string> options{std::string("-") + layout};
-    const Karvel::Run_Settings settings = Karvel::Parse_Arguments(options);
-    const Outcome whole = Karvel_Run(text, settings);
-    ASSERT_EQ(whole.Error, "");
-    for (int parts : {1, 2, 3, 7})
-      for (std::size_t memory : {std::size_t{1}, Phylo::Pipeline::Default_Memory}) {
-        std::string joined;
-        for (int part = 1; part <= parts; ++part) {
-          Karvel::Run_Settings one = settings;
-          one.Part = {part, parts};
-          one.Memory = memory;
-          const Outcome got = Karvel_Run(text, one);
-          EXPECT_EQ(got.Error, "");
-          joined += got.Out;
+  // With more parts than rows some parts are empty: they add nothing.
+  for (const std::string& text : {Continuous(41, 7, {}), Continuous(3, 2, {})}) {
+    for (char layout : Layouts) {
+      std::vector<std::string> options{std::string("-") + layout};
+      const Karvel::Run_Settings settings = Karvel::Parse_Arguments(options);
+      const Outcome whole = Karvel_Run(text, settings);
+      ASSERT_EQ(whole.Error, "");
+      for (int parts : {1, 2, 3, 7})
+        for (std::size_t memory : {std::size_t{1}, Phylo::Pipeline::Default_Memory}) {
+          std::string joined;
+          for (int part = 1; part <= parts; ++part) {
+            Karvel::Run_Settings one = settings;
+            one.Part = {part, parts};
+            one.Memory = memory;
+            const Outcome got = Karvel_Run(text, one);
+            EXPECT_EQ(got.Error, "");
+            joined += got.Out;
+          }
+          EXPECT_EQ(joined, whole.Out) << "-" << layout << ", " << parts << " parts, " << memory << " bytes";
         }
-        EXPECT_EQ(joined, whole.Out) << "-" << layout << ", " << parts << " parts, " << memory << " bytes";
-      }
+    }
   }
 }
 
