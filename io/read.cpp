@@ -14,6 +14,8 @@
 
 #include "generic/errors.hpp"
 #include "generic/parallel.hpp"
+#include "io/read_fasta.hpp"
+#include "io/read_nexus.hpp"
 
 namespace Phylo::Read {
 
@@ -425,6 +427,9 @@ void Read_Label(Text_Input& in, Input_Format format, std::string& label, const P
   case Input_Format::PHYLIP:
     Read_Fixed_Label(in, Phylip_Label_Width, label, place);
     return;
+  case Input_Format::NEXUS:
+  case Input_Format::FASTA:
+    break; // never here: Get hands them to their own readers
   }
 }
 
@@ -676,6 +681,8 @@ std::unique_ptr<Data_Record<Matrix_Type>> Read_Matrix(Text_Input& in, Input_Form
 const TextUtils::Character_Set& Whitespace() { return Phylo::Whitespace(); }
 
 Disc_Data_Access Get(Text_IO::Text_Input& file, Input_Format format, const TextUtils::Character_Set& whitespace) {
+  if (format == Input_Format::NEXUS) return Get_Nexus_Symbols(file);
+  if (format == Input_Format::FASTA) return Get_Fasta(file);
   Byte_Table skip = Table_Of(whitespace);
   skip['\n'] = true; // line feeds between values are passed over whatever the skip set
   return Read_Matrix<Disc_Matrix>(file, format, 1, [&](Text_Input& in, auto& matrix, const Place& place) {
@@ -685,6 +692,8 @@ Disc_Data_Access Get(Text_IO::Text_Input& file, Input_Format format, const TextU
 }
 
 Real_Data_Access Get(Text_IO::Text_Input& file, Input_Format format) {
+  if (format == Input_Format::NEXUS) return Get_Nexus_Numbers(file);
+  if (format == Input_Format::FASTA) Refuse_Fasta_Numbers();
   // A number has a digit, and all but the last need one more byte (a blank
   // or the sign of the next) to end them.
   return Read_Matrix<Real_Matrix>(file, format, 2, [](Text_Input& in, auto& matrix, const Place& place) {
