@@ -422,7 +422,7 @@ void Check_Kind(const Nexus& nx, const Header& header, std::size_t matrix_at, Ki
   if (header.Format.Type == wanted) return;
   const bool declared = header.Format.Datatype_At != std::string::npos;
   const std::string what = declared ? "declares datatype=" + header.Format.Datatype
-                                    : "declares no datatype, which means datatype=standard,";
+                                    : "declares no datatype (standard, the default)";
   const std::string remedy = wanted == Kind::NUMBERS ? "read it with -D (discrete) or -B (binary)"
                                                      : "read it without -D or -B (continuous characters)";
   throw Errors::Data_Error(nx.Place(declared ? header.Format.Datatype_At : matrix_at) + ": the matrix " + what +

@@ -113,8 +113,7 @@ TEST(Read_Nexus, ErrorsNameLineColumnAndWhatWasExpected) {
        "5:3: expected the end of the line: 'a' has its 2 characters, found 'G'"},
       {dna + "a 1 2 x 4\n", true, "3:17: the matrix declares datatype=dna: read it with -D (discrete) or -B (binary)"},
       {"#NEXUS begin data; dimensions ntax=1 nchar=1; matrix a 0;", true,
-       "1:47: the matrix declares no datatype, which means datatype=standard,: read it with -D (discrete) or -B "
-       "(binary)"},
+       "1:47: the matrix declares no datatype (standard, the default): read it with -D (discrete) or -B (binary)"},
       {"#NEXUS begin data; dimensions ntax=1 nchar=2; format datatype=Continuous; matrix a 1 2;", false,
        "1:63: the matrix declares datatype=continuous: read it without -D or -B (continuous characters)"},
       {"#NEXUS begin data; dimensions ntax=1 nchar=2; format datatype=continuous; matrix a 1 ?;", true,
