@@ -452,6 +452,7 @@ Taxon_Labels Read_Rows(Nexus& nx, const Header& header, std::vector<Row>& rows, 
       nx.Fail(nx.Pos(), "';' after the rows, every taxon having its " + std::to_string(nchar) + " characters");
     if (nx.Peek() < 0) nx.Fail(nx.Pos(), "';' to end the matrix");
     std::size_t t = segment % ntax;
+    const std::size_t label_at = nx.Pos();
     if (header.Format.Labels) {
       const Token label = nx.Next(true);
       if (label.Type == Token::WORD && label.Text.empty()) nx.Fail(label.At, "the label of a taxon");
@@ -480,7 +481,7 @@ Taxon_Labels Read_Rows(Nexus& nx, const Header& header, std::vector<Row>& rows, 
         read_cell(t, row);
       }
     } else {
-      if (before > 0) nx.Fail(nx.Pos(), "the characters of another taxon than " + name(t) + " again");
+      if (before > 0) nx.Fail(label_at, "a taxon whose row is still to come");
       while (row.size() < nchar) {
         nx.Skip();
         if (nx.Peek() < 0 || nx.Peek() == ';')

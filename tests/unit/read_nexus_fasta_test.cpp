@@ -104,6 +104,8 @@ TEST(Read_Nexus, ErrorsNameLineColumnAndWhatWasExpected) {
        "2:55: expected one symbol after missing=, found '?" "?'"},
       {dna + "a ACGT\nb AC;", false, "6:5: expected 4 characters for 'b' (it has 2), found ';'"},
       {dna + "a ACGT\nb ACGT\nc ACGT;", false, "7:1: expected ';' after the 2 rows of the matrix, found 'c'"},
+      {"#NEXUS begin taxa; taxlabels a b; end; begin characters; dimensions nchar=1; matrix\nb 1\nb 0;", false,
+       "3:1: expected a taxon whose row is still to come, found 'b'"},
       {dna + "a AC}T\n", false, "5:5: expected a symbol, found '}'"},
       {dna + "a AC{GT\n;", false, "6:1: expected '}' to close the cell at 5:5, found ';'"},
       {dna + "a ACGT [b\n", false, "6:1: expected ']' to close the comment opened at 5:8, found the end of the input"},
