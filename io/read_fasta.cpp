@@ -99,7 +99,8 @@ Disc_Data_Access Get_Fasta(Text_IO::Text_Input& file) {
       std::size_t end = start;
       while (end < line.size() && !Is_Blank(line[end])) ++end;
       if (end == start)
-        throw Errors::Data_Error(Place(line_number, start + 1) + ": expected the label of the sequence after '>', found the end of the line");
+        throw Errors::Data_Error(Place(line_number, start + 1) +
+                                 ": expected the label of the sequence after '>', found the end of the line");
       current.Label = line.substr(start, end - start);
       if (!labels.empty()) current.Symbols.reserve(length);
       open = true;

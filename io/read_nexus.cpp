@@ -86,8 +86,13 @@ public:
   // What stands at a place, as an error message shows it.
   std::string Found(std::size_t at) const {
     if (at >= text_.size()) return "the end of the input";
+    const char c = text_[at];
+    if (c == '\n' || c == '\r') return "the end of the line";
+    if (Is_Blank(c)) return "a byte with code " + std::to_string(static_cast<unsigned char>(c));
     std::size_t end = at;
     while (end < text_.size() && end - at < 16 && !Is_Blank(text_[end]) && !Is_Punctuation(text_[end])) ++end;
+    // A UTF-8 letter is not cut in two.
+    while (end > at && end < text_.size() && (static_cast<unsigned char>(text_[end]) & 0xC0) == 0x80) --end;
     if (end == at) end = at + 1;
     return "'" + std::string(text_.substr(at, end - at)) + "'";
   }
@@ -379,7 +384,8 @@ Header Read_Header(Nexus& nx, std::size_t& matrix_at) {
     for (;;) {
       const Token command = nx.Next();
       if (command.Type == Token::END) nx.Fail(command.At, "END; closing the " + name.Text + " block");
-      const bool end = command.Type == Token::WORD && (Same_Word(command.Text, "end") || Same_Word(command.Text, "endblock"));
+      const bool end = command.Type == Token::WORD &&
+                       (Same_Word(command.Text, "end") || Same_Word(command.Text, "endblock"));
       if (!(command.Type == Token::PUNCTUATION && command.Text == ";")) nx.Skip_Command();
       if (end) break;
     }
@@ -447,7 +453,8 @@ Taxon_Labels Read_Rows(Nexus& nx, const Header& header, std::vector<Row>& rows, 
   for (std::size_t segment = 0;; ++segment) {
     nx.Skip();
     if (nx.Peek() == ';') break;
-    if (!interleave && segment == ntax) nx.Fail(nx.Pos(), "';' after the " + std::to_string(ntax) + " rows of the matrix");
+    if (!interleave && segment == ntax)
+      nx.Fail(nx.Pos(), "';' after the " + std::to_string(ntax) + " rows of the matrix");
     if (interleave && complete == ntax)
       nx.Fail(nx.Pos(), "';' after the rows, every taxon having its " + std::to_string(nchar) + " characters");
     if (nx.Peek() < 0) nx.Fail(nx.Pos(), "';' to end the matrix");

@@ -127,8 +127,9 @@ TEST(Read_Nexus, ErrorsNameLineColumnAndWhatWasExpected) {
 // Sequences over several lines with blanks inside; the label is the first
 // word of the '>' line.
 TEST(Read_Fasta, AlignedSequencesOverSeveralLines) {
-  const Symbols r = Read_Symbols("\n>seq1 Homo sapiens, mitochondrion\nACGT AC\r\nGT\n\n>seq2\nAC-TNN\nG?\n>\xc3\xa9t\xc3\xa9\nACGTACGT",
-                                 Input_Format::FASTA);
+  const Symbols r = Read_Symbols(
+      "\n>seq1 Homo sapiens, mitochondrion\nACGT AC\r\nGT\n\n>seq2\nAC-TNN\nG?\n>\xc3\xa9t\xc3\xa9\nACGTACGT",
+      Input_Format::FASTA);
   EXPECT_EQ(r.labels, (Strings{"seq1", "seq2", "\xc3\xa9t\xc3\xa9"}));
   EXPECT_EQ(r.rows, (Strings{"ACGTACGT", "AC-TNNG?", "ACGTACGT"}));
 }
