@@ -89,7 +89,8 @@ Disc_Data_Access Get_Fasta(Text_IO::Text_Input& file) {
   while (Next_Line(file, line, ended)) {
     ++line_number;
     last_length = line.size();
-    std::size_t i = 0;
+    // A byte-order mark, which some editors write first, is passed over.
+    std::size_t i = line_number == 1 && line.starts_with("\xEF\xBB\xBF") ? 3 : 0;
     while (i < line.size() && Is_Blank(line[i])) ++i;
     if (i == line.size()) continue;
     if (line[i] == '>') {

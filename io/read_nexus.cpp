@@ -65,7 +65,8 @@ struct Token {
 // tokens.
 class Nexus {
 public:
-  explicit Nexus(std::string_view text) : text_(text) {}
+  // A byte-order mark, which some editors write first, is passed over.
+  explicit Nexus(std::string_view text) : text_(text), pos_(text.starts_with("\xEF\xBB\xBF") ? 3 : 0) {}
 
   std::size_t Pos() const { return pos_; }
   void Move_To(std::size_t pos) { pos_ = pos; }

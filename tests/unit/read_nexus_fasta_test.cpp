@@ -71,9 +71,9 @@ TEST(Read_Nexus, MorphologicalMatrixInterleavedUnderTaxaBlock) {
 }
 
 // A DATA block defines its own taxa; rows may run over several lines, and
-// letters keep their case under respectcase.
+// letters keep their case under respectcase. A byte-order mark is no text.
 TEST(Read_Nexus, SequentialDnaRowsOverLines) {
-  const Symbols r = Read_Symbols("#NEXUS\nbegin data; dimensions ntax=2 nchar=8; format datatype=DNA respectcase;\n"
+  const Symbols r = Read_Symbols("\xEF\xBB\xBF#NEXUS\nbegin data; dimensions ntax=2 nchar=8; format datatype=DNA respectcase;\n"
                                  "matrix\nhuman ACGT\n  acgt\nchimp AC-T ACNN\n;end;",
                                  Input_Format::NEXUS);
   EXPECT_EQ(r.labels, (Strings{"human", "chimp"}));
@@ -125,10 +125,10 @@ TEST(Read_Nexus, ErrorsNameLineColumnAndWhatWasExpected) {
 }
 
 // Sequences over several lines with blanks inside; the label is the first
-// word of the '>' line.
+// word of the '>' line; a byte-order mark is no text.
 TEST(Read_Fasta, AlignedSequencesOverSeveralLines) {
   const Symbols r = Read_Symbols(
-      "\n>seq1 Homo sapiens, mitochondrion\nACGT AC\r\nGT\n\n>seq2\nAC-TNN\nG?\n>\xc3\xa9t\xc3\xa9\nACGTACGT",
+      "\xEF\xBB\xBF\n>seq1 Homo sapiens, mitochondrion\nACGT AC\r\nGT\n\n>seq2\nAC-TNN\nG?\n>\xc3\xa9t\xc3\xa9\nACGTACGT",
       Input_Format::FASTA);
   EXPECT_EQ(r.labels, (Strings{"seq1", "seq2", "\xc3\xa9t\xc3\xa9"}));
   EXPECT_EQ(r.rows, (Strings{"ACGTACGT", "AC-TNNG?", "ACGTACGT"}));
