@@ -4,6 +4,7 @@
 #include <array>
 #include <cctype>
 #include <charconv>
+#include <memory>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -436,16 +437,30 @@ void Check_Kind(const Nexus& nx, const Header& header, std::size_t matrix_at, Ki
                            ": " + remedy);
 }
 
-// Reads the matrix rows after MATRIX and its closing semicolon. `read_cell`
-// reads the cell at the cursor (not a blank, a comment or ';') into row t;
-// `rows` are the rows of all taxa.
+// A row of the matrix filled where it stands in the matrix's block.
+template <class T>
+class Row_In_Place {
+public:
+  explicit Row_In_Place(T* values) : values_(values) {}
+  std::size_t size() const { return count_; }
+  void push_back(T value) { values_[count_++] = value; }
+  T operator[](std::size_t k) const { return values_[k]; }
+
+private:
+  T* values_;
+  std::size_t count_ = 0;
+};
+
+// Reads the matrix rows after MATRIX and its closing semicolon into `rows`,
+// one empty row per taxon. `read_cell(row, first)` reads the cell at the
+// cursor (not a blank, a comment or ';') into `row`; `first` is the first
+// taxon's row, null for the first taxon itself.
 template <class Row, class Read_Cell>
 Taxon_Labels Read_Rows(Nexus& nx, const Header& header, std::vector<Row>& rows, Read_Cell read_cell) {
   const auto ntax = static_cast<std::size_t>(header.Ntax);
   const auto nchar = static_cast<std::size_t>(header.Nchar);
   const bool interleave = header.Format.Interleave;
   Taxon_Labels labels = header.Taxa;
-  rows.assign(ntax, Row());
   std::vector<bool> seen(ntax, header.Known_Taxa);
   auto name = [&](std::size_t t) {
     return labels[t].empty() && !seen[t] ? "taxon " + std::to_string(t + 1) : "'" + labels[t] + "'";
@@ -486,7 +501,7 @@ Taxon_Labels Read_Rows(Nexus& nx, const Header& header, std::vector<Row>& rows, 
         if (c < 0 || c == '\n' || c == ';') break;
         if (row.size() == nchar)
           nx.Fail(nx.Pos(), "the end of the line: " + name(t) + " has its " + std::to_string(nchar) + " characters");
-        read_cell(t, row);
+        read_cell(row, t == 0 ? nullptr : &rows[0]);
       }
     } else {
       if (before > 0) nx.Fail(label_at, "a taxon whose row is still to come");
@@ -495,7 +510,7 @@ Taxon_Labels Read_Rows(Nexus& nx, const Header& header, std::vector<Row>& rows, 
         if (nx.Peek() < 0 || nx.Peek() == ';')
           nx.Fail(nx.Pos(), std::to_string(nchar) + " characters for " + name(t) + " (it has " +
                                 std::to_string(row.size()) + ")");
-        read_cell(t, row);
+        read_cell(row, t == 0 ? nullptr : &rows[0]);
       }
     }
     if (row.size() == nchar && (before < nchar || nchar == 0)) ++complete;
@@ -525,6 +540,30 @@ std::array<char, 256> Case_Folding(const Layout& format) {
   return fold;
 }
 
+// The rows of the matrix, filled in place: each cell takes at least a byte
+// of the text, so a header that promises no more than the rest of the text
+// holds gets its block at once. One that promises more cannot be met, and
+// its rows only grow with what is read until the error comes.
+template <class T, class Read_Cell>
+std::unique_ptr<Data_Record<Generic::Row_Matrix<T>>> Read_Matrix(Nexus& nx, const Header& header,
+                                                                Read_Cell read_cell) {
+  const auto ntax = static_cast<std::size_t>(header.Ntax);
+  const auto nchar = static_cast<std::size_t>(header.Nchar);
+  Generic::Row_Matrix<T> matrix;
+  if (nchar == 0 || ntax <= (nx.Size() - nx.Pos()) / nchar) {
+    T* const block = matrix.Add_Rows(ntax, header.Nchar);
+    std::vector<Row_In_Place<T>> rows;
+    rows.reserve(ntax);
+    for (std::size_t t = 0; t < ntax; ++t) rows.emplace_back(block + t * nchar);
+    Taxon_Labels labels = Read_Rows(nx, header, rows, read_cell);
+    return std::make_unique<Data_Record<Generic::Row_Matrix<T>>>(std::move(labels), std::move(matrix));
+  }
+  std::vector<std::vector<T>> rows(ntax);
+  Taxon_Labels labels = Read_Rows(nx, header, rows, read_cell);
+  for (const std::vector<T>& row : rows) matrix.Append_Row(row);
+  return std::make_unique<Data_Record<Generic::Row_Matrix<T>>>(std::move(labels), std::move(matrix));
+}
+
 } // namespace
 
 Disc_Data_Access Get_Nexus_Symbols(Text_IO::Text_Input& file) {
@@ -537,8 +576,7 @@ Disc_Data_Access Get_Nexus_Symbols(Text_IO::Text_Input& file) {
   auto folded = [&](char c) { return fold[static_cast<unsigned char>(c)]; };
   const char missing = folded(header.Format.Missing);
   const char match = folded(header.Format.Match);
-  std::vector<std::string> rows;
-  const Taxon_Labels labels = Read_Rows(nx, header, rows, [&](std::size_t t, std::string& row) {
+  return Read_Matrix<char>(nx, header, [&](auto& row, const auto* first) {
     const std::size_t at = nx.Pos();
     const char c = nx.At(at);
     if (c == '{' || c == '(') {
@@ -556,19 +594,14 @@ Disc_Data_Access Get_Nexus_Symbols(Text_IO::Text_Input& file) {
     if (c == '}' || c == ')' || c == ']' || c == '\'' || c == '"') nx.Fail(at, "a symbol");
     const char symbol = folded(c);
     if (header.Format.Match != '\0' && symbol == match) {
-      if (t == 0 || rows[0].size() <= row.size())
+      if (!first || first->size() <= row.size())
         nx.Fail(at, "a symbol of the first taxon: there is none to match here");
-      row.push_back(rows[0][row.size()]);
+      row.push_back((*first)[row.size()]);
     } else {
       row.push_back(symbol);
     }
     nx.Move_To(at + 1);
   });
-  Disc_Matrix matrix;
-  matrix.Reserve_Rows(rows.size());
-  matrix.Reserve_Values(rows.size() * static_cast<std::size_t>(header.Nchar));
-  for (const std::string& row : rows) matrix.Append_Row(std::span<const char>(row.data(), row.size()));
-  return std::make_unique<Disc_Data>(labels, std::move(matrix));
 }
 
 Real_Data_Access Get_Nexus_Numbers(Text_IO::Text_Input& file) {
@@ -577,8 +610,7 @@ Real_Data_Access Get_Nexus_Numbers(Text_IO::Text_Input& file) {
   std::size_t matrix_at = 0;
   const Header header = Read_Header(nx, matrix_at);
   Check_Kind(nx, header, matrix_at, Kind::NUMBERS);
-  std::vector<std::vector<double>> rows;
-  const Taxon_Labels labels = Read_Rows(nx, header, rows, [&](std::size_t, std::vector<double>& row) {
+  return Read_Matrix<double>(nx, header, [&](auto& row, const auto*) {
     const std::size_t at = nx.Pos();
     std::size_t end = at;
     while (end < nx.Size() && !Is_Blank(nx.At(end)) && nx.At(end) != '[' && nx.At(end) != ';') ++end;
@@ -595,11 +627,6 @@ Real_Data_Access Get_Nexus_Numbers(Text_IO::Text_Input& file) {
     row.push_back(value);
     nx.Move_To(end);
   });
-  Real_Matrix matrix;
-  matrix.Reserve_Rows(rows.size());
-  matrix.Reserve_Values(rows.size() * static_cast<std::size_t>(header.Nchar));
-  for (const std::vector<double>& row : rows) matrix.Append_Row(row);
-  return std::make_unique<Real_Data>(labels, std::move(matrix));
 }
 
 } // namespace Phylo::Read

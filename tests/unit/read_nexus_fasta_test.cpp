@@ -103,6 +103,8 @@ TEST(Read_Nexus, ErrorsNameLineColumnAndWhatWasExpected) {
       {"#NEXUS\nbegin data; dimensions ntax=2 nchar=4; format missing=?" "?;", false,
        "2:55: expected one symbol after missing=, found '?" "?'"},
       {dna + "a ACGT\nb AC;", false, "6:5: expected 4 characters for 'b' (it has 2), found ';'"},
+      {"#NEXUS begin data; dimensions ntax=1000 nchar=1000; matrix a 01;", false,  // more than the text can hold
+       "1:64: expected 1000 characters for 'a' (it has 2), found ';'"},
       {dna + "a ACGT\nb ACGT\nc ACGT;", false, "7:1: expected ';' after the 2 rows of the matrix, found 'c'"},
       {"#NEXUS begin taxa; taxlabels a b; end; begin characters; dimensions nchar=1; matrix\nb 1\nb 0;", false,
        "3:1: expected a taxon whose row is still to come, found 'b'"},
