@@ -113,13 +113,19 @@ Disc_Data_Access Get_Fasta(Text_IO::Text_Input& file) {
       throw Errors::Data_Error(Place(line_number, i + 1) + ": expected '>' and the label of a sequence, found '" +
                                line.substr(i, end - i) + "'");
     }
-    for (; i < line.size(); ++i) {
-      if (Is_Blank(line[i])) continue;
-      if (!labels.empty() && current.Symbols.size() == length) {
+    // Runs of symbols between blanks go in whole.
+    while (i < line.size()) {
+      std::size_t end = i;
+      while (end < line.size() && !Is_Blank(line[end])) ++end;
+      const std::size_t had = current.Symbols.size();
+      if (!labels.empty() && had <= length && length < had + (end - i)) {
         current.Extra_Line = line_number;
-        current.Extra_Column = i + 1;
+        current.Extra_Column = i + (length - had) + 1;
       }
-      current.Symbols.push_back(line[i]);
+      current.Symbols.insert(current.Symbols.end(), line.begin() + static_cast<std::ptrdiff_t>(i),
+                             line.begin() + static_cast<std::ptrdiff_t>(end));
+      i = end;
+      while (i < line.size() && Is_Blank(line[i])) ++i;
     }
   }
   // Where the input ends: after the last line feed, or after the last line.

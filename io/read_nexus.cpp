@@ -576,6 +576,13 @@ Disc_Data_Access Get_Nexus_Symbols(Text_IO::Text_Input& file) {
   auto folded = [&](char c) { return fold[static_cast<unsigned char>(c)]; };
   const char missing = folded(header.Format.Missing);
   const char match = folded(header.Format.Match);
+  const auto nchar = static_cast<std::size_t>(header.Nchar);
+  // What a cell of one symbol may be: not a blank, and nothing that opens or
+  // closes a comment, a cell of several states, a quotation or the matrix.
+  constexpr std::string_view Not_Plain = "[]{}();'\"";
+  std::array<bool, 256> plain{};
+  for (std::size_t c = 0; c < plain.size(); ++c)
+    plain[c] = !Is_Blank(static_cast<char>(c)) && Not_Plain.find(static_cast<char>(c)) == std::string_view::npos;
   return Read_Matrix<char>(nx, header, [&](auto& row, const auto* first) {
     const std::size_t at = nx.Pos();
     const char c = nx.At(at);
@@ -591,16 +598,22 @@ Disc_Data_Access Get_Nexus_Symbols(Text_IO::Text_Input& file) {
       nx.Move_To(end + 1);
       return;
     }
-    if (c == '}' || c == ')' || c == ']' || c == '\'' || c == '"') nx.Fail(at, "a symbol");
-    const char symbol = folded(c);
-    if (header.Format.Match != '\0' && symbol == match) {
-      if (!first || first->size() <= row.size())
-        nx.Fail(at, "a symbol of the first taxon: there is none to match here");
-      row.push_back((*first)[row.size()]);
-    } else {
-      row.push_back(symbol);
-    }
-    nx.Move_To(at + 1);
+    if (!plain[static_cast<unsigned char>(c)]) nx.Fail(at, "a symbol");
+    // Symbols mostly stand in runs without blanks: a run is taken whole, up
+    // to the end of the row.
+    std::size_t k = at;
+    do {
+      const char symbol = folded(nx.At(k));
+      if (header.Format.Match != '\0' && symbol == match) {
+        if (!first || first->size() <= row.size())
+          nx.Fail(k, "a symbol of the first taxon: there is none to match here");
+        row.push_back((*first)[row.size()]);
+      } else {
+        row.push_back(symbol);
+      }
+      ++k;
+    } while (k < nx.Size() && row.size() < nchar && plain[static_cast<unsigned char>(nx.At(k))]);
+    nx.Move_To(k);
   });
 }
 

@@ -109,6 +109,8 @@ TEST(Read_Nexus, ErrorsNameLineColumnAndWhatWasExpected) {
       {"#NEXUS begin taxa; taxlabels a b; end; begin characters; dimensions nchar=1; matrix\nb 1\nb 0;", false,
        "3:1: expected a taxon whose row is still to come, found 'b'"},
       {dna + "a AC}T\n", false, "5:5: expected a symbol, found '}'"},
+      {"#NEXUS begin data; dimensions ntax=1 nchar=2; format matchchar=.; matrix a 0.;", false,
+       "1:77: expected a symbol of the first taxon: there is none to match here, found '.'"},
       {dna + "a AC{GT\n;", false, "6:1: expected '}' to close the cell at 5:5, found ';'"},
       {dna + "a ACGT [b\n", false, "6:1: expected ']' to close the comment opened at 5:8, found the end of the input"},
       {"#NEXUS begin data; dimensions ntax=2 nchar=2; format interleave;\nmatrix\na A\nb A\nc C\n;", false,
