@@ -86,11 +86,11 @@ Disc_Data_Access Get_Fasta(Text_IO::Text_Input& file) {
     open = false;
   };
 
+  file.Skip_Byte_Order_Mark();
   while (Next_Line(file, line, ended)) {
     ++line_number;
     last_length = line.size();
-    // A byte-order mark, which some editors write first, is passed over.
-    std::size_t i = line_number == 1 && line.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+    std::size_t i = 0;
     while (i < line.size() && Is_Blank(line[i])) ++i;
     if (i == line.size()) continue;
     if (line[i] == '>') {

@@ -23,6 +23,7 @@ using Text_IO::Text_Input;
 // A NEXUS file is read whole: it is one matrix, its commands are looked at
 // in any order, and an error names its place in line and column.
 std::string All_Text(Text_Input& in) {
+  in.Skip_Byte_Order_Mark();
   std::string text;
   if (const auto left = in.Known_Bytes_Left()) text.reserve(*left);
   for (;;) {
@@ -66,8 +67,7 @@ struct Token {
 // tokens.
 class Nexus {
 public:
-  // A byte-order mark, which some editors write first, is passed over.
-  explicit Nexus(std::string_view text) : text_(text), pos_(text.starts_with("\xEF\xBB\xBF") ? 3 : 0) {}
+  explicit Nexus(std::string_view text) : text_(text) {}
 
   std::size_t Pos() const { return pos_; }
   void Move_To(std::size_t pos) { pos_ = pos; }
