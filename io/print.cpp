@@ -456,11 +456,17 @@ void Print_Header(Text_Output& file, int taxa, int characters, Output_Format for
     switch (datatype) {
     case Nexus_Datatype::CONTINUOUS: file.Put("continuous"); break;
     case Nexus_Datatype::DNA: file.Put("nucleotide gap=-"); break;
-    case Nexus_Datatype::STANDARD:
-      file.Put("standard symbols=\"");
+    case Nexus_Datatype::STANDARD: {
+      // Readers fold the case of symbols unless told not to; a and A are
+      // two states here.
+      bool both_cases = false;
+      for (const char c : symbols)
+        both_cases |= c >= 'a' && c <= 'z' && symbols.find(static_cast<char>(c - 'a' + 'A')) != std::string_view::npos;
+      file.Put(both_cases ? "standard respectcase symbols=\"" : "standard symbols=\"");
       file.Put(symbols);
       file.Put("\" gap=-");
       break;
+    }
     }
     file.Put(" missing=?;\n\tmatrix\n");
     break;

@@ -265,6 +265,9 @@ TEST(NexusDatatype, NucleotidesKeepTheirTypeOtherSymbolsAreListed) {
   // One symbol outside the nucleotide codes is enough.
   EXPECT_EQ(Format_Line(Make_Disc({"a", "b"}, {"ACGT", "ACGX"}), false),
             "format datatype=standard symbols=\"ACGTX\" gap=- missing=?;");
+  // Letters in both cases are different states.
+  EXPECT_EQ(Format_Line(Make_Disc({"a", "b"}, {"xyXz", "0000"}), false),
+            "format datatype=standard respectcase symbols=\"0Xxyz\" gap=- missing=?;");
   // Binary data are 0/1 whatever they hold; their other symbols are listed
   // too, so a reader takes them as states and not as errors.
   EXPECT_EQ(Format_Line(Make_Disc({"a", "b"}, {"0000", "00?0"}), true),
