@@ -45,9 +45,9 @@ inline constexpr int Default_Exp = 0;
 // same double (fixed or scientific, whichever is shorter).
 inline constexpr int No_Point_Aft = -1;
 inline constexpr int Shortest_Aft = -2;
-// The most decimals a user can ask for: 17 significant digits round-trip
-// every double, and more than that after the point only adds zeros to the
-// values of the layouts (distances are mostly below 1).
+// The most decimals a user can ask for: for values of the usual size of
+// distances (around 1) 17 decimals already hold every digit that tells two
+// doubles apart; --exact keeps every value of any size.
 inline constexpr int Max_Decimals = 17;
 // The Aft that writes `decimals` (0 .. Max_Decimals) digits after the point.
 constexpr int Aft_Of_Decimals(int decimals) { return decimals == 0 ? No_Point_Aft : decimals; }
