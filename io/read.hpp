@@ -11,7 +11,7 @@ namespace Phylo::Read {
 
 enum class Input_Format { COMMENTED_PHYLIP, EXTENDED_PHYLIP, PHYLIP };
 
-// The space and every control character (0..32, 127..159): where labels end
+// The space and the ASCII control characters (0..32, 127): where labels end
 // and, for discrete data, what lies between values.
 const TextUtils::Character_Set& Whitespace();
 
