@@ -137,18 +137,18 @@ Squared_Access Distances(const Data& data, const Formula& formula) { return Comp
 
 Squared_Access Distances(Data&& data, const Formula& formula) { return Compute(data, formula, &data); }
 
-void Put_Data(Text_IO::Text_Output& output, const Data& data, Print::Dist_Output_Format format) {
+void Put_Data(Text_IO::Text_Output& output, const Data& data, Print::Dist_Output_Format format, int aft) {
   // The implied transformation belongs to the distance and is never printed;
   // binary data are printed as read, before any translation.
   if (data.Numbers)
-    Print::Put(output, *data.Numbers, Print::Label_Format(format), Print::Default_Fore, Print::Default_Aft,
-               Print::Default_Exp);
+    Print::Put(output, *data.Numbers, Print::Label_Format(format), Print::Default_Fore, aft, Print::Default_Exp);
   else
-    Print::Put(output, *data.Symbols, Print::Label_Format(format));
+    Print::Put(output, *data.Symbols, Print::Label_Format(format), data.Type == Datatype::BINARY);
 }
 
-void Put_Distances(Text_IO::Text_Output& output, const Squared& distances, Print::Dist_Output_Format format) {
-  Print::Put(output, distances, format, Print::Default_Fore, Print::Default_Aft, Print::Default_Exp);
+void Put_Distances(Text_IO::Text_Output& output, const Squared& distances, Print::Dist_Output_Format format,
+                   int aft) {
+  Print::Put(output, distances, format, Print::Default_Fore, aft, Print::Default_Exp);
 }
 
 } // namespace Phylo::Pipeline

@@ -60,8 +60,11 @@ Squared_Access Distances(const Data& data, const Formula& formula);
 Squared_Access Distances(Data&& data, const Formula& formula);
 
 // The data in the layout that goes with a distance layout, and the
-// distances, both with the program's number layout.
-void Put_Data(Text_IO::Text_Output& output, const Data& data, Print::Dist_Output_Format format);
-void Put_Distances(Text_IO::Text_Output& output, const Squared& distances, Print::Dist_Output_Format format);
+// distances, both with the program's number layout and `aft` decimals (or
+// one of the Aft values of print.hpp).
+void Put_Data(Text_IO::Text_Output& output, const Data& data, Print::Dist_Output_Format format,
+              int aft = Print::Default_Aft);
+void Put_Distances(Text_IO::Text_Output& output, const Squared& distances, Print::Dist_Output_Format format,
+                   int aft = Print::Default_Aft);
 
 } // namespace Phylo::Pipeline

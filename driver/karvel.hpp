@@ -33,6 +33,8 @@ struct Run_Settings {
   std::optional<Phylo::Real_Chars::Transformation> Transformation;
   Phylo::Print::Dist_Output_Format Output = Phylo::Print::Dist_Output_Format::EXTENDED_PHYLIP;
   bool Print_Data = false;
+  // Digits after the point, or an Aft value of io/print.hpp (--decimals, --exact).
+  int Aft = Phylo::Print::Default_Aft;
   Run_Action Action = Run_Action::RUN;
   // Unset: KARVEL_THREADS, else every processor.
   std::optional<int> Threads;

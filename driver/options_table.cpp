@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "driver/karvel.hpp"
+#include "driver/output_names.hpp"
 
 namespace Karvel::Options {
 
@@ -15,6 +16,13 @@ using Phylo::Read::Input_Format;
 using Phylo::Real_Chars::Transformation;
 
 namespace Formulas = Phylo::Distfunc::Formulas;
+
+// The names --to takes, in the order of their table.
+std::vector<std::string_view> Text_Output_Values() {
+  std::vector<std::string_view> names;
+  for (const Output_Name& row : Text_Output_Names) names.push_back(row.Name);
+  return names;
+}
 
 // The action of an option that sets one field to one value.
 template <class Field, class Value>
@@ -95,6 +103,20 @@ std::vector<Option> Table() {
       {'W', "", "", {}, "Print input data, not distances", S::OUTPUT_FORMAT, Set(&Run_Settings::Print_Data, true)},
       {'X', "", "", {}, "extended PHYLIP format (default)", S::OUTPUT_FORMAT,
        Set(&Run_Settings::Output, Dist_Output_Format::EXTENDED_PHYLIP)},
+      {0, "to", "FORMAT", Text_Output_Values(),
+       "output layout: a letter's by name, or the tables lsmat, csv, tsv, the lower triangle phylip-lower, "
+       "fasta (-W)",
+       S::OUTPUT_FORMAT,
+       [](Run_Settings& s, std::string_view value) {
+         s.Output = *Text_Output_Named(One_Of("--to", value, Text_Output_Values()));
+       }},
+      {0, "decimals", "N", {}, "write numbers with N digits after the point (0 to 17; default 8)", S::OUTPUT_FORMAT,
+       [](Run_Settings& s, std::string_view value) {
+         s.Aft = Phylo::Print::Aft_Of_Decimals(
+             static_cast<int>(Whole_Number("--decimals", value, 0, Phylo::Print::Max_Decimals)));
+       }},
+      {0, "exact", "", {}, "write the shortest number that reads back to the same value", S::OUTPUT_FORMAT,
+       Set(&Run_Settings::Aft, Phylo::Print::Shortest_Aft)},
 
       {0, "help", "", {}, "print this help and exit", S::RUN,
        Set(&Run_Settings::Action, Run_Action::HELP)},

@@ -167,11 +167,11 @@ void Read_Matrices(Text_IO::Text_Input& input, const Run_Settings& s, Text_IO::T
     if (s.Transformation && s.Datatype == Input_Datatype::CONTINUOUS)
       Phylo::Pipeline::Transform(data, *s.Transformation);
     if (s.Print_Data) {
-      Phylo::Pipeline::Put_Data(output, data, s.Output);
+      Phylo::Pipeline::Put_Data(output, data, s.Output, s.Aft);
       continue;
     }
     const Phylo::Squared_Access distances = Phylo::Pipeline::Distances(std::move(data), formula);
-    Phylo::Pipeline::Put_Distances(output, *distances, s.Output);
+    Phylo::Pipeline::Put_Distances(output, *distances, s.Output, s.Aft);
   }
 }
 
