@@ -14,6 +14,7 @@
 
 #include "generic/errors.hpp"
 #include "generic/parallel.hpp"
+#include "io/read_table.hpp"
 
 namespace Phylo::Read {
 
@@ -425,6 +426,9 @@ void Read_Label(Text_Input& in, Input_Format format, std::string& label, const P
   case Input_Format::PHYLIP:
     Read_Fixed_Label(in, Phylip_Label_Width, label, place);
     return;
+  case Input_Format::CSV:
+  case Input_Format::TSV:
+    break; // tables never come here: Get hands them to their own reader
   }
 }
 
@@ -676,6 +680,7 @@ std::unique_ptr<Data_Record<Matrix_Type>> Read_Matrix(Text_Input& in, Input_Form
 const TextUtils::Character_Set& Whitespace() { return Phylo::Whitespace(); }
 
 Disc_Data_Access Get(Text_IO::Text_Input& file, Input_Format format, const TextUtils::Character_Set& whitespace) {
+  if (format == Input_Format::CSV || format == Input_Format::TSV) return Get_Table_Symbols(file, Separator_Of(format));
   Byte_Table skip = Table_Of(whitespace);
   skip['\n'] = true; // line feeds between values are passed over whatever the skip set
   return Read_Matrix<Disc_Matrix>(file, format, 1, [&](Text_Input& in, auto& matrix, const Place& place) {
@@ -685,6 +690,7 @@ Disc_Data_Access Get(Text_IO::Text_Input& file, Input_Format format, const TextU
 }
 
 Real_Data_Access Get(Text_IO::Text_Input& file, Input_Format format) {
+  if (format == Input_Format::CSV || format == Input_Format::TSV) return Get_Table_Numbers(file, Separator_Of(format));
   // A number has a digit, and all but the last need one more byte (a blank
   // or the sign of the next) to end them.
   return Read_Matrix<Real_Matrix>(file, format, 2, [](Text_Input& in, auto& matrix, const Place& place) {
@@ -696,6 +702,15 @@ int Read_Integer(Text_IO::Text_Input& file) {
   const Place nowhere;
   if (!Skip_Number_Blanks(file)) Input_Ends(file, nowhere, "an integer is missing");
   return Parse_Integer(file, nowhere, "the text");
+}
+
+Real_Prefix Scan_Real_Prefix(std::string_view text) {
+  Real_Prefix found;
+  bool exact = false;
+  if (Scan_Real(text.data(), text.size(), true, found.length, exact, found.value) != Scan::NUMBER) return {};
+  if (!exact)
+    found.too_large = Convert_Real(text.data(), text.data() + found.length, found.value) == Conversion::TOO_LARGE;
+  return found;
 }
 
 double Read_Real(Text_IO::Text_Input& file) {

@@ -1,7 +1,9 @@
 #pragma once
 // Reading character matrices in the PHYLIP-like layouts.
 
+#include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "generic/text_io.hpp"
 #include "model/model.hpp"
@@ -9,7 +11,15 @@
 
 namespace Phylo::Read {
 
-enum class Input_Format { COMMENTED_PHYLIP, EXTENDED_PHYLIP, PHYLIP };
+enum class Input_Format {
+  COMMENTED_PHYLIP,
+  EXTENDED_PHYLIP,
+  PHYLIP,
+  // Tables with a header row of character names, then label and values
+  // (io/read_table.hpp); one matrix is the whole input.
+  CSV,
+  TSV,
+};
 
 // The space and every control character (0..32, 127..159): where labels end
 // and, for discrete data, what lies between values.
@@ -31,5 +41,16 @@ int Read_Integer(Text_IO::Text_Input& file);
 // nearest double; a missing digit or a value beyond the double range is a
 // Data_Error.
 double Read_Real(Text_IO::Text_Input& file);
+
+// The real number at the very start of `text`, in Read_Real's layout and
+// rounding, for readers that find their numbers themselves: its length (0
+// when the text does not start with one) and value; `too_large` when it is
+// beyond the double range.
+struct Real_Prefix {
+  std::size_t length = 0;
+  double value = 0.0;
+  bool too_large = false;
+};
+Real_Prefix Scan_Real_Prefix(std::string_view text);
 
 } // namespace Phylo::Read
