@@ -51,6 +51,22 @@ struct Real_Prefix {
   double value = 0.0;
   bool too_large = false;
 };
-Real_Prefix Scan_Real_Prefix(std::string_view text);
+inline Real_Prefix Scan_Real_Prefix(std::string_view text);
+
+} // namespace Phylo::Read
+
+#include "io/read_number.hpp"
+
+namespace Phylo::Read {
+
+inline Real_Prefix Scan_Real_Prefix(std::string_view text) {
+  using namespace Number_Text;
+  Real_Prefix found;
+  bool exact = false;
+  if (Scan_Real(text.data(), text.size(), true, found.length, exact, found.value) != Scan::NUMBER) return {};
+  if (!exact)
+    found.too_large = Convert_Real(text.data(), text.data() + found.length, found.value) == Conversion::TOO_LARGE;
+  return found;
+}
 
 } // namespace Phylo::Read

@@ -10,6 +10,8 @@
 
 #include "generic/errors.hpp"
 #include "generic/parallel.hpp"
+#include "generic/row_matrix.hpp"
+#include "io/read_number.hpp"
 
 namespace Phylo::Read {
 
@@ -186,6 +188,31 @@ struct Table {
     return cell.next;
   }
 
+  // The common field, a plain value right before a separator or a line end,
+  // read in one pass: convert.Fast(text from pos, value) tells how long the
+  // value is (0: not one it reads that way). False leaves it to Field.
+  template <class T, class Convert>
+  bool Fast_Field(std::size_t pos, Cell& cell, T& value, Convert& convert) const {
+    const std::size_t length = convert.Fast(text.substr(pos), value);
+    if (length == 0) return false;
+    const std::size_t after = pos + length, n = text.size();
+    if (after == n || text[after] == '\n') {
+      cell.last = true;
+      cell.next = std::min(after + 1, n);
+    } else if (text[after] == separator) {
+      cell.last = false;
+      cell.next = after + 1;
+    } else if (text[after] == '\r' && after + 1 < n && text[after + 1] == '\n') {
+      cell.last = true;
+      cell.next = after + 2;
+    } else {
+      return false;
+    }
+    cell.start = pos;
+    cell.stop = after;
+    return true;
+  }
+
   // Reads the row at `pos` into `label` and `row` (nchar values), each cell
   // through convert(cell, value) -> error text or null. Returns where the
   // next row begins, or nothing when the row is faulty and not `reporting`.
@@ -203,6 +230,7 @@ struct Table {
                   " of " + std::to_string(nchar) + ") of taxon '" + label + "'",
               "the end of the row");
       }
+      if (Fast_Field(cell.next, cell, row[c], convert)) continue;
       if (!Field(cell.next, reporting, cell)) return std::nullopt;
       const char* problem = cell.escaped ? convert(std::string_view(Unescaped(cell)), row[c])
                                          : convert(cell.content, row[c]);
@@ -230,7 +258,7 @@ struct Table {
   }
 };
 
-// A stretch of rows read by one thread, straight into rows made for it.
+// A stretch of lines read by one thread, straight into rows made for it.
 struct Piece {
   std::size_t begin = 0, end = 0;
   std::size_t first_row = 0; // of the rows made ahead
@@ -239,17 +267,17 @@ struct Piece {
   bool good = false;
 };
 
-// Reads the rows of [begin, text end) on several threads, one piece of
-// lines each, when every row stands on one line; false (and the matrix as
-// it was) when the text is small or some piece found a row it could not
-// read, which the sequential reader then reads again and reports.
+// Reads the rows of [begin, text end) when every row stands on one line,
+// big texts on several threads, one piece of lines each, into rows made
+// ahead for every line; false (and the matrix as it was) when some piece
+// found a row it could not read, which the reporting reader then reads
+// again on one thread.
 template <class Matrix_Type, class Convert>
-bool Read_Rows_In_Parallel(const Table& table, std::size_t begin, Taxon_Labels& labels, Matrix_Type& matrix,
-                           Convert& convert) {
+bool Read_Rows_By_Lines(const Table& table, std::size_t begin, Taxon_Labels& labels, Matrix_Type& matrix,
+                        Convert& convert, std::optional<Generic::Populating>& populating) {
   using T = typename Matrix_Type::Element;
   const std::string_view text = table.text;
-  const int threads = Generic::Parallel::Threads();
-  if (threads < 2 || text.size() - begin < Least_Parallel_Text) return false;
+  const int threads = text.size() - begin < Least_Parallel_Text ? 1 : Generic::Parallel::Threads();
   std::vector<Piece> pieces;
   std::size_t rows = 0;
   for (std::size_t start = begin; start < text.size();) {
@@ -264,13 +292,23 @@ bool Read_Rows_In_Parallel(const Table& table, std::size_t begin, Taxon_Labels& 
     piece.end = end;
     piece.first_row = rows;
     const std::string_view part = text.substr(start, end - start);
-    piece.rows = static_cast<std::size_t>(std::count(part.begin(), part.end(), '\n')) + (part.back() != '\n');
+    // A row takes a line and at least a separator per value, which bounds
+    // the rows made ahead, however many blank lines there are.
+    std::size_t lines = part.back() != '\n';
+    for (const char* at = part.data(), *const stop = part.data() + part.size();
+         (at = static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(stop - at)))) != nullptr; ++at)
+      ++lines;
+    piece.rows = std::min(lines, part.size() / (static_cast<std::size_t>(table.nchar) + 1) + 1);
     rows += piece.rows;
     pieces.push_back(std::move(piece));
     start = end;
   }
+  if (pieces.empty()) return true;
   const auto nchar = static_cast<std::size_t>(table.nchar);
   const int old_rows = matrix.Rows();
+  // The page-backing helper works on the reserved memory: it must stop
+  // before the matrix grows out of it.
+  if ((matrix.Values() + rows * nchar) * sizeof(T) > matrix.Reserved_Bytes()) populating.reset();
   T* const block = matrix.Add_Rows(rows, table.nchar);
   Generic::Parallel::Run(static_cast<int>(pieces.size()), [&](int w) {
     Piece& piece = pieces[static_cast<std::size_t>(w)];
@@ -278,6 +316,7 @@ bool Read_Rows_In_Parallel(const Table& table, std::size_t begin, Taxon_Labels& 
     for (;;) {
       pos = table.Skip_Blank_Lines(pos, piece.end);
       if (pos == piece.end) break;
+      if (piece.labels.size() == piece.rows) return;
       std::string label;
       const std::optional<std::size_t> next =
           table.Read_Row(pos, false, label, block + (piece.first_row + piece.labels.size()) * nchar, convert);
@@ -300,32 +339,89 @@ bool Read_Rows_In_Parallel(const Table& table, std::size_t begin, Taxon_Labels& 
     for (std::string& label : piece.labels) labels.push_back(std::move(label));
   }
   matrix.Keep_Rows(old_rows + static_cast<int>(taken));
+  if (populating) populating->Reached(matrix.Values() * sizeof(T));
   return true;
 }
 
+// How much text the rows are read from at a time; a longer line asks for a
+// bigger window.
+constexpr std::size_t Window_Size = std::size_t{8} << 20;
+
+// Where the header row begins: after a UTF-8 byte-order mark (spreadsheets
+// write one) and blank lines.
+std::size_t Header_Start(const Table& table) {
+  const std::size_t start = table.text.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+  return table.Skip_Blank_Lines(start, table.text.size());
+}
+
+// Whether the header row ends inside the window, not at its end.
+bool Holds_Header(const Table& table) {
+  Cell cell;
+  std::size_t pos = Header_Start(table);
+  do {
+    if (table.Scan(pos, true, cell) != Fault::NONE || cell.stop == table.text.size()) return false;
+    pos = cell.next;
+  } while (!cell.last);
+  return true;
+}
+
+// The header, then the rows, window by window: each window is cut after its
+// last line feed and read by lines (on several threads when big). Text
+// that is not read that way (a quoted line feed, an error) is read, from
+// the start of its window to the end of the input, by the reporting reader.
 template <class Matrix_Type, class Convert>
-std::unique_ptr<Data_Record<Matrix_Type>> Read_Table(Text_Input& in, char separator, Convert convert) {
+std::unique_ptr<Data_Record<Matrix_Type>> Read_Table(Text_Input& in, char separator, std::size_t value_bytes,
+                                                     Convert convert) {
   Table table;
   table.separator = separator;
   table.first_line = in.Line();
-  table.text = Whole_Text(in);
-  std::size_t pos = 0;
-  // A byte-order mark, as spreadsheets put before UTF-8 text.
-  if (table.text.starts_with("\xEF\xBB\xBF")) pos = 3;
-  pos = table.Skip_Blank_Lines(pos, table.text.size());
-  pos = table.Read_Header(pos);
+  for (std::size_t want = Window_Size;; want *= 2) {
+    table.text = in.Window(want);
+    if (table.text.size() < want || Holds_Header(table)) break;
+  }
+  std::size_t pos = table.Read_Header(Header_Start(table));
+  in.Advance(pos);
+
   Taxon_Labels labels;
   Matrix_Type matrix;
-  if (!Read_Rows_In_Parallel(table, pos, labels, matrix, convert)) {
-    for (;;) {
+  // The rest of a file of known size bounds the values it can hold, so that
+  // one allocation serves a big matrix, whose pages a helper backs ahead.
+  matrix.Reserve_Values(in.Known_Bytes_Left().value_or(0) / value_bytes + 1);
+  std::optional<Generic::Populating> populating;
+  populating.emplace(matrix.Reserved_Memory(), matrix.Reserved_Bytes());
+  bool by_lines = true;
+  for (std::size_t want = Window_Size; by_lines;) {
+    const std::string_view window = in.Window(want);
+    if (window.empty()) break;
+    const bool complete = window.size() < want;
+    const std::size_t usable = complete ? window.size() : window.rfind('\n') + 1; // npos + 1 is 0
+    if (usable == 0) {
+      want *= 2;
+      continue;
+    }
+    table.text = window.substr(0, usable);
+    table.first_line = in.Line();
+    by_lines = Read_Rows_By_Lines(table, 0, labels, matrix, convert, populating);
+    if (by_lines) in.Advance(usable);
+    want = Window_Size;
+  }
+  populating.reset();
+  if (!by_lines) {
+    table.first_line = in.Line();
+    table.text = Whole_Text(in);
+    for (pos = 0;;) {
       pos = table.Skip_Blank_Lines(pos, table.text.size());
       if (pos == table.text.size()) break;
       labels.emplace_back();
       pos = *table.Read_Row(pos, true, labels.back(), matrix.Add_Rows(1, table.nchar), convert);
     }
+    in.Advance(table.text.size());
   }
-  if (labels.empty()) table.Wrong(pos, "a row for each taxon after the header", "the end of the input");
-  in.Advance(table.text.size());
+  if (labels.empty()) {
+    table.first_line = in.Line();
+    table.text = {};
+    table.Wrong(0, "a row for each taxon after the header", "the end of the input");
+  }
   return std::make_unique<Data_Record<Matrix_Type>>(std::move(labels), std::move(matrix));
 }
 
@@ -333,19 +429,39 @@ std::unique_ptr<Data_Record<Matrix_Type>> Read_Table(Text_Input& in, char separa
 
 char Separator_Of(Input_Format format) { return format == Input_Format::TSV ? '\t' : ','; }
 
-Real_Data_Access Get_Table_Numbers(Text_IO::Text_Input& file, char separator) {
-  return Read_Table<Real_Matrix>(file, separator, [](std::string_view cell, double& value) -> const char* {
+namespace {
+
+struct Numbers {
+  // As if more text followed: the scanner is quicker so, and a number
+  // that runs to the very end of the input goes the general way.
+  std::size_t Fast(std::string_view text, double& value) const {
+    using namespace Number_Text;
+    std::size_t length = 0;
+    bool exact = false;
+    if (Scan_Real(text.data(), text.size(), false, length, exact, value) != Scan::NUMBER) return 0;
+    if (!exact && Convert_Real(text.data(), text.data() + length, value) != Conversion::OK) return 0;
+    return length;
+  }
+  const char* operator()(std::string_view cell, double& value) const {
     const std::string_view text = Trimmed(cell);
     const Real_Prefix number = Scan_Real_Prefix(text);
     if (number.length != text.size() || text.empty()) return "a number";
     if (number.too_large) return "a number within the range of a double";
     value = number.value;
     return nullptr;
-  });
-}
+  }
+};
 
-Disc_Data_Access Get_Table_Symbols(Text_IO::Text_Input& file, char separator) {
-  return Read_Table<Disc_Matrix>(file, separator, [](std::string_view cell, char& symbol) -> const char* {
+struct Symbols {
+  char separator;
+  std::size_t Fast(std::string_view text, char& symbol) const {
+    if (text.empty()) return 0;
+    const char c = text[0];
+    if (c == separator || c == '\n' || c == '\r' || c == '"' || c == ' ' || c == '\t') return 0;
+    symbol = c;
+    return 1;
+  }
+  const char* operator()(std::string_view cell, char& symbol) const {
     const std::string_view text = Trimmed(cell);
     if (text.size() == 1) {
       symbol = text[0];
@@ -356,7 +472,17 @@ Disc_Data_Access Get_Table_Symbols(Text_IO::Text_Input& file, char separator) {
       return nullptr;
     }
     return "one symbol";
-  });
+  }
+};
+
+} // namespace
+
+Real_Data_Access Get_Table_Numbers(Text_IO::Text_Input& file, char separator) {
+  return Read_Table<Real_Matrix>(file, separator, 2, Numbers{});
+}
+
+Disc_Data_Access Get_Table_Symbols(Text_IO::Text_Input& file, char separator) {
+  return Read_Table<Disc_Matrix>(file, separator, 1, Symbols{separator});
 }
 
 } // namespace Phylo::Read
