@@ -210,6 +210,7 @@ bool Text_Input::At_End_Of_Input() {
 }
 
 std::optional<std::size_t> Text_Input::Known_Bytes_Left() {
+  if (!sniffed_) Sniff(); // compressed input counts by its text
   const std::size_t buffered = end_ - pos_;
   if (eof_) return buffered;
   struct stat st;
