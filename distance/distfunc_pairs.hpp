@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "generic/parallel.hpp"
+#include "generic/progress.hpp"
 #include "generic/row_matrix.hpp"
 
 namespace Phylo::Distfunc::Detail {
@@ -107,6 +108,7 @@ Generic::Square_Block Fill_Pairs(int first, int last, Distance&& distance, Fail&
   const int taxa = last - first + 1;
   const int threads = std::max(1, std::min(Generic::Parallel::Threads(), taxa / 8));
   Row_Dealer dealer(first, last);
+  Generic::Progress::Stage progress("distances", static_cast<std::uint64_t>(taxa), Generic::Progress::Unit::PAIR_ROWS);
   std::vector<First_Failure> failures(static_cast<std::size_t>(threads));
   Generic::Parallel::Run(threads, [&](int worker) {
     First_Failure& failure = failures[static_cast<std::size_t>(worker)];
@@ -124,6 +126,7 @@ Generic::Square_Block Fill_Pairs(int first, int last, Distance&& distance, Fail&
         // as it is, so a zero distance always prints without a sign.
         row[j - first] = value + 0.0;
       }
+      progress.Advance(1);
     }
   });
   First_Failure first_failure;
