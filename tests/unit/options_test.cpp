@@ -50,6 +50,8 @@ TEST(ParseArguments, LeftmostOfConflictingOptionsWins) {
   EXPECT_EQ(Parse({"-X", "-P", "f"}).settings.Output, Dist_Output_Format::EXTENDED_PHYLIP);
   EXPECT_EQ(Parse({"-D", "f", "-B"}).settings.Datatype, Input_Datatype::DISCRETE);
   EXPECT_EQ(Parse({"-3", "-1"}).settings.Format, Phylo::Read::Input_Format::COMMENTED_PHYLIP);
+  EXPECT_EQ(Parse({"--from=tsv", "-1"}).settings.Format, Phylo::Read::Input_Format::TSV);
+  EXPECT_EQ(Parse({"-1", "--from", "csv"}).settings.Format, Phylo::Read::Input_Format::PHYLIP);
   EXPECT_EQ(*Parse({"-Z", "-A"}).settings.Transformation, Transformation::FULL_Z_SCORES);
 }
 
