@@ -176,16 +176,30 @@ struct Table {
   }
 
   // The header row at `pos`: the names of the characters after the first
-  // cell. Returns where the rows begin.
+  // cell, which stands above the labels. R's write.table leaves that cell
+  // out: when the first row has one cell more than the header and the first
+  // header cell is not empty, it names a character too. Returns where the
+  // rows begin.
   std::size_t Read_Header(std::size_t pos) {
     Cell cell;
     Field(pos, true, cell);
+    const std::string corner = Unescaped(cell);
     while (!cell.last) {
       Field(cell.next, true, cell);
       names.push_back(Unescaped(cell));
     }
+    const std::size_t rows_begin = cell.next;
+    std::size_t cells = 0;
+    for (std::size_t at = Skip_Blank_Lines(rows_begin, text.size()); at < text.size(); at = cell.next) {
+      if (Scan(at, true, cell) != Fault::NONE) break;
+      ++cells;
+      if (cell.last) {
+        if (cells == names.size() + 2 && !corner.empty()) names.insert(names.begin(), corner);
+        break;
+      }
+    }
     nchar = static_cast<int>(names.size());
-    return cell.next;
+    return rows_begin;
   }
 
   // The common field, a plain value right before a separator or a line end,

@@ -91,6 +91,8 @@ TEST(Read_Table, CornersOfTheLayout) {
             Read_Text(Phylip, Input_Format::EXTENDED_PHYLIP));
   EXPECT_EQ(Read_Text("x\ta\tb\tc\n\"my taxon\"\tA\t\t?\nt2\tNA\t\"\"\"\"\tc", Input_Format::TSV, true),
             "my taxon|A??\nt2|?\"c\n");
+  // R's write.table: no cell above the labels.
+  EXPECT_EQ(Read_Text("\"a\"\t\"b\"\n\n\"t1\"\tA\tC\n\"t2\"\tG\tT\n", Input_Format::TSV, true), "t1|AC\nt2|GT\n");
 }
 
 TEST(Read_Table, ErrorsSayWhereAndWhat) {
