@@ -379,6 +379,28 @@ bool Holds_Header(const Table& table) {
   return true;
 }
 
+// How many values the rows after the cursor will hold, as far as can be
+// told before reading them: the lines of the first window, scaled to the
+// size of the input where it is known, times the characters. One
+// allocation then serves a big matrix, and the helper that backs its pages
+// ahead backs no more than will be filled. The rest of the input bounds
+// the estimate.
+std::size_t Values_Expected(Text_Input& in, int nchar, std::size_t value_bytes) {
+  const std::optional<std::size_t> left = in.Known_Bytes_Left();
+  if (!left || *left == 0) return 0;
+  const std::string_view window = in.Window(std::min(*left, Window_Size));
+  std::size_t lines = 1;
+  for (const char *at = window.data(), *const stop = window.data() + window.size();
+       (at = static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(stop - at)))) != nullptr; ++at)
+    ++lines;
+  if (window.size() < *left) {
+    // The rest at the density of the window, with a sixteenth to spare.
+    const double scale = static_cast<double>(*left) / static_cast<double>(window.size());
+    lines = static_cast<std::size_t>(static_cast<double>(lines) * scale * 17 / 16);
+  }
+  return std::min(lines * static_cast<std::size_t>(nchar), *left / value_bytes + 1);
+}
+
 // The header, then the rows, window by window: each window is cut after its
 // last line feed and read by lines (on several threads when big). Text
 // that is not read that way (a quoted line feed, an error) is read, from
@@ -398,9 +420,7 @@ std::unique_ptr<Data_Record<Matrix_Type>> Read_Table(Text_Input& in, char separa
 
   Taxon_Labels labels;
   Matrix_Type matrix;
-  // The rest of a file of known size bounds the values it can hold, so that
-  // one allocation serves a big matrix, whose pages a helper backs ahead.
-  matrix.Reserve_Values(in.Known_Bytes_Left().value_or(0) / value_bytes + 1);
+  matrix.Reserve_Values(Values_Expected(in, table.nchar, value_bytes));
   std::optional<Generic::Populating> populating;
   populating.emplace(matrix.Reserved_Memory(), matrix.Reserved_Bytes());
   bool by_lines = true;
