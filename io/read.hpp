@@ -21,7 +21,7 @@ enum class Input_Format {
   TSV,
 };
 
-// The space and every control character (0..32, 127..159): where labels end
+// The space and the ASCII control characters (0..32, 127): where labels end
 // and, for discrete data, what lies between values.
 const TextUtils::Character_Set& Whitespace();
 
