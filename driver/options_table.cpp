@@ -2,7 +2,9 @@
 
 #include <charconv>
 #include <string>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 #include "driver/karvel.hpp"
 #include "driver/output_names.hpp"
@@ -30,15 +32,38 @@ auto Set(Field Run_Settings::*field, Value value) {
   return [field, value](Run_Settings& s, std::string_view) { s.*field = value; };
 }
 
-// The values of --from and the layouts they read.
-constexpr std::pair<std::string_view, Input_Format> Input_Formats[] = {
-    {"phylip", Input_Format::PHYLIP}, {"extended", Input_Format::EXTENDED_PHYLIP},
-    {"commented", Input_Format::COMMENTED_PHYLIP}, {"nexus", Input_Format::NEXUS}, {"fasta", Input_Format::FASTA}};
+// The input formats by the names --from takes, in the order the help lists
+// them: a new reader adds its pair here, and the option, its help, the man
+// page and the completion know the name.
+const std::vector<std::pair<std::string_view, Input_Format>>& Input_Formats() {
+  static const std::vector<std::pair<std::string_view, Input_Format>> formats = {
+      {"phylip", Input_Format::PHYLIP},
+      {"extended", Input_Format::EXTENDED_PHYLIP},
+      {"commented", Input_Format::COMMENTED_PHYLIP},
+      {"csv", Input_Format::CSV},
+      {"tsv", Input_Format::TSV},
+      {"nexus", Input_Format::NEXUS},
+      {"fasta", Input_Format::FASTA},
+  };
+  return formats;
+}
 
 std::vector<std::string_view> Input_Format_Names() {
   std::vector<std::string_view> names;
-  for (const auto& [name, format] : Input_Formats) names.push_back(name);
+  for (const auto& format : Input_Formats()) names.push_back(format.first);
   return names;
+}
+
+void Apply_From(Run_Settings& s, std::string_view value) {
+  const std::string_view name = One_Of("--from", value, Input_Format_Names());
+  for (const auto& [known, format] : Input_Formats())
+    if (known == name) s.Format = format;
+}
+
+std::string From_Help() {
+  std::string names;
+  for (std::string_view name : Input_Format_Names()) names += (names.empty() ? "" : ", ") + std::string(name);
+  return "input format: " + names + " (default extended; -1 -2 -3 are the first three)";
 }
 
 // To add an option: its row here and the field of Run_Settings it sets. A
@@ -59,13 +84,7 @@ std::vector<Option> Table() {
        Set(&Run_Settings::Format, Input_Format::EXTENDED_PHYLIP)},
       {'3', "", "", {}, "commented PHYLIP format", S::INPUT_FORMAT,
        Set(&Run_Settings::Format, Input_Format::COMMENTED_PHYLIP)},
-      {0, "from", "FORMAT", Input_Format_Names(),
-       "read FORMAT: phylip, extended (default), commented (as -1 -2 -3), nexus or fasta", S::INPUT_FORMAT,
-       [](Run_Settings& s, std::string_view value) {
-         const std::string_view name = One_Of("--from", value, Input_Format_Names());
-         for (const auto& [known, format] : Input_Formats)
-           if (known == name) s.Format = format;
-       }},
+      {0, "from", "FORMAT", Input_Format_Names(), From_Help(), S::INPUT_FORMAT, Apply_From},
 
       {'B', "", "", {}, "binary characters", S::INPUT_DATATYPE, Set(&Run_Settings::Datatype, Input_Datatype::BINARY)},
       {'C', "", "", {}, "continuous characters (real numbers; default)", S::INPUT_DATATYPE,

@@ -118,7 +118,10 @@ std::string Detail_Of(const Errors::Error& error) {
     return error.what() + std::string(like_an_option ? " (not an option of karvel; karvel --help lists them)" : "");
   }
   if (where.input.empty()) return "";
-  if (dynamic_cast<const Errors::Data_Error*>(&error)) return where.input + ":" + error.what();
+  // A place (LINE:COL) follows the name directly; other texts (a damaged
+  // compressed stream) after a space.
+  if (dynamic_cast<const Errors::Data_Error*>(&error))
+    return where.input + (error.what()[0] >= '0' && error.what()[0] <= '9' ? ":" : ": ") + error.what();
   // A failing write concerns the output, whatever was being computed.
   if (dynamic_cast<const Errors::Device_Error*>(&error) && !where.reading) return "";
   return Context();

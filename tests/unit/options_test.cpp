@@ -50,6 +50,8 @@ TEST(ParseArguments, LeftmostOfConflictingOptionsWins) {
   EXPECT_EQ(Parse({"-X", "-P", "f"}).settings.Output, Dist_Output_Format::EXTENDED_PHYLIP);
   EXPECT_EQ(Parse({"-D", "f", "-B"}).settings.Datatype, Input_Datatype::DISCRETE);
   EXPECT_EQ(Parse({"-3", "-1"}).settings.Format, Phylo::Read::Input_Format::COMMENTED_PHYLIP);
+  EXPECT_EQ(Parse({"--from=tsv", "-1"}).settings.Format, Phylo::Read::Input_Format::TSV);
+  EXPECT_EQ(Parse({"-1", "--from", "csv"}).settings.Format, Phylo::Read::Input_Format::PHYLIP);
   EXPECT_EQ(*Parse({"-Z", "-A"}).settings.Transformation, Transformation::FULL_Z_SCORES);
 }
 
@@ -248,7 +250,7 @@ TEST(LongOptions, RefusalsNameTheOption) {
   EXPECT_EQ(Refusal({"f", "--threads"}), "option '--threads' needs a value (--threads=N)");
   EXPECT_EQ(Refusal({"--threads=x"}), "invalid value 'x' for '--threads' (a whole number from 1 to 1024)");
   EXPECT_EQ(Refusal({"--from=NEXUS"}), "invalid value 'NEXUS' for '--from' (one of phylip, extended, commented, "
-                                       "nexus, fasta)");
+                                       "csv, tsv, nexus, fasta)");
   for (const char* bad : {"--threads=0", "--threads=1025", "--threads=", "--threads=2x", "--threads=-1"})
     EXPECT_NE(Refusal({bad, "f"}), "") << bad;
   // A bad value is refused even where an option to its left wins.
