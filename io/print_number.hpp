@@ -34,6 +34,14 @@ inline void Put_Number(Text_IO::Text_Output& file, double value, int fore, int a
   }
   const std::size_t field = static_cast<std::size_t>(std::max(fore, 0));
   const int decimals = std::max(aft, 1);
+  // A pair without a distance: NaN, right-aligned where a fixed-point
+  // number of the layout would stand.
+  if (value != value) {
+    const std::size_t width = exp > 0 ? field : field + 1 + static_cast<std::size_t>(decimals);
+    if (width > 3) file.Put_Spaces(width - 3);
+    file.Put("NaN");
+    return;
+  }
   const std::size_t room = field + Number_Room + static_cast<std::size_t>(decimals);
   char* const out = file.Reserve(room);
   std::size_t length =
