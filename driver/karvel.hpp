@@ -11,6 +11,7 @@
 #include "distance/formulas.hpp"
 #include "io/print.hpp"
 #include "io/read.hpp"
+#include "io/write_binary.hpp"
 #include "transform/real_chars.hpp"
 
 namespace Karvel {
@@ -29,7 +30,15 @@ struct Run_Settings {
   std::optional<Phylo::Real_Chars::Transformation> Transformation;
   Phylo::Print::Dist_Output_Format Output = Phylo::Print::Dist_Output_Format::EXTENDED_PHYLIP;
   bool Print_Data = false;
+  // Distances in a binary layout instead of the text layout of Output.
+  std::optional<Phylo::Binary_Output::Layout> Binary_Output;
+  // --output: the file written instead of standard output.
+  std::optional<std::string> Output_File;
+  // --undefined=nan
+  bool Undefined_As_NaN = false;
 };
+
+class Destination;
 
 // Takes the recognised options out of `arguments` (the arguments after the
 // program name) and returns the settings; what remains are the operands.
@@ -38,13 +47,14 @@ Run_Settings Parse_Arguments(std::vector<std::string>& arguments);
 // The usage text, with the invocation name in its first and third lines.
 void Put_Usage(Text_IO::Text_Output& file, const std::string& invocation_name);
 
-// Processes every matrix of one input, writing to `output`.
+// Processes every matrix of one input, writing text to `output`, or binary
+// layouts to `destination` (without one they are a Constraint_Error).
 void Read_Matrices(Text_IO::Text_Input& input, const Run_Settings& settings,
-                   Text_IO::Text_Output& output);
+                   Text_IO::Text_Output& output, Destination* destination = nullptr);
 
 // Walks the operands left to right ("-" is standard input).
 void Traverse_Files(const std::vector<std::string>& operands, const Run_Settings& settings,
-                    Text_IO::Text_Output& output);
+                    Text_IO::Text_Output& output, Destination* destination = nullptr);
 
 // The whole program; returns the exit status.
 int Main(int argc, char** argv);

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "driver/destination.hpp"
 #include "driver/karvel.hpp"
 #include "generic/parallel.hpp"
 #include "generic/simd.hpp"
@@ -71,9 +72,10 @@ void Take_Simd_Setting() {
 // One pipeline for every datatype: read, transform, then the data or their
 // distances. The -A .. -Z transformations apply to continuous characters
 // only and are ignored with the others.
-void Read_Matrices(Text_IO::Text_Input& input, const Run_Settings& s, Text_IO::Text_Output& output) {
+void Read_Matrices(Text_IO::Text_Input& input, const Run_Settings& s, Text_IO::Text_Output& output,
+                   Destination* destination) {
   const Phylo::Pipeline::Formula formula{s.Binary_Formula, s.Discrete_Formula, s.Real_Formula,
-                                         s.Implied_Transformation};
+                                         s.Implied_Transformation, s.Undefined_As_NaN};
   while (!input.At_End_Of_Input()) {
     Phylo::Pipeline::Data data = Phylo::Pipeline::Read(input, s.Format, s.Datatype);
     if (s.Transformation && s.Datatype == Input_Datatype::CONTINUOUS)
@@ -83,16 +85,21 @@ void Read_Matrices(Text_IO::Text_Input& input, const Run_Settings& s, Text_IO::T
       continue;
     }
     const Phylo::Squared_Access distances = Phylo::Pipeline::Distances(std::move(data), formula);
-    Phylo::Pipeline::Put_Distances(output, *distances, s.Output);
+    if (s.Binary_Output) {
+      if (!destination) throw Errors::Constraint_Error("binary layouts are written only by the program");
+      destination->Put_Binary(*distances);
+    } else {
+      Phylo::Pipeline::Put_Distances(output, *distances, s.Output);
+    }
   }
 }
 
 void Traverse_Files(const std::vector<std::string>& operands, const Run_Settings& settings,
-                    Text_IO::Text_Output& output) {
+                    Text_IO::Text_Output& output, Destination* destination) {
   for (const std::string& operand : operands) {
     std::unique_ptr<Text_IO::Text_Input> input =
         operand == "-" ? Text_IO::Text_Input::Standard_Input() : Text_IO::Text_Input::Open(operand);
-    Read_Matrices(*input, settings, output);
+    Read_Matrices(*input, settings, output, destination);
   }
 }
 
@@ -115,7 +122,11 @@ int Main(int argc, char** argv) {
       Flush_Quietly(err);
       return 1;
     }
-    Traverse_Files(arguments, settings, out);
+    // Errors leave --output's file as it was: the destination removes its
+    // temporary unless the run gets to Commit.
+    Destination destination(settings, out);
+    Traverse_Files(arguments, settings, destination.Text(), &destination);
+    destination.Commit();
     out.Flush();
     return 0;
   } catch (const Errors::Name_Error&) {
