@@ -61,8 +61,7 @@ void Destination::Put_Binary(const Phylo::Squared& distances) {
       labels.Flush();
     }
   }
-  for (std::size_t row = 0; row < taxa; ++row)
-    writer->Put_Row(row, std::span<const double>(distances.Matrix.Row(static_cast<int>(row)), taxa));
+  if (taxa > 0) writer->Put_Rows(0, taxa, std::span<const double>(distances.Matrix.Row(0), taxa * taxa));
   writer->Finish();
 }
 

@@ -44,6 +44,18 @@ public:
     out_.Put(std::string_view(reinterpret_cast<const char*>(values.data()), values.size() * sizeof(double)));
   }
 
+  // The square layout is the rows as they lie in memory: a block goes out
+  // in one piece, which the output writes straight to its descriptor when
+  // it is big.
+  void Put_Rows(std::size_t first, std::size_t count, std::span<const double> values) override {
+    if (layout_ != Layout::NPY || first != next_ || values.size() != count * taxa_ || next_ + count > taxa_) {
+      Matrix_Writer::Put_Rows(first, count, values);
+      return;
+    }
+    next_ += count;
+    out_.Put(std::string_view(reinterpret_cast<const char*>(values.data()), values.size() * sizeof(double)));
+  }
+
   void Finish() override {
     if (next_ != taxa_)
       throw Errors::Constraint_Error("index check failed: " + std::to_string(next_) + " rows of " +

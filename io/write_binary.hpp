@@ -34,7 +34,7 @@ public:
   // Row `row` (from 0): the distances from its taxon to every taxon.
   virtual void Put_Row(std::size_t row, std::span<const double> values) = 0;
   // Rows first .. first + count - 1, one after the other in `values`.
-  void Put_Rows(std::size_t first, std::size_t count, std::span<const double> values);
+  virtual void Put_Rows(std::size_t first, std::size_t count, std::span<const double> values);
   virtual void Finish() = 0;
 };
 

@@ -85,6 +85,17 @@ public:
     if (next_ - written_ == rows_per_write_) Write_Pending();
   }
 
+  // A whole block goes to the file from where it lies.
+  void Put_Rows(std::size_t first, std::size_t count, std::span<const double> values) override {
+    if (!pending_.empty() || first != next_ || values.size() != count * taxa_ || next_ + count > taxa_) {
+      Matrix_Writer::Put_Rows(first, count, values);
+      return;
+    }
+    next_ += count;
+    Write(first, count, values.data());
+    written_ = next_;
+  }
+
   void Finish() override {
     if (next_ != taxa_)
       throw Errors::Constraint_Error("index check failed: " + std::to_string(next_) + " rows of " +
@@ -120,13 +131,17 @@ private:
     Check(H5Dwrite(set.Id(), type.Id(), H5S_ALL, H5S_ALL, H5P_DEFAULT, value.data()));
   }
 
-  void Write_Pending() {
-    const std::size_t rows = next_ - written_;
-    if (rows == 0) return;
-    const hsize_t start[2] = {written_, 0}, count[2] = {rows, taxa_};
+  // Rows first .. first + rows - 1 of the matrix from `values`.
+  void Write(std::size_t first, std::size_t rows, const double* values) {
+    if (rows == 0 || taxa_ == 0) return;
+    const hsize_t start[2] = {first, 0}, count[2] = {rows, taxa_};
     Check(H5Sselect_hyperslab(matrix_space_.Id(), H5S_SELECT_SET, start, nullptr, count, nullptr));
     Handle memory = Checked(H5Screate_simple(2, count, nullptr), H5Sclose);
-    Check(H5Dwrite(matrix_.Id(), H5T_NATIVE_DOUBLE, memory.Id(), matrix_space_.Id(), H5P_DEFAULT, pending_.data()));
+    Check(H5Dwrite(matrix_.Id(), H5T_NATIVE_DOUBLE, memory.Id(), matrix_space_.Id(), H5P_DEFAULT, values));
+  }
+
+  void Write_Pending() {
+    Write(written_, next_ - written_, pending_.data());
     written_ = next_;
     pending_.clear();
   }

@@ -31,17 +31,22 @@ std::vector<double> Square(std::size_t n) {
   return values;
 }
 
+// The file written in one block of rows, and row by row: both the same.
 std::string Npy_File(std::size_t n, Layout layout) {
-  std::string bytes;
-  {
-    Text_IO::Text_Output out(&bytes);
-    const std::vector<double> values = Square(n);
+  std::string bytes[2];
+  const std::vector<double> values = Square(n);
+  for (int by_rows : {0, 1}) {
+    Text_IO::Text_Output out(&bytes[by_rows]);
     auto writer = Binary_Output::Npy_Writer(out, n, layout);
-    writer->Put_Rows(0, n, values);
+    if (by_rows)
+      for (std::size_t i = 0; i < n; ++i) writer->Put_Row(i, std::span(values).subspan(i * n, n));
+    else
+      writer->Put_Rows(0, n, values);
     writer->Finish();
     out.Flush();
   }
-  return bytes;
+  EXPECT_EQ(bytes[0], bytes[1]);
+  return bytes[0];
 }
 
 double Double_At(const std::string& bytes, std::size_t offset) {
