@@ -32,6 +32,7 @@ Destination::Destination(const Run_Settings& settings, Text_IO::Text_Output& sta
     }
   }
   if (settings.Output_File) {
+    Phylo::Output::Output_File::Remove_On_Signals();
     file_.emplace(*settings.Output_File);
     file_text_ = std::make_unique<Text_IO::Text_Output>(file_->Descriptor());
     text_ = file_text_.get();

@@ -28,6 +28,11 @@ public:
   // either fails (the temporary is then removed).
   void Commit();
 
+  // From now on, SIGINT, SIGTERM and SIGHUP remove the temporaries of
+  // every Output_File before the process ends as the signal says. For the
+  // program (which owns its signals), not the library.
+  static void Remove_On_Signals();
+
 private:
   std::string path_;
   std::string temporary_;
