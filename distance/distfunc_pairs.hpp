@@ -12,6 +12,7 @@
 
 #include "distance/distfunc.hpp"
 #include "generic/parallel.hpp"
+#include "generic/progress.hpp"
 #include "generic/row_matrix.hpp"
 
 namespace Phylo::Distfunc::Detail {
@@ -125,6 +126,7 @@ Generic::Square_Block Fill_Pairs(int first, int last, Distance&& distance, Fail&
   const int taxa = last - first + 1;
   const int threads = std::max(1, std::min(Generic::Parallel::Threads(), taxa / 8));
   Row_Dealer dealer(first, last);
+  Generic::Progress::Stage progress("distances", static_cast<std::uint64_t>(taxa), Generic::Progress::Unit::PAIR_ROWS);
   std::vector<First_Failure> failures(static_cast<std::size_t>(threads));
   std::vector<long long> counts(static_cast<std::size_t>(threads), 0);
   Generic::Parallel::Run(threads, [&](int worker) {
@@ -148,6 +150,7 @@ Generic::Square_Block Fill_Pairs(int first, int last, Distance&& distance, Fail&
         // as it is, so a zero distance always prints without a sign.
         row[j - first] = value + 0.0;
       }
+      progress.Advance(1);
     }
   });
   First_Failure first_failure;

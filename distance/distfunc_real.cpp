@@ -11,6 +11,7 @@
 #include "distance/distfunc.hpp"
 #include "distance/formulas.hpp"
 #include "generic/parallel.hpp"
+#include "generic/progress.hpp"
 #include "distance/distfunc_pairs.hpp"
 #include "distance/distfunc_real_kernels.hpp"
 #include "distance/kernels/pair_tiles.hpp"
@@ -308,6 +309,7 @@ void Fill(const Call& call, Generic::Square_Block& result, Undefined_Pairs* unde
   const int threads = std::max(1, std::min(Generic::Parallel::Threads(), blocks / 2));
 
   std::atomic<int> next_block{blocks - 1};
+  Generic::Progress::Stage progress("distances", static_cast<std::uint64_t>(taxa), Generic::Progress::Unit::PAIR_ROWS);
   std::vector<Detail::First_Failure> failures(static_cast<std::size_t>(threads));
   std::vector<long long> counts(static_cast<std::size_t>(threads), 0);
   Generic::Parallel::Run(threads, [&](int worker) {
@@ -355,6 +357,7 @@ void Fill(const Call& call, Generic::Square_Block& result, Undefined_Pairs* unde
           }
         }
       }
+      progress.Advance(static_cast<std::uint64_t>(count));
     }
   });
   Detail::First_Failure first;

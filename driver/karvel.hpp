@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "api/pipeline.hpp"
+#include "generic/progress.hpp"
 #include "generic/text_io.hpp"
 #include "distance/distfunc.hpp"
 #include "distance/formulas.hpp"
@@ -17,6 +18,9 @@
 namespace Karvel {
 
 using Input_Datatype = Phylo::Pipeline::Datatype;
+
+// What the run does: read the operands, or answer --help or --version.
+enum class Run_Action { RUN, HELP, VERSION };
 
 struct Run_Settings {
   Phylo::Read::Input_Format Format = Phylo::Read::Input_Format::EXTENDED_PHYLIP;
@@ -30,6 +34,10 @@ struct Run_Settings {
   std::optional<Phylo::Real_Chars::Transformation> Transformation;
   Phylo::Print::Dist_Output_Format Output = Phylo::Print::Dist_Output_Format::EXTENDED_PHYLIP;
   bool Print_Data = false;
+  Run_Action Action = Run_Action::RUN;
+  // Unset: KARVEL_THREADS, else every processor.
+  std::optional<int> Threads;
+  Generic::Progress::Mode Progress = Generic::Progress::Mode::AUTO;
   // Distances in a binary layout instead of the text layout of Output.
   std::optional<Phylo::Binary_Output::Layout> Binary_Output;
   // --output: the file written instead of standard output.
@@ -40,12 +48,17 @@ struct Run_Settings {
 
 class Destination;
 
-// Takes the recognised options out of `arguments` (the arguments after the
-// program name) and returns the settings; what remains are the operands.
+// Takes the options out of `arguments` (the arguments after the program
+// name) and returns the settings; what remains are the operands. Of
+// conflicting options the leftmost wins. An unknown long option or a bad
+// value throws Errors::Usage_Error.
 Run_Settings Parse_Arguments(std::vector<std::string>& arguments);
 
 // The usage text, with the invocation name in its first and third lines.
 void Put_Usage(Text_IO::Text_Output& file, const std::string& invocation_name);
+
+// --help: the usage text with the long options and the environment.
+void Put_Help(Text_IO::Text_Output& file, const std::string& invocation_name);
 
 // Processes every matrix of one input, writing text to `output`, or binary
 // layouts to `destination` (without one they are a Constraint_Error).

@@ -12,6 +12,7 @@
 
 #include "driver/destination.hpp"
 #include "driver/karvel.hpp"
+#include "driver/options_table.hpp"
 #include "generic/parallel.hpp"
 #include "generic/simd.hpp"
 #include "generic/warnings.hpp"
@@ -38,8 +39,13 @@ void Flush_Quietly(Text_IO::Text_Output& out) {
   }
 }
 
-// KARVEL_THREADS, where set, says how many threads the heavy stages use.
-void Take_Thread_Setting() {
+// --threads, else KARVEL_THREADS where set, says how many threads the heavy
+// stages use.
+void Take_Thread_Setting(std::optional<int> option) {
+  if (option) {
+    Generic::Parallel::Set_Threads(*option);
+    return;
+  }
   const char* text = std::getenv("KARVEL_THREADS");
   if (!text) return;
   const std::string_view value(text);
@@ -99,6 +105,8 @@ void Traverse_Files(const std::vector<std::string>& operands, const Run_Settings
   for (const std::string& operand : operands) {
     std::unique_ptr<Text_IO::Text_Input> input =
         operand == "-" ? Text_IO::Text_Input::Standard_Input() : Text_IO::Text_Input::Open(operand);
+    Generic::Progress::Stage reading("reading", input->Known_Bytes_Left().value_or(0), Generic::Progress::Unit::BYTES);
+    input->Count_Bytes_In(&reading);
     Read_Matrices(*input, settings, output, destination);
   }
 }
@@ -107,28 +115,45 @@ int Main(int argc, char** argv) {
   Text_IO::Text_Output out(STDOUT_FILENO);
   const std::string invocation = argc > 0 ? argv[0] : "karvel";
   try {
-    Take_Thread_Setting();
+    std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+    const Run_Settings settings = Parse_Arguments(arguments);
+    if (settings.Action == Run_Action::HELP) {
+      Put_Help(out, invocation);
+      out.Flush();
+      return 0;
+    }
+    if (settings.Action == Run_Action::VERSION) {
+      out.Put("karvel " KARVEL_VERSION "\n");
+      out.Flush();
+      return 0;
+    }
+    Take_Thread_Setting(settings.Threads);
     Take_Simd_Setting();
     // Warnings may come from any thread; they go straight to standard error
     // and never touch the output buffer.
     Generic::Warnings::Set_Sink([](const std::string& message) {
-      Put_Line(STDERR_FILENO, "karvel: warning: " + message);
+      Generic::Progress::Print_Above([&] { Put_Line(STDERR_FILENO, "karvel: warning: " + message); });
     });
-    std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
-    const Run_Settings settings = Parse_Arguments(arguments);
     if (arguments.empty()) {
       Text_IO::Text_Output err(STDERR_FILENO);
       Put_Usage(err, invocation);
       Flush_Quietly(err);
       return 1;
     }
-    // Errors leave --output's file as it was: the destination removes its
-    // temporary unless the run gets to Commit.
-    Destination destination(settings, out);
-    Traverse_Files(arguments, settings, destination.Text(), &destination);
-    destination.Commit();
-    out.Flush();
+    {
+      // Errors leave --output's file as it was: the destination removes its
+      // temporary unless the run gets to Commit.
+      Destination destination(settings, out);
+      // Ends, and leaves the terminal clean, before any error is reported.
+      const Generic::Progress::Display progress(settings.Progress);
+      Traverse_Files(arguments, settings, destination.Text(), &destination);
+      destination.Commit();
+      out.Flush();
+    }
     return 0;
+  } catch (const Errors::Usage_Error& e) {
+    Flush_Quietly(out);
+    Put_Line(STDERR_FILENO, std::string("karvel: ") + e.what());
   } catch (const Errors::Name_Error&) {
     Flush_Quietly(out);
     Put_Line(STDERR_FILENO, "Invalid filename.");

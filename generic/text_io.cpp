@@ -66,6 +66,7 @@ std::size_t Text_Input::Fill(std::size_t want) {
       eof_ = true;
     else
       end_ += static_cast<std::size_t>(got);
+    if (progress_) progress_->Advance(static_cast<std::uint64_t>(std::max<ssize_t>(got, 0)));
   }
   return end_ - pos_;
 }

@@ -11,6 +11,8 @@
 #include <string_view>
 #include <vector>
 
+#include "generic/progress.hpp"
+
 namespace Text_IO {
 
 class Text_Input {
@@ -74,6 +76,9 @@ public:
   // Number of the line that holds the next byte, counted from 1.
   long Line() const { return line_; }
 
+  // The stage that counts the bytes read from now on (null: none).
+  void Count_Bytes_In(Generic::Progress::Stage* stage) { progress_ = stage; }
+
 private:
   int Peek_Slow(std::size_t ahead);
   // Reads more so that at least `want` bytes follow the cursor, unless the
@@ -88,6 +93,7 @@ private:
   std::size_t pos_ = 0;
   std::size_t end_ = 0;
   long line_ = 1;
+  Generic::Progress::Stage* progress_ = nullptr;
 };
 
 class Text_Output {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "generic/parallel.hpp"
+#include "generic/progress.hpp"
 #include "io/print_number.hpp"
 #include "textutils/textutils.hpp"
 
@@ -334,8 +335,9 @@ void Put(Text_Output& file, const Squared& matrix, Dist_Output_Format format, in
   Print_Header(file, matrix.Labels, format);
   const int taxa = matrix.Taxa();
   const int threads = std::min(Generic::Parallel::Threads(), std::max(1, taxa / 16));
+  Generic::Progress::Stage progress("writing", static_cast<std::uint64_t>(taxa), Generic::Progress::Unit::TAXA);
   if (threads <= 1) {
-    for (int row = 0; row < taxa; ++row) Put_Row(file, matrix, row, layout);
+    for (int row = 0; row < taxa; ++row, progress.Advance(1)) Put_Row(file, matrix, row, layout);
   } else {
     // Pieces of consecutive rows, about a megabyte each, are formatted on
     // several threads and written in row order while the next ones are
@@ -353,7 +355,10 @@ void Put(Text_Output& file, const Squared& matrix, Dist_Output_Format format, in
           for (int row = first; row <= last; ++row) Put_Row(out, matrix, row, layout);
           out.Flush();
         },
-        [&](const std::string& text) { file.Put(text); });
+        [&](const std::string& text) {
+          file.Put(text);
+          progress.Advance(static_cast<std::uint64_t>(rows_per_piece));
+        });
   }
   Print_Footer(file, format);
 }

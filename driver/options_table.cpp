@@ -1,0 +1,181 @@
+#include "driver/options_table.hpp"
+
+#include <charconv>
+#include <string>
+#include <utility>
+
+#include "driver/karvel.hpp"
+
+namespace Karvel::Options {
+
+namespace {
+
+using Phylo::Print::Dist_Output_Format;
+using Phylo::Read::Input_Format;
+using Phylo::Real_Chars::Transformation;
+
+namespace Formulas = Phylo::Distfunc::Formulas;
+
+// The action of an option that sets one field to one value.
+template <class Field, class Value>
+auto Set(Field Run_Settings::*field, Value value) {
+  return [field, value](Run_Settings& s, std::string_view) { s.*field = value; };
+}
+
+// To add an option: its row here and the field of Run_Settings it sets. A
+// long option that takes a value names it (N, FILE, FORMAT; FILE completes
+// file names) and lists its values where they are a fixed set; its action
+// refuses a bad value with Errors::Usage_Error (Whole_Number and One_Of do):
+//   {0, "decimals", "N", {}, "print N decimals", S::OUTPUT_FORMAT,
+//    [](Run_Settings& s, std::string_view v) { s.Decimals = Whole_Number("--decimals", v, 0, 17); }},
+// --help, the man page and the bash completion follow by themselves. Rows
+// with a letter are the plain usage, in this order within their section:
+// scripts and tests compare that text byte for byte. Letters take no value
+// and stay unique; the lower-case ones belong to the distance formulae.
+std::vector<Option> Table() {
+  using S = Section;
+  return {
+      {'1', "", "", {}, "ordinary PHYLIP format", S::INPUT_FORMAT, Set(&Run_Settings::Format, Input_Format::PHYLIP)},
+      {'2', "", "", {}, "extended PHYLIP format (default)", S::INPUT_FORMAT,
+       Set(&Run_Settings::Format, Input_Format::EXTENDED_PHYLIP)},
+      {'3', "", "", {}, "commented PHYLIP format", S::INPUT_FORMAT,
+       Set(&Run_Settings::Format, Input_Format::COMMENTED_PHYLIP)},
+
+      {'B', "", "", {}, "binary characters", S::INPUT_DATATYPE, Set(&Run_Settings::Datatype, Input_Datatype::BINARY)},
+      {'C', "", "", {}, "continuous characters (real numbers; default)", S::INPUT_DATATYPE,
+       Set(&Run_Settings::Datatype, Input_Datatype::CONTINUOUS)},
+      {'D', "", "", {}, "discrete characters", S::INPUT_DATATYPE,
+       Set(&Run_Settings::Datatype, Input_Datatype::DISCRETE)},
+
+      {'A', "", "", {}, "Ranging (divide through column maximum)", S::TRANSFORMATION,
+       Set(&Run_Settings::Transformation, Transformation::RANGING)},
+      {'F', "", "", {}, "Row-wise fractions", S::TRANSFORMATION,
+       Set(&Run_Settings::Transformation, Transformation::ROW_FRACTIONS)},
+      {'G', "", "", {}, "Column-wise fractions", S::TRANSFORMATION,
+       Set(&Run_Settings::Transformation, Transformation::COLUMN_FRACTIONS)},
+      {'K', "", "", {}, "Row-wise ranks", S::TRANSFORMATION, Set(&Run_Settings::Transformation, Transformation::RANKS)},
+      {'I', "", "", {}, "Ranging (as -A, but also subtract minimum)", S::TRANSFORMATION,
+       Set(&Run_Settings::Transformation, Transformation::FULL_RANGING)},
+      {'S', "", "", {}, "Standardization (divide through column variances)", S::TRANSFORMATION,
+       Set(&Run_Settings::Transformation, Transformation::Z_SCORES)},
+      {'Z', "", "", {}, "Z scores (as -S, but also subtract mean)", S::TRANSFORMATION,
+       Set(&Run_Settings::Transformation, Transformation::FULL_Z_SCORES)},
+
+      {'E', "", "", {}, "NEXUS format, labels enclosed in single quotes", S::OUTPUT_FORMAT,
+       Set(&Run_Settings::Output, Dist_Output_Format::NEXUS_ENCLOSED)},
+      {'L', "", "", {}, "Labels only", S::OUTPUT_FORMAT, Set(&Run_Settings::Output, Dist_Output_Format::LABELS)},
+      {'N', "", "", {}, "NEXUS format, labels cleaned", S::OUTPUT_FORMAT,
+       Set(&Run_Settings::Output, Dist_Output_Format::NEXUS)},
+      {'O', "", "", {}, "one-column format", S::OUTPUT_FORMAT,
+       Set(&Run_Settings::Output, Dist_Output_Format::ONE_COLUMN)},
+      {'P', "", "", {}, "ordinary PHYLIP format", S::OUTPUT_FORMAT,
+       Set(&Run_Settings::Output, Dist_Output_Format::PHYLIP)},
+      {'R', "", "", {}, "raw format (no labels, no header)", S::OUTPUT_FORMAT,
+       Set(&Run_Settings::Output, Dist_Output_Format::RAW)},
+      {'T', "", "", {}, "tab-separated format", S::OUTPUT_FORMAT,
+       Set(&Run_Settings::Output, Dist_Output_Format::TAB_SEPARATED)},
+      {'W', "", "", {}, "Print input data, not distances", S::OUTPUT_FORMAT, Set(&Run_Settings::Print_Data, true)},
+      {'X', "", "", {}, "extended PHYLIP format (default)", S::OUTPUT_FORMAT,
+       Set(&Run_Settings::Output, Dist_Output_Format::EXTENDED_PHYLIP)},
+
+      {0, "help", "", {}, "print this help and exit", S::RUN,
+       Set(&Run_Settings::Action, Run_Action::HELP)},
+      {0, "version", "", {}, "print the version and exit", S::RUN,
+       Set(&Run_Settings::Action, Run_Action::VERSION)},
+      {0, "threads", "N", {}, "use N threads (1 to 1024); wins over KARVEL_THREADS", S::RUN,
+       [](Run_Settings& s, std::string_view value) {
+         s.Threads = static_cast<int>(Whole_Number("--threads", value, 1, 1024));
+       }},
+      {0, "progress", "", {}, "show progress on standard error, also where it is no terminal", S::RUN,
+       Set(&Run_Settings::Progress, Generic::Progress::Mode::ON)},
+      {0, "no-progress", "", {}, "never show progress", S::RUN,
+       Set(&Run_Settings::Progress, Generic::Progress::Mode::OFF)},
+  };
+}
+
+// Each family's label for the letter, "-" where it has none.
+template <class Table>
+std::string Label(const Table& table, char letter) {
+  for (const auto& row : table)
+    if (row.Letter == letter) return std::string(row.Label) + (row.Default ? "*" : "");
+  return "-";
+}
+
+template <class Table>
+const auto* Row_With(const Table& table, char letter) {
+  for (const auto& row : table)
+    if (row.Letter == letter) return &row;
+  return static_cast<decltype(&table[0])>(nullptr);
+}
+
+// A distance letter sets the formula of each family that has one for it,
+// and the transformation its real formula implies; the others keep theirs.
+void Apply_Distance_Letter(char letter, Run_Settings& s) {
+  if (const auto* binary = Row_With(Formulas::Binary, letter)) s.Binary_Formula = binary->Value;
+  if (const auto* discrete = Row_With(Formulas::Discrete, letter)) s.Discrete_Formula = discrete->Value;
+  if (const auto* real = Row_With(Formulas::Real, letter)) {
+    s.Real_Formula = real->Value;
+    if (real->Implied) s.Implied_Transformation = real->Implied;
+  }
+}
+
+// The distance letters in the order of the alphabet, their help the labels
+// of the three families.
+void Add_Distance_Letters(std::vector<Option>& options) {
+  for (char letter = 'a'; letter <= 'z'; ++letter) {
+    if (!Row_With(Formulas::Binary, letter) && !Row_With(Formulas::Discrete, letter) &&
+        !Row_With(Formulas::Real, letter))
+      continue;
+    options.push_back({letter, "", "", {},
+                       Label(Formulas::Binary, letter) + "/" + Label(Formulas::Discrete, letter) + "/" +
+                           Label(Formulas::Real, letter),
+                       Section::DISTANCE,
+                       [letter](Run_Settings& s, std::string_view) { Apply_Distance_Letter(letter, s); }});
+  }
+}
+
+} // namespace
+
+std::string_view Title(Section section) {
+  switch (section) {
+  case Section::INPUT_FORMAT: return "Input format";
+  case Section::INPUT_DATATYPE: return "Input datatype";
+  case Section::DISTANCE: return "Distance formulae (Binary/Discrete/Real, * = default)";
+  case Section::TRANSFORMATION: return "Transformation of continuous characters (default: none)";
+  case Section::OUTPUT_FORMAT: return "Output format";
+  case Section::RUN: return "Running";
+  }
+  return "";
+}
+
+const std::vector<Option>& All() {
+  static const std::vector<Option> options = [] {
+    std::vector<Option> all = Table();
+    Add_Distance_Letters(all);
+    return all;
+  }();
+  return options;
+}
+
+long Whole_Number(std::string_view option, std::string_view value, long least, long most) {
+  long number = 0;
+  const auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), number);
+  if (ec != std::errc() || end != value.data() + value.size() || number < least || number > most)
+    throw Errors::Usage_Error("invalid value '" + std::string(value) + "' for '" + std::string(option) +
+                              "' (a whole number from " + std::to_string(least) + " to " +
+                              std::to_string(most) + ")");
+  return number;
+}
+
+std::string_view One_Of(std::string_view option, std::string_view value,
+                        const std::vector<std::string_view>& values) {
+  std::string known;
+  for (std::string_view v : values) {
+    if (v == value) return v;
+    known += (known.empty() ? "" : ", ") + std::string(v);
+  }
+  throw Errors::Usage_Error("invalid value '" + std::string(value) + "' for '" + std::string(option) + "' (one of " +
+                            known + ")");
+}
+
+} // namespace Karvel::Options

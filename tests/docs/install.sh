@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs a built tree into a scratch prefix and checks that the user's
+# files are there: the program, its man page (which must render), the bash
+# completion, the README and the licence.
+#   install.sh BUILD_DIR
+set -u
+cmake=${CMAKE_COMMAND:-cmake}
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+prefix=$work/prefix
+"$cmake" --install "$1" --prefix "$prefix" >"$work/install.log" || { cat "$work/install.log"; exit 1; }
+fail=0
+for file in bin/karvel share/man/man1/karvel.1 share/bash-completion/completions/karvel \
+  share/doc/karvel/README.md share/doc/karvel/LICENSE; do
+  [ -s "$prefix/$file" ] || { echo "not installed: $file"; fail=1; }
+done
+[ "$fail" = 0 ] || exit 1
+version=$("$prefix/bin/karvel" --version) || { echo "the installed karvel failed: $version"; exit 1; }
+page=$prefix/share/man/man1/karvel.1
+if command -v man >/dev/null; then
+  text=$(MANPAGER=cat MANWIDTH=80 man -l "$page" 2>&1)
+else
+  text=$(groff -man -Tutf8 "$page" 2>&1)
+fi
+for want in NAME OPTIONS "--threads=N" "$version"; do
+  grep -qF -- "$want" <<<"$text" || { echo "the rendered page lacks '$want':"; echo "$text" | head -20; fail=1; }
+done
+exit $fail
