@@ -4,6 +4,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "driver/options_table.hpp"
 #include "io/write_hdf5.hpp"
 
 namespace Karvel {
@@ -19,16 +20,17 @@ Destination::Destination(const Run_Settings& settings, Text_IO::Text_Output& sta
   if (settings.Binary_Output) {
     const auto layout = *settings.Binary_Output;
     if (layout == Phylo::Binary_Output::Layout::HDF5 && !Phylo::Binary_Output::Hdf5_Built())
-      Phylo::Binary_Output::Hdf5_Writer({}, {}, {}); // raises the error that says so
+      throw Errors::Usage_Error("this karvel was built without HDF5; rebuild it where libhdf5 is installed "
+                                "(Debian: libhdf5-dev), or write --to=npy");
     if (settings.Print_Data)
-      throw Errors::Constraint_Error("-W writes character data in text layouts, not in " + Layout_Name(settings));
+      throw Errors::Usage_Error("-W writes character data in text layouts, not in " + Layout_Name(settings));
     if (!settings.Output_File) {
       if (layout == Phylo::Binary_Output::Layout::HDF5)
-        throw Errors::Constraint_Error("an hdf5 file cannot be written to standard output: name it with --output=FILE");
+        throw Errors::Usage_Error("an hdf5 file cannot be written to standard output: name it with --output=FILE");
       if (isatty(STDOUT_FILENO))
-        throw Errors::Constraint_Error("the " + Layout_Name(settings) +
-                                       " layout is binary and standard output is a terminal: name a file with "
-                                       "--output=FILE, or send standard output to a file or a pipe");
+        throw Errors::Usage_Error("the " + Layout_Name(settings) +
+                                  " layout is binary and standard output is a terminal: name a file with "
+                                  "--output=FILE, or send standard output to a file or a pipe");
     }
   }
   if (settings.Output_File) {

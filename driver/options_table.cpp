@@ -22,6 +22,44 @@ auto Set(Field Run_Settings::*field, Value value) {
   return [field, value](Run_Settings& s, std::string_view) { s.*field = value; };
 }
 
+// An output layout letter, or a text --to value: the text layout, and no
+// binary one, so that the leftmost of the letters and --to wins.
+auto Set_Layout(Dist_Output_Format format) {
+  return [format](Run_Settings& s, std::string_view) {
+    s.Output = format;
+    s.Binary_Output.reset();
+  };
+}
+
+// --to: the layouts by name. The text layouts lsmat, csv, tsv, phylip-lower
+// and fasta are named here but written elsewhere.
+void Apply_To(Run_Settings& s, std::string_view value, const std::vector<std::string_view>& values) {
+  using Phylo::Binary_Output::Layout;
+  const std::string_view name = One_Of("--to", value, values);
+  const std::pair<std::string_view, Dist_Output_Format> text[] = {
+      {"extended", Dist_Output_Format::EXTENDED_PHYLIP}, {"phylip", Dist_Output_Format::PHYLIP},
+      {"nexus", Dist_Output_Format::NEXUS},              {"nexus-quoted", Dist_Output_Format::NEXUS_ENCLOSED},
+      {"tab", Dist_Output_Format::TAB_SEPARATED},        {"pairs", Dist_Output_Format::ONE_COLUMN},
+      {"labels", Dist_Output_Format::LABELS},            {"raw", Dist_Output_Format::RAW}};
+  for (const auto& [text_name, format] : text)
+    if (name == text_name) return Set_Layout(format)(s, value);
+  const std::pair<std::string_view, Layout> binary[] = {
+      {"npy", Layout::NPY}, {"npy-condensed", Layout::NPY_CONDENSED}, {"hdf5", Layout::HDF5}};
+  for (const auto& [binary_name, layout] : binary)
+    if (name == binary_name) {
+      s.Binary_Output = layout;
+      return;
+    }
+  throw Errors::Usage_Error("'--to=" + std::string(name) + "' is not written by this karvel");
+}
+
+const std::vector<std::string_view>& To_Values() {
+  static const std::vector<std::string_view> values = {
+      "extended", "phylip", "nexus", "nexus-quoted", "tab", "pairs", "labels", "raw", "lsmat", "csv", "tsv",
+      "phylip-lower", "fasta", "npy", "npy-condensed", "hdf5"};
+  return values;
+}
+
 // To add an option: its row here and the field of Run_Settings it sets. A
 // long option that takes a value names it (N, FILE, FORMAT; FILE completes
 // file names) and lists its values where they are a fixed set; its action
@@ -62,21 +100,37 @@ std::vector<Option> Table() {
        Set(&Run_Settings::Transformation, Transformation::FULL_Z_SCORES)},
 
       {'E', "", "", {}, "NEXUS format, labels enclosed in single quotes", S::OUTPUT_FORMAT,
-       Set(&Run_Settings::Output, Dist_Output_Format::NEXUS_ENCLOSED)},
-      {'L', "", "", {}, "Labels only", S::OUTPUT_FORMAT, Set(&Run_Settings::Output, Dist_Output_Format::LABELS)},
+       Set_Layout(Dist_Output_Format::NEXUS_ENCLOSED)},
+      {'L', "", "", {}, "Labels only", S::OUTPUT_FORMAT, Set_Layout(Dist_Output_Format::LABELS)},
       {'N', "", "", {}, "NEXUS format, labels cleaned", S::OUTPUT_FORMAT,
-       Set(&Run_Settings::Output, Dist_Output_Format::NEXUS)},
+       Set_Layout(Dist_Output_Format::NEXUS)},
       {'O', "", "", {}, "one-column format", S::OUTPUT_FORMAT,
-       Set(&Run_Settings::Output, Dist_Output_Format::ONE_COLUMN)},
+       Set_Layout(Dist_Output_Format::ONE_COLUMN)},
       {'P', "", "", {}, "ordinary PHYLIP format", S::OUTPUT_FORMAT,
-       Set(&Run_Settings::Output, Dist_Output_Format::PHYLIP)},
+       Set_Layout(Dist_Output_Format::PHYLIP)},
       {'R', "", "", {}, "raw format (no labels, no header)", S::OUTPUT_FORMAT,
-       Set(&Run_Settings::Output, Dist_Output_Format::RAW)},
+       Set_Layout(Dist_Output_Format::RAW)},
       {'T', "", "", {}, "tab-separated format", S::OUTPUT_FORMAT,
-       Set(&Run_Settings::Output, Dist_Output_Format::TAB_SEPARATED)},
+       Set_Layout(Dist_Output_Format::TAB_SEPARATED)},
       {'W', "", "", {}, "Print input data, not distances", S::OUTPUT_FORMAT, Set(&Run_Settings::Print_Data, true)},
       {'X', "", "", {}, "extended PHYLIP format (default)", S::OUTPUT_FORMAT,
-       Set(&Run_Settings::Output, Dist_Output_Format::EXTENDED_PHYLIP)},
+       Set_Layout(Dist_Output_Format::EXTENDED_PHYLIP)},
+
+      {0, "to", "FORMAT", To_Values(),
+       "write the distances in FORMAT: a text layout, or npy, npy-condensed (scipy's condensed order) or hdf5, "
+       "binary, written to --output=FILE (npy also to a pipe)",
+       S::OUTPUT_FORMAT, [](Run_Settings& s, std::string_view v) { Apply_To(s, v, To_Values()); }},
+      {0, "output", "FILE", {},
+       "write to FILE, which is replaced only when the run succeeds; beside an npy file its labels, FILE.labels.txt",
+       S::OUTPUT_FORMAT, [](Run_Settings& s, std::string_view v) {
+         if (v.empty()) throw Errors::Usage_Error("'--output' needs a file name");
+         s.Output_File = std::string(v);
+       }},
+      {0, "undefined", "WHAT", {"error", "nan"},
+       "a pair without a distance ends the run (error, the default) or is written as NaN, with one warning (nan)",
+       S::DISTANCE, [](Run_Settings& s, std::string_view v) {
+         s.Undefined_As_NaN = One_Of("--undefined", v, {"error", "nan"}) == "nan";
+       }},
 
       {0, "help", "", {}, "print this help and exit", S::RUN,
        Set(&Run_Settings::Action, Run_Action::HELP)},
