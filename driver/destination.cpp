@@ -19,9 +19,13 @@ Destination::Destination(const Run_Settings& settings, Text_IO::Text_Output& sta
     : settings_(settings), text_(&standard_output) {
   if (settings.Binary_Output) {
     const auto layout = *settings.Binary_Output;
-    if (layout == Phylo::Binary_Output::Layout::HDF5 && !Phylo::Binary_Output::Hdf5_Built())
-      throw Errors::Usage_Error("this karvel was built without HDF5; rebuild it where libhdf5 is installed "
-                                "(Debian: libhdf5-dev), or write --to=npy");
+    if (layout == Phylo::Binary_Output::Layout::HDF5) {
+      if (!Phylo::Binary_Output::Hdf5_Built())
+        throw Errors::Usage_Error("this karvel was built without HDF5; rebuild it where libhdf5 is installed "
+                                  "(Debian: libhdf5-dev), or write --to=npy");
+      if (const std::string why = Phylo::Binary_Output::Hdf5_Unavailable(); !why.empty())
+        throw Errors::Usage_Error(why + "; write --to=npy instead");
+    }
     if (settings.Print_Data)
       throw Errors::Usage_Error("-W writes character data in text layouts, not in " + Layout_Name(settings));
     if (!settings.Output_File) {

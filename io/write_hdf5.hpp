@@ -13,8 +13,10 @@
 
 namespace Phylo::Binary_Output {
 
-// Whether this build has libhdf5.
+// Whether this build writes HDF5, and, when it does, why the library
+// cannot be loaded now (empty when it can).
 bool Hdf5_Built();
+std::string Hdf5_Unavailable();
 
 // Creates (or truncates) the file at `path` and writes all but the matrix's
 // values, which the rows then fill; `shown` is the name errors give.
