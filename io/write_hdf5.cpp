@@ -78,12 +78,22 @@ const Loaded& Load() {
     symbol(api.Dcreate2, "H5Dcreate2");
     symbol(api.Dwrite, "H5Dwrite");
     symbol(api.Dclose, "H5Dclose");
+    // A program that also links libhdf5 and names these globals holds
+    // them itself (copy relocations), and the library then uses that copy:
+    // it is found first, the library's own one otherwise.
+    const auto global = [&](const hid_t*& target, const char* name) {
+      if (!result.failure.empty()) return;
+      void* address = dlsym(RTLD_DEFAULT, name);
+      if (!address) address = dlsym(handle, name);
+      if (!address) result.failure = std::string("the HDF5 library " KARVEL_HDF5_LIBRARY " lacks ") + name;
+      target = static_cast<const hid_t*>(address);
+    };
     const hid_t* c_s1 = nullptr;
     const hid_t* f64le = nullptr;
     const hid_t* native_double = nullptr;
-    symbol(c_s1, "H5T_C_S1_g");
-    symbol(f64le, "H5T_IEEE_F64LE_g");
-    symbol(native_double, "H5T_NATIVE_DOUBLE_g");
+    global(c_s1, "H5T_C_S1_g");
+    global(f64le, "H5T_IEEE_F64LE_g");
+    global(native_double, "H5T_NATIVE_DOUBLE_g");
     if (!result.failure.empty()) return result;
     if (api.open() < 0) {
       result.failure = "the HDF5 library " KARVEL_HDF5_LIBRARY " does not start";
