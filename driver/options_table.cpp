@@ -60,6 +60,17 @@ const std::vector<std::string_view>& To_Values() {
   return values;
 }
 
+// The values of --from and the layouts they read.
+constexpr std::pair<std::string_view, Input_Format> Input_Formats[] = {
+    {"phylip", Input_Format::PHYLIP}, {"extended", Input_Format::EXTENDED_PHYLIP},
+    {"commented", Input_Format::COMMENTED_PHYLIP}, {"nexus", Input_Format::NEXUS}, {"fasta", Input_Format::FASTA}};
+
+std::vector<std::string_view> Input_Format_Names() {
+  std::vector<std::string_view> names;
+  for (const auto& [name, format] : Input_Formats) names.push_back(name);
+  return names;
+}
+
 // To add an option: its row here and the field of Run_Settings it sets. A
 // long option that takes a value names it (N, FILE, FORMAT; FILE completes
 // file names) and lists its values where they are a fixed set; its action
@@ -78,6 +89,13 @@ std::vector<Option> Table() {
        Set(&Run_Settings::Format, Input_Format::EXTENDED_PHYLIP)},
       {'3', "", "", {}, "commented PHYLIP format", S::INPUT_FORMAT,
        Set(&Run_Settings::Format, Input_Format::COMMENTED_PHYLIP)},
+      {0, "from", "FORMAT", Input_Format_Names(),
+       "read FORMAT: phylip, extended (default), commented (as -1 -2 -3), nexus or fasta", S::INPUT_FORMAT,
+       [](Run_Settings& s, std::string_view value) {
+         const std::string_view name = One_Of("--from", value, Input_Format_Names());
+         for (const auto& [known, format] : Input_Formats)
+           if (known == name) s.Format = format;
+       }},
 
       {'B', "", "", {}, "binary characters", S::INPUT_DATATYPE, Set(&Run_Settings::Datatype, Input_Datatype::BINARY)},
       {'C', "", "", {}, "continuous characters (real numbers; default)", S::INPUT_DATATYPE,

@@ -104,6 +104,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (char c : options) {
     if (c == '1') format = Input_Format::PHYLIP;
     if (c == '3') format = Input_Format::COMMENTED_PHYLIP;
+    if (c == 'n') format = Input_Format::NEXUS;
+    if (c == 'f') format = Input_Format::FASTA;
     if (c == 'D' || c == 'B') discrete = true;
   }
 

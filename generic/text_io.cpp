@@ -33,11 +33,11 @@ std::unique_ptr<Text_Input> Text_Input::Open(const std::string& name) {
     fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0)
-    throw Errors::Name_Error("cannot open \"" + name + "\": " + std::strerror(errno));
+    throw Errors::Name_Error("'" + name + "': " + std::strerror(errno));
   struct stat st;
   if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
     ::close(fd);
-    throw Errors::Use_Error("\"" + name + "\" is a directory");
+    throw Errors::Use_Error("'" + name + "': " + std::strerror(EISDIR));
   }
   return std::make_unique<Text_Input>(fd, true);
 }
@@ -49,6 +49,8 @@ std::unique_ptr<Text_Input> Text_Input::Standard_Input() {
 std::size_t Text_Input::Fill(std::size_t want) {
   while (end_ - pos_ < want && !eof_) {
     if (pos_ > 0) {
+      if (base_ == 0) head_.assign(data_, std::min(end_, Head_Size));
+      base_ += pos_;
       std::memmove(buf_.data(), buf_.data() + pos_, end_ - pos_);
       end_ -= pos_;
       pos_ = 0;
@@ -80,8 +82,8 @@ void Text_Input::Advance(std::size_t count) {
   const char* p = data_ + pos_;
   const char* stop = p + count;
   while ((p = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(stop - p))))) {
-    ++line_;
     ++p;
+    New_Line_Before(static_cast<std::size_t>(p - data_));
   }
   pos_ += count;
 }
@@ -106,11 +108,22 @@ void Text_Input::Skip_Line() {
     const void* nl = std::memchr(p, '\n', end_ - pos_);
     if (nl) {
       pos_ += static_cast<std::size_t>(static_cast<const char*>(nl) - p) + 1;
-      ++line_;
+      New_Line_Before(pos_);
       return;
     }
     pos_ = end_;
   }
+}
+
+void Text_Input::Skip_Byte_Order_Mark() {
+  if (base_ + pos_ != 0 || Peek(0) != 0xEF || Peek(1) != 0xBB || Peek(2) != 0xBF) return;
+  pos_ += 3;
+  line_start_ = 3;
+}
+
+std::string_view Text_Input::Head() const {
+  if (base_ > 0) return head_;
+  return {data_, std::min(end_, Head_Size)};
 }
 
 bool Text_Input::At_End_Of_Input() {

@@ -29,7 +29,8 @@ public:
   Text_Input& operator=(const Text_Input&) = delete;
 
   // Opens a file by name: Name_Error when it cannot be opened, Use_Error
-  // when it is a directory.
+  // when it is a directory; their messages are "'NAME': " and the system's
+  // words for the cause.
   static std::unique_ptr<Text_Input> Open(const std::string& name);
   // Standard input, left open at the end.
   static std::unique_ptr<Text_Input> Standard_Input();
@@ -44,7 +45,7 @@ public:
     int c = Peek();
     if (c >= 0) {
       ++pos_;
-      if (c == '\n') ++line_;
+      if (c == '\n') New_Line_Before(pos_);
     }
     return c;
   }
@@ -75,12 +76,31 @@ public:
 
   // Number of the line that holds the next byte, counted from 1.
   long Line() const { return line_; }
+  // Its column: bytes from the start of that line, counted from 1 (a
+  // multi-byte character takes several columns, as in most editors' byte
+  // counts and in the layouts that count label characters).
+  long Column() const { return static_cast<long>(base_ + pos_ - line_start_) + 1; }
+
+  // Passes over a UTF-8 byte-order mark (EF BB BF) when the cursor is at the
+  // very start of the input; spreadsheets put one before the text. It does
+  // not count as columns of the first line.
+  void Skip_Byte_Order_Mark();
+
+  // The first bytes of the input (up to Head_Size), as far as they have been
+  // read: messages look at them to tell what kind of file this is.
+  static constexpr std::size_t Head_Size = 4096;
+  std::string_view Head() const;
 
   // The stage that counts the bytes read from now on (null: none).
   void Count_Bytes_In(Generic::Progress::Stage* stage) { progress_ = stage; }
 
 private:
   int Peek_Slow(std::size_t ahead);
+  // Line bookkeeping when a line feed ends just before data_[at].
+  void New_Line_Before(std::size_t at) {
+    ++line_;
+    line_start_ = base_ + at;
+  }
   // Reads more so that at least `want` bytes follow the cursor, unless the
   // input ends first. Returns the number of bytes after the cursor.
   std::size_t Fill(std::size_t want);
@@ -93,6 +113,12 @@ private:
   std::size_t pos_ = 0;
   std::size_t end_ = 0;
   long line_ = 1;
+  // Offsets from the start of the input: of data_[0] (the buffer moves as
+  // it is refilled), and of the first byte of the cursor's line.
+  std::size_t base_ = 0;
+  std::size_t line_start_ = 0;
+  // The first bytes, kept when the buffer is about to drop them.
+  std::string head_;
   Generic::Progress::Stage* progress_ = nullptr;
 };
 

@@ -57,11 +57,12 @@ constexpr std::string_view Data_Paup_Settings =
     "\tdefaults describetrees labelnode=no;\n"
     "end;\n";
 
-// The characters a NEXUS label cannot hold unquoted: everything that is not
-// graphic, and the NEXUS punctuation.
+// The characters a NEXUS label cannot hold unquoted: the ASCII controls and
+// the NEXUS punctuation. Bytes from 128 up are kept: they are the bytes of
+// UTF-8 letters, which a replaced byte would leave broken.
 const TextUtils::Character_Set& Nexus_Unfit() {
   static const TextUtils::Character_Set set =
-      ~((TextUtils::Range(32, 126) | TextUtils::Range(160, 255)) &
+      ~((TextUtils::Range(32, 126) | TextUtils::Range(128, 255)) &
         ~TextUtils::To_Set(" ()[]{}/\\,;:=*'\"`+-<>"));
   return set;
 }

@@ -14,6 +14,8 @@
 
 #include "generic/errors.hpp"
 #include "generic/parallel.hpp"
+#include "io/read_fasta.hpp"
+#include "io/read_nexus.hpp"
 
 namespace Phylo::Read {
 
@@ -71,21 +73,50 @@ struct Place {
   throw Errors::End_Error("the input ends on line " + std::to_string(in.Line()) + place.Inside() + ": " + what);
 }
 
-// The text at the cursor as a message shows it: up to the next blank, at
-// most 16 bytes.
-std::string Excerpt(Text_Input& in) {
-  constexpr std::size_t Longest = 16;
-  const std::string_view w = in.Window(Longest);
-  std::size_t n = 0;
-  while (n < w.size() && n < Longest && !TextUtils::Is_In(w[n], Whitespace())) ++n;
-  if (n > 0) return "\"" + std::string(w.substr(0, n)) + "\"";
-  if (w.empty()) return "the end of the input";
-  return "the character with code " + std::to_string(static_cast<unsigned char>(w[0]));
+// The length of the UTF-8 sequence that starts at p[0..n), or 0 when the
+// bytes there are not one.
+std::size_t Utf8_Length(const unsigned char* p, std::size_t n) {
+  const unsigned char c = p[0];
+  const std::size_t length = c >= 0xF0 && c <= 0xF4 ? 4 : c >= 0xE0 ? 3 : c >= 0xC2 && c <= 0xDF ? 2 : 0;
+  if (length == 0 || length > n) return 0;
+  for (std::size_t k = 1; k < length; ++k)
+    if ((p[k] & 0xC0) != 0x80) return 0;
+  return length;
 }
 
-[[noreturn]] void Wrong_Text(Text_Input& in, const Place& place, const std::string& what) {
-  throw Errors::Data_Error("line " + std::to_string(in.Line()) + place.Inside() + ": " + what + ": " +
-                           Excerpt(in));
+// What a message says it found at the cursor: the text up to the next
+// blank, at most 16 bytes, quoted; bytes that would not show as themselves
+// (stray bytes of another encoding) by their code.
+std::string Found(Text_Input& in) {
+  constexpr std::size_t Longest = 16;
+  const std::string_view w = in.Window(Longest + 3);
+  const auto* p = reinterpret_cast<const unsigned char*>(w.data());
+  const std::size_t n = std::min(w.size(), Longest);
+  std::string text;
+  std::size_t k = 0;
+  while (k < n && !TextUtils::Is_In(w[k], Whitespace())) {
+    if (p[k] < 0x80) {
+      text += w[k++];
+    } else if (const std::size_t length = Utf8_Length(p + k, w.size() - k); length > 0) {
+      if (k + length > n) break; // a letter is not cut in two
+      text.append(w.substr(k, length));
+      k += length;
+    } else {
+      constexpr char Hex[] = "0123456789ABCDEF";
+      text += {'\\', 'x', Hex[p[k] >> 4], Hex[p[k] & 15]};
+      ++k;
+    }
+  }
+  if (k > 0) return "'" + text + "'";
+  if (w.empty()) return "the end of the input";
+  if (w[0] == '\n' || w[0] == '\r') return "the end of the line";
+  return "a byte with code " + std::to_string(p[0]);
+}
+
+// `expected` says what should stand at the cursor.
+[[noreturn]] void Wrong_Text(Text_Input& in, const std::string& expected) {
+  throw Errors::Data_Error(std::to_string(in.Line()) + ":" + std::to_string(in.Column()) + ": expected " +
+                           expected + ", found " + Found(in));
 }
 
 // Skips the blanks before a number; false when the input ends first.
@@ -102,17 +133,17 @@ bool Skip_Number_Blanks(Text_Input& in) {
 
 // An optionally signed decimal integer in the 32-bit range, at the cursor
 // (the blanks before it already skipped). `what` names it in messages.
-int Parse_Integer(Text_Input& in, const Place& place, const std::string& what) {
+int Parse_Integer(Text_Input& in, const std::string& what) {
   constexpr std::int64_t Beyond = (std::int64_t{1} << 31) + 1; // saturation point
   std::size_t k = 0;
   int c = in.Peek(0);
   const bool negative = c == '-';
   if (c == '+' || c == '-') c = in.Peek(++k);
-  if (!Is_Digit(c)) Wrong_Text(in, place, what + " is not an integer");
+  if (!Is_Digit(c)) Wrong_Text(in, what);
   std::int64_t magnitude = 0;
   for (; Is_Digit(c); c = in.Peek(++k)) magnitude = std::min(magnitude * 10 + (c - '0'), Beyond);
   const std::int64_t limit = negative ? std::int64_t{1} << 31 : (std::int64_t{1} << 31) - 1;
-  if (magnitude > limit) Wrong_Text(in, place, what + " is beyond the 32-bit integer range");
+  if (magnitude > limit) Wrong_Text(in, what + " within the 32-bit integer range");
   in.Advance(k);
   return static_cast<int>(negative ? -magnitude : magnitude);
 }
@@ -230,11 +261,61 @@ Conversion Convert_Real(const char* first, const char* last, double& value) {
   return Conversion::OK;
 }
 
+// Why a text is not taken as a number.
+enum class Bad_Number { NOT_A_NUMBER, TOO_LARGE, DECIMAL_COMMA, MISSING_VALUE };
+
+// What a message expects instead of such a text; `of` says which value.
+std::string Expected_Number(Bad_Number why, const std::string& of) {
+  switch (why) {
+  case Bad_Number::TOO_LARGE:
+    return "a number within the range of a double" + of;
+  case Bad_Number::DECIMAL_COMMA:
+    return "a number (decimal point, not comma)" + of;
+  case Bad_Number::MISSING_VALUE:
+    return "a number" + of +
+           " (missing values are not allowed in continuous data; -f and -n treat negative values as missing)";
+  case Bad_Number::NOT_A_NUMBER:
+    break;
+  }
+  return "a number" + of;
+}
+
+// The words other programs write for a missing value.
+bool Is_Missing_Value_Word(const char* p, std::size_t n) {
+  std::size_t length = 0;
+  while (length < n && length < 4 && !Is_Number_Blank(p[length])) ++length;
+  if (length < n && !Is_Number_Blank(p[length])) return false;
+  std::string word(p, length);
+  for (char& c : word) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+  return word == "NA" || word == "NAN" || word == "N/A" || word == "?";
+}
+
+// Where a text that is not a number starts, which value it is (from 0) and
+// why it is not taken.
+struct Not_Taken {
+  std::size_t at;
+  int value;
+  Bad_Number why;
+};
+
+// Judges the text at p[i] that is not a number, value k of those being read.
+// Out of line: the loop that reads the numbers is the reader's hottest.
+[[gnu::noinline, gnu::cold]] Not_Taken Judge_Not_A_Number(const char* p, std::size_t n, std::size_t i, int k) {
+  // "1,5": the 1 was taken as the value before; the message points at the
+  // whole text and names that value.
+  if (p[i] == ',' && k > 0 && i > 0 && Is_Digit(p[i - 1]) && i + 1 < n && Is_Digit(p[i + 1])) {
+    std::size_t start = i;
+    while (start > 0 && !Is_Number_Blank(p[start - 1])) --start;
+    return {start, k - 1, Bad_Number::DECIMAL_COMMA};
+  }
+  return {i, k, Is_Missing_Value_Word(p + i, n - i) ? Bad_Number::MISSING_VALUE : Bad_Number::NOT_A_NUMBER};
+}
+
 // Reads `count` real numbers and hands each to `store`. The numbers are
 // scanned in place in the input's window. When the input ends before all
 // are read, `ends(k)` is called with the number read so far; when a text is
-// not a number or too large, `wrong(k, reason)` is called with the cursor on
-// that text. Both must throw.
+// not taken as a number, `wrong(k, why)` is called with the cursor on that
+// text (value k, from 0). Both must throw.
 template <class Store, class Ends, class Wrong>
 void Read_Reals(Text_Input& in, int count, Store store, Ends ends, Wrong wrong) {
   int k = 0;
@@ -260,12 +341,13 @@ void Read_Reals(Text_Input& in, int count, Store store, Ends ends, Wrong wrong) 
       const Scan scan = Scan_Real(p + i, n - i, complete, length, exact, value);
       if (scan == Scan::NEED_MORE) break;
       if (scan == Scan::NOT_A_NUMBER) {
-        in.Advance(i);
-        wrong(k, "is not a number");
+        const Not_Taken bad = Judge_Not_A_Number(p, n, i, k);
+        in.Advance(bad.at);
+        wrong(bad.value, bad.why);
       }
       if (!exact && Convert_Real(p + i, p + i + length, value) == Conversion::TOO_LARGE) {
         in.Advance(i);
-        wrong(k, "is too large for a double");
+        wrong(k, Bad_Number::TOO_LARGE);
       }
       store(value);
       i += length;
@@ -287,8 +369,8 @@ void Read_Real_Row(Text_Input& in, Row_Sink& matrix, const Place& place) {
         Input_Ends(in, place,
                    place.Taxon() + " has " + std::to_string(k) + " of " + std::to_string(place.nchar) + " values");
       },
-      [&](int k, const char* reason) {
-        Wrong_Text(in, place, "value " + std::to_string(k + 1) + " of " + place.Taxon() + " " + reason);
+      [&](int k, Bad_Number why) {
+        Wrong_Text(in, Expected_Number(why, " for value " + std::to_string(k + 1) + " of " + place.Taxon()));
       });
   matrix.Close_Row();
 }
@@ -425,6 +507,9 @@ void Read_Label(Text_Input& in, Input_Format format, std::string& label, const P
   case Input_Format::PHYLIP:
     Read_Fixed_Label(in, Phylip_Label_Width, label, place);
     return;
+  case Input_Format::NEXUS:
+  case Input_Format::FASTA:
+    break; // never here: Get hands them to their own readers
   }
 }
 
@@ -432,13 +517,13 @@ void Read_Label(Text_Input& in, Input_Format format, std::string& label, const P
 void Read_Header(Text_Input& in, Place& place) {
   if (!Skip_Number_Blanks(in)) Input_Ends(in, place, "a matrix header was expected");
   const long line = in.Line();
-  const int ntax = Parse_Integer(in, place, "the number of taxa");
+  const int ntax = Parse_Integer(in, "the number of taxa");
   place.header_line = line;
   if (ntax < 0)
     throw Errors::Constraint_Error("the header on line " + std::to_string(line) + " gives " + std::to_string(ntax) +
                                    " taxa; a count cannot be negative");
   if (!Skip_Number_Blanks(in)) Input_Ends(in, place, "the header has no number of characters");
-  const int nchar = Parse_Integer(in, place, "the number of characters");
+  const int nchar = Parse_Integer(in, "the number of characters after the number of taxa");
   if (nchar < 0)
     throw Errors::Constraint_Error("the header on line " + std::to_string(line) + " gives " +
                                    std::to_string(nchar) + " characters; a count cannot be negative");
@@ -631,6 +716,7 @@ struct Reported_Rows {
 template <class Matrix_Type, class Row_Reader>
 std::unique_ptr<Data_Record<Matrix_Type>> Read_Matrix(Text_Input& in, Input_Format format, std::size_t value_bytes,
                                                       Row_Reader read_row) {
+  in.Skip_Byte_Order_Mark();
   Place place;
   Read_Header(in, place);
   const auto ntax = static_cast<std::size_t>(place.ntax);
@@ -676,6 +762,8 @@ std::unique_ptr<Data_Record<Matrix_Type>> Read_Matrix(Text_Input& in, Input_Form
 const TextUtils::Character_Set& Whitespace() { return Phylo::Whitespace(); }
 
 Disc_Data_Access Get(Text_IO::Text_Input& file, Input_Format format, const TextUtils::Character_Set& whitespace) {
+  if (format == Input_Format::NEXUS) return Get_Nexus_Symbols(file);
+  if (format == Input_Format::FASTA) return Get_Fasta(file);
   Byte_Table skip = Table_Of(whitespace);
   skip['\n'] = true; // line feeds between values are passed over whatever the skip set
   return Read_Matrix<Disc_Matrix>(file, format, 1, [&](Text_Input& in, auto& matrix, const Place& place) {
@@ -685,6 +773,8 @@ Disc_Data_Access Get(Text_IO::Text_Input& file, Input_Format format, const TextU
 }
 
 Real_Data_Access Get(Text_IO::Text_Input& file, Input_Format format) {
+  if (format == Input_Format::NEXUS) return Get_Nexus_Numbers(file);
+  if (format == Input_Format::FASTA) Refuse_Fasta_Numbers();
   // A number has a digit, and all but the last need one more byte (a blank
   // or the sign of the next) to end them.
   return Read_Matrix<Real_Matrix>(file, format, 2, [](Text_Input& in, auto& matrix, const Place& place) {
@@ -695,7 +785,7 @@ Real_Data_Access Get(Text_IO::Text_Input& file, Input_Format format) {
 int Read_Integer(Text_IO::Text_Input& file) {
   const Place nowhere;
   if (!Skip_Number_Blanks(file)) Input_Ends(file, nowhere, "an integer is missing");
-  return Parse_Integer(file, nowhere, "the text");
+  return Parse_Integer(file, "an integer");
 }
 
 double Read_Real(Text_IO::Text_Input& file) {
@@ -704,7 +794,7 @@ double Read_Real(Text_IO::Text_Input& file) {
   Read_Reals(
       file, 1, [&](double value) { result = value; },
       [&](int) { Input_Ends(file, nowhere, "a real number is missing"); },
-      [&](int, const char* reason) { Wrong_Text(file, nowhere, std::string("the text ") + reason); });
+      [&](int, Bad_Number why) { Wrong_Text(file, Expected_Number(why, "")); });
   return result;
 }
 

@@ -9,9 +9,11 @@
 
 namespace Phylo::Read {
 
-enum class Input_Format { COMMENTED_PHYLIP, EXTENDED_PHYLIP, PHYLIP };
+// NEXUS and FASTA inputs hold one matrix each and are read whole, by their
+// own readers (io/read_nexus.hpp, io/read_fasta.hpp).
+enum class Input_Format { COMMENTED_PHYLIP, EXTENDED_PHYLIP, PHYLIP, NEXUS, FASTA };
 
-// The space and every control character (0..32, 127..159): where labels end
+// The space and the ASCII control characters (0..32, 127): where labels end
 // and, for discrete data, what lies between values.
 const TextUtils::Character_Set& Whitespace();
 

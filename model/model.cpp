@@ -3,7 +3,7 @@
 namespace Phylo {
 
 const TextUtils::Character_Set& Whitespace() {
-  static const TextUtils::Character_Set set = TextUtils::Range(0, 32) | TextUtils::Range(127, 159);
+  static const TextUtils::Character_Set set = TextUtils::Range(0, 32) | TextUtils::Range(127, 127);
   return set;
 }
 

@@ -82,8 +82,9 @@ struct Squared {
 };
 using Squared_Access = std::unique_ptr<Squared>;
 
-// The whitespace set of the data model: the space and every control
-// character (0..32 and 127..159).
+// The whitespace set of the data model: the space and the ASCII control
+// characters (0..32 and 127). Bytes from 128 up belong to labels and values:
+// they are the continuation bytes of UTF-8 letters.
 const TextUtils::Character_Set& Whitespace();
 
 } // namespace Phylo

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cmath>
@@ -10,9 +12,11 @@
 #include <thread>
 #include <vector>
 
+#include "generic/errors.hpp"
 #include "generic/generic_array_functions.hpp"
 #include "generic/parallel.hpp"
 #include "generic/row_matrix.hpp"
+#include "generic/text_io.hpp"
 #include "model/model.hpp"
 #include "tests/unit/test_support.hpp"
 
@@ -122,6 +126,71 @@ TEST(Populating, StaysWithinItsLeadOfTheFiller) {
   } // waits for the thread
   EXPECT_LE(resident(), Reached + Lead + Slack);
   ::munmap(memory, Bytes);
+}
+
+// Line and column stay right, and the first bytes stay known, when the
+// buffer drops what was read to make room (a file of a few megabytes).
+TEST(TextInput, ColumnAndHeadAcrossRefills) {
+  std::string text = "\xef\xbb\xbf" "ab\n";
+  for (int k = 0; k < 300000; ++k) text += "123456789\n";
+  text += "tail\xef\xbb\xbf";
+  char path[] = "/tmp/karvel_text_input_XXXXXX";
+  const int fd = ::mkstemp(path);
+  ASSERT_GE(fd, 0);
+  ::unlink(path);
+  ASSERT_EQ(::write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  ::lseek(fd, 0, SEEK_SET);
+  Text_IO::Text_Input in(fd, true);
+  in.Skip_Byte_Order_Mark();
+  EXPECT_EQ(in.Column(), 1);
+  EXPECT_EQ(in.Get(), 'a');
+  EXPECT_EQ(in.Column(), 2);
+  in.Skip_Line();
+  for (int k = 0; k < 300000; ++k) {
+    ASSERT_EQ(in.Column(), 1) << k;
+    switch (k % 3) {
+    case 0:
+      in.Window(10);
+      in.Advance(4);
+      ASSERT_EQ(in.Column(), 5);
+      in.Advance(6);
+      break;
+    case 1:
+      while (in.Get() != '\n') {
+      }
+      break;
+    default:
+      in.Skip_Line();
+    }
+    ASSERT_EQ(in.Line(), k + 3);
+  }
+  in.Get();
+  in.Skip_Byte_Order_Mark(); // only at the very start
+  EXPECT_EQ(in.Column(), 2);
+  EXPECT_EQ(in.Head(), std::string_view(text).substr(0, Text_IO::Text_Input::Head_Size));
+}
+
+// The reports of the program quote these messages after the operand.
+TEST(TextInput, OpenSaysWhyNot) {
+  try {
+    Text_IO::Text_Input::Open("/nonexistent/karvel.phy");
+    ADD_FAILURE() << "opened";
+  } catch (const Errors::Name_Error& e) {
+    EXPECT_STREQ(e.what(), "'/nonexistent/karvel.phy': No such file or directory");
+  }
+  if (::geteuid() == 0) GTEST_SKIP() << "root reads a file without read permission";
+  char path[] = "/tmp/karvel_locked_XXXXXX";
+  const int fd = ::mkstemp(path);
+  ASSERT_GE(fd, 0);
+  ::close(fd);
+  ::chmod(path, 0);
+  try {
+    Text_IO::Text_Input::Open(path);
+    ADD_FAILURE() << "opened";
+  } catch (const Errors::Name_Error& e) {
+    EXPECT_EQ(std::string(e.what()), "'" + std::string(path) + "': Permission denied");
+  }
+  ::unlink(path);
 }
 
 TEST(SquareBlock, IndexedByTheTaxonRange) {

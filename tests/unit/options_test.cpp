@@ -231,6 +231,10 @@ TEST(LongOptions, LeftmostWinsBetweenLongOptionsAndLetters) {
   EXPECT_EQ(Parse({"--threads=2", "--threads=5"}).settings.Threads, 2);
   EXPECT_EQ(Parse({"--version", "--help"}).settings.Action, Run_Action::VERSION);
   EXPECT_EQ(Parse({"-W", "--help", "--version"}).settings.Action, Run_Action::HELP);
+  using Phylo::Read::Input_Format;
+  EXPECT_EQ(Parse({"--from=nexus", "-1", "f"}).settings.Format, Input_Format::NEXUS);
+  EXPECT_EQ(Parse({"-3", "--from", "fasta", "f"}).settings.Format, Input_Format::COMMENTED_PHYLIP);
+  EXPECT_EQ(Parse({"--from=fasta", "--from=phylip"}).settings.Format, Input_Format::FASTA);
 }
 
 // --to and the layout letters choose one layout together, binary or text.
@@ -263,6 +267,8 @@ TEST(LongOptions, RefusalsNameTheOption) {
   EXPECT_EQ(Refusal({"--help=yes"}), "option '--help' takes no value");
   EXPECT_EQ(Refusal({"f", "--threads"}), "option '--threads' needs a value (--threads=N)");
   EXPECT_EQ(Refusal({"--threads=x"}), "invalid value 'x' for '--threads' (a whole number from 1 to 1024)");
+  EXPECT_EQ(Refusal({"--from=NEXUS"}), "invalid value 'NEXUS' for '--from' (one of phylip, extended, commented, "
+                                       "nexus, fasta)");
   for (const char* bad : {"--threads=0", "--threads=1025", "--threads=", "--threads=2x", "--threads=-1"})
     EXPECT_NE(Refusal({bad, "f"}), "") << bad;
   // A bad value is refused even where an option to its left wins.

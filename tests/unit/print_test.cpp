@@ -233,9 +233,10 @@ TEST(PrintLabel, NexusCleaning) {
   EXPECT_EQ(Print::To_Nexus_Label("(A,B)"), "A_B");
   EXPECT_EQ(Print::To_Nexus_Label("'x-1'"), "x_1");
   EXPECT_EQ(Print::To_Nexus_Label(" ()[]{}/\\,;:=*'\"`+-<>"), "");
-  EXPECT_EQ(Print::To_Nexus_Label("\x01" "a\x7f" "b\x9f"), "a_b");
-  // Codes from 160 up are graphic and stay; the other punctuation stays too.
-  EXPECT_EQ(Print::To_Nexus_Label("\xa0\xe9.!?_#"), "\xa0\xe9.!?_#");
+  EXPECT_EQ(Print::To_Nexus_Label("\x01" "a\x7f" "b\x1f"), "a_b");
+  // Codes from 128 up stay, so that UTF-8 letters (Ł is C5 81) come out
+  // whole; the other punctuation stays too.
+  EXPECT_EQ(Print::To_Nexus_Label("\xc5\x81\xa0\xe9.!?_#"), "\xc5\x81\xa0\xe9.!?_#");
   EXPECT_EQ(Print::To_Nexus_Label("a  b"), "a__b");
   // Written cleaned and padded; nothing left is all padding.
   EXPECT_EQ(Label("[+]", Output_Format::NEXUS, 3), "   ");

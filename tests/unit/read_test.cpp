@@ -84,11 +84,13 @@ TEST(Read, RecordsSpreadOverLinesAndSeparators) {
 }
 
 TEST(Read, ControlBytesAreBlanksAndHighBytesAreValues) {
+  // Bytes from 128 up, UTF-8 continuation bytes among them, are part of words.
   Discrete_Result r = Read_Discrete("1 4\nG\x80or\x85 A\x7f\x9f\x01G\xa0\xff\n");
-  EXPECT_EQ(r.labels, Strings{"G"});
-  EXPECT_EQ(r.rows, Strings{"orAG"}); // the label ends at 0x80, the rest are values
-  r = Read_Discrete("1 3\nX A\x7f\x9f\x01G\xa0\n");
-  EXPECT_EQ(r.rows, Strings{"AG\xa0"});
+  EXPECT_EQ(r.labels, Strings{"G\x80or\x85"});
+  EXPECT_EQ(r.rows, Strings{"A\x9fG\xa0"});
+  r = Read_Discrete("\xef\xbb\xbf" "2 1\n\xc3\x85land A\n\xc5\x81\xc3\xb3" "d\xc5\xba\x7fG\n"); // byte-order mark, Åland, Łódź
+  EXPECT_EQ(r.labels, (Strings{"\xc3\x85land", "\xc5\x81\xc3\xb3" "d\xc5\xba"}));
+  EXPECT_EQ(r.rows, (Strings{"A", "G"}));
   // Another skip set governs the values only; line feeds are still passed over.
   Text_Input in("1 4\nA\x01" "B -x\n-C\n");
   Discrete_Result own = Flatten(*Phylo::Read::Get(in, Input_Format::EXTENDED_PHYLIP, TextUtils::To_Set("-")));
@@ -212,8 +214,39 @@ TEST(Read, RejectedNumbers) {
     Phylo::Read::Get(in, Input_Format::EXTENDED_PHYLIP);
     ADD_FAILURE() << "NA was read as a number";
   } catch (const Errors::Data_Error& e) {
-    EXPECT_STREQ(e.what(), "line 3 inside the matrix that starts on line 1: "
-                           "value 2 of taxon 2 of 2 is not a number: \"NA\"");
+    EXPECT_STREQ(e.what(), "3:5: expected a number for value 2 of taxon 2 of 2 (missing values are not allowed "
+                           "in continuous data; -f and -n treat negative values as missing), found 'NA'");
+  }
+}
+
+// Each message points at the text (line and byte column from 1) and shows
+// it as the user would find it in an editor.
+TEST(Read, WrongTextMessages) {
+  const struct {
+    const char* text;
+    const char* message;
+  } cases[] = {
+      {"5 Achimill Agrostol\n", "1:3: expected the number of characters after the number of taxa, found 'Achimill'"},
+      {"\xef\xbb\xbfname,x,y\n", "1:1: expected the number of taxa, found 'name,x,y'"},
+      {"\n  3 99999999999\n", "2:5: expected the number of characters after the number of taxa within the 32-bit "
+                             "integer range, found '99999999999'"},
+      {"1 3\nA 1 2,5 3\n", "2:5: expected a number (decimal point, not comma) for value 2 of taxon 1 of 1, found '2,5'"},
+      {"1 2\nA 1e999 2\n", "2:3: expected a number within the range of a double for value 1 of taxon 1 of 1, found '1e999'"},
+      {"1 2\nA 1 x\f\n", "2:5: expected a number for value 2 of taxon 1 of 1, found 'x'"},
+      {"1 2\nA 1 \f\n", "2:5: expected a number for value 2 of taxon 1 of 1, found a byte with code 12"},
+      {"1 1\nA x123456789abcdefghij\n", "2:3: expected a number for value 1 of taxon 1 of 1, found 'x123456789abcdef'"},
+      // A letter is not cut in two; a byte of another encoding shows by its code.
+      {"1 1\nA x\xc5\x81\xc5\x81\xc5\x81\xc5\x81\xc5\x81\xc5\x81\xc5\x81\xc5\x81", "2:3: expected a number for value 1 of taxon 1 of 1, found 'xŁŁŁŁŁŁŁ'"},
+      {"1 1\nA caf\xe9\n", "2:3: expected a number for value 1 of taxon 1 of 1, found 'caf\\xE9'"},
+  };
+  for (const auto& c : cases) {
+    Text_Input in(c.text);
+    try {
+      Phylo::Read::Get(in, Input_Format::EXTENDED_PHYLIP);
+      ADD_FAILURE() << "no error for " << c.text;
+    } catch (const Errors::Data_Error& e) {
+      EXPECT_STREQ(e.what(), c.message);
+    }
   }
 }
 
@@ -365,7 +398,7 @@ std::string Big_Matrix(int taxa, int chars, Input_Format format, bool discrete, 
     switch (format) {
     case Input_Format::PHYLIP: label.resize(10, ' '); break;
     case Input_Format::COMMENTED_PHYLIP: label += " comment"; break;
-    case Input_Format::EXTENDED_PHYLIP: break;
+    default: break;
     }
     text += label;
     if (format != Input_Format::PHYLIP) text += ' ';

@@ -1,0 +1,71 @@
+#include "io/label_checks.hpp"
+
+#include <string_view>
+#include <vector>
+#include <unordered_map>
+
+#include "generic/warnings.hpp"
+
+namespace Phylo::Label_Checks {
+
+namespace {
+
+// A matrix of thousands of clashing labels says so in a few lines, then
+// counts the rest.
+constexpr int Most_Warnings = 10;
+
+// Calls `report(first, later)` (taxa from 0) for every taxon whose key an
+// earlier taxon has, pairing it with the first of them; `key` may decline a
+// taxon by giving nothing. Returns how many were reported beyond
+// Most_Warnings, whose report was not called.
+template <class Key, class Report>
+int Each_Clash(const Taxon_Labels& labels, Key key, Report report) {
+  std::unordered_map<std::string_view, std::size_t> first_of;
+  first_of.reserve(labels.size());
+  int clashes = 0;
+  for (std::size_t t = 0; t < labels.size(); ++t) {
+    const auto [at, fresh] = first_of.try_emplace(key(labels[t]), t);
+    if (fresh) continue;
+    if (++clashes <= Most_Warnings) report(at->second, t);
+  }
+  return clashes > Most_Warnings ? clashes - Most_Warnings : 0;
+}
+
+std::string Quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
+
+constexpr std::size_t Phylip_Label_Width = 10;
+
+} // namespace
+
+void Warn_Of_Duplicates(const Taxon_Labels& labels, const std::string& matrix) {
+  const int more = Each_Clash(
+      labels, [](const std::string& label) { return std::string_view(label); },
+      [&](std::size_t first, std::size_t later) {
+        Generic::Warnings::Issue("duplicate label " + Quoted(labels[later]) + ": taxa " + std::to_string(first + 1) +
+                                 " and " + std::to_string(later + 1) + " of " + matrix);
+      });
+  if (more > 0) Generic::Warnings::Issue(std::to_string(more) + " more duplicate labels in " + matrix);
+}
+
+void Warn_Of_Phylip_Cut_Collisions(const Taxon_Labels& labels) {
+  auto cut = [](const std::string& label) { return std::string_view(label).substr(0, Phylip_Label_Width); };
+  // Equal labels clash already as they stand; each distinct label is judged
+  // once, by its first taxon.
+  std::unordered_map<std::string_view, std::size_t> seen;
+  Taxon_Labels distinct;
+  std::vector<std::size_t> taxon;
+  for (std::size_t t = 0; t < labels.size(); ++t)
+    if (seen.try_emplace(labels[t], t).second) {
+      distinct.push_back(labels[t]);
+      taxon.push_back(t);
+    }
+  const int more = Each_Clash(distinct, cut, [&](std::size_t first, std::size_t later) {
+    Generic::Warnings::Issue("taxa " + std::to_string(taxon[first] + 1) + " " + Quoted(distinct[first]) + " and " +
+                             std::to_string(taxon[later] + 1) + " " + Quoted(distinct[later]) + " are both " +
+                             Quoted(cut(distinct[first])) + " when cut to ten characters");
+  });
+  if (more > 0)
+    Generic::Warnings::Issue(std::to_string(more) + " more labels are equal to others when cut to ten characters");
+}
+
+} // namespace Phylo::Label_Checks
