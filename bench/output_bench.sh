@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Times the output layouts on one distance matrix: the whole run, and the
 # writing alone, which is the run less the same run writing only the labels
-# (-L reads and computes the same distances, then writes a few bytes).
+# (-L reads and computes the same distances, then writes a few bytes; on a
+# busy machine that difference is noise, and bench/write_bench.cpp, which
+# times the writers alone, says more).
 #
 #   bash bench/output_bench.sh             2000 x 1000 continuous characters
 #   bash bench/output_bench.sh 500 200     another size
@@ -41,8 +43,8 @@ best_of() {
 }
 
 base=$(best_of -L)
-printf '%-16s %10s %10s %12s %10s\n' layout run_s write_s bytes "vs -X"
-text_write=""
+printf '%-16s %10s %10s %12s %10s %10s\n' layout run_s write_s bytes "run vs -X" "write vs -X"
+text_write="" text_run=""
 for layout in "-X" "--to=npy" "--to=npy-condensed" "--to=hdf5"; do
   options=("$layout")
   [ "$layout" = "-X" ] || options+=("--output=$work/out.bin")
@@ -54,9 +56,11 @@ for layout in "-X" "--to=npy" "--to=npy-condensed" "--to=hdf5"; do
   t=$(best_of "${options[@]}")
   write=$((t > base ? t - base : 0))
   [ -n "$text_write" ] || text_write=$write
-  printf '%-16s %10s %10s %12s %10s\n' "$layout" \
+  [ -n "$text_run" ] || text_run=$t
+  printf '%-16s %10s %10s %12s %10s %10s\n' "$layout" \
     "$(awk -v t="$t" 'BEGIN { printf "%.3f", t / 1e9 }')" \
     "$(awk -v t="$write" 'BEGIN { printf "%.3f", t / 1e9 }')" "$bytes" \
+    "$(awk -v a="$text_run" -v b="$t" 'BEGIN { printf "%.1fx", a / b }')" \
     "$(awk -v a="$text_write" -v b="$write" 'BEGIN { if (b > 0) printf "%.1fx", a / b; else printf "-" }')"
 done
 printf '%-16s %10s   (reading and distances, the base of the write times)\n' "-L" \
