@@ -3,6 +3,7 @@
 #include <string>
 #include <utility>
 
+#include "generic/warnings.hpp"
 #include "transform/disc_to_binary.hpp"
 
 namespace Phylo::Pipeline {
@@ -40,6 +41,18 @@ Generic::Square_Block With_Pair_Labels(const Taxon_Labels& labels, Compute compu
   }
 }
 
+// One warning for the pairs of a matrix written as NaN, naming the first.
+void Warn_Undefined(const Taxon_Labels& labels, const Distfunc::Undefined_Pairs& undefined) {
+  if (undefined.Count == 0) return;
+  auto taxon = [&](int t) { return std::to_string(t + 1) + " '" + labels[static_cast<std::size_t>(t)] + "'"; };
+  const std::string pair = "taxa " + taxon(undefined.I) + " and " + taxon(undefined.J) + ": " + undefined.Cause;
+  if (undefined.Count == 1)
+    Generic::Warnings::Issue("1 pair has no distance and is written as NaN: " + pair);
+  else
+    Generic::Warnings::Issue(std::to_string(undefined.Count) +
+                             " pairs have no distance and are written as NaN; the first is " + pair);
+}
+
 // The distance block over the taxa of `data`, labelled: the labels are
 // taken from `owner` when the data may be used up, copied otherwise.
 template <class Record>
@@ -60,14 +73,17 @@ void Transform_With_Row_Labels(Real_Data& data, Real_Chars::Transformation trans
 // Both forms of Distances. `owner` is null, or the data themselves when
 // they may be used up.
 Squared_Access Compute(const Data& data, const Formula& formula, Data* owner) {
+  Distfunc::Undefined_Pairs undefined_pairs;
+  Distfunc::Undefined_Pairs* const undefined = formula.Undefined_As_NaN ? &undefined_pairs : nullptr;
   switch (data.Type) {
   case Datatype::DISCRETE: {
     const Disc_Data& disc = *data.Symbols;
     Squared_Access squared = Squared_Over(disc, owner ? owner->Symbols.get() : nullptr);
     squared->Matrix = With_Pair_Labels(squared->Labels, [&] {
-      return Distfunc::Distances(disc.Matrix, formula.Discrete);
+      return Distfunc::Distances(disc.Matrix, formula.Discrete, undefined);
     });
     if (owner) owner->Symbols.reset();
+    Warn_Undefined(squared->Labels, undefined_pairs);
     return squared;
   }
   case Datatype::BINARY: {
@@ -76,9 +92,10 @@ Squared_Access Compute(const Data& data, const Formula& formula, Data* owner) {
     if (owner) owner->Symbols.reset();
     Squared_Access squared = Squared_Over(*binary, binary.get());
     squared->Matrix = With_Pair_Labels(squared->Labels, [&] {
-      return Distfunc::Distances(binary->Matrix, formula.Binary);
+      return Distfunc::Distances(binary->Matrix, formula.Binary, undefined);
     });
     binary.reset();
+    Warn_Undefined(squared->Labels, undefined_pairs);
     return squared;
   }
   case Datatype::CONTINUOUS: break;
@@ -92,9 +109,10 @@ Squared_Access Compute(const Data& data, const Formula& formula, Data* owner) {
   const Real_Data& real = changed ? *changed : *data.Numbers;
   Squared_Access squared = Squared_Over(real, changed);
   squared->Matrix = With_Pair_Labels(squared->Labels, [&] {
-    return Distfunc::Distances(real.Matrix, formula.Real, 0.0);
+    return Distfunc::Distances(real.Matrix, formula.Real, 0.0, undefined);
   });
   if (owner) owner->Numbers.reset();
+  Warn_Undefined(squared->Labels, undefined_pairs);
   return squared;
 }
 

@@ -48,6 +48,9 @@ struct Formula {
   Distfunc::Discrete_Formula Discrete = Distfunc::Discrete_Formula::MATCHING;
   Distfunc::Real_Formula Real = Distfunc::Real_Formula::EUCLIDEAN;
   std::optional<Real_Chars::Transformation> Implied;
+  // A pair whose distance is undefined is a NaN, counted in one warning,
+  // rather than the error that ends the run.
+  bool Undefined_As_NaN = false;
 };
 
 // The distances between the taxa of `data`, with their labels. A pair whose

@@ -48,6 +48,37 @@ const std::vector<std::pair<std::string_view, Input_Format>>& Input_Formats() {
   return formats;
 }
 
+// An output layout letter, or a text --to value: the text layout, and no
+// binary one, so that the leftmost of the letters and --to wins.
+auto Set_Layout(Dist_Output_Format format) {
+  return [format](Run_Settings& s, std::string_view) {
+    s.Output = format;
+    s.Binary_Output.reset();
+  };
+}
+
+// The binary layouts by the names --to takes, after the text ones.
+constexpr std::pair<std::string_view, Phylo::Binary_Output::Layout> Binary_Output_Names[] = {
+    {"npy", Phylo::Binary_Output::Layout::NPY},
+    {"npy-condensed", Phylo::Binary_Output::Layout::NPY_CONDENSED},
+    {"hdf5", Phylo::Binary_Output::Layout::HDF5}};
+
+const std::vector<std::string_view>& To_Values() {
+  static const std::vector<std::string_view> values = [] {
+    std::vector<std::string_view> names = Text_Output_Values();
+    for (const auto& row : Binary_Output_Names) names.push_back(row.first);
+    return names;
+  }();
+  return values;
+}
+
+void Apply_To(Run_Settings& s, std::string_view value) {
+  const std::string_view name = One_Of("--to", value, To_Values());
+  if (const auto text = Text_Output_Named(name)) return Set_Layout(*text)(s, value);
+  for (const auto& [binary_name, layout] : Binary_Output_Names)
+    if (name == binary_name) s.Binary_Output = layout;
+}
+
 std::vector<std::string_view> Input_Format_Names() {
   std::vector<std::string_view> names;
   for (const auto& format : Input_Formats()) names.push_back(format.first);
@@ -107,28 +138,26 @@ std::vector<Option> Table() {
        Set(&Run_Settings::Transformation, Transformation::FULL_Z_SCORES)},
 
       {'E', "", "", {}, "NEXUS format, labels enclosed in single quotes", S::OUTPUT_FORMAT,
-       Set(&Run_Settings::Output, Dist_Output_Format::NEXUS_ENCLOSED)},
-      {'L', "", "", {}, "Labels only", S::OUTPUT_FORMAT, Set(&Run_Settings::Output, Dist_Output_Format::LABELS)},
+       Set_Layout(Dist_Output_Format::NEXUS_ENCLOSED)},
+      {'L', "", "", {}, "Labels only", S::OUTPUT_FORMAT, Set_Layout(Dist_Output_Format::LABELS)},
       {'N', "", "", {}, "NEXUS format, labels cleaned", S::OUTPUT_FORMAT,
-       Set(&Run_Settings::Output, Dist_Output_Format::NEXUS)},
+       Set_Layout(Dist_Output_Format::NEXUS)},
       {'O', "", "", {}, "one-column format", S::OUTPUT_FORMAT,
-       Set(&Run_Settings::Output, Dist_Output_Format::ONE_COLUMN)},
+       Set_Layout(Dist_Output_Format::ONE_COLUMN)},
       {'P', "", "", {}, "ordinary PHYLIP format", S::OUTPUT_FORMAT,
-       Set(&Run_Settings::Output, Dist_Output_Format::PHYLIP)},
+       Set_Layout(Dist_Output_Format::PHYLIP)},
       {'R', "", "", {}, "raw format (no labels, no header)", S::OUTPUT_FORMAT,
-       Set(&Run_Settings::Output, Dist_Output_Format::RAW)},
+       Set_Layout(Dist_Output_Format::RAW)},
       {'T', "", "", {}, "tab-separated format", S::OUTPUT_FORMAT,
-       Set(&Run_Settings::Output, Dist_Output_Format::TAB_SEPARATED)},
+       Set_Layout(Dist_Output_Format::TAB_SEPARATED)},
       {'W', "", "", {}, "Print input data, not distances", S::OUTPUT_FORMAT, Set(&Run_Settings::Print_Data, true)},
       {'X', "", "", {}, "extended PHYLIP format (default)", S::OUTPUT_FORMAT,
-       Set(&Run_Settings::Output, Dist_Output_Format::EXTENDED_PHYLIP)},
-      {0, "to", "FORMAT", Text_Output_Values(),
-       "output layout: a letter's by name, or the tables lsmat, csv, tsv, the lower triangle phylip-lower, "
-       "fasta (-W)",
-       S::OUTPUT_FORMAT,
-       [](Run_Settings& s, std::string_view value) {
-         s.Output = *Text_Output_Named(One_Of("--to", value, Text_Output_Values()));
-       }},
+       Set_Layout(Dist_Output_Format::EXTENDED_PHYLIP)},
+      {0, "to", "FORMAT", To_Values(),
+       "output layout: a letter's by name, the tables lsmat, csv, tsv, the lower triangle phylip-lower, "
+       "fasta (-W), or the binary npy, npy-condensed (scipy's condensed order) and hdf5, written to --output=FILE "
+       "(npy also to a pipe)",
+       S::OUTPUT_FORMAT, Apply_To},
       {0, "decimals", "N", {}, "write numbers with N digits after the point (0 to 17; default 8)", S::OUTPUT_FORMAT,
        [](Run_Settings& s, std::string_view value) {
          s.Aft = Phylo::Print::Aft_Of_Decimals(
@@ -136,6 +165,17 @@ std::vector<Option> Table() {
        }},
       {0, "exact", "", {}, "write the shortest number that reads back to the same value", S::OUTPUT_FORMAT,
        Set(&Run_Settings::Aft, Phylo::Print::Shortest_Aft)},
+      {0, "output", "FILE", {},
+       "write to FILE, which is replaced only when the run succeeds; beside an npy file its labels, FILE.labels.txt",
+       S::OUTPUT_FORMAT, [](Run_Settings& s, std::string_view v) {
+         if (v.empty()) throw Errors::Usage_Error("'--output' needs a file name");
+         s.Output_File = std::string(v);
+       }},
+      {0, "undefined", "WHAT", {"error", "nan"},
+       "a pair without a distance ends the run (error, the default) or is written as NaN, with one warning (nan)",
+       S::DISTANCE, [](Run_Settings& s, std::string_view v) {
+         s.Undefined_As_NaN = One_Of("--undefined", v, {"error", "nan"}) == "nan";
+       }},
 
       {0, "help", "", {}, "print this help and exit", S::RUN,
        Set(&Run_Settings::Action, Run_Action::HELP)},

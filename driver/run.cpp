@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "driver/destination.hpp"
 #include "driver/karvel.hpp"
 #include "driver/options_table.hpp"
 #include "generic/parallel.hpp"
@@ -154,9 +155,10 @@ void Skip_To_Header(Text_IO::Text_Input& input, Phylo::Read::Input_Format format
 // One pipeline for every datatype: read, transform, then the data or their
 // distances. The -A .. -Z transformations apply to continuous characters
 // only and are ignored with the others.
-void Read_Matrices(Text_IO::Text_Input& input, const Run_Settings& s, Text_IO::Text_Output& output) {
+void Read_Matrices(Text_IO::Text_Input& input, const Run_Settings& s, Text_IO::Text_Output& output,
+                   Destination* destination) {
   const Phylo::Pipeline::Formula formula{s.Binary_Formula, s.Discrete_Formula, s.Real_Formula,
-                                         s.Implied_Transformation};
+                                         s.Implied_Transformation, s.Undefined_As_NaN};
   input.Skip_Byte_Order_Mark();
   while (!input.At_End_Of_Input()) {
     Skip_To_Header(input, s.Format);
@@ -174,12 +176,17 @@ void Read_Matrices(Text_IO::Text_Input& input, const Run_Settings& s, Text_IO::T
       continue;
     }
     const Phylo::Squared_Access distances = Phylo::Pipeline::Distances(std::move(data), formula);
-    Phylo::Pipeline::Put_Distances(output, *distances, s.Output, s.Aft);
+    if (s.Binary_Output) {
+      if (!destination) throw Errors::Constraint_Error("binary layouts are written only by the program");
+      destination->Put_Binary(*distances);
+    } else {
+      Phylo::Pipeline::Put_Distances(output, *distances, s.Output, s.Aft);
+    }
   }
 }
 
 void Traverse_Files(const std::vector<std::string>& operands, const Run_Settings& settings,
-                    Text_IO::Text_Output& output) {
+                    Text_IO::Text_Output& output, Destination* destination) {
   for (const std::string& operand : operands) {
     where = {};
     where.operand = operand;
@@ -189,7 +196,7 @@ void Traverse_Files(const std::vector<std::string>& operands, const Run_Settings
     Generic::Progress::Stage reading("reading", input->Known_Bytes_Left().value_or(0), Generic::Progress::Unit::BYTES);
     input->Count_Bytes_In(&reading);
     try {
-      Read_Matrices(*input, settings, output);
+      Read_Matrices(*input, settings, output, destination);
     } catch (const Errors::Data_Error&) {
       // The beginning of the text is gone once the input is closed.
       if (Is_Phylip_Like(settings.Format)) where.hint = Phylo::Read::Guess_Layout(input->Head());
@@ -230,9 +237,13 @@ int Main(int argc, char** argv) {
       return 1;
     }
     {
+      // Errors leave --output's file as it was: the destination removes its
+      // temporary unless the run gets to Commit.
+      Destination destination(settings, out);
       // Ends, and leaves the terminal clean, before any error is reported.
       const Generic::Progress::Display progress(settings.Progress);
-      Traverse_Files(arguments, settings, out);
+      Traverse_Files(arguments, settings, destination.Text(), &destination);
+      destination.Commit();
       out.Flush();
     }
     return 0;

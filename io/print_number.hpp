@@ -38,6 +38,16 @@ inline void Put_Number(Text_IO::Text_Output& file, double value, int fore, int a
   }
   const std::size_t field = static_cast<std::size_t>(std::max(fore, 0));
   const int decimals = std::max(aft, 1);
+  // A pair without a distance: NaN, right-aligned where a fixed-point
+  // number of the layout would stand; where the decimals have no fixed
+  // count, in the field of the integer part.
+  if (value != value) {
+    const bool fixed_decimals = exp == 0 && aft != Shortest_Aft && aft != No_Point_Aft;
+    const std::size_t width = fixed_decimals ? field + 1 + static_cast<std::size_t>(decimals) : field;
+    if (width > 3) file.Put_Spaces(width - 3);
+    file.Put("NaN");
+    return;
+  }
   const std::size_t room = field + Number_Room + static_cast<std::size_t>(decimals);
   char* const out = file.Reserve(room);
   char* end;

@@ -239,6 +239,26 @@ TEST(LongOptions, LeftmostWinsBetweenLongOptionsAndLetters) {
   EXPECT_EQ(Parse({"--from=fasta", "--from=phylip"}).settings.Format, Input_Format::FASTA);
 }
 
+// --to and the layout letters choose one layout together, binary or text.
+TEST(LongOptions, OutputLayoutsAndFiles) {
+  using Phylo::Binary_Output::Layout;
+  EXPECT_EQ(Parse({"--to=npy", "-P", "f"}).settings.Binary_Output, Layout::NPY);
+  const Run_Settings letter_first = Parse({"-P", "--to=npy", "f"}).settings;
+  EXPECT_FALSE(letter_first.Binary_Output);
+  EXPECT_EQ(letter_first.Output, Dist_Output_Format::PHYLIP);
+  const Run_Settings text_first = Parse({"--to=pairs", "--to=hdf5", "-X", "f"}).settings;
+  EXPECT_FALSE(text_first.Binary_Output);
+  EXPECT_EQ(text_first.Output, Dist_Output_Format::ONE_COLUMN);
+  EXPECT_EQ(Parse({"--to", "npy-condensed", "f"}).settings.Binary_Output, Layout::NPY_CONDENSED);
+  EXPECT_EQ(Parse({"--output=a.npy", "--output", "b.npy"}).settings.Output_File, "a.npy");
+  EXPECT_FALSE(Parse({"f"}).settings.Output_File);
+  EXPECT_TRUE(Parse({"--undefined=nan", "--undefined=error"}).settings.Undefined_As_NaN);
+  EXPECT_FALSE(Parse({"--undefined=error", "--undefined=nan"}).settings.Undefined_As_NaN);
+  EXPECT_FALSE(Parse({"f"}).settings.Undefined_As_NaN);
+  EXPECT_EQ(Refusal({"--undefined=zero"}), "invalid value 'zero' for '--undefined' (one of error, nan)");
+  EXPECT_EQ(Refusal({"--output="}), "'--output' needs a file name");
+}
+
 TEST(LongOptions, RefusalsNameTheOption) {
   EXPECT_EQ(Refusal({"f", "--xyz"}), "unknown option '--xyz' (karvel --help lists them)");
   EXPECT_EQ(Refusal({"--xyz=1"}), "unknown option '--xyz' (karvel --help lists them)");
