@@ -11,6 +11,13 @@ namespace Phylo::Binary_Output {
 static_assert(std::endian::native == std::endian::little, "npy files are written little-endian from memory");
 static_assert(sizeof(double) == 8);
 
+void Check_Row(std::size_t row, std::size_t values, std::size_t due, std::size_t taxa) {
+  if (row != due || values != taxa)
+    throw Errors::Constraint_Error("index check failed: row " + std::to_string(row) + " of " + std::to_string(values) +
+                                   " distances where row " + std::to_string(due) + " of " + std::to_string(taxa) +
+                                   " was due");
+}
+
 namespace {
 
 // What npy readers check first; 1.0 holds headers up to 65535 bytes, far
@@ -35,10 +42,7 @@ public:
   }
 
   void Put_Row(std::size_t row, std::span<const double> values) override {
-    if (row != next_ || values.size() != taxa_)
-      throw Errors::Constraint_Error("index check failed: row " + std::to_string(row) + " of " +
-                                     std::to_string(values.size()) + " distances where row " +
-                                     std::to_string(next_) + " of " + std::to_string(taxa_) + " was due");
+    Check_Row(row, values.size(), next_, taxa_);
     ++next_;
     if (layout_ == Layout::NPY_CONDENSED) values = values.subspan(row + 1);
     out_.Put(std::string_view(reinterpret_cast<const char*>(values.data()), values.size() * sizeof(double)));

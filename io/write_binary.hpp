@@ -38,6 +38,10 @@ public:
   virtual void Finish() = 0;
 };
 
+// Writers take rows in order: row `row` with `values` distances must be
+// row `due` of `taxa`, else Constraint_Error.
+void Check_Row(std::size_t row, std::size_t values, std::size_t due, std::size_t taxa);
+
 // Where rows first .. past - 1 of a matrix of `taxa` taxa lie in an npy
 // file, in bytes from its start.
 struct Byte_Range {

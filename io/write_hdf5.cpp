@@ -179,10 +179,7 @@ public:
   }
 
   void Put_Row(std::size_t row, std::span<const double> values) override {
-    if (row != next_ || values.size() != taxa_)
-      throw Errors::Constraint_Error("index check failed: row " + std::to_string(row) + " of " +
-                                     std::to_string(values.size()) + " distances where row " +
-                                     std::to_string(next_) + " of " + std::to_string(taxa_) + " was due");
+    Check_Row(row, values.size(), next_, taxa_);
     ++next_;
     pending_.insert(pending_.end(), values.begin(), values.end());
     if (next_ - written_ == rows_per_write_) Write_Pending();
