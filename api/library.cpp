@@ -89,6 +89,8 @@ Phylo::Read::Input_Format Internal(Input_Layout layout) {
   switch (layout) {
   case Input_Layout::PHYLIP: return Phylo::Read::Input_Format::PHYLIP;
   case Input_Layout::COMMENTED_PHYLIP: return Phylo::Read::Input_Format::COMMENTED_PHYLIP;
+  case Input_Layout::CSV: return Phylo::Read::Input_Format::CSV;
+  case Input_Layout::TSV: return Phylo::Read::Input_Format::TSV;
   case Input_Layout::EXTENDED_PHYLIP: break;
   }
   return Phylo::Read::Input_Format::EXTENDED_PHYLIP;

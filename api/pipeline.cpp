@@ -3,6 +3,7 @@
 #include <string>
 #include <utility>
 
+#include "generic/warnings.hpp"
 #include "transform/disc_to_binary.hpp"
 
 namespace Phylo::Pipeline {
@@ -40,6 +41,18 @@ Generic::Square_Block With_Pair_Labels(const Taxon_Labels& labels, Compute compu
   }
 }
 
+// One warning for the pairs of a matrix written as NaN, naming the first.
+void Warn_Undefined(const Taxon_Labels& labels, const Distfunc::Undefined_Pairs& undefined) {
+  if (undefined.Count == 0) return;
+  auto taxon = [&](int t) { return std::to_string(t + 1) + " '" + labels[static_cast<std::size_t>(t)] + "'"; };
+  const std::string pair = "taxa " + taxon(undefined.I) + " and " + taxon(undefined.J) + ": " + undefined.Cause;
+  if (undefined.Count == 1)
+    Generic::Warnings::Issue("1 pair has no distance and is written as NaN: " + pair);
+  else
+    Generic::Warnings::Issue(std::to_string(undefined.Count) +
+                             " pairs have no distance and are written as NaN; the first is " + pair);
+}
+
 // The distance block over the taxa of `data`, labelled: the labels are
 // taken from `owner` when the data may be used up, copied otherwise.
 template <class Record>
@@ -60,14 +73,17 @@ void Transform_With_Row_Labels(Real_Data& data, Real_Chars::Transformation trans
 // Both forms of Distances. `owner` is null, or the data themselves when
 // they may be used up.
 Squared_Access Compute(const Data& data, const Formula& formula, Data* owner) {
+  Distfunc::Undefined_Pairs undefined_pairs;
+  Distfunc::Undefined_Pairs* const undefined = formula.Undefined_As_NaN ? &undefined_pairs : nullptr;
   switch (data.Type) {
   case Datatype::DISCRETE: {
     const Disc_Data& disc = *data.Symbols;
     Squared_Access squared = Squared_Over(disc, owner ? owner->Symbols.get() : nullptr);
     squared->Matrix = With_Pair_Labels(squared->Labels, [&] {
-      return Distfunc::Distances(disc.Matrix, formula.Discrete);
+      return Distfunc::Distances(disc.Matrix, formula.Discrete, undefined);
     });
     if (owner) owner->Symbols.reset();
+    Warn_Undefined(squared->Labels, undefined_pairs);
     return squared;
   }
   case Datatype::BINARY: {
@@ -76,9 +92,10 @@ Squared_Access Compute(const Data& data, const Formula& formula, Data* owner) {
     if (owner) owner->Symbols.reset();
     Squared_Access squared = Squared_Over(*binary, binary.get());
     squared->Matrix = With_Pair_Labels(squared->Labels, [&] {
-      return Distfunc::Distances(binary->Matrix, formula.Binary);
+      return Distfunc::Distances(binary->Matrix, formula.Binary, undefined);
     });
     binary.reset();
+    Warn_Undefined(squared->Labels, undefined_pairs);
     return squared;
   }
   case Datatype::CONTINUOUS: break;
@@ -92,9 +109,10 @@ Squared_Access Compute(const Data& data, const Formula& formula, Data* owner) {
   const Real_Data& real = changed ? *changed : *data.Numbers;
   Squared_Access squared = Squared_Over(real, changed);
   squared->Matrix = With_Pair_Labels(squared->Labels, [&] {
-    return Distfunc::Distances(real.Matrix, formula.Real, 0.0);
+    return Distfunc::Distances(real.Matrix, formula.Real, 0.0, undefined);
   });
   if (owner) owner->Numbers.reset();
+  Warn_Undefined(squared->Labels, undefined_pairs);
   return squared;
 }
 
@@ -137,18 +155,18 @@ Squared_Access Distances(const Data& data, const Formula& formula) { return Comp
 
 Squared_Access Distances(Data&& data, const Formula& formula) { return Compute(data, formula, &data); }
 
-void Put_Data(Text_IO::Text_Output& output, const Data& data, Print::Dist_Output_Format format) {
+void Put_Data(Text_IO::Text_Output& output, const Data& data, Print::Dist_Output_Format format, int aft) {
   // The implied transformation belongs to the distance and is never printed;
   // binary data are printed as read, before any translation.
   if (data.Numbers)
-    Print::Put(output, *data.Numbers, Print::Label_Format(format), Print::Default_Fore, Print::Default_Aft,
-               Print::Default_Exp);
+    Print::Put(output, *data.Numbers, Print::Label_Format(format), Print::Default_Fore, aft, Print::Default_Exp);
   else
-    Print::Put(output, *data.Symbols, Print::Label_Format(format));
+    Print::Put(output, *data.Symbols, Print::Label_Format(format), data.Type == Datatype::BINARY);
 }
 
-void Put_Distances(Text_IO::Text_Output& output, const Squared& distances, Print::Dist_Output_Format format) {
-  Print::Put(output, distances, format, Print::Default_Fore, Print::Default_Aft, Print::Default_Exp);
+void Put_Distances(Text_IO::Text_Output& output, const Squared& distances, Print::Dist_Output_Format format,
+                   int aft) {
+  Print::Put(output, distances, format, Print::Default_Fore, aft, Print::Default_Exp);
 }
 
 // --- Row blocks

@@ -48,6 +48,9 @@ struct Formula {
   Distfunc::Discrete_Formula Discrete = Distfunc::Discrete_Formula::MATCHING;
   Distfunc::Real_Formula Real = Distfunc::Real_Formula::EUCLIDEAN;
   std::optional<Real_Chars::Transformation> Implied;
+  // A pair whose distance is undefined is a NaN, counted in one warning,
+  // rather than the error that ends the run.
+  bool Undefined_As_NaN = false;
 };
 
 // The distances between the taxa of `data`, with their labels. A pair whose
@@ -60,9 +63,12 @@ Squared_Access Distances(const Data& data, const Formula& formula);
 Squared_Access Distances(Data&& data, const Formula& formula);
 
 // The data in the layout that goes with a distance layout, and the
-// distances, both with the program's number layout.
-void Put_Data(Text_IO::Text_Output& output, const Data& data, Print::Dist_Output_Format format);
-void Put_Distances(Text_IO::Text_Output& output, const Squared& distances, Print::Dist_Output_Format format);
+// distances, both with the program's number layout and `aft` decimals (or
+// one of the Aft values of print.hpp).
+void Put_Data(Text_IO::Text_Output& output, const Data& data, Print::Dist_Output_Format format,
+              int aft = Print::Default_Aft);
+void Put_Distances(Text_IO::Text_Output& output, const Squared& distances, Print::Dist_Output_Format format,
+                   int aft = Print::Default_Aft);
 
 // The distances of one matrix a block of rows at a time, for writing them
 // without ever holding the whole square; pairs fail as in Distances, with

@@ -158,6 +158,7 @@ bool Fits(int taxa, std::size_t memory) {
 Distfunc::Row_Part Part_Of(Print::Dist_Output_Format format) {
   switch (format) {
   case Print::Dist_Output_Format::ONE_COLUMN:
+  case Print::Dist_Output_Format::PHYLIP_LOWER:
   case Print::Dist_Output_Format::LABELS: return Row_Part::BEFORE;
   default: return Row_Part::ALL;
   }
@@ -186,7 +187,7 @@ Row_Range Part_Rows(int taxa, Row_Part part, int index, int parts) {
 }
 
 void Put_Distance_Rows(Text_IO::Text_Output& output, const Row_Blocks& blocks, Print::Dist_Output_Format format,
-                       Row_Range rows, std::size_t memory) {
+                       Row_Range rows, std::size_t memory, int aft) {
   const int taxa = blocks.Taxa();
   if (rows.First < 0 || rows.First > rows.Past || rows.Past > taxa)
     throw Errors::Constraint_Error("range check failed: rows " + std::to_string(rows.First) + " to " +
@@ -194,7 +195,7 @@ void Put_Distance_Rows(Text_IO::Text_Output& output, const Row_Blocks& blocks, P
                                    " taxa");
   const Taxon_Labels& labels = blocks.Labels();
   const Print::Row_Layout layout =
-      Print::Layout_Of(labels, format, Print::Default_Fore, Print::Default_Aft, Print::Default_Exp);
+      Print::Layout_Of(labels, format, Print::Default_Fore, aft, Print::Default_Exp);
   const Row_Part part = Part_Of(format);
   const auto width = static_cast<std::size_t>(taxa);
   const auto count = static_cast<std::size_t>(rows.Past - rows.First);

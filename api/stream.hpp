@@ -53,7 +53,8 @@ void Format_Rows(std::vector<std::string>& pieces, const Taxon_Labels& labels, c
 // (the next block is computed while one is written), and a failing pair
 // leaves the rows before its own, the first failing pair in the order the
 // rows are written being the one reported.
+// `aft` is the number layout's (see Put_Distances).
 void Put_Distance_Rows(Text_IO::Text_Output& output, const Row_Blocks& blocks, Print::Dist_Output_Format format,
-                       Row_Range rows, std::size_t memory);
+                       Row_Range rows, std::size_t memory, int aft = Print::Default_Aft);
 
 } // namespace Phylo::Pipeline

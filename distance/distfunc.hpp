@@ -26,12 +26,28 @@ const char* Name(Binary_Formula formula);
 const char* Name(Discrete_Formula formula);
 const char* Name(Real_Formula formula);
 
+// Pairs whose distance is undefined, kept as a quiet NaN instead of ending
+// the run: how many, and the first in single-threaded order (I < J) with
+// the message its error would have had.
+struct Undefined_Pairs {
+  long long Count = 0;
+  int I = -1;
+  int J = -1;
+  std::string Cause;
+};
+
 // Each returns the square block over the matrix's taxon range. Every value
 // is checked before it is stored: a negative, infinite or not-a-number
-// distance is a Pair_Range_Error naming the formula and the two taxa.
-Generic::Square_Block Distances(const Disc_Matrix& matrix, Discrete_Formula formula);
-Generic::Square_Block Distances(const Binary_Matrix& matrix, Binary_Formula formula);
-Generic::Square_Block Distances(const Real_Matrix& matrix, Real_Formula formula, double threshold);
+// distance is a Pair_Range_Error naming the formula and the two taxa (a
+// square root or arc cosine out of its domain a Pair_Argument_Error), unless
+// `undefined` is given: then such a pair is stored as a quiet NaN and
+// counted there.
+Generic::Square_Block Distances(const Disc_Matrix& matrix, Discrete_Formula formula,
+                                Undefined_Pairs* undefined = nullptr);
+Generic::Square_Block Distances(const Binary_Matrix& matrix, Binary_Formula formula,
+                                Undefined_Pairs* undefined = nullptr);
+Generic::Square_Block Distances(const Real_Matrix& matrix, Real_Formula formula, double threshold,
+                                Undefined_Pairs* undefined = nullptr);
 
 // Which distances of a row a layout shows: all of them, those to the taxa
 // before it (a lower triangle) or those to the taxa after it (an upper one).

@@ -152,12 +152,12 @@ std::string Reason(Binary_Formula formula, const Frequency_Table& t) {
 
 } // namespace
 
-Generic::Square_Block Distances(const Binary_Matrix& matrix, Binary_Formula formula) {
+Generic::Square_Block Distances(const Binary_Matrix& matrix, Binary_Formula formula, Undefined_Pairs* undefined) {
   // Packing checks that the rows are aligned before anything is computed.
   const Detail::Packed_Rows packed(matrix);
   return Detail::Fill_Pairs(
       0, matrix.Rows() - 1, [&](int i, int j) { return Distance(formula, packed.Table(i, j)); },
-      [&](int i, int j, double value) { Fail(formula, i, j, value, packed.Table(i, j)); });
+      [&](int i, int j, double value) { Fail(formula, i, j, value, packed.Table(i, j)); }, undefined);
 }
 
 } // namespace Phylo::Distfunc

@@ -38,7 +38,7 @@ double Distance(Discrete_Formula formula, double k, double n, double inv_n) {
 
 } // namespace
 
-Generic::Square_Block Distances(const Disc_Matrix& matrix, Discrete_Formula formula) {
+Generic::Square_Block Distances(const Disc_Matrix& matrix, Discrete_Formula formula, Undefined_Pairs* undefined) {
   Discrete_Chars::Basic::Require_Aligned(matrix, "discrete distances");
 
   const std::size_t n = static_cast<std::size_t>(matrix.Row_Length(0));
@@ -58,7 +58,8 @@ Generic::Square_Block Distances(const Disc_Matrix& matrix, Discrete_Formula form
         const std::size_t k = Count_Mismatches(row(i), row(j), n);
         return Distance(formula, static_cast<double>(k), static_cast<double>(n), inv_n);
       },
-      [&](int i, int j, double value) { Fail(formula, i, j, value, Count_Mismatches(row(i), row(j), n), n); });
+      [&](int i, int j, double value) { Fail(formula, i, j, value, Count_Mismatches(row(i), row(j), n), n); },
+      undefined);
 }
 
 } // namespace Phylo::Distfunc

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "distance/distfunc.hpp"
 #include "generic/parallel.hpp"
 #include "distance/distfunc.hpp"
 #include "generic/progress.hpp"
@@ -97,20 +98,38 @@ private:
   const int last_;
 };
 
+// Pairs kept as NaN: the first fails again, now to raise the error whose
+// message says why, which is caught and kept.
+template <class Raise>
+void Note_Undefined(Undefined_Pairs& undefined, long long count, int i, int j, Raise&& raise) {
+  undefined.Count = count;
+  undefined.I = i;
+  undefined.J = j;
+  try {
+    raise();
+  } catch (const Errors::Error& e) {
+    undefined.Cause = e.what();
+  }
+}
+
 // Fills the block over first .. last (first <= last): 0.0 on the diagonal,
 // distance(i, j) for i < j, computed once and mirrored to (j, i). Rows are
 // shared out among threads; distance must be safe to call from several at
 // once. The first pair (in single-threaded order) whose value is outside the
 // distance range goes to fail(i, j, value), which must throw; no block is
-// returned then, so the mirroring can wait until the end.
+// returned then, so the mirroring can wait until the end. With `undefined`,
+// every such pair is a quiet NaN instead, and the first one's error is kept
+// there.
 template <class Distance, class Fail>
-Generic::Square_Block Fill_Pairs(int first, int last, Distance&& distance, Fail&& fail) {
+Generic::Square_Block Fill_Pairs(int first, int last, Distance&& distance, Fail&& fail,
+                                 Undefined_Pairs* undefined = nullptr) {
   Generic::Square_Block result(first, last);
   const int taxa = last - first + 1;
   const int threads = std::max(1, std::min(Generic::Parallel::Threads(), taxa / 8));
   Row_Dealer dealer(first, last);
   Generic::Progress::Stage progress("distances", static_cast<std::uint64_t>(taxa), Generic::Progress::Unit::PAIR_ROWS);
   std::vector<First_Failure> failures(static_cast<std::size_t>(threads));
+  std::vector<long long> counts(static_cast<std::size_t>(threads), 0);
   Generic::Parallel::Run(threads, [&](int worker) {
     First_Failure& failure = failures[static_cast<std::size_t>(worker)];
     for (int i; (i = dealer.Next()) >= 0;) {
@@ -120,6 +139,11 @@ Generic::Square_Block Fill_Pairs(int first, int last, Distance&& distance, Fail&
         const double value = distance(i, j);
         if (!In_Distance_Range(value)) {
           failure.Offer(i, j, value);
+          if (undefined) {
+            ++counts[static_cast<std::size_t>(worker)];
+            row[j - first] = std::numeric_limits<double>::quiet_NaN();
+            continue;
+          }
           dealer.Failed_In(i);
           break;
         }
@@ -132,7 +156,13 @@ Generic::Square_Block Fill_Pairs(int first, int last, Distance&& distance, Fail&
   });
   First_Failure first_failure;
   for (const First_Failure& f : failures) first_failure.Offer(f);
-  if (first_failure.Found()) fail(first_failure.I, first_failure.J, first_failure.Value);
+  if (first_failure.Found()) {
+    if (!undefined) fail(first_failure.I, first_failure.J, first_failure.Value);
+    long long count = 0;
+    for (long long c : counts) count += c;
+    Note_Undefined(*undefined, count, first_failure.I, first_failure.J,
+                   [&] { fail(first_failure.I, first_failure.J, first_failure.Value); });
+  }
   Mirror_Upper_Triangle(result);
   return result;
 }

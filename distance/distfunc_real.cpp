@@ -297,7 +297,7 @@ double Evaluate(const Call& call, int i, int j) {
 // single-threaded order is then evaluated again by the reference, which
 // raises its error.
 template <Real_Formula F>
-void Fill(const Call& call, Generic::Square_Block& result) {
+void Fill(const Call& call, Generic::Square_Block& result, Undefined_Pairs* undefined) {
   constexpr Pair_Tiles::Term term = Real_Kernels::Term_Of(F);
   constexpr double largest = std::numeric_limits<double>::max();
   constexpr int Chunk = 128; // rows i per call of the kernel
@@ -311,6 +311,7 @@ void Fill(const Call& call, Generic::Square_Block& result) {
   std::atomic<int> next_block{blocks - 1};
   Generic::Progress::Stage progress("distances", static_cast<std::uint64_t>(taxa), Generic::Progress::Unit::PAIR_ROWS);
   std::vector<Detail::First_Failure> failures(static_cast<std::size_t>(threads));
+  std::vector<long long> counts(static_cast<std::size_t>(threads), 0);
   Generic::Parallel::Run(threads, [&](int worker) {
     Detail::First_Failure& failure = failures[static_cast<std::size_t>(worker)];
     std::vector<double> panel(Pair_Tiles::Panel_Size(path, p));
@@ -347,7 +348,8 @@ void Fill(const Call& call, Generic::Square_Block& result) {
                                                quiet_arccos);
             if (domain_error || !(d >= 0.0 && d <= largest)) {
               failure.Offer(ti, tj, d);
-              d = 0.0;
+              d = undefined ? std::numeric_limits<double>::quiet_NaN() : 0.0;
+              counts[static_cast<std::size_t>(worker)] += undefined != nullptr;
             }
             if (d == 0.0) d = 0.0; // no -0.0 in the matrix
             result(ti, tj) = d;
@@ -361,7 +363,21 @@ void Fill(const Call& call, Generic::Square_Block& result) {
   Detail::First_Failure first;
   for (const Detail::First_Failure& f : failures) first.Offer(f);
   if (first.Found()) {
-    Evaluate<F>(call, first.I, first.J);
+    if (undefined) {
+      long long count = 0;
+      for (long long c : counts) count += c;
+      bool raised = true;
+      Detail::Note_Undefined(*undefined, count, first.I, first.J, [&] {
+        Evaluate<F>(call, first.I, first.J);
+        raised = false;
+      });
+      if (raised) {
+        for (int t = call.first; t <= call.last; ++t) result(t, t) = 0.0;
+        return;
+      }
+    } else {
+      Evaluate<F>(call, first.I, first.J);
+    }
     throw Errors::Constraint_Error(std::string("internal error: the tiled ") + Name(F) +
                                    " distance failed where the reference did not");
   }
@@ -417,26 +433,27 @@ Call Prepare(const Real_Matrix& matrix, Real_Formula formula, double threshold) 
 
 } // namespace
 
-Generic::Square_Block Distances(const Real_Matrix& matrix, Real_Formula formula, double threshold) {
+Generic::Square_Block Distances(const Real_Matrix& matrix, Real_Formula formula, double threshold,
+                                Undefined_Pairs* undefined) {
   const Call call = Prepare(matrix, formula, threshold);
   Generic::Square_Block result(call.first, call.last);
   switch (formula) {
-    case BRAY_CURTIS: Fill<BRAY_CURTIS>(call, result); break;
-    case CANBERRA: Fill<CANBERRA>(call, result); break;
-    case CHORD: Fill<CHORD>(call, result); break;
-    case CLARK: Fill<CLARK>(call, result); break;
-    case EDGAR: Fill<EDGAR>(call, result); break;
-    case EUCLIDEAN: Fill<EUCLIDEAN>(call, result); break;
-    case EXCLUSIVE_EUCLIDEAN: Fill<EXCLUSIVE_EUCLIDEAN>(call, result); break;
-    case EXCLUSIVE_MANHATTAN: Fill<EXCLUSIVE_MANHATTAN>(call, result); break;
-    case GEODESIC: Fill<GEODESIC>(call, result); break;
-    case DRAVIK: Fill<DRAVIK>(call, result); break;
-    case GOWER_D9: Fill<GOWER_D9>(call, result); break;
-    case GOWER_D10: Fill<GOWER_D10>(call, result); break;
-    case HELLINGER: Fill<HELLINGER>(call, result); break;
-    case KULCZYNSKI: Fill<KULCZYNSKI>(call, result); break;
-    case MANHATTAN: Fill<MANHATTAN>(call, result); break;
-    case PEARSON: Fill<PEARSON>(call, result); break;
+    case BRAY_CURTIS: Fill<BRAY_CURTIS>(call, result, undefined); break;
+    case CANBERRA: Fill<CANBERRA>(call, result, undefined); break;
+    case CHORD: Fill<CHORD>(call, result, undefined); break;
+    case CLARK: Fill<CLARK>(call, result, undefined); break;
+    case EDGAR: Fill<EDGAR>(call, result, undefined); break;
+    case EUCLIDEAN: Fill<EUCLIDEAN>(call, result, undefined); break;
+    case EXCLUSIVE_EUCLIDEAN: Fill<EXCLUSIVE_EUCLIDEAN>(call, result, undefined); break;
+    case EXCLUSIVE_MANHATTAN: Fill<EXCLUSIVE_MANHATTAN>(call, result, undefined); break;
+    case GEODESIC: Fill<GEODESIC>(call, result, undefined); break;
+    case DRAVIK: Fill<DRAVIK>(call, result, undefined); break;
+    case GOWER_D9: Fill<GOWER_D9>(call, result, undefined); break;
+    case GOWER_D10: Fill<GOWER_D10>(call, result, undefined); break;
+    case HELLINGER: Fill<HELLINGER>(call, result, undefined); break;
+    case KULCZYNSKI: Fill<KULCZYNSKI>(call, result, undefined); break;
+    case MANHATTAN: Fill<MANHATTAN>(call, result, undefined); break;
+    case PEARSON: Fill<PEARSON>(call, result, undefined); break;
   }
   return result;
 }

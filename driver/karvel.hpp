@@ -14,6 +14,7 @@
 #include "distance/formulas.hpp"
 #include "io/print.hpp"
 #include "io/read.hpp"
+#include "io/write_binary.hpp"
 #include "transform/real_chars.hpp"
 
 namespace Karvel {
@@ -42,11 +43,21 @@ struct Run_Settings {
   // from 1).
   std::optional<Phylo::Pipeline::Row_Range> Rows;
   std::optional<std::pair<int, int>> Part;
+  // Digits after the point, or an Aft value of io/print.hpp (--decimals, --exact).
+  int Aft = Phylo::Print::Default_Aft;
   Run_Action Action = Run_Action::RUN;
   // Unset: KARVEL_THREADS, else every processor.
   std::optional<int> Threads;
   Generic::Progress::Mode Progress = Generic::Progress::Mode::AUTO;
+  // Distances in a binary layout instead of the text layout of Output.
+  std::optional<Phylo::Binary_Output::Layout> Binary_Output;
+  // --output: the file written instead of standard output.
+  std::optional<std::string> Output_File;
+  // --undefined=nan
+  bool Undefined_As_NaN = false;
 };
+
+class Destination;
 
 // Takes the options out of `arguments` (the arguments after the program
 // name) and returns the settings; what remains are the operands. Of
@@ -60,13 +71,14 @@ void Put_Usage(Text_IO::Text_Output& file, const std::string& invocation_name);
 // --help: the usage text with the long options and the environment.
 void Put_Help(Text_IO::Text_Output& file, const std::string& invocation_name);
 
-// Processes every matrix of one input, writing to `output`.
+// Processes every matrix of one input, writing text to `output`, or binary
+// layouts to `destination` (without one they are a Constraint_Error).
 void Read_Matrices(Text_IO::Text_Input& input, const Run_Settings& settings,
-                   Text_IO::Text_Output& output);
+                   Text_IO::Text_Output& output, Destination* destination = nullptr);
 
 // Walks the operands left to right ("-" is standard input).
 void Traverse_Files(const std::vector<std::string>& operands, const Run_Settings& settings,
-                    Text_IO::Text_Output& output);
+                    Text_IO::Text_Output& output, Destination* destination = nullptr);
 
 // The whole program; returns the exit status.
 int Main(int argc, char** argv);

@@ -4,9 +4,12 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <string_view>
 #include <utility>
+#include <vector>
 
 #include "driver/karvel.hpp"
+#include "driver/output_names.hpp"
 
 namespace Karvel::Options {
 
@@ -17,6 +20,13 @@ using Phylo::Read::Input_Format;
 using Phylo::Real_Chars::Transformation;
 
 namespace Formulas = Phylo::Distfunc::Formulas;
+
+// The names --to takes, in the order of their table.
+std::vector<std::string_view> Text_Output_Values() {
+  std::vector<std::string_view> names;
+  for (const Output_Name& row : Text_Output_Names) names.push_back(row.Name);
+  return names;
+}
 
 // The action of an option that sets one field to one value.
 template <class Field, class Value>
@@ -65,6 +75,71 @@ std::pair<int, int> Part_Of_Run(std::string_view value) {
   return {static_cast<int>(part), static_cast<int>(parts)};
 }
 
+// The input formats by the names --from takes, in the order the help lists
+// them: a new reader adds its pair here, and the option, its help, the man
+// page and the completion know the name.
+const std::vector<std::pair<std::string_view, Input_Format>>& Input_Formats() {
+  static const std::vector<std::pair<std::string_view, Input_Format>> formats = {
+      {"phylip", Input_Format::PHYLIP},
+      {"extended", Input_Format::EXTENDED_PHYLIP},
+      {"commented", Input_Format::COMMENTED_PHYLIP},
+      {"csv", Input_Format::CSV},
+      {"tsv", Input_Format::TSV},
+      {"nexus", Input_Format::NEXUS},
+      {"fasta", Input_Format::FASTA},
+  };
+  return formats;
+}
+
+// An output layout letter, or a text --to value: the text layout, and no
+// binary one, so that the leftmost of the letters and --to wins.
+auto Set_Layout(Dist_Output_Format format) {
+  return [format](Run_Settings& s, std::string_view) {
+    s.Output = format;
+    s.Binary_Output.reset();
+  };
+}
+
+// The binary layouts by the names --to takes, after the text ones.
+constexpr std::pair<std::string_view, Phylo::Binary_Output::Layout> Binary_Output_Names[] = {
+    {"npy", Phylo::Binary_Output::Layout::NPY},
+    {"npy-condensed", Phylo::Binary_Output::Layout::NPY_CONDENSED},
+    {"hdf5", Phylo::Binary_Output::Layout::HDF5}};
+
+const std::vector<std::string_view>& To_Values() {
+  static const std::vector<std::string_view> values = [] {
+    std::vector<std::string_view> names = Text_Output_Values();
+    for (const auto& row : Binary_Output_Names) names.push_back(row.first);
+    return names;
+  }();
+  return values;
+}
+
+void Apply_To(Run_Settings& s, std::string_view value) {
+  const std::string_view name = One_Of("--to", value, To_Values());
+  if (const auto text = Text_Output_Named(name)) return Set_Layout(*text)(s, value);
+  for (const auto& [binary_name, layout] : Binary_Output_Names)
+    if (name == binary_name) s.Binary_Output = layout;
+}
+
+std::vector<std::string_view> Input_Format_Names() {
+  std::vector<std::string_view> names;
+  for (const auto& format : Input_Formats()) names.push_back(format.first);
+  return names;
+}
+
+void Apply_From(Run_Settings& s, std::string_view value) {
+  const std::string_view name = One_Of("--from", value, Input_Format_Names());
+  for (const auto& [known, format] : Input_Formats())
+    if (known == name) s.Format = format;
+}
+
+std::string From_Help() {
+  std::string names;
+  for (std::string_view name : Input_Format_Names()) names += (names.empty() ? "" : ", ") + std::string(name);
+  return "input format: " + names + " (default extended; -1 -2 -3 are the first three)";
+}
+
 // To add an option: its row here and the field of Run_Settings it sets. A
 // long option that takes a value names it (N, FILE, FORMAT; FILE completes
 // file names) and lists its values where they are a fixed set; its action
@@ -83,6 +158,7 @@ std::vector<Option> Table() {
        Set(&Run_Settings::Format, Input_Format::EXTENDED_PHYLIP)},
       {'3', "", "", {}, "commented PHYLIP format", S::INPUT_FORMAT,
        Set(&Run_Settings::Format, Input_Format::COMMENTED_PHYLIP)},
+      {0, "from", "FORMAT", Input_Format_Names(), From_Help(), S::INPUT_FORMAT, Apply_From},
 
       {'B', "", "", {}, "binary characters", S::INPUT_DATATYPE, Set(&Run_Settings::Datatype, Input_Datatype::BINARY)},
       {'C', "", "", {}, "continuous characters (real numbers; default)", S::INPUT_DATATYPE,
@@ -105,21 +181,44 @@ std::vector<Option> Table() {
        Set(&Run_Settings::Transformation, Transformation::FULL_Z_SCORES)},
 
       {'E', "", "", {}, "NEXUS format, labels enclosed in single quotes", S::OUTPUT_FORMAT,
-       Set(&Run_Settings::Output, Dist_Output_Format::NEXUS_ENCLOSED)},
-      {'L', "", "", {}, "Labels only", S::OUTPUT_FORMAT, Set(&Run_Settings::Output, Dist_Output_Format::LABELS)},
+       Set_Layout(Dist_Output_Format::NEXUS_ENCLOSED)},
+      {'L', "", "", {}, "Labels only", S::OUTPUT_FORMAT, Set_Layout(Dist_Output_Format::LABELS)},
       {'N', "", "", {}, "NEXUS format, labels cleaned", S::OUTPUT_FORMAT,
-       Set(&Run_Settings::Output, Dist_Output_Format::NEXUS)},
+       Set_Layout(Dist_Output_Format::NEXUS)},
       {'O', "", "", {}, "one-column format", S::OUTPUT_FORMAT,
-       Set(&Run_Settings::Output, Dist_Output_Format::ONE_COLUMN)},
+       Set_Layout(Dist_Output_Format::ONE_COLUMN)},
       {'P', "", "", {}, "ordinary PHYLIP format", S::OUTPUT_FORMAT,
-       Set(&Run_Settings::Output, Dist_Output_Format::PHYLIP)},
+       Set_Layout(Dist_Output_Format::PHYLIP)},
       {'R', "", "", {}, "raw format (no labels, no header)", S::OUTPUT_FORMAT,
-       Set(&Run_Settings::Output, Dist_Output_Format::RAW)},
+       Set_Layout(Dist_Output_Format::RAW)},
       {'T', "", "", {}, "tab-separated format", S::OUTPUT_FORMAT,
-       Set(&Run_Settings::Output, Dist_Output_Format::TAB_SEPARATED)},
+       Set_Layout(Dist_Output_Format::TAB_SEPARATED)},
       {'W', "", "", {}, "Print input data, not distances", S::OUTPUT_FORMAT, Set(&Run_Settings::Print_Data, true)},
       {'X', "", "", {}, "extended PHYLIP format (default)", S::OUTPUT_FORMAT,
-       Set(&Run_Settings::Output, Dist_Output_Format::EXTENDED_PHYLIP)},
+       Set_Layout(Dist_Output_Format::EXTENDED_PHYLIP)},
+      {0, "to", "FORMAT", To_Values(),
+       "output layout: a letter's by name, the tables lsmat, csv, tsv, the lower triangle phylip-lower, "
+       "fasta (-W), or the binary npy, npy-condensed (scipy's condensed order) and hdf5, written to --output=FILE "
+       "(npy also to a pipe)",
+       S::OUTPUT_FORMAT, Apply_To},
+      {0, "decimals", "N", {}, "write numbers with N digits after the point (0 to 17; default 8)", S::OUTPUT_FORMAT,
+       [](Run_Settings& s, std::string_view value) {
+         s.Aft = Phylo::Print::Aft_Of_Decimals(
+             static_cast<int>(Whole_Number("--decimals", value, 0, Phylo::Print::Max_Decimals)));
+       }},
+      {0, "exact", "", {}, "write the shortest number that reads back to the same value", S::OUTPUT_FORMAT,
+       Set(&Run_Settings::Aft, Phylo::Print::Shortest_Aft)},
+      {0, "output", "FILE", {},
+       "write to FILE, which is replaced only when the run succeeds; beside an npy file its labels, FILE.labels.txt",
+       S::OUTPUT_FORMAT, [](Run_Settings& s, std::string_view v) {
+         if (v.empty()) throw Errors::Usage_Error("'--output' needs a file name");
+         s.Output_File = std::string(v);
+       }},
+      {0, "undefined", "WHAT", {"error", "nan"},
+       "a pair without a distance ends the run (error, the default) or is written as NaN, with one warning (nan)",
+       S::DISTANCE, [](Run_Settings& s, std::string_view v) {
+         s.Undefined_As_NaN = One_Of("--undefined", v, {"error", "nan"}) == "nan";
+       }},
 
       {0, "help", "", {}, "print this help and exit", S::RUN,
        Set(&Run_Settings::Action, Run_Action::HELP)},

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "driver/destination.hpp"
 #include "driver/karvel.hpp"
 #include "driver/options_table.hpp"
 #include "generic/parallel.hpp"
@@ -118,7 +119,10 @@ std::string Detail_Of(const Errors::Error& error) {
     return error.what() + std::string(like_an_option ? " (not an option of karvel; karvel --help lists them)" : "");
   }
   if (where.input.empty()) return "";
-  if (dynamic_cast<const Errors::Data_Error*>(&error)) return where.input + ":" + error.what();
+  // A place (LINE:COL) follows the name directly; other texts (a damaged
+  // compressed stream) after a space.
+  if (dynamic_cast<const Errors::Data_Error*>(&error))
+    return where.input + (error.what()[0] >= '0' && error.what()[0] <= '9' ? ":" : ": ") + error.what();
   // A failing write concerns the output, whatever was being computed.
   if (dynamic_cast<const Errors::Device_Error*>(&error) && !where.reading) return "";
   return Context();
@@ -151,9 +155,10 @@ void Skip_To_Header(Text_IO::Text_Input& input, Phylo::Read::Input_Format format
 // One pipeline for every datatype: read, transform, then the data or their
 // distances. The -A .. -Z transformations apply to continuous characters
 // only and are ignored with the others.
-void Read_Matrices(Text_IO::Text_Input& input, const Run_Settings& s, Text_IO::Text_Output& output) {
+void Read_Matrices(Text_IO::Text_Input& input, const Run_Settings& s, Text_IO::Text_Output& output,
+                   Destination* destination) {
   const Phylo::Pipeline::Formula formula{s.Binary_Formula, s.Discrete_Formula, s.Real_Formula,
-                                         s.Implied_Transformation};
+                                         s.Implied_Transformation, s.Undefined_As_NaN};
   input.Skip_Byte_Order_Mark();
   while (!input.At_End_Of_Input()) {
     Skip_To_Header(input, s.Format);
@@ -167,25 +172,34 @@ void Read_Matrices(Text_IO::Text_Input& input, const Run_Settings& s, Text_IO::T
     if (s.Transformation && s.Datatype == Input_Datatype::CONTINUOUS)
       Phylo::Pipeline::Transform(data, *s.Transformation);
     if (s.Print_Data) {
-      Phylo::Pipeline::Put_Data(output, data, s.Output);
+      Phylo::Pipeline::Put_Data(output, data, s.Output, s.Aft);
       continue;
     }
     const int taxa = data.Taxa();
-    if (!s.Rows && !s.Part && (taxa < 2 || Phylo::Pipeline::Fits(taxa, s.Memory))) {
+    // Binary layouts and NaN for undefined pairs are written from the
+    // whole matrix only, whatever its size.
+    const bool whole = s.Binary_Output || s.Undefined_As_NaN ||
+                       (!s.Rows && !s.Part && (taxa < 2 || Phylo::Pipeline::Fits(taxa, s.Memory)));
+    if (whole) {
       const Phylo::Squared_Access distances = Phylo::Pipeline::Distances(std::move(data), formula);
-      Phylo::Pipeline::Put_Distances(output, *distances, s.Output);
+      if (s.Binary_Output) {
+        if (!destination) throw Errors::Constraint_Error("binary layouts are written only by the program");
+        destination->Put_Binary(*distances);
+      } else {
+        Phylo::Pipeline::Put_Distances(output, *distances, s.Output, s.Aft);
+      }
       continue;
     }
     const Phylo::Pipeline::Row_Blocks blocks(std::move(data), formula);
     Phylo::Pipeline::Row_Range rows{0, taxa};
     if (s.Rows) rows = *s.Rows;
     if (s.Part) rows = Phylo::Pipeline::Part_Rows(taxa, Phylo::Pipeline::Part_Of(s.Output), s.Part->first - 1, s.Part->second);
-    Phylo::Pipeline::Put_Distance_Rows(output, blocks, s.Output, rows, s.Memory);
+    Phylo::Pipeline::Put_Distance_Rows(output, blocks, s.Output, rows, s.Memory, s.Aft);
   }
 }
 
 void Traverse_Files(const std::vector<std::string>& operands, const Run_Settings& settings,
-                    Text_IO::Text_Output& output) {
+                    Text_IO::Text_Output& output, Destination* destination) {
   for (const std::string& operand : operands) {
     where = {};
     where.operand = operand;
@@ -195,7 +209,7 @@ void Traverse_Files(const std::vector<std::string>& operands, const Run_Settings
     Generic::Progress::Stage reading("reading", input->Known_Bytes_Left().value_or(0), Generic::Progress::Unit::BYTES);
     input->Count_Bytes_In(&reading);
     try {
-      Read_Matrices(*input, settings, output);
+      Read_Matrices(*input, settings, output, destination);
     } catch (const Errors::Data_Error&) {
       // The beginning of the text is gone once the input is closed.
       if (Is_Phylip_Like(settings.Format)) where.hint = Phylo::Read::Guess_Layout(input->Head());
@@ -224,6 +238,8 @@ int Main(int argc, char** argv) {
     }
     if (settings.Print_Data && (settings.Rows || settings.Part))
       throw Errors::Usage_Error("--rows and --part choose rows of distance matrices, and -W writes the data");
+    if ((settings.Binary_Output || settings.Undefined_As_NaN) && (settings.Rows || settings.Part))
+      throw Errors::Usage_Error("--rows and --part write text layouts, with --undefined=error");
     Take_Thread_Setting(settings.Threads);
     Take_Simd_Setting();
     // Warnings may come from any thread; they go straight to standard error
@@ -238,9 +254,13 @@ int Main(int argc, char** argv) {
       return 1;
     }
     {
+      // Errors leave --output's file as it was: the destination removes its
+      // temporary unless the run gets to Commit.
+      Destination destination(settings, out);
       // Ends, and leaves the terminal clean, before any error is reported.
       const Generic::Progress::Display progress(settings.Progress);
-      Traverse_Files(arguments, settings, out);
+      Traverse_Files(arguments, settings, destination.Text(), &destination);
+      destination.Commit();
       out.Flush();
     }
     return 0;

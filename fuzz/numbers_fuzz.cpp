@@ -118,13 +118,17 @@ Outcome Expected_Integer(std::string_view t) {
 
 // A value as the number layout writes it: to_chars with 8 decimals, no
 // minus sign on zero, the part before the point right-aligned in `fore`.
-std::string Expected_Number(double value, int fore) {
+// `decimals` below zero asks for the shortest text.
+std::string Expected_Number(double value, int fore, int decimals = 8) {
   if (value == 0.0) value = 0.0;
   char buf[400];
-  const std::size_t length =
-      static_cast<std::size_t>(std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, 8).ptr - buf);
+  const std::size_t length = static_cast<std::size_t>(
+      (decimals < 0 ? std::to_chars(buf, buf + sizeof buf, value)
+                    : std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals))
+          .ptr -
+      buf);
   const std::string text(buf, length);
-  const std::size_t point = text.find('.');
+  const std::size_t point = text.find_first_of(".e");
   const std::size_t integer = point == std::string::npos ? length : point;
   return std::string(static_cast<std::size_t>(std::max(fore, 0)) > integer ? static_cast<std::size_t>(fore) - integer
                                                                               : 0,
@@ -132,10 +136,10 @@ std::string Expected_Number(double value, int fore) {
          text;
 }
 
-std::string Karvel_Number(double value, int fore) {
+std::string Karvel_Number(double value, int fore, int aft = Phylo::Print::Default_Aft) {
   std::string text;
   Text_IO::Text_Output out(&text);
-  Phylo::Print::Detail::Put_Number(out, value, fore, Phylo::Print::Default_Aft, Phylo::Print::Default_Exp);
+  Phylo::Print::Detail::Put_Number(out, value, fore, aft, Phylo::Print::Default_Exp);
   out.Flush();
   return text;
 }
@@ -178,12 +182,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<double> values = Values_Of(data, size);
   if (real.error.empty()) values.push_back(std::bit_cast<double>(real.bits));
   const int fore = size > 0 ? data[0] % 20 : 2;
-  for (double v : values)
+  // --decimals=0 .. 17, or --exact (-1).
+  const int decimals = size > 1 ? data[1] % 19 - 1 : 8;
+  const int aft = decimals < 0 ? Phylo::Print::Shortest_Aft : Phylo::Print::Aft_Of_Decimals(decimals);
+  for (double v : values) {
     for (int f : {2, fore}) {
       const std::string got = Karvel_Number(v, f);
       const std::string want = Expected_Number(v, f);
       if (got != want) Fuzz::Differ("Put_Number", want, got);
     }
+    const std::string got = Karvel_Number(v, fore, aft);
+    const std::string want = Expected_Number(v, fore, decimals);
+    if (got != want) Fuzz::Differ("Put_Number with chosen decimals", want, got);
+  }
 
   // Whole rows, which the printer writes several values at a time: each
   // row of the square is the values turned by one more place.

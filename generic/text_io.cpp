@@ -4,8 +4,10 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <zlib.h>
 
 #include "generic/errors.hpp"
 
@@ -47,6 +49,7 @@ std::unique_ptr<Text_Input> Text_Input::Standard_Input() {
 }
 
 std::size_t Text_Input::Fill(std::size_t want) {
+  if (!sniffed_) Sniff();
   while (end_ - pos_ < want && !eof_) {
     if (pos_ > 0) {
       if (base_ == 0) head_.assign(data_, std::min(end_, Head_Size));
@@ -71,6 +74,83 @@ std::size_t Text_Input::Fill(std::size_t want) {
     if (progress_) progress_->Advance(static_cast<std::uint64_t>(std::max<ssize_t>(got, 0)));
   }
   return end_ - pos_;
+}
+
+void Text_Input::Sniff() {
+  sniffed_ = true;
+  if (fd_ < 0) return; // text in memory is taken as it is
+  Fill(2);
+  if (end_ - pos_ >= 2 && static_cast<unsigned char>(data_[pos_]) == 0x1f &&
+      static_cast<unsigned char>(data_[pos_ + 1]) == 0x8b)
+    Inflate_All();
+}
+
+void Text_Input::Inflate_All() {
+  constexpr std::size_t Chunk = std::size_t{1} << 20;
+  z_stream z{};
+  // 15 + 16: the largest window, gzip framing only
+  if (inflateInit2(&z, 15 + 16) != Z_OK) throw Errors::Storage_Error("cannot start decompressing the input");
+  struct End {
+    z_stream* z;
+    ~End() { inflateEnd(z); }
+  } end_stream{&z};
+  // What was read while looking is the start of the compressed input.
+  std::vector<char> in(buf_.begin() + static_cast<std::ptrdiff_t>(pos_), buf_.begin() + static_cast<std::ptrdiff_t>(end_));
+  bool in_ended = eof_;
+  auto refill = [&] {
+    in.resize(Chunk);
+    ssize_t got;
+    do got = ::read(fd_, in.data(), in.size());
+    while (got < 0 && errno == EINTR);
+    if (got < 0) throw Errors::Device_Error(std::string("cannot read the input: ") + std::strerror(errno));
+    in_ended = got == 0;
+    z.next_in = reinterpret_cast<Bytef*>(in.data());
+    z.avail_in = static_cast<uInt>(got);
+  };
+  // A regular file's last four bytes give the size of its last member's
+  // text (modulo 2^32): for the usual one-member file the text then fits
+  // one allocation. A wrong guess only means growing by doubling; a damaged
+  // file's is believed only as far as deflate can expand (1032 to 1).
+  std::size_t guess = 4 * in.size();
+  struct stat st;
+  unsigned char trailer[4];
+  if (::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 18 &&
+      ::pread(fd_, trailer, 4, st.st_size - 4) == 4) {
+    const std::size_t size = trailer[0] | trailer[1] << 8 | trailer[2] << 16 | std::size_t{trailer[3]} << 24;
+    guess = std::max(guess, std::min(size, 1032 * static_cast<std::size_t>(st.st_size)));
+  }
+  std::vector<char> out(std::max(Input_Block, guess));
+  std::size_t produced = 0;
+  z.next_in = reinterpret_cast<Bytef*>(in.data());
+  z.avail_in = static_cast<uInt>(in.size());
+  auto damaged = [&](const char* why) {
+    throw Errors::Data_Error(std::string("not a valid gzip stream: ") + (z.msg ? z.msg : why));
+  };
+  for (;;) {
+    if (z.avail_in == 0 && !in_ended) refill();
+    if (produced == out.size()) out.resize(out.size() * 2);
+    z.next_out = reinterpret_cast<Bytef*>(out.data() + produced);
+    z.avail_out = static_cast<uInt>(std::min<std::size_t>(out.size() - produced, std::numeric_limits<uInt>::max()));
+    const uInt room = z.avail_out;
+    const int status = inflate(&z, Z_NO_FLUSH);
+    produced += room - z.avail_out;
+    if (status == Z_STREAM_END) {
+      // Another member may follow (concatenated files); nothing else may.
+      if (z.avail_in == 0 && !in_ended) refill();
+      if (z.avail_in == 0 && in_ended) break;
+      if (inflateReset(&z) != Z_OK) damaged("cannot restart");
+      continue;
+    }
+    if (status == Z_MEM_ERROR) throw Errors::Storage_Error("out of memory while decompressing the input");
+    if (status == Z_BUF_ERROR && z.avail_in == 0 && in_ended) damaged("the compressed data end too early");
+    if (status != Z_OK && status != Z_BUF_ERROR) damaged("damaged data");
+  }
+  out.resize(produced);
+  buf_ = std::move(out);
+  data_ = buf_.data();
+  pos_ = 0;
+  end_ = produced;
+  eof_ = true;
 }
 
 int Text_Input::Peek_Slow(std::size_t ahead) {
@@ -144,6 +224,7 @@ bool Text_Input::At_End_Of_Input() {
 }
 
 std::optional<std::size_t> Text_Input::Known_Bytes_Left() {
+  if (!sniffed_) Sniff(); // compressed input counts by its text
   const std::size_t buffered = end_ - pos_;
   if (eof_) return buffered;
   struct stat st;

@@ -2,7 +2,8 @@
 // Byte-stream text input and output over large buffers. Input is a sequence
 // of 8-bit characters with the line feed as the only line terminator; a
 // carriage return is an ordinary character here (the reader decides where it
-// counts as a blank).
+// counts as a blank). Input read from a descriptor that starts with the gzip
+// magic bytes is decompressed: readers only ever see the text.
 
 #include <cstddef>
 #include <memory>
@@ -17,7 +18,12 @@ namespace Text_IO {
 
 class Text_Input {
 public:
-  // Reads from an open descriptor; closes it at the end when owned.
+  // Reads from an open descriptor; closes it at the end when owned. When
+  // its first two bytes are the gzip magic (1f 8b), the whole stream is
+  // decompressed into memory at the first look (one or more concatenated
+  // members, as `cat a.gz b.gz` makes); a damaged stream is a Data_Error.
+  // Holding all the text costs its decompressed size, and gives readers an
+  // exact Known_Bytes_Left, so big inputs still take the parallel reader.
   Text_Input(int fd, bool owned);
   // Reads from a copy of text held in memory.
   explicit Text_Input(std::string_view text);
@@ -104,8 +110,13 @@ private:
   // Reads more so that at least `want` bytes follow the cursor, unless the
   // input ends first. Returns the number of bytes after the cursor.
   std::size_t Fill(std::size_t want);
+  // Looks at the first bytes of a descriptor's input and decompresses it
+  // when it is gzip.
+  void Sniff();
+  void Inflate_All();
 
   int fd_ = -1;
+  bool sniffed_ = false;
   bool owned_ = false;
   bool eof_ = false;
   std::vector<char> buf_;

@@ -132,10 +132,42 @@ inline char* Put_Fixed8(char* out, const Fixed8& v, int fore) {
   return out + 8;
 }
 
+// The shortcut of Decompose_Fixed8 for 1 to 7 decimals, where it holds as
+// well (|value| * 10^aft stays below 2^40): writes the value and returns the
+// end, or returns null for a value it does not settle.
+inline char* Put_Fixed_Short(char* out, double value, int aft) {
+  static constexpr double Scale[8] = {1.0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7};
+  static constexpr std::uint64_t Divisor[8] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
+  const double magnitude = value < 0.0 ? -value : value;
+  if (!(magnitude < 1e4)) return nullptr;
+  const double t = magnitude * Scale[aft];
+  const double whole = __builtin_floor(t);
+  const double fraction = t - whole; // exact
+  if (!(fraction < 0.5 - 0x1p-13 || fraction > 0.5 + 0x1p-13)) return nullptr;
+  const std::uint64_t q = static_cast<std::uint64_t>(whole) + (fraction > 0.5 ? 1u : 0u);
+  std::uint64_t integer = q / Divisor[aft], decimals = q % Divisor[aft];
+  if (__builtin_signbit(value)) *out++ = '-';
+  char digits[8];
+  int count = 0;
+  do {
+    digits[count++] = static_cast<char>('0' + integer % 10);
+    integer /= 10;
+  } while (integer != 0);
+  while (count > 0) *out++ = digits[--count];
+  *out = '.';
+  for (int k = aft; k > 0; --k) {
+    out[k] = static_cast<char>('0' + decimals % 10);
+    decimals /= 10;
+  }
+  return out + aft + 1;
+}
+
 // Writes `value` with `aft` digits after the point into [first, last) and
 // returns the end of what was written (as std::to_chars does). `last - first`
 // must be large enough for the value (350 characters always are).
 inline char* Format_Fixed(char* first, char* last, double value, int aft) {
+  if (aft >= 1 && aft <= 7)
+    if (char* const end = Put_Fixed_Short(first, value, aft)) return end;
   Fixed8 v;
   if (aft != 8 || !Decompose_Fixed8(value, v))
     return std::to_chars(first, last, value, std::chars_format::fixed, aft).ptr;

@@ -104,8 +104,9 @@ void Put_Right_Aligned(Text_Output& file, long value, std::size_t field) {
   file.Put(std::string_view(digits, length));
 }
 
-// Every value of a row, each after a tab, then the end of the line.
-void Put_Values(Text_Output& file, std::span<const double> row, int fore, int aft, int exp) {
+// Every value of a row, each after the separator, then the end of the line.
+void Put_Values(Text_Output& file, std::span<const double> row, int fore, int aft, int exp,
+                char separator = '\t') {
   std::size_t k = 0;
   if (exp == 0 && aft == 8 && fore >= 0 && fore <= 16) {
     // The layout of every distance: values go straight into the buffer,
@@ -116,26 +117,26 @@ void Put_Values(Text_Output& file, std::span<const double> row, int fore, int af
       const std::size_t stop = std::min(row.size(), k + Batch);
       char* const start = file.Reserve((stop - k) * Room);
       char* out = start;
-      if (fore == 2)
+      if (fore == 2 && separator == '\t')
         if (const Generic::Tabbed_Writer batch = Generic::Format_Kernels_Of().Put_Tabbed)
           k += batch(out, row.data() + k, stop - k);
       for (; k < stop; ++k) {
         Generic::Fixed8 parts;
         const double value = row[k] == 0.0 ? 0.0 : row[k];
         if (!Generic::Decompose_Fixed8(value, parts)) break;
-        *out++ = '\t';
+        *out++ = separator;
         out = Generic::Put_Fixed8(out, parts, fore);
       }
       file.Commit(static_cast<std::size_t>(out - start));
       if (k < stop) {
-        file.Put('\t');
+        file.Put(separator);
         Detail::Put_Number(file, row[k], fore, aft, exp);
         ++k;
       }
     }
   }
   for (; k < row.size(); ++k) {
-    file.Put('\t');
+    file.Put(separator);
     Detail::Put_Number(file, row[k], fore, aft, exp);
   }
   file.New_Line();
@@ -144,6 +145,34 @@ void Put_Values(Text_Output& file, std::span<const double> row, int fore, int af
 // The width the labels of a matrix are padded to when it is their longest
 // length. All labels empty would make it 0; one space keeps the columns.
 int Longest_Width(const Taxon_Labels& labels) { return std::max(Longest_Label(labels), 1); }
+
+// One cell of a CSV or TSV table: as it is, or between double quotes with
+// its quotes doubled where it holds the separator, a quote or a line break
+// (RFC 4180; pandas, R and the csv readers of every language take it).
+void Put_Field(Text_Output& file, std::string_view text, char separator) {
+  bool plain = true;
+  for (const char c : text) plain &= c != separator && c != '"' && c != '\n' && c != '\r';
+  if (plain) {
+    file.Put(text);
+    return;
+  }
+  file.Put('"');
+  for (const char c : text) {
+    if (c == '"') file.Put('"');
+    file.Put(c);
+  }
+  file.Put('"');
+}
+
+char Separator_Of(Output_Format style) { return style == Output_Format::CSV ? ',' : '\t'; }
+
+bool Is_Table(Dist_Output_Format format) {
+  return format == Dist_Output_Format::LSMAT || format == Dist_Output_Format::CSV;
+}
+
+[[noreturn]] void Refuse_Fasta_Distances() {
+  throw Errors::Constraint_Error("the fasta layout holds character data (-W), not distances");
+}
 
 void Put_Nexus_Opening(Text_Output& file, std::string_view block) {
   file.Put("#NEXUS\n\nbegin ");
@@ -162,6 +191,10 @@ Output_Format Label_Format(Dist_Output_Format format) {
   case Dist_Output_Format::NEXUS_ENCLOSED: return Output_Format::NEXUS_ENCLOSED;
   case Dist_Output_Format::PHYLIP: return Output_Format::PHYLIP;
   case Dist_Output_Format::RAW: return Output_Format::RAW;
+  case Dist_Output_Format::LSMAT: return Output_Format::TSV;
+  case Dist_Output_Format::CSV: return Output_Format::CSV;
+  case Dist_Output_Format::PHYLIP_LOWER: return Output_Format::PHYLIP;
+  case Dist_Output_Format::FASTA: return Output_Format::FASTA;
   case Dist_Output_Format::EXTENDED_PHYLIP:
   case Dist_Output_Format::ONE_COLUMN:
   case Dist_Output_Format::TAB_SEPARATED: break;
@@ -215,6 +248,14 @@ void Print_Label(Text_Output& file, const std::string& label, Output_Format styl
     break;
   case Output_Format::RAW:
     break;
+  case Output_Format::CSV:
+  case Output_Format::TSV:
+    Put_Field(file, label, Separator_Of(style));
+    break;
+  case Output_Format::FASTA:
+    file.Put('>');
+    Put_Underscored(file, label, label.size());
+    break;
   }
 }
 
@@ -236,22 +277,41 @@ Row_Layout Layout_Of(const Taxon_Labels& labels, Dist_Output_Format format, int 
   case Dist_Output_Format::NEXUS_ENCLOSED: width = Longest_Label(labels) + 2; break;
   case Dist_Output_Format::LABELS:
   case Dist_Output_Format::PHYLIP: width = Phylip_Width; break;
+  case Dist_Output_Format::PHYLIP_LOWER: width = Phylip_Width; break;
   case Dist_Output_Format::RAW: break;
+  // Nothing is padded in the tables; the width only passes the label check.
+  case Dist_Output_Format::LSMAT:
+  case Dist_Output_Format::CSV:
+  case Dist_Output_Format::FASTA: width = 1; break;
   case Dist_Output_Format::EXTENDED_PHYLIP:
   case Dist_Output_Format::NEXUS:
   case Dist_Output_Format::ONE_COLUMN:
   case Dist_Output_Format::TAB_SEPARATED: width = Longest_Width(labels); break;
   }
-  return {format, Label_Format(format), width, fore, aft, exp};
+  // Readers of the tables take a number as it is; blanks before it only
+  // make the cell text differ from what the same value prints elsewhere.
+  return {format, Label_Format(format), width, Is_Table(format) ? 0 : fore, aft, exp};
 }
 
 void Print_Header(Text_Output& file, const Taxon_Labels& labels, Dist_Output_Format format) {
   switch (format) {
   case Dist_Output_Format::EXTENDED_PHYLIP:
   case Dist_Output_Format::PHYLIP:
+  case Dist_Output_Format::PHYLIP_LOWER:
     Put_Count(file, static_cast<long>(labels.size()));
     file.New_Line();
     break;
+  case Dist_Output_Format::LSMAT:
+  case Dist_Output_Format::CSV: {
+    const char separator = Separator_Of(Label_Format(format));
+    for (const std::string& label : labels) {
+      file.Put(separator);
+      Put_Field(file, label, separator);
+    }
+    file.New_Line();
+    break;
+  }
+  case Dist_Output_Format::FASTA: Refuse_Fasta_Distances();
   case Dist_Output_Format::NEXUS:
   case Dist_Output_Format::NEXUS_ENCLOSED:
     Put_Nexus_Opening(file, "distances");
@@ -312,6 +372,17 @@ void Put_Row(Text_Output& file, const Taxon_Labels& labels, std::size_t row, std
     Print_Label(file, labels[row], layout.Style, layout.Width);
     Put_Values(file, values, layout.Fore, layout.Aft, layout.Exp);
     break;
+  case Dist_Output_Format::LSMAT:
+  case Dist_Output_Format::CSV:
+    Print_Label(file, labels[row], layout.Style, layout.Width);
+    Put_Values(file, values, layout.Fore, layout.Aft, layout.Exp, Separator_Of(layout.Style));
+    break;
+  case Dist_Output_Format::PHYLIP_LOWER:
+    // The distances to the taxa before this one: none on the first row.
+    Print_Label(file, labels[row], layout.Style, layout.Width);
+    Put_Values(file, values.first(row), layout.Fore, layout.Aft, layout.Exp);
+    break;
+  case Dist_Output_Format::FASTA: Refuse_Fasta_Distances();
   }
 }
 
@@ -327,7 +398,11 @@ void Print_Footer(Text_Output& file, Dist_Output_Format format) {
     break;
   case Dist_Output_Format::EXTENDED_PHYLIP:
   case Dist_Output_Format::PHYLIP:
-  case Dist_Output_Format::TAB_SEPARATED: break;
+  case Dist_Output_Format::TAB_SEPARATED:
+  case Dist_Output_Format::LSMAT:
+  case Dist_Output_Format::CSV:
+  case Dist_Output_Format::PHYLIP_LOWER:
+  case Dist_Output_Format::FASTA: break;
   }
 }
 
@@ -367,7 +442,7 @@ void Put(Text_Output& file, const Squared& matrix, Dist_Output_Format format, in
 // --- Character data
 
 void Print_Header(Text_Output& file, int taxa, int characters, Output_Format format,
-                  Nexus_Datatype datatype) {
+                  Nexus_Datatype datatype, std::string_view symbols) {
   switch (format) {
   case Output_Format::EXTENDED_PHYLIP:
   case Output_Format::PHYLIP:
@@ -387,12 +462,56 @@ void Print_Header(Text_Output& file, int taxa, int characters, Output_Format for
     switch (datatype) {
     case Nexus_Datatype::CONTINUOUS: file.Put("continuous"); break;
     case Nexus_Datatype::DNA: file.Put("nucleotide gap=-"); break;
+    case Nexus_Datatype::STANDARD: {
+      // Readers fold the case of symbols unless told not to; a and A are
+      // two states here.
+      bool both_cases = false;
+      for (const char c : symbols)
+        both_cases |= c >= 'a' && c <= 'z' && symbols.find(static_cast<char>(c - 'a' + 'A')) != std::string_view::npos;
+      file.Put(both_cases ? "standard respectcase symbols=\"" : "standard symbols=\"");
+      file.Put(symbols);
+      file.Put("\" gap=-");
+      break;
+    }
     }
     file.Put(" missing=?;\n\tmatrix\n");
     break;
-  case Output_Format::LABELS:
-  case Output_Format::RAW: break;
+  case Output_Format::CSV:
+  case Output_Format::TSV: {
+    // The input has no names for the characters; these are names in every
+    // reader (a name that is a number is not, in R).
+    const char separator = Separator_Of(format);
+    char name[24] = {separator, 'c'};
+    for (int k = 1; k <= characters; ++k)
+      file.Put(std::string_view(name, static_cast<std::size_t>(std::to_chars(name + 2, name + sizeof name, k).ptr - name)));
+    file.New_Line();
+    break;
   }
+  case Output_Format::LABELS:
+  case Output_Format::RAW:
+  case Output_Format::FASTA: break;
+  }
+}
+
+Nexus_Datatype Nexus_Datatype_Of(const Disc_Data& data, bool binary, std::string& symbols) {
+  bool used[256] = {};
+  for (int taxon = 0; taxon < data.Taxa(); ++taxon)
+    for (const char c : data.Matrix.Row(taxon)) used[static_cast<unsigned char>(c)] = true;
+  symbols.clear();
+  if (!binary) {
+    // The IUPAC nucleotide codes, the gap and the missing symbol.
+    constexpr std::string_view nucleotide = "ACGTURYSWKMBDHVNacgturyswkmbdhvn-?";
+    bool all = true;
+    for (int c = 0; c < 256; ++c)
+      all &= !used[c] || nucleotide.find(static_cast<char>(c)) != std::string_view::npos;
+    if (all) return Nexus_Datatype::DNA;
+  } else {
+    used[static_cast<unsigned char>('0')] = used[static_cast<unsigned char>('1')] = true;
+  }
+  used[static_cast<unsigned char>('?')] = used[static_cast<unsigned char>('-')] = false;
+  for (int c = 0; c < 256; ++c)
+    if (used[c]) symbols.push_back(static_cast<char>(c));
+  return Nexus_Datatype::STANDARD;
 }
 
 void Print_Numbers(Text_Output& file, int characters, int width) {
@@ -426,11 +545,11 @@ namespace {
 // row after the label and ends the line.
 template <class Data, class Put_Row_Values>
 void Put_Data(Text_Output& file, const Data& data, Output_Format format, Nexus_Datatype datatype,
-              Put_Row_Values put_row_values) {
+              std::string_view symbols, Put_Row_Values put_row_values) {
   if (data.Labels.empty())
     throw Errors::Constraint_Error("index check failed: character data without taxa cannot be written");
   const int characters = data.Matrix.Row_Length(0);
-  Print_Header(file, static_cast<int>(data.Labels.size()), characters, format, datatype);
+  Print_Header(file, static_cast<int>(data.Labels.size()), characters, format, datatype, symbols);
   int width = Phylip_Width;
   switch (format) {
   case Output_Format::NEXUS:
@@ -442,6 +561,9 @@ void Put_Data(Text_Output& file, const Data& data, Output_Format format, Nexus_D
     Print_Numbers(file, characters, width);
     break;
   case Output_Format::EXTENDED_PHYLIP: width = Longest_Width(data.Labels); break;
+  case Output_Format::CSV:
+  case Output_Format::TSV:
+  case Output_Format::FASTA: width = 1; break;
   case Output_Format::LABELS:
   case Output_Format::PHYLIP:
   case Output_Format::RAW: break;
@@ -455,17 +577,44 @@ void Put_Data(Text_Output& file, const Data& data, Output_Format format, Nexus_D
 
 } // namespace
 
-void Put(Text_Output& file, const Disc_Data& data, Output_Format format) {
-  Put_Data(file, data, format, Nexus_Datatype::DNA, [&file](std::span<const char> row) {
-    file.Put('\t');
-    file.Put(std::string_view(row.data(), row.size()));
+void Put(Text_Output& file, const Disc_Data& data, Output_Format format, bool binary) {
+  std::string symbols;
+  const Nexus_Datatype datatype = format == Output_Format::NEXUS || format == Output_Format::NEXUS_ENCLOSED
+                                      ? Nexus_Datatype_Of(data, binary, symbols)
+                                      : Nexus_Datatype::DNA;
+  Put_Data(file, data, format, datatype, symbols, [&](std::span<const char> row) {
+    switch (format) {
+    case Output_Format::CSV:
+    case Output_Format::TSV: {
+      // One symbol a cell.
+      const char separator = Separator_Of(format);
+      for (const char& c : row) {
+        file.Put(separator);
+        Put_Field(file, std::string_view(&c, 1), separator);
+      }
+      break;
+    }
+    case Output_Format::FASTA:
+      file.New_Line();
+      file.Put(std::string_view(row.data(), row.size()));
+      break;
+    default:
+      file.Put('\t');
+      file.Put(std::string_view(row.data(), row.size()));
+      break;
+    }
     file.New_Line();
   });
 }
 
 void Put(Text_Output& file, const Real_Data& data, Output_Format format, int fore, int aft, int exp) {
-  Put_Data(file, data, format, Nexus_Datatype::CONTINUOUS,
-           [&](std::span<const double> row) { Put_Values(file, row, fore, aft, exp); });
+  if (format == Output_Format::FASTA)
+    throw Errors::Constraint_Error("the fasta layout holds symbols; continuous characters cannot be written in it");
+  // The tables take numbers without blanks, as the distance tables do.
+  const bool table = format == Output_Format::CSV || format == Output_Format::TSV;
+  Put_Data(file, data, format, Nexus_Datatype::CONTINUOUS, {}, [&](std::span<const double> row) {
+    Put_Values(file, row, table ? 0 : fore, aft, exp, Separator_Of(format));
+  });
 }
 
 } // namespace Phylo::Print

@@ -1,7 +1,9 @@
 #pragma once
 // Reading character matrices in the PHYLIP-like layouts.
 
+#include <cstddef>
 #include <string>
+#include <string_view>
 
 #include "generic/text_io.hpp"
 #include "model/model.hpp"
@@ -9,7 +11,19 @@
 
 namespace Phylo::Read {
 
-enum class Input_Format { COMMENTED_PHYLIP, EXTENDED_PHYLIP, PHYLIP };
+enum class Input_Format {
+  COMMENTED_PHYLIP,
+  EXTENDED_PHYLIP,
+  PHYLIP,
+  // Tables with a header row of character names, then label and values
+  // (io/read_table.hpp); one matrix is the whole input.
+  CSV,
+  TSV,
+  // NEXUS and FASTA inputs hold one matrix each and are read whole, by their
+  // own readers (io/read_nexus.hpp, io/read_fasta.hpp).
+  NEXUS,
+  FASTA,
+};
 
 // The space and the ASCII control characters (0..32, 127): where labels end
 // and, for discrete data, what lies between values.
@@ -31,5 +45,32 @@ int Read_Integer(Text_IO::Text_Input& file);
 // nearest double; a missing digit or a value beyond the double range is a
 // Data_Error.
 double Read_Real(Text_IO::Text_Input& file);
+
+// The real number at the very start of `text`, in Read_Real's layout and
+// rounding, for readers that find their numbers themselves: its length (0
+// when the text does not start with one) and value; `too_large` when it is
+// beyond the double range.
+struct Real_Prefix {
+  std::size_t length = 0;
+  double value = 0.0;
+  bool too_large = false;
+};
+inline Real_Prefix Scan_Real_Prefix(std::string_view text);
+
+} // namespace Phylo::Read
+
+#include "io/read_number.hpp"
+
+namespace Phylo::Read {
+
+inline Real_Prefix Scan_Real_Prefix(std::string_view text) {
+  using namespace Number_Text;
+  Real_Prefix found;
+  bool exact = false;
+  if (Scan_Real(text.data(), text.size(), true, found.length, exact, found.value) != Scan::NUMBER) return {};
+  if (!exact)
+    found.too_large = Convert_Real(text.data(), text.data() + found.length, found.value) == Conversion::TOO_LARGE;
+  return found;
+}
 
 } // namespace Phylo::Read

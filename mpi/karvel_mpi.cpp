@@ -120,7 +120,7 @@ void Put_Distances(Shared_File& file, Pipeline::Data data, const Karvel::Run_Set
   const Phylo::Distfunc::Pair_Order order =
       whole ? Phylo::Distfunc::Pair_Order::TAXA : Phylo::Distfunc::Pair_Order::ROWS;
   const Phylo::Print::Row_Layout layout = Phylo::Print::Layout_Of(
-      blocks.Labels(), s.Output, Phylo::Print::Default_Fore, Phylo::Print::Default_Aft, Phylo::Print::Default_Exp);
+      blocks.Labels(), s.Output, Phylo::Print::Default_Fore, s.Aft, Phylo::Print::Default_Exp);
   file.Write_From_First(
       rank == 0 ? Text_Of([&](Text_IO::Text_Output& out) { Phylo::Print::Print_Header(out, blocks.Labels(), s.Output); })
                 : std::string());
@@ -207,7 +207,7 @@ void Run(Shared_File& file, const std::vector<std::string>& operands, const Karv
         Pipeline::Transform(data, *s.Transformation);
       if (s.Print_Data) {
         file.Write_From_First(rank == 0 ? Text_Of([&](Text_IO::Text_Output& out) {
-          Pipeline::Put_Data(out, data, s.Output);
+          Pipeline::Put_Data(out, data, s.Output, s.Aft);
         })
                                         : std::string());
         continue;
@@ -281,6 +281,8 @@ int Main(int argc, char** argv, int rank, int ranks) {
     if (rank == 0) display.emplace(settings.Progress);
     if (settings.Rows || settings.Part)
       throw Errors::Constraint_Error("the ranks share out the rows themselves: --rows and --part are for karvel");
+    if (settings.Binary_Output || settings.Undefined_As_NaN)
+      throw Errors::Constraint_Error("karvel_mpi writes the text layouts, with --undefined=error");
     if (arguments.empty()) {
       if (rank == 0) {
         Text_IO::Text_Output err(STDERR_FILENO);

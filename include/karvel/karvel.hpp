@@ -39,8 +39,9 @@ namespace Karvel::Lib {
 // The layouts matrices are read in: PHYLIP (a label is the first ten
 // characters of its record), extended PHYLIP (a label is one word) and
 // commented PHYLIP (a label is one word, and the word after it is a comment
-// that is dropped).
-enum class Input_Layout { PHYLIP, EXTENDED_PHYLIP, COMMENTED_PHYLIP };
+// that is dropped); CSV and TSV tables (a header row of character names,
+// then a label and the values in each row; the whole text is one matrix).
+enum class Input_Layout { PHYLIP, EXTENDED_PHYLIP, COMMENTED_PHYLIP, CSV, TSV };
 
 // What the characters are: real numbers, one symbol per state, or 1
 // (presence), 0 (absence) and any other symbol unknown.

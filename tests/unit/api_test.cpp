@@ -76,6 +76,11 @@ TEST(Api, ReadsEveryMatrixOfTheTextInTurn) {
   EXPECT_EQ(dna.Label(0), "Homo sap");
   EXPECT_EQ(dna.Symbols(1), "AAGTTC");
   EXPECT_FALSE(discrete.Next());
+
+  K::Reader table = K::Reader::From_Text("\"\",\"x\",\"y\"\r\n\"Homo sap\",1,2\r\n", K::Input_Layout::CSV,
+                                         K::Datatype::CONTINUOUS);
+  EXPECT_EQ(table.Next()->Label(0), "Homo sap");
+  EXPECT_FALSE(table.Next());
 }
 
 TEST(Api, DistancesInACallersBufferWriteAsTheProgramDoes) {

@@ -50,6 +50,8 @@ TEST(ParseArguments, LeftmostOfConflictingOptionsWins) {
   EXPECT_EQ(Parse({"-X", "-P", "f"}).settings.Output, Dist_Output_Format::EXTENDED_PHYLIP);
   EXPECT_EQ(Parse({"-D", "f", "-B"}).settings.Datatype, Input_Datatype::DISCRETE);
   EXPECT_EQ(Parse({"-3", "-1"}).settings.Format, Phylo::Read::Input_Format::COMMENTED_PHYLIP);
+  EXPECT_EQ(Parse({"--from=tsv", "-1"}).settings.Format, Phylo::Read::Input_Format::TSV);
+  EXPECT_EQ(Parse({"-1", "--from", "csv"}).settings.Format, Phylo::Read::Input_Format::PHYLIP);
   EXPECT_EQ(*Parse({"-Z", "-A"}).settings.Transformation, Transformation::FULL_Z_SCORES);
 }
 
@@ -231,6 +233,30 @@ TEST(LongOptions, LeftmostWinsBetweenLongOptionsAndLetters) {
   EXPECT_EQ(Parse({"--threads=2", "--threads=5"}).settings.Threads, 2);
   EXPECT_EQ(Parse({"--version", "--help"}).settings.Action, Run_Action::VERSION);
   EXPECT_EQ(Parse({"-W", "--help", "--version"}).settings.Action, Run_Action::HELP);
+  using Phylo::Read::Input_Format;
+  EXPECT_EQ(Parse({"--from=nexus", "-1", "f"}).settings.Format, Input_Format::NEXUS);
+  EXPECT_EQ(Parse({"-3", "--from", "fasta", "f"}).settings.Format, Input_Format::COMMENTED_PHYLIP);
+  EXPECT_EQ(Parse({"--from=fasta", "--from=phylip"}).settings.Format, Input_Format::FASTA);
+}
+
+// --to and the layout letters choose one layout together, binary or text.
+TEST(LongOptions, OutputLayoutsAndFiles) {
+  using Phylo::Binary_Output::Layout;
+  EXPECT_EQ(Parse({"--to=npy", "-P", "f"}).settings.Binary_Output, Layout::NPY);
+  const Run_Settings letter_first = Parse({"-P", "--to=npy", "f"}).settings;
+  EXPECT_FALSE(letter_first.Binary_Output);
+  EXPECT_EQ(letter_first.Output, Dist_Output_Format::PHYLIP);
+  const Run_Settings text_first = Parse({"--to=pairs", "--to=hdf5", "-X", "f"}).settings;
+  EXPECT_FALSE(text_first.Binary_Output);
+  EXPECT_EQ(text_first.Output, Dist_Output_Format::ONE_COLUMN);
+  EXPECT_EQ(Parse({"--to", "npy-condensed", "f"}).settings.Binary_Output, Layout::NPY_CONDENSED);
+  EXPECT_EQ(Parse({"--output=a.npy", "--output", "b.npy"}).settings.Output_File, "a.npy");
+  EXPECT_FALSE(Parse({"f"}).settings.Output_File);
+  EXPECT_TRUE(Parse({"--undefined=nan", "--undefined=error"}).settings.Undefined_As_NaN);
+  EXPECT_FALSE(Parse({"--undefined=error", "--undefined=nan"}).settings.Undefined_As_NaN);
+  EXPECT_FALSE(Parse({"f"}).settings.Undefined_As_NaN);
+  EXPECT_EQ(Refusal({"--undefined=zero"}), "invalid value 'zero' for '--undefined' (one of error, nan)");
+  EXPECT_EQ(Refusal({"--output="}), "'--output' needs a file name");
 }
 
 TEST(LongOptions, RefusalsNameTheOption) {
@@ -243,6 +269,8 @@ TEST(LongOptions, RefusalsNameTheOption) {
   EXPECT_EQ(Refusal({"--help=yes"}), "option '--help' takes no value");
   EXPECT_EQ(Refusal({"f", "--threads"}), "option '--threads' needs a value (--threads=N)");
   EXPECT_EQ(Refusal({"--threads=x"}), "invalid value 'x' for '--threads' (a whole number from 1 to 1024)");
+  EXPECT_EQ(Refusal({"--from=NEXUS"}), "invalid value 'NEXUS' for '--from' (one of phylip, extended, commented, "
+                                       "csv, tsv, nexus, fasta)");
   for (const char* bad : {"--threads=0", "--threads=1025", "--threads=", "--threads=2x", "--threads=-1"})
     EXPECT_NE(Refusal({bad, "f"}), "") << bad;
   // A bad value is refused even where an option to its left wins.

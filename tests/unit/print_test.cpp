@@ -1,8 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <bit>
+#include <charconv>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <limits>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -84,11 +88,11 @@ Squared Apes() {
       {{0.0, 0.5, 1.25}, {0.5, 0.0, 0.75}, {1.25, 0.75, 0.0}});
 }
 
-std::string Written(const Squared& matrix, Dist_Output_Format format) {
+std::string Written(const Squared& matrix, Dist_Output_Format format, int aft = Print::Default_Aft) {
   std::string text;
   {
     Text_IO::Text_Output out(&text);
-    Print::Put(out, matrix, format, Print::Default_Fore, Print::Default_Aft, Print::Default_Exp);
+    Print::Put(out, matrix, format, Print::Default_Fore, aft, Print::Default_Exp);
   }
   return text;
 }
@@ -197,7 +201,8 @@ TEST(PrintNumber, OtherLayouts) {
   EXPECT_EQ(Number(2.0, 2, 0), " 2.0");
   EXPECT_EQ(Number(1234.5, 3, 2, 3), "  1.23e+03");
   EXPECT_EQ(Number(std::numeric_limits<double>::infinity()), "inf");
-  EXPECT_EQ(Number(-std::numeric_limits<double>::quiet_NaN(), 5), " -nan");
+  // A pair without a distance (--undefined=nan), whatever its sign bit.
+  EXPECT_EQ(Number(-std::numeric_limits<double>::quiet_NaN(), 5), "           NaN");
 }
 
 // ---------------------------------------------------------------- labels
@@ -503,6 +508,140 @@ TEST(PrintData, NumberingStopsAfterTheFirstBlockBeyondTheCharacters) {
   EXPECT_EQ(Numbering(10, 1), "[\t        10        20]\n[\t         .         .]\n");
   EXPECT_EQ(Numbering(20, 2), "[ \t        10        20        30]\n[ \t         .         .         .]\n");
   EXPECT_EQ(Numbering(25, 2), Numbering(20, 2));
+}
+
+// ---------------------------------------------------------------- chosen decimals, tables
+
+std::string To_Chars(double value, int decimals) {
+  char buffer[400];
+  const auto end = decimals < 0 ? std::to_chars(buffer, buffer + sizeof buffer, value).ptr
+                                : std::to_chars(buffer, buffer + sizeof buffer, value,
+                                                std::chars_format::fixed, decimals).ptr;
+  return std::string(buffer, end);
+}
+
+std::string Replaced(std::string text, const std::string& from, const std::string& to) {
+  for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+    text.replace(at, from.size(), to);
+  return text;
+}
+
+// Every decimal count and the shortest text write what the standard library
+// writes (zero without its sign), over values of every magnitude, ties at
+// every count and the numbers just beside them.
+TEST(ChosenDecimals, EqualTheStandardLibraryText) {
+  std::mt19937_64 random(20261209);
+  std::vector<double> values = {-0.0, 1e15, std::numeric_limits<double>::max(), std::numeric_limits<double>::denorm_min(),
+                                std::numeric_limits<double>::infinity()};
+  for (int n = 0; n < 20000; ++n) {
+    values.push_back(std::ldexp(std::uniform_real_distribution<double>(-1.0, 1.0)(random), n % 56 - 30));
+    // A tie at some decimal count, and its neighbours.
+    const double tie = std::ldexp(static_cast<double>(random() % 100000), -static_cast<int>(random() % 20));
+    values.push_back(tie);
+    values.push_back(std::nextafter(tie, 0.0));
+    values.push_back(std::nextafter(tie, 1e300));
+  }
+  for (int decimals = 0; decimals <= Print::Max_Decimals; ++decimals) {
+    const int aft = Print::Aft_Of_Decimals(decimals);
+    for (const double v : values)
+      ASSERT_EQ(Number(v, 0, aft), To_Chars(v == 0.0 ? 0.0 : v, decimals)) << v << " with " << decimals;
+  }
+  // A pair without a distance is NaN in every number layout, in the field
+  // of the integer part where there is no fixed count of decimals.
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  EXPECT_EQ(Number(nan, 0, Print::Aft_Of_Decimals(0)), "NaN");
+  EXPECT_EQ(Number(nan, 0, Print::Shortest_Aft), "NaN");
+  EXPECT_EQ(Number(nan, 2, Print::Aft_Of_Decimals(3)), "   NaN");
+  for (const double v : values) {
+    const std::string text = Number(v, 0, Print::Shortest_Aft);
+    ASSERT_EQ(text, To_Chars(v == 0.0 ? 0.0 : v, -1)) << v;
+    if (!std::isfinite(v)) continue;
+    double back = 0.0;
+    std::from_chars(text.data(), text.data() + text.size(), back);
+    ASSERT_EQ(std::bit_cast<std::uint64_t>(back), std::bit_cast<std::uint64_t>(v == 0.0 ? 0.0 : v)) << text;
+  }
+}
+
+// Each layout carries the number text through unchanged: the output is the
+// default one with every eight-decimal value replaced by its other text.
+TEST(ChosenDecimals, EveryDistanceAndDataLayout) {
+  const Squared apes = Apes();
+  const Real_Data real = Make_Real({"a", "b"}, {{0.5, 1.25}, {0.75, 0.0}});
+  const double values[] = {0.0, 0.5, 0.75, 1.25};
+  for (const int aft : {Print::No_Point_Aft, 3, 17, Print::Shortest_Aft}) {
+    const auto expected = [&](std::string text) {
+      for (const double v : values) text = Replaced(text, Number(v, 0, 8), Number(v, 0, aft));
+      return text;
+    };
+    // Every layout but FASTA, which holds no numbers.
+    for (int f = 0; f < static_cast<int>(Dist_Output_Format::FASTA); ++f)
+      EXPECT_EQ(Written(apes, Dist_Output_Format(f), aft), expected(Written(apes, Dist_Output_Format(f))))
+          << f << " aft " << aft;
+    for (int f = 0; f < static_cast<int>(Output_Format::FASTA); ++f)
+      EXPECT_EQ(Written(real, Output_Format(f), 2, aft, 0), expected(Written(real, Output_Format(f), 2, 8, 0)))
+          << f << " aft " << aft;
+  }
+}
+
+// Labels are quoted only where the separator, a quote or a line break would
+// split or end the cell.
+TEST(DistanceTables, QuotingWhereTheCellNeedsIt) {
+  const Squared odd = Make_Squared({"a,b", "say \"hi\"", "t\tab"}, {{0.0, 0.5, 1.25}, {0.5, 0.0, 0.75}, {1.25, 0.75, 0.0}});
+  EXPECT_EQ(Written(odd, Dist_Output_Format::CSV),
+            ",\"a,b\",\"say \"\"hi\"\"\",t\tab\n"
+            "\"a,b\",0.00000000,0.50000000,1.25000000\n"
+            "\"say \"\"hi\"\"\",0.50000000,0.00000000,0.75000000\n"
+            "t\tab,1.25000000,0.75000000,0.00000000\n");
+  const std::string lsmat = Written(odd, Dist_Output_Format::LSMAT);
+  EXPECT_EQ(lsmat.substr(0, lsmat.find('\n') + 1), "\ta,b\t\"say \"\"hi\"\"\"\t\"t\tab\"\n");
+  // Symbols of data are cells of their own, quoted the same way.
+  EXPECT_EQ(Written(Make_Disc({"x,y"}, {"A,\""}), Output_Format::CSV), ",c1,c2,c3\n\"x,y\",A,\",\",\"\"\"\"\n");
+}
+
+// The row steps a streaming writer uses give the same text as the whole
+// matrix; a row holds only what its own values and the labels say.
+TEST(DistanceTables, RowStepsMatchTheWholeMatrix) {
+  const Squared apes = Apes();
+  for (const Dist_Output_Format format :
+       {Dist_Output_Format::LSMAT, Dist_Output_Format::CSV, Dist_Output_Format::PHYLIP_LOWER}) {
+    std::string text;
+    {
+      Text_IO::Text_Output out(&text);
+      const Print::Row_Layout layout =
+          Print::Layout_Of(apes.Labels, format, Print::Default_Fore, Print::Shortest_Aft, Print::Default_Exp);
+      Print::Print_Header(out, apes.Labels, format);
+      for (std::size_t row = 0; row < 3; ++row)
+        Print::Put_Row(out, apes.Labels, row, std::span<const double>(apes.Matrix.Row(static_cast<int>(row)), 3),
+                       layout);
+      Print::Print_Footer(out, format);
+    }
+    EXPECT_EQ(text, Written(apes, format, Print::Shortest_Aft)) << static_cast<int>(format);
+  }
+}
+
+std::string Format_Line(const Disc_Data& data, bool binary) {
+  const std::string text = Written(data, Output_Format::NEXUS, binary);
+  const std::size_t at = text.find("\tformat ");
+  return text.substr(at + 1, text.find('\n', at) - at - 1);
+}
+
+TEST(NexusDatatype, NucleotidesKeepTheirTypeOtherSymbolsAreListed) {
+  EXPECT_EQ(Format_Line(Make_Disc({"a", "b"}, {"ACGT-", "nRyU?"}), false),
+            "format datatype=nucleotide gap=- missing=?;");
+  EXPECT_EQ(Format_Line(Make_Disc({"a", "b"}, {"0120", "?-21"}), false),
+            "format datatype=standard symbols=\"012\" gap=- missing=?;");
+  // One symbol outside the nucleotide codes is enough.
+  EXPECT_EQ(Format_Line(Make_Disc({"a", "b"}, {"ACGT", "ACGX"}), false),
+            "format datatype=standard symbols=\"ACGTX\" gap=- missing=?;");
+  // Letters in both cases are different states.
+  EXPECT_EQ(Format_Line(Make_Disc({"a", "b"}, {"xyXz", "0000"}), false),
+            "format datatype=standard respectcase symbols=\"0Xxyz\" gap=- missing=?;");
+  // Binary data are 0/1 whatever they hold; their other symbols are listed
+  // too, so a reader takes them as states and not as errors.
+  EXPECT_EQ(Format_Line(Make_Disc({"a", "b"}, {"0000", "00?0"}), true),
+            "format datatype=standard symbols=\"01\" gap=- missing=?;");
+  EXPECT_EQ(Format_Line(Make_Disc({"a", "b"}, {"10?1-", "01A?1"}), true),
+            "format datatype=standard symbols=\"01A\" gap=- missing=?;");
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "tests/unit/run_program.hpp"
 #include "driver/karvel.hpp"
 #include "generic/progress.hpp"
 
@@ -38,39 +39,8 @@ TEST(Progress, LineCountsTheUnitsAndAllowsForHeavyFirstRows) {
   EXPECT_EQ(Progress::Testing::Line(writing).rfind("karvel: writing 100/200 taxa 50% ", 0), 0u);
 }
 
-struct Run_Result {
-  int status;
-  std::string out, err;
-};
-
-std::string Contents(std::FILE* file) {
-  std::string text;
-  std::rewind(file);
-  char buffer[1 << 16];
-  for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, file)) > 0;) text.append(buffer, n);
-  std::fclose(file);
-  return text;
-}
-
-// The whole program, its standard output and error caught in files (so
-// standard error is no terminal).
-Run_Result Run_Karvel(std::vector<std::string> arguments) {
-  std::fflush(stdout);
-  std::fflush(stderr);
-  std::FILE* out = std::tmpfile();
-  std::FILE* err = std::tmpfile();
-  const int saved_out = ::dup(STDOUT_FILENO), saved_err = ::dup(STDERR_FILENO);
-  ::dup2(fileno(out), STDOUT_FILENO);
-  ::dup2(fileno(err), STDERR_FILENO);
-  std::vector<char*> argv;
-  for (std::string& a : arguments) argv.push_back(a.data());
-  const int status = Karvel::Main(static_cast<int>(argv.size()), argv.data());
-  ::dup2(saved_out, STDOUT_FILENO);
-  ::dup2(saved_err, STDERR_FILENO);
-  ::close(saved_out);
-  ::close(saved_err);
-  return {status, Contents(out), Contents(err)};
-}
+using Test_Support::Run_Karvel;
+using Test_Support::Run_Result;
 
 // With no delay, every stage shows as it begins, so the lines are there
 // however fast the machine. Each is drawn over the last with a carriage

@@ -398,7 +398,7 @@ std::string Big_Matrix(int taxa, int chars, Input_Format format, bool discrete, 
     switch (format) {
     case Input_Format::PHYLIP: label.resize(10, ' '); break;
     case Input_Format::COMMENTED_PHYLIP: label += " comment"; break;
-    case Input_Format::EXTENDED_PHYLIP: break;
+    default: break;
     }
     text += label;
     if (format != Input_Format::PHYLIP) text += ' ';

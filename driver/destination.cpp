@@ -1,0 +1,86 @@
+#include "driver/destination.hpp"
+
+#include <span>
+#include <string>
+#include <unistd.h>
+
+#include "driver/options_table.hpp"
+#include "io/write_hdf5.hpp"
+
+namespace Karvel {
+
+namespace {
+
+std::string Layout_Name(const Run_Settings& s) { return Phylo::Binary_Output::Name(*s.Binary_Output); }
+
+} // namespace
+
+Destination::Destination(const Run_Settings& settings, Text_IO::Text_Output& standard_output)
+    : settings_(settings), text_(&standard_output) {
+  if (settings.Binary_Output) {
+    const auto layout = *settings.Binary_Output;
+    if (layout == Phylo::Binary_Output::Layout::HDF5) {
+      if (!Phylo::Binary_Output::Hdf5_Built())
+        throw Errors::Usage_Error("this karvel was built without HDF5; rebuild it where libhdf5 is installed "
+                                  "(Debian: libhdf5-dev), or write --to=npy");
+      if (const std::string why = Phylo::Binary_Output::Hdf5_Unavailable(); !why.empty())
+        throw Errors::Usage_Error(why + "; write --to=npy instead");
+    }
+    if (settings.Print_Data)
+      throw Errors::Usage_Error("-W writes character data in text layouts, not in " + Layout_Name(settings));
+    if (!settings.Output_File) {
+      if (layout == Phylo::Binary_Output::Layout::HDF5)
+        throw Errors::Usage_Error("an hdf5 file cannot be written to standard output: name it with --output=FILE");
+      if (isatty(STDOUT_FILENO))
+        throw Errors::Usage_Error("the " + Layout_Name(settings) +
+                                  " layout is binary and standard output is a terminal: name a file with "
+                                  "--output=FILE, or send standard output to a file or a pipe");
+    }
+  }
+  if (settings.Output_File) {
+    Phylo::Output::Output_File::Remove_On_Signals();
+    file_.emplace(*settings.Output_File);
+    file_text_ = std::make_unique<Text_IO::Text_Output>(file_->Descriptor());
+    text_ = file_text_.get();
+  }
+}
+
+// The buffered text goes before the temporary is removed, never after.
+Destination::~Destination() { file_text_.reset(); }
+
+void Destination::Put_Binary(const Phylo::Squared& distances) {
+  namespace Out = Phylo::Binary_Output;
+  const Out::Layout layout = *settings_.Binary_Output;
+  if (++matrices_ > 1)
+    throw Errors::Constraint_Error("an " + Layout_Name(settings_) +
+                                   " file holds one distance matrix, and the input holds more");
+  const auto taxa = distances.Labels.size();
+  std::unique_ptr<Out::Matrix_Writer> writer;
+  if (layout == Out::Layout::HDF5) {
+    writer = Out::Hdf5_Writer(file_->Temporary_Path(), file_->Path(), distances.Labels);
+  } else {
+    writer = Out::Npy_Writer(*text_, taxa, layout);
+    // Only a named file has a place beside it for the labels.
+    if (file_) {
+      labels_file_.emplace(file_->Path() + ".labels.txt");
+      Text_IO::Text_Output labels(labels_file_->Descriptor());
+      Out::Put_Labels(labels, distances.Labels);
+      labels.Flush();
+    }
+  }
+  if (taxa > 0) writer->Put_Rows(0, taxa, std::span<const double>(distances.Matrix.Row(0), taxa * taxa));
+  writer->Finish();
+}
+
+void Destination::Commit() {
+  if (settings_.Binary_Output && matrices_ == 0)
+    throw Errors::Constraint_Error("the input holds no matrix, so there is nothing to write as " +
+                                   Layout_Name(settings_));
+  if (!file_) return;
+  file_text_->Flush();
+  // The labels first: the matrix file under its name means both are there.
+  if (labels_file_) labels_file_->Commit();
+  file_->Commit();
+}
+
+} // namespace Karvel
