@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "api/pipeline.hpp"
+#include "io/write_binary.hpp"
 
 namespace Phylo::Pipeline {
 
@@ -56,5 +57,14 @@ void Format_Rows(std::vector<std::string>& pieces, const Taxon_Labels& labels, c
 // `aft` is the number layout's (see Put_Distances).
 void Put_Distance_Rows(Text_IO::Text_Output& output, const Row_Blocks& blocks, Print::Dist_Output_Format format,
                        Row_Range rows, std::size_t memory, int aft = Print::Default_Aft);
+
+// Writes every row of the distances to `writer`, a block of rows at a time
+// (the next computed while one is written) and of each row the distances
+// `part` holds: ALL for the square layouts, AFTER for the condensed one.
+// A failing pair is the first in the order of the taxa; the rows before its
+// earlier taxon's are handed to the writer before its error is raised.
+// The caller finishes the writer.
+void Put_Binary_Rows(Binary_Output::Matrix_Writer& writer, const Row_Blocks& blocks, Distfunc::Row_Part part,
+                     std::size_t memory);
 
 } // namespace Phylo::Pipeline

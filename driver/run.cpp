@@ -176,9 +176,9 @@ void Read_Matrices(Text_IO::Text_Input& input, const Run_Settings& s, Text_IO::T
       continue;
     }
     const int taxa = data.Taxa();
-    // Binary layouts and NaN for undefined pairs are written from the
-    // whole matrix only, whatever its size.
-    const bool whole = s.Binary_Output || s.Undefined_As_NaN ||
+    // NaN for undefined pairs is written from the whole matrix only,
+    // whatever its size.
+    const bool whole = s.Undefined_As_NaN ||
                        (!s.Rows && !s.Part && (taxa < 2 || Phylo::Pipeline::Fits(taxa, s.Memory)));
     if (whole) {
       const Phylo::Squared_Access distances = Phylo::Pipeline::Distances(std::move(data), formula);
@@ -191,6 +191,11 @@ void Read_Matrices(Text_IO::Text_Input& input, const Run_Settings& s, Text_IO::T
       continue;
     }
     const Phylo::Pipeline::Row_Blocks blocks(std::move(data), formula);
+    if (s.Binary_Output) {
+      if (!destination) throw Errors::Constraint_Error("binary layouts are written only by the program");
+      destination->Put_Binary(blocks, s.Memory);
+      continue;
+    }
     Phylo::Pipeline::Row_Range rows{0, taxa};
     if (s.Rows) rows = *s.Rows;
     if (s.Part) rows = Phylo::Pipeline::Part_Rows(taxa, Phylo::Pipeline::Part_Of(s.Output), s.Part->first - 1, s.Part->second);
