@@ -222,12 +222,15 @@ void Put_Distance_Rows(Text_IO::Text_Output& output, const Row_Blocks& blocks, P
 
   std::vector<double> values(static_cast<std::size_t>(block_rows) * width);
   std::vector<std::string> pieces;
+  Distfunc::Undefined_Pairs undefined_pairs;
+  Distfunc::Undefined_Pairs* const undefined = blocks.Undefined_As_NaN() ? &undefined_pairs : nullptr;
   if (held && count > 0) {
     // All pairs are known before the first byte, as when the whole matrix
     // is held.
     const Distfunc::Failed_Pair failed =
-        blocks.Compute(rows.First, rows.Past, part, Distfunc::Pair_Order::TAXA, values.data());
+        blocks.Compute(rows.First, rows.Past, part, Distfunc::Pair_Order::TAXA, values.data(), undefined);
     if (failed.Found()) blocks.Raise(failed);
+    if (undefined) blocks.Warn(undefined_pairs);
   }
   // The header goes with the part that holds row 0 and the footer with the
   // one that holds the last row, so that empty parts add nothing.
@@ -242,7 +245,7 @@ void Put_Distance_Rows(Text_IO::Text_Output& output, const Row_Blocks& blocks, P
       int stop = past;
       Distfunc::Failed_Pair failed;
       if (!held) {
-        failed = blocks.Compute(first, past, part, Distfunc::Pair_Order::ROWS, values.data());
+        failed = blocks.Compute(first, past, part, Distfunc::Pair_Order::ROWS, values.data(), undefined);
         if (failed.Found()) stop = part == Row_Part::BEFORE ? failed.J : failed.I;
       }
       Format_Rows(pieces, labels, values.data(), held ? rows.First : first, first, stop, layout);
@@ -255,6 +258,8 @@ void Put_Distance_Rows(Text_IO::Text_Output& output, const Row_Blocks& blocks, P
     }
     writer.Finish();
   }
+  // Written as computed, the pairs are all known only now.
+  if (undefined && !held) blocks.Warn(undefined_pairs);
   if (rows.Past == taxa && rows.First < taxa) Print::Print_Footer(output, format);
 }
 
@@ -266,6 +271,8 @@ void Put_Binary_Rows(Binary_Output::Matrix_Writer& writer, const Row_Blocks& blo
   // Two blocks take turns: one is written while the other is computed.
   std::vector<double> values[2];
   Generic::Progress::Stage progress("distances", static_cast<std::uint64_t>(taxa), Generic::Progress::Unit::TAXA);
+  Distfunc::Undefined_Pairs undefined_pairs;
+  Distfunc::Undefined_Pairs* const undefined = blocks.Undefined_As_NaN() ? &undefined_pairs : nullptr;
   Background_Writer background;
   int turn = 0;
   for (int first = 0; first < taxa; first += block_rows, turn ^= 1) {
@@ -276,7 +283,7 @@ void Put_Binary_Rows(Binary_Output::Matrix_Writer& writer, const Row_Blocks& blo
     // pair in the order of the taxa is the whole matrix's when no earlier
     // block failed: each pair (i, j), i < j, is computed with row i.
     const Distfunc::Failed_Pair failed =
-        blocks.Compute(first, past, part, Distfunc::Pair_Order::TAXA, block.data());
+        blocks.Compute(first, past, part, Distfunc::Pair_Order::TAXA, block.data(), undefined);
     const int stop = failed.Found() ? std::max(first, failed.I) : past;
     if (stop > first)
       background.Write([&writer, &block, first, stop, width] {
@@ -290,6 +297,7 @@ void Put_Binary_Rows(Binary_Output::Matrix_Writer& writer, const Row_Blocks& blo
     }
   }
   background.Finish();
+  if (undefined) blocks.Warn(undefined_pairs);
 }
 
 } // namespace Phylo::Pipeline
