@@ -166,6 +166,38 @@ std::uint64_t Pairs_Before(int taxa, Row_Part part, int rows) {
   return r;
 }
 
+// A lower triangle written as computed finds first the failing pair of the
+// earliest row, `failed`, (i, j) in row j; the one reported is, as when
+// the rows are held, the first in the order of the taxa, which may lie in a
+// later row with an earlier taxon i. `values` takes blocks of `block_rows`.
+Distfunc::Failed_Pair First_In_Taxa_Order(const Row_Blocks& blocks, Row_Range rows, Distfunc::Failed_Pair failed,
+                                          std::vector<double>& values, int block_rows) {
+  const auto earlier = [](const Distfunc::Failed_Pair& a, const Distfunc::Failed_Pair& b) {
+    return a.I < b.I || (a.I == b.I && a.J < b.J);
+  };
+  if (rows.First == 0 && rows.Past == blocks.Taxa()) {
+    // Every pair is then a pair of the upper triangle too: its rows up to
+    // failed.I, in the order of the taxa, hold the first, which is no
+    // more work than the rows already written when the failure comes early.
+    for (int first = 0; first <= failed.I; first += block_rows) {
+      const int past = std::min(failed.I + 1, first + block_rows);
+      const Distfunc::Failed_Pair found =
+          blocks.Compute(first, past, Row_Part::AFTER, Distfunc::Pair_Order::TAXA, values.data());
+      if (found.Found()) return found;
+    }
+    return failed;
+  }
+  // A part holds only the pairs of its rows: those after the failing row.
+  Distfunc::Failed_Pair best = failed;
+  for (int first = failed.J + 1; first < rows.Past; first += block_rows) {
+    const int past = std::min(rows.Past, first + block_rows);
+    const Distfunc::Failed_Pair found =
+        blocks.Compute(first, past, Row_Part::BEFORE, Distfunc::Pair_Order::TAXA, values.data());
+    if (found.Found() && earlier(found, best)) best = found;
+  }
+  return best;
+}
+
 } // namespace
 
 bool Fits(int taxa, std::size_t memory) {
@@ -253,6 +285,7 @@ void Put_Distance_Rows(Text_IO::Text_Output& output, const Row_Blocks& blocks, P
       progress.Advance(static_cast<std::uint64_t>(stop - first));
       if (failed.Found()) {
         writer.Finish();
+        if (part == Row_Part::BEFORE) failed = First_In_Taxa_Order(blocks, rows, failed, values, block_rows);
         blocks.Raise(failed);
       }
     }

@@ -52,8 +52,8 @@ void Format_Rows(std::vector<std::string>& pieces, const Taxon_Labels& labels, c
 // written, so a failing pair leaves nothing and is the first in the order of
 // the taxa; otherwise the rows go out block after block as they are computed
 // (the next block is computed while one is written), and a failing pair
-// leaves the rows before its own, the first failing pair in the order the
-// rows are written being the one reported.
+// leaves the rows before the earliest row that holds one; the pair
+// reported is still the first in the order of the taxa.
 // `aft` is the number layout's (see Put_Distances).
 void Put_Distance_Rows(Text_IO::Text_Output& output, const Row_Blocks& blocks, Print::Dist_Output_Format format,
                        Row_Range rows, std::size_t memory, int aft = Print::Default_Aft);
