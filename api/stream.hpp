@@ -54,6 +54,9 @@ void Format_Rows(std::vector<std::string>& pieces, const Taxon_Labels& labels, c
 // (the next block is computed while one is written), and a failing pair
 // leaves the rows before the earliest row that holds one; the pair
 // reported is still the first in the order of the taxa.
+// Where the formula keeps undefined pairs as NaN, their one warning counts
+// the pairs of these rows (see Distfunc::Row_Distances::Compute), after the
+// last row when the rows are written as computed.
 // `aft` is the number layout's (see Put_Distances).
 void Put_Distance_Rows(Text_IO::Text_Output& output, const Row_Blocks& blocks, Print::Dist_Output_Format format,
                        Row_Range rows, std::size_t memory, int aft = Print::Default_Aft);
