@@ -211,8 +211,11 @@ void Put_Distances(Shared_File& file, const Pipeline::Row_Blocks& blocks, const 
   const Row_Part part = Pipeline::Part_Of(s.Output);
   const Phylo::Distfunc::Pair_Order order =
       whole ? Phylo::Distfunc::Pair_Order::TAXA : Phylo::Distfunc::Pair_Order::ROWS;
-  const Phylo::Print::Row_Layout layout = Phylo::Print::Layout_Of(
-      blocks.Labels(), s.Output, Phylo::Print::Default_Fore, s.Aft, Phylo::Print::Default_Exp);
+  std::optional<Phylo::Print::Row_Layout> layout;
+  Agreed([&] {
+    layout.emplace(Phylo::Print::Layout_Of(blocks.Labels(), s.Output, Phylo::Print::Default_Fore, s.Aft,
+                                           Phylo::Print::Default_Exp));
+  });
   Write_From_First(file, job.rank,
                    [&](Text_IO::Text_Output& out) { Phylo::Print::Print_Header(out, blocks.Labels(), s.Output); });
 
@@ -244,7 +247,7 @@ void Put_Distances(Shared_File& file, const Pipeline::Row_Blocks& blocks, const 
       continue;
     }
     Write_Round(file, job.rank, [&](std::vector<std::string>& pieces) {
-      if (first < past) Pipeline::Format_Rows(pieces, blocks.Labels(), values.data(), first, first, past, layout);
+      if (first < past) Pipeline::Format_Rows(pieces, blocks.Labels(), values.data(), first, first, past, *layout);
     });
     const std::int64_t round_first = std::int64_t{round} * job.ranks * rows;
     progress.Advance(static_cast<std::uint64_t>(
@@ -366,7 +369,7 @@ void Run(Shared_File& file, const std::vector<std::string>& operands, const Karv
     });
     if (operand == "-") {
       Broadcast(standard_text, job.rank);
-      input = std::make_unique<Text_IO::Text_Input>(standard_text, Text_IO::Text_Input::Borrowed{});
+      Agreed([&] { input = std::make_unique<Text_IO::Text_Input>(standard_text, Text_IO::Text_Input::Borrowed{}); });
     }
     const bool phylip_like = s.Format == Phylo::Read::Input_Format::PHYLIP ||
                              s.Format == Phylo::Read::Input_Format::EXTENDED_PHYLIP ||
