@@ -181,6 +181,7 @@ Row_Blocks::Row_Blocks(Data&& data, const Formula& formula) : labels_(data.Label
 }
 
 void Row_Blocks::Prepare(const Data& data, const Formula& formula, bool owned) {
+  undefined_as_nan_ = formula.Undefined_As_NaN;
   switch (data.Type) {
   case Datatype::DISCRETE:
     rows_ = Distfunc::Row_Distances_Of(data.Symbols->Matrix, formula.Discrete);
@@ -207,9 +208,11 @@ void Row_Blocks::Prepare(const Data& data, const Formula& formula, bool owned) {
 }
 
 Distfunc::Failed_Pair Row_Blocks::Compute(int first, int past, Distfunc::Row_Part part, Distfunc::Pair_Order order,
-                                          double* rows) const {
-  return rows_->Compute(first, past, part, order, rows);
+                                          double* rows, Distfunc::Undefined_Pairs* undefined) const {
+  return rows_->Compute(first, past, part, order, rows, undefined);
 }
+
+void Row_Blocks::Warn(const Distfunc::Undefined_Pairs& undefined) const { Warn_Undefined(labels_, undefined); }
 
 void Row_Blocks::Raise(const Distfunc::Failed_Pair& pair) const {
   With_Pair_Labels(labels_, [&] {

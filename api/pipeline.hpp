@@ -84,9 +84,14 @@ public:
   int Taxa() const { return static_cast<int>(labels_.size()); }
   // See Distfunc::Row_Distances::Compute.
   Distfunc::Failed_Pair Compute(int first, int past, Distfunc::Row_Part part, Distfunc::Pair_Order order,
-                                double* rows) const;
+                                double* rows, Distfunc::Undefined_Pairs* undefined = nullptr) const;
   // The error of a failing pair, with both taxa's numbers and labels.
   [[noreturn]] void Raise(const Distfunc::Failed_Pair& pair) const;
+  // Whether the formula asks for undefined pairs as NaN: then the caller
+  // collects them over its blocks and ends with Warn.
+  bool Undefined_As_NaN() const { return undefined_as_nan_; }
+  // The one warning of the pairs written as NaN, as Distances gives it.
+  void Warn(const Distfunc::Undefined_Pairs& undefined) const;
 
 private:
   void Prepare(const Data& data, const Formula& formula, bool owned);
@@ -94,6 +99,7 @@ private:
   Taxon_Labels labels_;
   Data kept_; // what the rows are computed from, where this holds it
   std::unique_ptr<Distfunc::Row_Distances> rows_;
+  bool undefined_as_nan_ = false;
 };
 
 } // namespace Phylo::Pipeline

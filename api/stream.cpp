@@ -5,8 +5,10 @@
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
+#include <functional>
 #include <limits>
 #include <mutex>
+#include <span>
 #include <string>
 #include <thread>
 #include <utility>
@@ -21,14 +23,14 @@ namespace {
 
 using Distfunc::Row_Part;
 
-// The text of one block goes out on a thread of its own while the next
-// block is computed: computing and writing take about as long each, so
+// The bytes of one block go out on a thread of its own while the next block
+// is computed: computing and writing take about as long each, so
 // overlapping them nearly halves the time to a file. Only this thread
-// touches the output between Write and Finish. Where no thread can start,
-// the text is written on the spot.
+// touches the output between a hand-over and Finish. Where no thread can
+// start, the block is written on the spot.
 class Background_Writer {
 public:
-  explicit Background_Writer(Text_IO::Text_Output& output) : output_(output) {
+  Background_Writer() {
     try {
       thread_ = Generic::Parallel::Start([this] { Loop(); });
     } catch (const Errors::Storage_Error&) {
@@ -46,20 +48,18 @@ public:
   Background_Writer(const Background_Writer&) = delete;
   Background_Writer& operator=(const Background_Writer&) = delete;
 
-  // Hands over the pieces of a block's text, to be written in order, once
-  // the block before has gone out; `pieces` gets back the strings of an
-  // earlier block to fill again. A write that failed is raised here.
-  void Write(std::vector<std::string>& pieces) {
-    if (!thread_.joinable()) {
-      for (const std::string& piece : pieces) output_.Put(piece);
-      return;
-    }
-    std::unique_lock<std::mutex> guard(lock_);
-    changed_.wait(guard, [&] { return !full_; });
-    if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
-    std::swap(pending_, pieces);
-    full_ = true;
-    changed_.notify_all();
+  // Hands over the pieces of a block's text, to be written to `output` in
+  // order once the block before has gone out; `pieces` gets back the strings
+  // of an earlier block to fill again. A write that failed is raised here.
+  void Write(Text_IO::Text_Output& output, std::vector<std::string>& pieces) {
+    Hand_Over([&] { std::swap(text_, pieces); }, [this, &output] {
+      for (const std::string& piece : text_) output.Put(piece);
+    });
+  }
+  // Hands over a write that reads what the caller keeps unchanged until the
+  // next hand-over or Finish returns. A write that failed is raised here.
+  void Write(std::function<void()> write) {
+    Hand_Over([] {}, std::move(write));
   }
   // Waits until everything handed over is written.
   void Finish() {
@@ -70,6 +70,24 @@ public:
   }
 
 private:
+  // Once the writer is idle: `take` (under the lock), then `write` on the
+  // writer's thread.
+  template <class Take>
+  void Hand_Over(Take&& take, std::function<void()> write) {
+    if (!thread_.joinable()) {
+      take();
+      write();
+      return;
+    }
+    std::unique_lock<std::mutex> guard(lock_);
+    changed_.wait(guard, [&] { return !full_; });
+    if (error_) std::rethrow_exception(std::exchange(error_, nullptr));
+    take();
+    pending_ = std::move(write);
+    full_ = true;
+    changed_.notify_all();
+  }
+
   void Loop() {
     std::unique_lock<std::mutex> guard(lock_);
     for (;;) {
@@ -78,7 +96,7 @@ private:
       guard.unlock();
       std::exception_ptr error;
       try {
-        for (const std::string& piece : pending_) output_.Put(piece);
+        pending_();
       } catch (...) {
         error = std::current_exception();
       }
@@ -89,11 +107,11 @@ private:
     }
   }
 
-  Text_IO::Text_Output& output_;
   std::thread thread_;
   std::mutex lock_;
   std::condition_variable changed_;
-  std::vector<std::string> pending_;
+  std::vector<std::string> text_;
+  std::function<void()> pending_;
   bool full_ = false;
   bool quit_ = false;
   std::exception_ptr error_;
@@ -146,6 +164,38 @@ std::uint64_t Pairs_Before(int taxa, Row_Part part, int rows) {
   case Row_Part::ALL: break;
   }
   return r;
+}
+
+// A lower triangle written as computed finds first the failing pair of the
+// earliest row, `failed`, (i, j) in row j; the one reported is, as when
+// the rows are held, the first in the order of the taxa, which may lie in a
+// later row with an earlier taxon i. `values` takes blocks of `block_rows`.
+Distfunc::Failed_Pair First_In_Taxa_Order(const Row_Blocks& blocks, Row_Range rows, Distfunc::Failed_Pair failed,
+                                          std::vector<double>& values, int block_rows) {
+  const auto earlier = [](const Distfunc::Failed_Pair& a, const Distfunc::Failed_Pair& b) {
+    return a.I < b.I || (a.I == b.I && a.J < b.J);
+  };
+  if (rows.First == 0 && rows.Past == blocks.Taxa()) {
+    // Every pair is then a pair of the upper triangle too: its rows up to
+    // failed.I, in the order of the taxa, hold the first, which is no
+    // more work than the rows already written when the failure comes early.
+    for (int first = 0; first <= failed.I; first += block_rows) {
+      const int past = std::min(failed.I + 1, first + block_rows);
+      const Distfunc::Failed_Pair found =
+          blocks.Compute(first, past, Row_Part::AFTER, Distfunc::Pair_Order::TAXA, values.data());
+      if (found.Found()) return found;
+    }
+    return failed;
+  }
+  // A part holds only the pairs of its rows: those after the failing row.
+  Distfunc::Failed_Pair best = failed;
+  for (int first = failed.J + 1; first < rows.Past; first += block_rows) {
+    const int past = std::min(rows.Past, first + block_rows);
+    const Distfunc::Failed_Pair found =
+        blocks.Compute(first, past, Row_Part::BEFORE, Distfunc::Pair_Order::TAXA, values.data());
+    if (found.Found() && earlier(found, best)) best = found;
+  }
+  return best;
 }
 
 } // namespace
@@ -204,12 +254,15 @@ void Put_Distance_Rows(Text_IO::Text_Output& output, const Row_Blocks& blocks, P
 
   std::vector<double> values(static_cast<std::size_t>(block_rows) * width);
   std::vector<std::string> pieces;
+  Distfunc::Undefined_Pairs undefined_pairs;
+  Distfunc::Undefined_Pairs* const undefined = blocks.Undefined_As_NaN() ? &undefined_pairs : nullptr;
   if (held && count > 0) {
     // All pairs are known before the first byte, as when the whole matrix
     // is held.
     const Distfunc::Failed_Pair failed =
-        blocks.Compute(rows.First, rows.Past, part, Distfunc::Pair_Order::TAXA, values.data());
+        blocks.Compute(rows.First, rows.Past, part, Distfunc::Pair_Order::TAXA, values.data(), undefined);
     if (failed.Found()) blocks.Raise(failed);
+    if (undefined) blocks.Warn(undefined_pairs);
   }
   // The header goes with the part that holds row 0 and the footer with the
   // one that holds the last row, so that empty parts add nothing.
@@ -217,27 +270,67 @@ void Put_Distance_Rows(Text_IO::Text_Output& output, const Row_Blocks& blocks, P
   {
     // Counts the rows handed to the writer, a block at a time.
     Generic::Progress::Stage progress("distances", count, Generic::Progress::Unit::TAXA);
-    Background_Writer writer(output);
+    Background_Writer writer;
     const int step = held ? std::max(1, Block_Rows(taxa, Default_Memory)) : block_rows;
     for (int first = rows.First; first < rows.Past; first += step) {
       const int past = std::min(rows.Past, first + step);
       int stop = past;
       Distfunc::Failed_Pair failed;
       if (!held) {
-        failed = blocks.Compute(first, past, part, Distfunc::Pair_Order::ROWS, values.data());
+        failed = blocks.Compute(first, past, part, Distfunc::Pair_Order::ROWS, values.data(), undefined);
         if (failed.Found()) stop = part == Row_Part::BEFORE ? failed.J : failed.I;
       }
       Format_Rows(pieces, labels, values.data(), held ? rows.First : first, first, stop, layout);
-      writer.Write(pieces);
+      writer.Write(output, pieces);
       progress.Advance(static_cast<std::uint64_t>(stop - first));
       if (failed.Found()) {
         writer.Finish();
+        if (part == Row_Part::BEFORE) failed = First_In_Taxa_Order(blocks, rows, failed, values, block_rows);
         blocks.Raise(failed);
       }
     }
     writer.Finish();
   }
+  // Written as computed, the pairs are all known only now.
+  if (undefined && !held) blocks.Warn(undefined_pairs);
   if (rows.Past == taxa && rows.First < taxa) Print::Print_Footer(output, format);
+}
+
+void Put_Binary_Rows(Binary_Output::Matrix_Writer& writer, const Row_Blocks& blocks, Row_Part part,
+                     std::size_t memory) {
+  const int taxa = blocks.Taxa();
+  const auto width = static_cast<std::size_t>(taxa);
+  const int block_rows = Block_Rows(taxa, memory);
+  // Two blocks take turns: one is written while the other is computed.
+  std::vector<double> values[2];
+  Generic::Progress::Stage progress("distances", static_cast<std::uint64_t>(taxa), Generic::Progress::Unit::TAXA);
+  Distfunc::Undefined_Pairs undefined_pairs;
+  Distfunc::Undefined_Pairs* const undefined = blocks.Undefined_As_NaN() ? &undefined_pairs : nullptr;
+  Background_Writer background;
+  int turn = 0;
+  for (int first = 0; first < taxa; first += block_rows, turn ^= 1) {
+    const int past = std::min(taxa, first + block_rows);
+    std::vector<double>& block = values[turn];
+    block.resize(static_cast<std::size_t>(past - first) * width);
+    // Of the square and of the upper triangle alike, a block's first failing
+    // pair in the order of the taxa is the whole matrix's when no earlier
+    // block failed: each pair (i, j), i < j, is computed with row i.
+    const Distfunc::Failed_Pair failed =
+        blocks.Compute(first, past, part, Distfunc::Pair_Order::TAXA, block.data(), undefined);
+    const int stop = failed.Found() ? std::max(first, failed.I) : past;
+    if (stop > first)
+      background.Write([&writer, &block, first, stop, width] {
+        const auto rows = static_cast<std::size_t>(stop - first);
+        writer.Put_Rows(static_cast<std::size_t>(first), rows, std::span<const double>(block.data(), rows * width));
+      });
+    progress.Advance(static_cast<std::uint64_t>(stop - first));
+    if (failed.Found()) {
+      background.Finish();
+      blocks.Raise(failed);
+    }
+  }
+  background.Finish();
+  if (undefined) blocks.Warn(undefined_pairs);
 }
 
 } // namespace Phylo::Pipeline

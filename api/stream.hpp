@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "api/pipeline.hpp"
+#include "io/write_binary.hpp"
 
 namespace Phylo::Pipeline {
 
@@ -51,10 +52,22 @@ void Format_Rows(std::vector<std::string>& pieces, const Taxon_Labels& labels, c
 // written, so a failing pair leaves nothing and is the first in the order of
 // the taxa; otherwise the rows go out block after block as they are computed
 // (the next block is computed while one is written), and a failing pair
-// leaves the rows before its own, the first failing pair in the order the
-// rows are written being the one reported.
+// leaves the rows before the earliest row that holds one; the pair
+// reported is still the first in the order of the taxa.
+// Where the formula keeps undefined pairs as NaN, their one warning counts
+// the pairs of these rows (see Distfunc::Row_Distances::Compute), after the
+// last row when the rows are written as computed.
 // `aft` is the number layout's (see Put_Distances).
 void Put_Distance_Rows(Text_IO::Text_Output& output, const Row_Blocks& blocks, Print::Dist_Output_Format format,
                        Row_Range rows, std::size_t memory, int aft = Print::Default_Aft);
+
+// Writes every row of the distances to `writer`, a block of rows at a time
+// (the next computed while one is written) and of each row the distances
+// `part` holds: ALL for the square layouts, AFTER for the condensed one.
+// A failing pair is the first in the order of the taxa; the rows before its
+// earlier taxon's are handed to the writer before its error is raised.
+// The caller finishes the writer.
+void Put_Binary_Rows(Binary_Output::Matrix_Writer& writer, const Row_Blocks& blocks, Distfunc::Row_Part part,
+                     std::size_t memory);
 
 } // namespace Phylo::Pipeline

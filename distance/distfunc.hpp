@@ -78,7 +78,12 @@ public:
   // Taxa() values, row after row: of each row the columns its part shows and
   // 0.0 on the diagonal; other entries are left as they are. A failing pair
   // is not stored but noted; the first of them in `order` is handed back.
-  virtual Failed_Pair Compute(int first, int past, Row_Part part, Pair_Order order, double* rows) const = 0;
+  // With `undefined`, a failing pair is stored as a quiet NaN instead and
+  // added there, counted only in the row of its earlier taxon (of its later
+  // one for BEFORE), so that the blocks of a run count each pair once; its
+  // first pair is the first in the order of the taxa over every call.
+  virtual Failed_Pair Compute(int first, int past, Row_Part part, Pair_Order order, double* rows,
+                              Undefined_Pairs* undefined = nullptr) const = 0;
   // Raises the error of a failing pair, with the message the whole-matrix
   // routine gives.
   [[noreturn]] virtual void Raise(int i, int j) const = 0;

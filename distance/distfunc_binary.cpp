@@ -171,9 +171,11 @@ public:
   Binary_Rows(const Binary_Matrix& matrix, Binary_Formula formula)
       : packed_(matrix), formula_(formula), taxa_(matrix.Rows()) {}
   int Taxa() const override { return taxa_; }
-  Failed_Pair Compute(int first, int past, Row_Part part, Pair_Order order, double* rows) const override {
-    return Detail::Fill_Rows(taxa_, first, past, part, order, rows,
-                             [&](int i, int j) { return Distance(formula_, packed_.Table(i, j)); });
+  Failed_Pair Compute(int first, int past, Row_Part part, Pair_Order order, double* rows,
+                      Undefined_Pairs* undefined) const override {
+    return Detail::Fill_Rows(
+        taxa_, first, past, part, order, rows, undefined,
+        [&](int i, int j) { return Distance(formula_, packed_.Table(i, j)); }, [&](int i, int j) { Raise(i, j); });
   }
   [[noreturn]] void Raise(int i, int j) const override {
     Fail(formula_, i, j, Distance(formula_, packed_.Table(i, j)), packed_.Table(i, j));

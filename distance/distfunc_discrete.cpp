@@ -80,8 +80,11 @@ public:
     for (int i = 0; i < matrix.Rows(); ++i) rows_.push_back(matrix.Row(i).data());
   }
   int Taxa() const override { return static_cast<int>(rows_.size()); }
-  Failed_Pair Compute(int first, int past, Row_Part part, Pair_Order order, double* rows) const override {
-    return Detail::Fill_Rows(Taxa(), first, past, part, order, rows, [&](int i, int j) { return Value(i, j); });
+  Failed_Pair Compute(int first, int past, Row_Part part, Pair_Order order, double* rows,
+                      Undefined_Pairs* undefined) const override {
+    return Detail::Fill_Rows(
+        Taxa(), first, past, part, order, rows, undefined, [&](int i, int j) { return Value(i, j); },
+        [&](int i, int j) { Raise(i, j); });
   }
   [[noreturn]] void Raise(int i, int j) const override {
     Fail(formula_, i, j, Value(i, j), Mismatches(i, j), n_);

@@ -178,7 +178,32 @@ public:
     else
       first_.Offer(i, j, 0.0);
   }
-  void Note(const Noted_Failures& other) { first_.Offer(other.first_); }
+  // A pair kept as NaN, in the row that counts it.
+  void Note_Undefined(int i, int j) { // i < j
+    ++count_;
+    undefined_.Offer(i, j, 0.0);
+  }
+  void Note(const Noted_Failures& other) {
+    first_.Offer(other.first_);
+    undefined_.Offer(other.undefined_);
+    count_ += other.count_;
+  }
+  // Adds the pairs kept as NaN to `undefined`; raise(i, j) gives the error
+  // of a pair that comes first.
+  template <class Raise>
+  void Add_To(Undefined_Pairs& undefined, Raise&& raise) const {
+    undefined.Count += count_;
+    if (!undefined_.Found()) return;
+    if (undefined.I >= 0 && (undefined.I < undefined_.I || (undefined.I == undefined_.I && undefined.J < undefined_.J)))
+      return;
+    undefined.I = undefined_.I;
+    undefined.J = undefined_.J;
+    try {
+      raise(undefined_.I, undefined_.J);
+    } catch (const Errors::Error& e) {
+      undefined.Cause = e.what();
+    }
+  }
   Failed_Pair First() const {
     if (!first_.Found()) return {};
     return by_later_ ? Failed_Pair{first_.J, first_.I} : Failed_Pair{first_.I, first_.J};
@@ -187,15 +212,19 @@ public:
 private:
   bool by_later_;
   First_Failure first_;
+  First_Failure undefined_;
+  long long count_ = 0;
 };
 
 // Rows first .. past - 1 of the square of `taxa` taxa, as Row_Distances
 // computes them, for routines that evaluate one pair at a time: distance(i,
 // j) for i < j, checked and stored as Fill_Pairs stores it. Rows are
 // shared out among threads.
-template <class Distance>
+// With `undefined`, failing pairs are NaN and added there (raise(i, j)
+// gives a pair's error).
+template <class Distance, class Raise>
 Failed_Pair Fill_Rows(int taxa, int first, int past, Row_Part part, Pair_Order order, double* rows,
-                      Distance&& distance) {
+                      Undefined_Pairs* undefined, Distance&& distance, Raise&& raise) {
   const int count = past - first;
   const int threads = std::max(1, std::min(Generic::Parallel::Threads(), count));
   const std::size_t width = static_cast<std::size_t>(taxa);
@@ -213,7 +242,12 @@ Failed_Pair Fill_Rows(int taxa, int first, int past, Row_Part part, Pair_Order o
         const int a = std::min(r, j), b = std::max(r, j);
         const double value = distance(a, b);
         if (!In_Distance_Range(value)) {
-          failure.Note(a, b);
+          if (!undefined) {
+            failure.Note(a, b);
+            continue;
+          }
+          row[j] = std::numeric_limits<double>::quiet_NaN();
+          if (r == (part == Row_Part::BEFORE ? b : a)) failure.Note_Undefined(a, b);
           continue;
         }
         row[j] = value + 0.0; // as Fill_Pairs: never -0.0
@@ -222,6 +256,7 @@ Failed_Pair Fill_Rows(int taxa, int first, int past, Row_Part part, Pair_Order o
   });
   Noted_Failures first_failure(part, order);
   for (const Noted_Failures& f : failures) first_failure.Note(f);
+  if (undefined) first_failure.Add_To(*undefined, raise);
   return first_failure.First();
 }
 

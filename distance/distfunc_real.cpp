@@ -481,7 +481,8 @@ public:
                                    " distance failed where the reference did not");
   }
 
-  Failed_Pair Compute(int first, int past, Row_Part part, Pair_Order order, double* rows) const override {
+  Failed_Pair Compute(int first, int past, Row_Part part, Pair_Order order, double* rows,
+                      Undefined_Pairs* undefined) const override {
     constexpr Pair_Tiles::Term term = Real_Kernels::Term_Of(F);
     constexpr double largest = std::numeric_limits<double>::max();
     constexpr int Chunk = 128; // rows i per call of the kernel, as in Fill
@@ -544,8 +545,14 @@ public:
             double d = Real_Kernels::Finish<F>(row_sums[l], call.Pair_Of(i, j), call.constants, quiet_sqrt,
                                                quiet_arccos);
             if (domain_error || !(d >= 0.0 && d <= largest)) {
-              failure.Note(i, j);
-              continue;
+              if (!undefined) {
+                failure.Note(i, j);
+                continue;
+              }
+              d = std::numeric_limits<double>::quiet_NaN();
+              // Each pair is computed once here: counted in the row that owns it.
+              const int own = part == Row_Part::BEFORE ? j : i;
+              if (own >= first && own < past) failure.Note_Undefined(i, j);
             }
             if (d == 0.0) d = 0.0; // no -0.0, as in Fill
             if (in_row_i && i >= first && i < past) rows[static_cast<std::size_t>(i - first) * row_length + static_cast<std::size_t>(j)] = d;
@@ -557,6 +564,7 @@ public:
     for (int r = first; r < past; ++r) rows[static_cast<std::size_t>(r - first) * row_length + static_cast<std::size_t>(r)] = 0.0;
     Detail::Noted_Failures first_failure(part, order);
     for (const Detail::Noted_Failures& f : failures) first_failure.Note(f);
+    if (undefined) first_failure.Add_To(*undefined, [&](int i, int j) { Raise(i, j); });
     return first_failure.First();
   }
 

@@ -48,27 +48,38 @@ Destination::Destination(const Run_Settings& settings, Text_IO::Text_Output& sta
 // The buffered text goes before the temporary is removed, never after.
 Destination::~Destination() { file_text_.reset(); }
 
-void Destination::Put_Binary(const Phylo::Squared& distances) {
+std::unique_ptr<Phylo::Binary_Output::Matrix_Writer> Destination::Open_Writer(const Phylo::Taxon_Labels& labels) {
   namespace Out = Phylo::Binary_Output;
   const Out::Layout layout = *settings_.Binary_Output;
   if (++matrices_ > 1)
     throw Errors::Constraint_Error("an " + Layout_Name(settings_) +
                                    " file holds one distance matrix, and the input holds more");
-  const auto taxa = distances.Labels.size();
-  std::unique_ptr<Out::Matrix_Writer> writer;
-  if (layout == Out::Layout::HDF5) {
-    writer = Out::Hdf5_Writer(file_->Temporary_Path(), file_->Path(), distances.Labels);
-  } else {
-    writer = Out::Npy_Writer(*text_, taxa, layout);
-    // Only a named file has a place beside it for the labels.
-    if (file_) {
-      labels_file_.emplace(file_->Path() + ".labels.txt");
-      Text_IO::Text_Output labels(labels_file_->Descriptor());
-      Out::Put_Labels(labels, distances.Labels);
-      labels.Flush();
-    }
+  if (layout == Out::Layout::HDF5) return Out::Hdf5_Writer(file_->Temporary_Path(), file_->Path(), labels);
+  std::unique_ptr<Out::Matrix_Writer> writer = Out::Npy_Writer(*text_, labels.size(), layout);
+  // Only a named file has a place beside it for the labels.
+  if (file_) {
+    labels_file_.emplace(file_->Path() + ".labels.txt");
+    Text_IO::Text_Output text(labels_file_->Descriptor());
+    Out::Put_Labels(text, labels);
+    text.Flush();
   }
+  return writer;
+}
+
+void Destination::Put_Binary(const Phylo::Squared& distances) {
+  const std::unique_ptr<Phylo::Binary_Output::Matrix_Writer> writer = Open_Writer(distances.Labels);
+  const auto taxa = distances.Labels.size();
   if (taxa > 0) writer->Put_Rows(0, taxa, std::span<const double>(distances.Matrix.Row(0), taxa * taxa));
+  writer->Finish();
+}
+
+void Destination::Put_Binary(const Phylo::Pipeline::Row_Blocks& blocks, std::size_t memory) {
+  const std::unique_ptr<Phylo::Binary_Output::Matrix_Writer> writer = Open_Writer(blocks.Labels());
+  // The condensed layout shows only the pairs after each row's taxon.
+  const auto part = *settings_.Binary_Output == Phylo::Binary_Output::Layout::NPY_CONDENSED
+                        ? Phylo::Distfunc::Row_Part::AFTER
+                        : Phylo::Distfunc::Row_Part::ALL;
+  Phylo::Pipeline::Put_Binary_Rows(*writer, blocks, part, memory);
   writer->Finish();
 }
 

@@ -6,6 +6,7 @@
 #include <memory>
 #include <optional>
 
+#include "api/stream.hpp"
 #include "driver/karvel.hpp"
 #include "io/output_file.hpp"
 #include "io/write_binary.hpp"
@@ -27,11 +28,18 @@ public:
   // One matrix's distances in the binary layout; a binary file holds one
   // matrix, so a second is a Constraint_Error.
   void Put_Binary(const Phylo::Squared& distances);
+  // The same from blocks of rows, never holding more than a few blocks of
+  // `memory`: what is written before a failing pair goes with the
+  // temporary.
+  void Put_Binary(const Phylo::Pipeline::Row_Blocks& blocks, std::size_t memory);
   // The run went well: everything written goes out, and the file (with its
   // labels file) takes its name.
   void Commit();
 
 private:
+  // The writer of the run's one matrix, its labels file written.
+  std::unique_ptr<Phylo::Binary_Output::Matrix_Writer> Open_Writer(const Phylo::Taxon_Labels& labels);
+
   const Run_Settings& settings_;
   std::optional<Phylo::Output::Output_File> file_;
   std::unique_ptr<Text_IO::Text_Output> file_text_;

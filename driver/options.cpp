@@ -17,8 +17,9 @@ using Options::Option;
 using Options::Section;
 
 const Option* With_Letter(char letter) {
+  // Long options have no letter (0): "-" and a zero byte is no way to name them.
   for (const Option& o : Options::All())
-    if (o.Letter == letter) return &o;
+    if (o.Letter != 0 && o.Letter == letter) return &o;
   return nullptr;
 }
 

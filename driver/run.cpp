@@ -181,10 +181,7 @@ void Read_Matrices(Text_IO::Text_Input& input, const Run_Settings& s, Text_IO::T
       continue;
     }
     const int taxa = data.Taxa();
-    // Binary layouts and NaN for undefined pairs are written from the
-    // whole matrix only, whatever its size.
-    const bool whole = s.Binary_Output || s.Undefined_As_NaN ||
-                       (!s.Rows && !s.Part && (taxa < 2 || Phylo::Pipeline::Fits(taxa, s.Memory)));
+    const bool whole = !s.Rows && !s.Part && (taxa < 2 || Phylo::Pipeline::Fits(taxa, s.Memory));
     if (whole) {
       const Phylo::Squared_Access distances = Phylo::Pipeline::Distances(std::move(data), formula);
       if (s.Binary_Output) {
@@ -196,6 +193,11 @@ void Read_Matrices(Text_IO::Text_Input& input, const Run_Settings& s, Text_IO::T
       continue;
     }
     const Phylo::Pipeline::Row_Blocks blocks(std::move(data), formula);
+    if (s.Binary_Output) {
+      if (!destination) throw Errors::Constraint_Error("binary layouts are written only by the program");
+      destination->Put_Binary(blocks, s.Memory);
+      continue;
+    }
     Phylo::Pipeline::Row_Range rows{0, taxa};
     if (s.Rows) rows = *s.Rows;
     if (s.Part) rows = Phylo::Pipeline::Part_Rows(taxa, Phylo::Pipeline::Part_Of(s.Output), s.Part->first - 1, s.Part->second);
@@ -243,8 +245,8 @@ int Main(int argc, char** argv) {
     }
     if (settings.Print_Data && (settings.Rows || settings.Part))
       throw Errors::Usage_Error("--rows and --part choose rows of distance matrices, and -W writes the data");
-    if ((settings.Binary_Output || settings.Undefined_As_NaN) && (settings.Rows || settings.Part))
-      throw Errors::Usage_Error("--rows and --part write text layouts, with --undefined=error");
+    if (settings.Binary_Output && (settings.Rows || settings.Part))
+      throw Errors::Usage_Error("--rows and --part write text layouts");
     Take_Thread_Setting(settings.Threads);
     Take_Simd_Setting();
     // Warnings may come from any thread; they go straight to standard error

@@ -121,6 +121,13 @@ Outcome Expected_Integer(std::string_view t) {
 // `decimals` below zero asks for the shortest text.
 std::string Expected_Number(double value, int fore, int decimals = 8) {
   if (value == 0.0) value = 0.0;
+  // A pair without a distance: NaN where the number would stand, the width
+  // of the point and the decimals included where their count is fixed.
+  if (value != value) {
+    const std::size_t width =
+        static_cast<std::size_t>(std::max(fore, 0)) + (decimals > 0 ? 1 + static_cast<std::size_t>(decimals) : 0);
+    return std::string(width > 3 ? width - 3 : 0, ' ') + "NaN";
+  }
   char buf[400];
   const std::size_t length = static_cast<std::size_t>(
       (decimals < 0 ? std::to_chars(buf, buf + sizeof buf, value)

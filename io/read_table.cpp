@@ -347,7 +347,8 @@ bool Read_Rows_By_Lines(const Table& table, std::size_t begin, Taxon_Labels& lab
   // Blank lines had rows made for them: close the gaps.
   std::size_t taken = 0;
   for (Piece& piece : pieces) {
-    if (piece.first_row != taken)
+    // A matrix without characters has no block at all.
+    if (piece.first_row != taken && nchar > 0)
       std::memmove(block + taken * nchar, block + piece.first_row * nchar, piece.labels.size() * nchar * sizeof(T));
     taken += piece.labels.size();
     for (std::string& label : piece.labels) labels.push_back(std::move(label));

@@ -36,9 +36,13 @@ struct Library {
   decltype(&H5Dcreate2) Dcreate2;
   decltype(&H5Dwrite) Dwrite;
   decltype(&H5Dclose) Dclose;
+  decltype(&H5Pcreate) Pcreate;
+  decltype(&H5Pset_obj_track_times) Pset_obj_track_times;
+  decltype(&H5Pclose) Pclose;
   hid_t C_S1;
   hid_t IEEE_F64LE;
   hid_t NATIVE_DOUBLE;
+  hid_t DATASET_CREATE;
 };
 
 // The library, or why it could not be loaded.
@@ -78,6 +82,9 @@ const Loaded& Load() {
     symbol(api.Dcreate2, "H5Dcreate2");
     symbol(api.Dwrite, "H5Dwrite");
     symbol(api.Dclose, "H5Dclose");
+    symbol(api.Pcreate, "H5Pcreate");
+    symbol(api.Pset_obj_track_times, "H5Pset_obj_track_times");
+    symbol(api.Pclose, "H5Pclose");
     // A program that also links libhdf5 and names these globals holds
     // them itself (copy relocations), and the library then uses that copy:
     // it is found first, the library's own one otherwise.
@@ -91,9 +98,11 @@ const Loaded& Load() {
     const hid_t* c_s1 = nullptr;
     const hid_t* f64le = nullptr;
     const hid_t* native_double = nullptr;
+    const hid_t* dataset_create = nullptr;
     global(c_s1, "H5T_C_S1_g");
     global(f64le, "H5T_IEEE_F64LE_g");
     global(native_double, "H5T_NATIVE_DOUBLE_g");
+    global(dataset_create, "H5P_CLS_DATASET_CREATE_ID_g");
     if (!result.failure.empty()) return result;
     if (api.open() < 0) {
       result.failure = "the HDF5 library " KARVEL_HDF5_LIBRARY " does not start";
@@ -102,6 +111,7 @@ const Loaded& Load() {
     api.C_S1 = *c_s1;
     api.IEEE_F64LE = *f64le;
     api.NATIVE_DOUBLE = *native_double;
+    api.DATASET_CREATE = *dataset_create;
     // The library's own report goes to standard error by default; failures
     // are reported once, by the writer's exception.
     api.Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
@@ -151,6 +161,10 @@ public:
   Hdf5(const std::string& path, const std::string& shown, const Taxon_Labels& labels)
       : h5_(Api()), shown_(shown), taxa_(labels.size()) {
     file_ = Checked(h5_.Fcreate(path.c_str(), Create_Or_Truncate, H5P_DEFAULT, H5P_DEFAULT), h5_.Fclose);
+    // Without the times of creation and change in every dataset's header,
+    // the same distances give the same file, whenever they are written.
+    creation_ = Checked(h5_.Pcreate(h5_.DATASET_CREATE), h5_.Pclose);
+    Check(h5_.Pset_obj_track_times(creation_.Id(), false));
     Put_Tag("format", "BDSM");
     Put_Tag("version", "2020.12");
 
@@ -160,7 +174,7 @@ public:
     const hsize_t count = taxa_;
     Handle labels_space = Checked(h5_.Screate_simple(1, &count, nullptr), h5_.Sclose);
     Handle order = Checked(h5_.Dcreate2(file_.Id(), "order", text.Id(), labels_space.Id(), H5P_DEFAULT,
-                                      H5P_DEFAULT, H5P_DEFAULT),
+                                      creation_.Id(), H5P_DEFAULT),
                            h5_.Dclose);
     std::vector<const char*> pointers;
     pointers.reserve(taxa_);
@@ -170,7 +184,7 @@ public:
     const hsize_t square[2] = {taxa_, taxa_};
     matrix_space_ = Checked(h5_.Screate_simple(2, square, nullptr), h5_.Sclose);
     matrix_ = Checked(h5_.Dcreate2(file_.Id(), "matrix", h5_.IEEE_F64LE, matrix_space_.Id(), H5P_DEFAULT,
-                                 H5P_DEFAULT, H5P_DEFAULT),
+                                 creation_.Id(), H5P_DEFAULT),
                       h5_.Dclose);
     // Rows are gathered into writes of about a megabyte: one call per row
     // costs more than the copy.
@@ -227,7 +241,7 @@ private:
     const hsize_t one = 1;
     Handle space = Checked(h5_.Screate_simple(1, &one, nullptr), h5_.Sclose);
     Handle set =
-        Checked(h5_.Dcreate2(file_.Id(), name, type.Id(), space.Id(), H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT), h5_.Dclose);
+        Checked(h5_.Dcreate2(file_.Id(), name, type.Id(), space.Id(), H5P_DEFAULT, creation_.Id(), H5P_DEFAULT), h5_.Dclose);
     Check(h5_.Dwrite(set.Id(), type.Id(), H5S_ALL, H5S_ALL, H5P_DEFAULT, value.data()));
   }
 
@@ -250,6 +264,7 @@ private:
   std::string shown_;
   std::size_t taxa_;
   Handle file_;
+  Handle creation_;
   Handle matrix_space_;
   Handle matrix_;
   std::size_t rows_per_write_ = 1;

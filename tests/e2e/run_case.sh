@@ -6,7 +6,8 @@
 # and $PEAK_RSS (the memory-checking runner in tests/tools) when given;
 # expected.out, expected.err (absent: empty) and expected.status (absent: 0).
 # With KARVEL_SIMD naming an instruction set this processor lacks, karvel
-# refuses to start: the case is skipped (status 77).
+# refuses to start: the case is skipped (status 77), as is a case that needs
+# the hdf5 layout in a build without it.
 set -u
 karvel=$1
 case_dir=$2
@@ -14,6 +15,13 @@ peak_rss=${3:-}
 if [ -n "${KARVEL_SIMD:-}" ] &&
   "$karvel" </dev/null 2>&1 >/dev/null | grep -q "^karvel: CONSTRAINT_ERROR: KARVEL_SIMD="; then
   echo "skipped: $("$karvel" </dev/null 2>&1 >/dev/null)"
+  exit 77
+fi
+# A case that writes the hdf5 layout (its folder holds a file `needs-hdf5`)
+# is skipped where karvel was built without libhdf5.
+if [ -f "$case_dir/needs-hdf5" ] &&
+  "$karvel" --to=hdf5 --output=/dev/null /dev/null 2>&1 | grep -q "built without HDF5"; then
+  echo "skipped: this karvel was built without HDF5"
   exit 77
 fi
 work=$(mktemp -d)

@@ -121,15 +121,14 @@ void Expect_Streamed_As_Whole(const std::string& text, const char* type, const T
         Karvel::Run_Settings part = whole_settings;
         part.Rows = Phylo::Pipeline::Row_Range{0, Earlier_Taxon(whole.Error)};
         if (layout == 'O' || layout == 'L') {
-          // A lower triangle's rows stop at the first row that holds a
-          // failing pair, which need not be the whole run's first pair:
-          // the rows before hold none, the row itself fails with that pair.
-          Karvel::Run_Settings streamed = whole_settings;
-          streamed.Memory = 1;
-          expected.Error = Karvel_Run(text, streamed).Error;
-          const int row = Later_Taxon(expected.Error);
-          part.Rows = Phylo::Pipeline::Row_Range{row, row + 1};
-          EXPECT_EQ(Karvel_Run(text, part).Error, expected.Error);
+          // A lower triangle's rows stop before the earliest row that holds
+          // a failing pair, which need not hold the whole run's first pair;
+          // the error is still the whole run's.
+          int row = 0;
+          for (; row < Later_Taxon(whole.Error); ++row) {
+            part.Rows = Phylo::Pipeline::Row_Range{row, row + 1};
+            if (!Karvel_Run(text, part).Error.empty()) break;
+          }
           part.Rows = Phylo::Pipeline::Row_Range{0, row};
         }
         ASSERT_GE(part.Rows->Past, 0) << whole.Error;
