@@ -202,15 +202,12 @@ std::int64_t Least(std::int64_t key) {
 
 // The distances of one matrix in a text layout, round after round of
 // blocks. A failing pair is agreed on by all ranks (the first in the order
-// of the rows, or of the taxa when the whole matrix fits the budget, as one
-// process reports it) and raised by every rank alike.
+// of the taxa, as one process reports it) and raised by every rank alike;
+// the file is then removed, so no rank writes rows after it.
 void Put_Distances(Shared_File& file, const Pipeline::Row_Blocks& blocks, const Karvel::Run_Settings& s,
                    const Job& job) {
   const int taxa = blocks.Taxa();
-  const bool whole = Pipeline::Fits(taxa, s.Memory);
   const Row_Part part = Pipeline::Part_Of(s.Output);
-  const Phylo::Distfunc::Pair_Order order =
-      whole ? Phylo::Distfunc::Pair_Order::TAXA : Phylo::Distfunc::Pair_Order::ROWS;
   std::optional<Phylo::Print::Row_Layout> layout;
   Agreed([&] {
     layout.emplace(Phylo::Print::Layout_Of(blocks.Labels(), s.Output, Phylo::Print::Default_Fore, s.Aft,
@@ -223,10 +220,8 @@ void Put_Distances(Shared_File& file, const Pipeline::Row_Blocks& blocks, const 
   const int block_count = (taxa + rows - 1) / rows;
   std::vector<double> values;
   Agreed([&] { values.resize(static_cast<std::size_t>(rows) * static_cast<std::size_t>(taxa)); });
-  const bool by_later = part == Row_Part::BEFORE && order == Phylo::Distfunc::Pair_Order::ROWS;
   const auto key_of = [&](Phylo::Distfunc::Failed_Pair f) -> std::int64_t {
-    if (!f.Found()) return No_Pair;
-    return by_later ? std::int64_t{f.J} * taxa + f.I : std::int64_t{f.I} * taxa + f.J;
+    return f.Found() ? std::int64_t{f.I} * taxa + f.J : No_Pair;
   };
   std::int64_t first_failure = No_Pair;
   // Rank 0 shows the rows of the whole job: each round's are written when
@@ -237,13 +232,13 @@ void Put_Distances(Shared_File& file, const Pipeline::Row_Blocks& blocks, const 
     const int first = std::min(taxa, block * rows), past = std::min(taxa, first + rows);
     Phylo::Distfunc::Failed_Pair failed;
     Agreed([&] {
-      if (first < past) failed = blocks.Compute(first, past, part, order, values.data());
+      if (first < past) failed = blocks.Compute(first, past, part, Phylo::Distfunc::Pair_Order::TAXA, values.data());
     });
     first_failure = std::min(first_failure, Least(key_of(failed)));
-    // Under the order of the taxa a later row of a lower triangle may still
-    // hold an earlier pair: then the rounds go on, writing nothing.
+    // A later row of a lower triangle may still hold a pair of an earlier
+    // taxon: then the rounds go on, writing nothing.
     if (first_failure != No_Pair) {
-      if (order == Phylo::Distfunc::Pair_Order::ROWS || part != Row_Part::BEFORE) break;
+      if (part != Row_Part::BEFORE) break;
       continue;
     }
     Write_Round(file, job.rank, [&](std::vector<std::string>& pieces) {
@@ -256,16 +251,15 @@ void Put_Distances(Shared_File& file, const Pipeline::Row_Blocks& blocks, const 
   }
   if (first_failure != No_Pair) {
     const int a = static_cast<int>(first_failure / taxa), b = static_cast<int>(first_failure % taxa);
-    Agreed([&] { blocks.Raise(by_later ? Phylo::Distfunc::Failed_Pair{b, a} : Phylo::Distfunc::Failed_Pair{a, b}); });
+    Agreed([&] { blocks.Raise(Phylo::Distfunc::Failed_Pair{a, b}); });
   }
   Write_From_First(file, job.rank, [&](Text_IO::Text_Output& out) { Phylo::Print::Print_Footer(out, s.Output); });
 }
 
 // The distances of the one matrix of an npy file: rank 0 writes the header
 // (and the labels beside the file), each rank its blocks where Npy_Rows puts
-// them. As karvel holds a binary matrix whole, nothing is written for good
-// when a pair fails, and the pair reported is the first in the order of the
-// taxa.
+// them. Nothing remains of a run whose pair fails, and the pair reported
+// is the first in the order of the taxa, as karvel reports it.
 void Put_Binary(Shared_File& file, const Pipeline::Row_Blocks& blocks, Binary::Layout layout,
                 Phylo::Output::Output_File* labels_file, const Karvel::Run_Settings& s, const Job& job) {
   const int taxa = blocks.Taxa();
