@@ -11,6 +11,13 @@
 #                                        that the bytes are the same
 #   WORK=/some/disk bash bench/stream.sh where the files go (default: a
 #                                        temporary folder under /tmp)
+#   SCALE=1 bash bench/stream.sh         50000 x 1000 Bray-Curtis, the README's
+#                                        Scale figures: extended PHYLIP to
+#                                        /dev/null and (when the disk keeps
+#                                        20 GB free beside its 30 GB) to a
+#                                        file, then npy-condensed to a file,
+#                                        by karvel and by karvel_mpi on one
+#                                        rank (when MPI is found)
 #
 # Each line gives the wall-clock seconds, the CPU seconds (user + system) and
 # the peak resident size from tests/tools/peak_rss. KARVEL_THREADS passes
@@ -22,9 +29,12 @@ build=${BUILD_DIR:-$root/build}
 ntax=${1:-20000}
 nchar=${2:-1000}
 if [ "${1:-}" = "--smoke" ]; then ntax=300; nchar=20; fi
+formula=-e
+if [ -n "${SCALE:-}" ]; then ntax=${1:-50000}; nchar=${2:-1000}; formula=-b; fi
 
 cmake -S "$root" -B "$build" -G Ninja -DKARVEL_BUILD_BENCH=ON >/dev/null
 cmake --build "$build" --target karvel karvel_gen peak_rss >/dev/null
+[ -n "${SCALE:-}" ] && { cmake --build "$build" --target karvel_mpi >/dev/null 2>&1 || true; }
 karvel=$build/driver/karvel
 peak=$build/tests/peak_rss
 memory=()
@@ -47,7 +57,34 @@ measure() {
     "$(echo "$user + $sys" | bc)" "$(grep -o '[0-9]* kB' "$work/err" | tail -1)"
 }
 
-echo "karvel -e, $ntax x $nchar, $(nproc) CPUs, load $(cut -d' ' -f1 /proc/loadavg)"
+echo "karvel $formula, $ntax x $nchar, $(nproc) CPUs ($(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')), load $(cut -d' ' -f1-3 /proc/loadavg)"
+
+if [ -n "${SCALE:-}" ]; then
+  measure "phylip to /dev/null" sh -c "exec \"$karvel\" -b \"$work/in.phy\" >/dev/null"
+  echo "load $(cut -d' ' -f1-3 /proc/loadavg)"
+  # The text is some 27 GB: written only where 20 GB stay free beside it.
+  free_gb=$(df -BG --output=avail "$work" | tail -1 | tr -dc 0-9)
+  if [ "$free_gb" -ge 50 ]; then
+    measure "phylip to a file" sh -c "exec \"$karvel\" -b \"$work/in.phy\" >\"$work/out.txt\""
+    echo "$(stat -c %s "$work/out.txt") bytes written; load $(cut -d' ' -f1-3 /proc/loadavg)"
+    rm -f "$work/out.txt"
+  else
+    echo "phylip to a file: skipped, $free_gb GB free"
+  fi
+  measure "npy-condensed to a file" "$karvel" --output="$work/out.npy" --to=npy-condensed -b "$work/in.phy"
+  echo "$(stat -c %s "$work/out.npy") bytes written; load $(cut -d' ' -f1-3 /proc/loadavg)"
+  rm -f "$work/out.npy" "$work/out.npy.labels.txt"
+  if [ -x "$build/mpi/karvel_mpi" ]; then
+    # Open MPI binds a lone rank to one core unless told otherwise.
+    mpirun=(mpirun --bind-to none -n 1)
+    [ "$(id -u)" = 0 ] && mpirun=(mpirun --allow-run-as-root --bind-to none -n 1)
+    measure "npy-condensed, MPI 1 rank" "${mpirun[@]}" "$build/mpi/karvel_mpi" --output="$work/out.npy" \
+      --to=npy-condensed -b "$work/in.phy"
+    echo "$(stat -c %s "$work/out.npy") bytes written; load $(cut -d' ' -f1-3 /proc/loadavg)"
+    rm -f "$work/out.npy" "$work/out.npy.labels.txt"
+  fi
+  exit 0
+fi
 measure "to /dev/null" sh -c "exec \"$karvel\" -e ${memory[*]} \"$work/in.phy\" >/dev/null"
 measure "to a file" sh -c "exec \"$karvel\" -e ${memory[*]} \"$work/in.phy\" >\"$work/out.txt\""
 echo "$(stat -c %s "$work/out.txt") bytes written"

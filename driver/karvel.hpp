@@ -80,6 +80,11 @@ void Read_Matrices(Text_IO::Text_Input& input, const Run_Settings& settings,
 void Traverse_Files(const std::vector<std::string>& operands, const Run_Settings& settings,
                     Text_IO::Text_Output& output, Destination* destination = nullptr);
 
+// --threads (`threads`), else KARVEL_THREADS, and KARVEL_SIMD, taken as
+// the program takes them: a bad value is a Constraint_Error. For programs
+// that run karvel's pipeline their own way (karvel_mpi).
+void Take_Environment(std::optional<int> threads);
+
 // The whole program; returns the exit status.
 int Main(int argc, char** argv);
 

@@ -152,6 +152,11 @@ void Skip_To_Header(Text_IO::Text_Input& input, Phylo::Read::Input_Format format
 
 } // namespace
 
+void Take_Environment(std::optional<int> threads) {
+  Take_Thread_Setting(threads);
+  Take_Simd_Setting();
+}
+
 // One pipeline for every datatype: read, transform, then the data or their
 // distances. The -A .. -Z transformations apply to continuous characters
 // only and are ignored with the others.

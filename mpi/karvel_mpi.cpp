@@ -2,14 +2,23 @@
 //
 //   mpirun -n R karvel_mpi --output=FILE [karvel's options] FILE...
 //
-// Every rank reads every input. The blocks of rows of a distance matrix
-// are dealt out in turn (block k to rank k mod R), so each round of R
-// blocks covers consecutive rows; each rank computes and formats its block,
-// and an exclusive prefix sum of the rounds' byte counts tells it where its
-// text goes in the file. The file is the bytes one karvel process writes.
+// Every rank reads every input (standard input, "-", is read by rank 0 and
+// sent to the others). The blocks of rows of a distance matrix are dealt
+// out in turn (block k to rank k mod R), so each round of R blocks covers
+// consecutive rows; each rank computes and formats its block, and an
+// exclusive prefix sum of the rounds' byte counts tells it where its text
+// goes in the file. The npy layouts need no sum: a row's place follows from
+// the number of taxa. The file is the bytes one karvel process writes.
 // It is written under a temporary name beside FILE and renamed when all is
 // written; on an error it is removed, rank 0 reports the error as karvel
 // does, and every rank exits with status 1.
+//
+// A rank may fail alone (memory, its disk, its copy of an input), and the
+// others would then wait for it in the next collective call for ever. So
+// every stretch of work a rank does by itself ends in an agreement (one
+// MPI_Allreduce of "did it go well"), and when any rank failed, all of them
+// leave together: the lowest failing rank's report is the one printed.
+// What slips past an agreement ends the job with MPI_Abort.
 
 #include <mpi.h>
 #include <unistd.h>
@@ -17,7 +26,9 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <limits>
+#include <memory>
 #include <new>
 #include <optional>
 #include <string>
@@ -29,10 +40,15 @@
 #include "generic/parallel.hpp"
 #include "generic/progress.hpp"
 #include "generic/text_io.hpp"
+#include "generic/warnings.hpp"
+#include "io/label_checks.hpp"
+#include "io/output_file.hpp"
+#include "io/write_binary.hpp"
 
 namespace {
 
 namespace Pipeline = Phylo::Pipeline;
+namespace Binary = Phylo::Binary_Output;
 using Phylo::Distfunc::Row_Part;
 
 void Put_Line(const std::string& line) {
@@ -45,59 +61,108 @@ void Put_Line(const std::string& line) {
   }
 }
 
+// Thrown on every rank at once when the ranks have agreed that one of them
+// failed; `own` is this rank's error, if it had one.
+struct Stopped {
+  std::exception_ptr own;
+};
+
+// Runs this rank's `work`, then learns whether every rank's went well.
+// Never nested: the agreements of all ranks must pair up one to one.
+void Agreed(auto work) {
+  std::exception_ptr error;
+  try {
+    work();
+  } catch (...) {
+    error = std::current_exception();
+  }
+  int failed = error ? 1 : 0, any = 0;
+  MPI_Allreduce(&failed, &any, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD);
+  if (any) throw Stopped{error};
+}
+
+// The text of rank 0 (standard input) on every rank: its size, then its
+// bytes in pieces an int can count.
+void Broadcast(std::string& text, int rank) {
+  std::uint64_t size = text.size();
+  MPI_Bcast(&size, 1, MPI_UINT64_T, 0, MPI_COMM_WORLD);
+  Agreed([&] {
+    if (rank != 0) text.resize(size);
+  });
+  for (std::uint64_t done = 0; done < size;) {
+    const int count = static_cast<int>(std::min<std::uint64_t>(size - done, std::uint64_t{1} << 30));
+    MPI_Bcast(text.data() + done, count, MPI_CHAR, 0, MPI_COMM_WORLD);
+    done += static_cast<std::uint64_t>(count);
+  }
+}
+
 // The one file of the job, written at offsets every rank works out alike.
 class Shared_File {
 public:
-  Shared_File(const std::string& name) {
+  // Collective; Open() tells whether it worked, to be agreed on.
+  explicit Shared_File(const std::string& name) : name_(name) {
     if (MPI_File_open(MPI_COMM_WORLD, name.c_str(), MPI_MODE_CREATE | MPI_MODE_WRONLY, MPI_INFO_NULL, &file_) !=
         MPI_SUCCESS)
-      throw Errors::Use_Error("cannot open " + name);
-    MPI_File_set_size(file_, 0);
+      file_ = MPI_FILE_NULL;
+    else
+      MPI_File_set_size(file_, 0);
   }
-  ~Shared_File() { MPI_File_close(&file_); }
+  ~Shared_File() {
+    if (file_ != MPI_FILE_NULL) MPI_File_close(&file_);
+  }
   Shared_File(const Shared_File&) = delete;
   Shared_File& operator=(const Shared_File&) = delete;
 
-  // This rank's pieces at `offset` after what the job has written so far.
-  void Write(const std::vector<std::string>& pieces, std::int64_t offset) {
-    for (const std::string& piece : pieces) {
-      for (std::size_t done = 0; done < piece.size();) {
-        const int count = static_cast<int>(std::min<std::size_t>(piece.size() - done, std::size_t{1} << 30));
-        MPI_Status status;
-        if (MPI_File_write_at(file_, static_cast<MPI_Offset>(base_ + offset), piece.data() + done, count, MPI_CHAR,
-                              &status) != MPI_SUCCESS)
-          throw Errors::Device_Error("the output file cannot be written");
-        done += static_cast<std::size_t>(count);
-        offset += count;
-      }
-    }
+  void Check_Open() const {
+    if (file_ == MPI_FILE_NULL) throw Errors::Use_Error("cannot open " + name_);
   }
-  // Every rank's pieces of one round, one after the other in rank order.
-  void Write_Round(const std::vector<std::string>& pieces) {
-    std::int64_t bytes = 0;
-    for (const std::string& piece : pieces) bytes += static_cast<std::int64_t>(piece.size());
+
+  // Collective: where this rank's `bytes` go after what the job has
+  // written so far, the ranks' bytes following one another in rank order.
+  std::int64_t Place(std::int64_t bytes, int rank) {
     std::int64_t before = 0, total = 0;
     MPI_Exscan(&bytes, &before, 1, MPI_INT64_T, MPI_SUM, MPI_COMM_WORLD);
-    int rank = 0;
-    MPI_Comm_rank(MPI_COMM_WORLD, &rank);
     if (rank == 0) before = 0; // MPI leaves rank 0's undefined
     MPI_Allreduce(&bytes, &total, 1, MPI_INT64_T, MPI_SUM, MPI_COMM_WORLD);
-    Write(pieces, before);
+    const std::int64_t at = base_ + before;
     base_ += total;
+    return at;
   }
-  // Text that rank 0 alone has made (a header, data), of a length all learn.
-  void Write_From_First(const std::string& text) {
-    int rank = 0;
-    MPI_Comm_rank(MPI_COMM_WORLD, &rank);
-    std::vector<std::string> pieces;
-    if (rank == 0) pieces.push_back(text);
-    Write_Round(pieces);
+
+  // This rank alone.
+  void Write_At(std::int64_t offset, const char* data, std::size_t size) {
+    for (std::size_t done = 0; done < size;) {
+      const int count = static_cast<int>(std::min<std::size_t>(size - done, std::size_t{1} << 30));
+      MPI_Status status;
+      if (MPI_File_write_at(file_, static_cast<MPI_Offset>(offset), data + done, count, MPI_CHAR, &status) !=
+          MPI_SUCCESS)
+        throw Errors::Device_Error("the output file cannot be written");
+      done += static_cast<std::size_t>(count);
+      offset += count;
+    }
   }
 
 private:
-  MPI_File file_;
+  std::string name_;
+  MPI_File file_ = MPI_FILE_NULL;
   std::int64_t base_ = 0;
 };
+
+// One round of text: each rank's pieces (made by `make`), one rank's after
+// the other's.
+void Write_Round(Shared_File& file, int rank, auto make) {
+  std::vector<std::string> pieces;
+  Agreed([&] { make(pieces); });
+  std::int64_t bytes = 0;
+  for (const std::string& piece : pieces) bytes += static_cast<std::int64_t>(piece.size());
+  std::int64_t at = file.Place(bytes, rank);
+  Agreed([&] {
+    for (const std::string& piece : pieces) {
+      file.Write_At(at, piece.data(), piece.size());
+      at += static_cast<std::int64_t>(piece.size());
+    }
+  });
+}
 
 std::string Text_Of(auto write) {
   std::string text;
@@ -107,70 +172,151 @@ std::string Text_Of(auto write) {
   return text;
 }
 
-// The distances of one matrix, round after round of blocks. A failing pair
-// is agreed on by all ranks (the first in the order of the rows, or of the
-// taxa when the whole matrix fits the budget, as one process reports it)
-// and raised by every rank alike.
-void Put_Distances(Shared_File& file, Pipeline::Data data, const Karvel::Run_Settings& s,
-                   const Pipeline::Formula& formula, int rank, int ranks) {
-  const int taxa = data.Taxa();
-  const bool whole = Pipeline::Fits(taxa, s.Memory);
-  const Pipeline::Row_Blocks blocks(std::move(data), formula);
-  const Row_Part part = Pipeline::Part_Of(s.Output);
-  const Phylo::Distfunc::Pair_Order order =
-      whole ? Phylo::Distfunc::Pair_Order::TAXA : Phylo::Distfunc::Pair_Order::ROWS;
-  const Phylo::Print::Row_Layout layout = Phylo::Print::Layout_Of(
-      blocks.Labels(), s.Output, Phylo::Print::Default_Fore, s.Aft, Phylo::Print::Default_Exp);
-  file.Write_From_First(
-      rank == 0 ? Text_Of([&](Text_IO::Text_Output& out) { Phylo::Print::Print_Header(out, blocks.Labels(), s.Output); })
-                : std::string());
+// Text that rank 0 alone makes (a header, data).
+void Write_From_First(Shared_File& file, int rank, auto write) {
+  Write_Round(file, rank, [&](std::vector<std::string>& pieces) {
+    if (rank == 0) pieces.push_back(Text_Of(write));
+  });
+}
 
-  // Some four rounds at least, so that every rank has blocks and the
-  // rounds' ends, where ranks wait for one another, are balanced.
-  const int rows = std::max(1, std::min(Pipeline::Block_Rows(taxa, s.Memory), (taxa + 4 * ranks - 1) / (4 * ranks)));
+struct Job {
+  int rank = 0;
+  int ranks = 1;
+  // Rows per block: some four rounds at least, so that every rank has
+  // blocks and the rounds' ends, where ranks wait for one another, are
+  // balanced.
+  int Rows_Per_Block(int taxa, std::size_t memory) const {
+    return std::max(1, std::min(Pipeline::Block_Rows(taxa, memory), (taxa + 4 * ranks - 1) / (4 * ranks)));
+  }
+};
+
+// Pairs as one number in a given order; none is the largest.
+constexpr std::int64_t No_Pair = std::numeric_limits<std::int64_t>::max();
+
+// The least of the ranks' keys of a failing pair.
+std::int64_t Least(std::int64_t key) {
+  std::int64_t least = 0;
+  MPI_Allreduce(&key, &least, 1, MPI_INT64_T, MPI_MIN, MPI_COMM_WORLD);
+  return least;
+}
+
+// The distances of one matrix in a text layout, round after round of
+// blocks. A failing pair is agreed on by all ranks (the first in the order
+// of the taxa, as one process reports it) and raised by every rank alike;
+// the file is then removed, so no rank writes rows after it.
+void Put_Distances(Shared_File& file, const Pipeline::Row_Blocks& blocks, const Karvel::Run_Settings& s,
+                   const Job& job) {
+  const int taxa = blocks.Taxa();
+  const Row_Part part = Pipeline::Part_Of(s.Output);
+  std::optional<Phylo::Print::Row_Layout> layout;
+  Agreed([&] {
+    layout.emplace(Phylo::Print::Layout_Of(blocks.Labels(), s.Output, Phylo::Print::Default_Fore, s.Aft,
+                                           Phylo::Print::Default_Exp));
+  });
+  Write_From_First(file, job.rank,
+                   [&](Text_IO::Text_Output& out) { Phylo::Print::Print_Header(out, blocks.Labels(), s.Output); });
+
+  const int rows = job.Rows_Per_Block(taxa, s.Memory);
   const int block_count = (taxa + rows - 1) / rows;
-  const auto width = static_cast<std::size_t>(taxa);
-  std::vector<double> values(static_cast<std::size_t>(rows) * width);
-  std::vector<std::string> pieces;
-  // Pairs as one number in the order asked for; none is the largest.
+  std::vector<double> values;
+  Agreed([&] { values.resize(static_cast<std::size_t>(rows) * static_cast<std::size_t>(taxa)); });
   const auto key_of = [&](Phylo::Distfunc::Failed_Pair f) -> std::int64_t {
-    if (!f.Found()) return std::numeric_limits<std::int64_t>::max();
-    const bool by_later = part == Row_Part::BEFORE && order == Phylo::Distfunc::Pair_Order::ROWS;
-    return by_later ? std::int64_t{f.J} * taxa + f.I : std::int64_t{f.I} * taxa + f.J;
+    return f.Found() ? std::int64_t{f.I} * taxa + f.J : No_Pair;
   };
-  std::int64_t first_failure = std::numeric_limits<std::int64_t>::max();
+  std::int64_t first_failure = No_Pair;
   // Rank 0 shows the rows of the whole job: each round's are written when
   // it ends.
   Generic::Progress::Stage progress("distances", static_cast<std::uint64_t>(taxa), Generic::Progress::Unit::TAXA);
-  for (int round = 0; round * ranks < block_count; ++round) {
-    const int block = round * ranks + rank;
+  for (int round = 0; round * job.ranks < block_count; ++round) {
+    const int block = round * job.ranks + job.rank;
     const int first = std::min(taxa, block * rows), past = std::min(taxa, first + rows);
     Phylo::Distfunc::Failed_Pair failed;
-    if (first < past) failed = blocks.Compute(first, past, part, order, values.data());
-    std::int64_t key = key_of(failed), least = 0;
-    MPI_Allreduce(&key, &least, 1, MPI_INT64_T, MPI_MIN, MPI_COMM_WORLD);
-    first_failure = std::min(first_failure, least);
-    // Under the order of the taxa a later row of a lower triangle may still
-    // hold an earlier pair: then the rounds go on, writing nothing.
-    if (first_failure != std::numeric_limits<std::int64_t>::max()) {
-      if (order == Phylo::Distfunc::Pair_Order::ROWS || part != Row_Part::BEFORE) break;
+    Agreed([&] {
+      if (first < past) failed = blocks.Compute(first, past, part, Phylo::Distfunc::Pair_Order::TAXA, values.data());
+    });
+    first_failure = std::min(first_failure, Least(key_of(failed)));
+    // A later row of a lower triangle may still hold a pair of an earlier
+    // taxon: then the rounds go on, writing nothing.
+    if (first_failure != No_Pair) {
+      if (part != Row_Part::BEFORE) break;
       continue;
     }
-    pieces.clear();
-    if (first < past) Pipeline::Format_Rows(pieces, blocks.Labels(), values.data(), first, first, past, layout);
-    file.Write_Round(pieces);
-    const std::int64_t round_first = std::int64_t{round} * ranks * rows;
-    progress.Advance(static_cast<std::uint64_t>(std::min<std::int64_t>(taxa, round_first + std::int64_t{ranks} * rows) -
-                                                std::min<std::int64_t>(taxa, round_first)));
+    Write_Round(file, job.rank, [&](std::vector<std::string>& pieces) {
+      if (first < past) Pipeline::Format_Rows(pieces, blocks.Labels(), values.data(), first, first, past, *layout);
+    });
+    const std::int64_t round_first = std::int64_t{round} * job.ranks * rows;
+    progress.Advance(static_cast<std::uint64_t>(
+        std::min<std::int64_t>(taxa, round_first + std::int64_t{job.ranks} * rows) -
+        std::min<std::int64_t>(taxa, round_first)));
   }
-  if (first_failure != std::numeric_limits<std::int64_t>::max()) {
+  if (first_failure != No_Pair) {
     const int a = static_cast<int>(first_failure / taxa), b = static_cast<int>(first_failure % taxa);
-    const bool by_later = part == Row_Part::BEFORE && order == Phylo::Distfunc::Pair_Order::ROWS;
-    blocks.Raise(by_later ? Phylo::Distfunc::Failed_Pair{b, a} : Phylo::Distfunc::Failed_Pair{a, b});
+    Agreed([&] { blocks.Raise(Phylo::Distfunc::Failed_Pair{a, b}); });
   }
-  file.Write_From_First(
-      rank == 0 ? Text_Of([&](Text_IO::Text_Output& out) { Phylo::Print::Print_Footer(out, s.Output); })
-                : std::string());
+  Write_From_First(file, job.rank, [&](Text_IO::Text_Output& out) { Phylo::Print::Print_Footer(out, s.Output); });
+}
+
+// The distances of the one matrix of an npy file: rank 0 writes the header
+// (and the labels beside the file), each rank its blocks where Npy_Rows puts
+// them. Nothing remains of a run whose pair fails, and the pair reported
+// is the first in the order of the taxa, as karvel reports it.
+void Put_Binary(Shared_File& file, const Pipeline::Row_Blocks& blocks, Binary::Layout layout,
+                Phylo::Output::Output_File* labels_file, const Karvel::Run_Settings& s, const Job& job) {
+  const int taxa = blocks.Taxa();
+  const auto width = static_cast<std::size_t>(taxa);
+  const bool condensed = layout == Binary::Layout::NPY_CONDENSED;
+  const Row_Part part = condensed ? Row_Part::AFTER : Row_Part::ALL;
+  Agreed([&] {
+    if (job.rank != 0) return;
+    const std::string header = Binary::Npy_Header(width, layout);
+    file.Write_At(0, header.data(), header.size());
+    Text_IO::Text_Output labels(labels_file->Descriptor());
+    Binary::Put_Labels(labels, blocks.Labels());
+    labels.Flush();
+  });
+  const int rows = job.Rows_Per_Block(taxa, s.Memory);
+  const int block_count = (taxa + rows - 1) / rows;
+  std::vector<double> values;
+  Agreed([&] { values.resize(static_cast<std::size_t>(rows) * width); });
+  std::int64_t first_failure = No_Pair;
+  Generic::Progress::Stage progress("distances", static_cast<std::uint64_t>(taxa), Generic::Progress::Unit::TAXA);
+  for (int round = 0; round * job.ranks < block_count; ++round) {
+    const int block = round * job.ranks + job.rank;
+    const int first = std::min(taxa, block * rows), past = std::min(taxa, first + rows);
+    Phylo::Distfunc::Failed_Pair failed;
+    Agreed([&] {
+      if (first < past) failed = blocks.Compute(first, past, part, Phylo::Distfunc::Pair_Order::TAXA, values.data());
+    });
+    // Every pair of a later round's rows that could come first was already
+    // in an earlier row: the first round with a failure has the first one.
+    first_failure = Least(failed.Found() ? std::int64_t{failed.I} * taxa + failed.J : No_Pair);
+    if (first_failure != No_Pair) break;
+    Agreed([&] {
+      if (first >= past) return;
+      const Binary::Byte_Range range = Binary::Npy_Rows(width, layout, static_cast<std::size_t>(first),
+                                                        static_cast<std::size_t>(past));
+      if (condensed) {
+        // Each row's values after the diagonal, packed where the row began.
+        std::size_t to = 0;
+        for (std::size_t row = static_cast<std::size_t>(first); row < static_cast<std::size_t>(past); ++row) {
+          const double* from = values.data() + (row - static_cast<std::size_t>(first)) * width;
+          std::copy(from + row + 1, from + width, values.data() + to);
+          to += width - row - 1;
+        }
+      }
+      file.Write_At(static_cast<std::int64_t>(range.Offset), reinterpret_cast<const char*>(values.data()),
+                    static_cast<std::size_t>(range.Size));
+    });
+    const std::int64_t round_first = std::int64_t{round} * job.ranks * rows;
+    progress.Advance(static_cast<std::uint64_t>(
+        std::min<std::int64_t>(taxa, round_first + std::int64_t{job.ranks} * rows) -
+        std::min<std::int64_t>(taxa, round_first)));
+  }
+  if (first_failure != No_Pair)
+    Agreed([&] {
+      blocks.Raise(Phylo::Distfunc::Failed_Pair{static_cast<int>(first_failure / taxa),
+                                                static_cast<int>(first_failure % taxa)});
+    });
 }
 
 // What the job was doing when an error came, for the second line of the
@@ -182,48 +328,99 @@ struct Whereabouts {
 };
 Whereabouts where;
 
-void Run(Shared_File& file, const std::vector<std::string>& operands, const Karvel::Run_Settings& s, int rank,
-         int ranks) {
+std::string Matrix_Place() {
+  return "the matrix that starts on line " + std::to_string(where.matrix_line) + " of " + where.input;
+}
+
+// The files beside the shared one that rank 0 writes: the labels of an npy
+// matrix.
+struct Beside {
+  std::optional<Phylo::Output::Output_File> labels;
+  std::string path;
+  int matrices = 0;
+};
+
+void Run(Shared_File& file, const std::vector<std::string>& operands, const Karvel::Run_Settings& s, const Job& job,
+         Beside& beside) {
   const Pipeline::Formula formula{s.Binary_Formula, s.Discrete_Formula, s.Real_Formula, s.Implied_Transformation};
   for (const std::string& operand : operands) {
-    if (operand == "-")
-      throw Errors::Constraint_Error("every rank reads the inputs itself, so standard input cannot be one");
-    where = {operand, false, 0};
-    const std::unique_ptr<Text_IO::Text_Input> input = Text_IO::Text_Input::Open(operand);
-    input->Skip_Byte_Order_Mark();
+    where = {operand == "-" ? "standard input" : operand, false, 0};
+    std::unique_ptr<Text_IO::Text_Input> input;
+    // Standard input reaches rank 0 only: it reads it whole and sends it on.
+    std::string standard_text;
+    Agreed([&] {
+      if (operand != "-") {
+        input = Text_IO::Text_Input::Open(operand);
+      } else if (job.rank == 0) {
+        where.reading = true;
+        const std::unique_ptr<Text_IO::Text_Input> in = Text_IO::Text_Input::Standard_Input();
+        for (std::string_view piece = in->Window(1 << 20); !piece.empty(); piece = in->Window(1 << 20)) {
+          standard_text.append(piece);
+          in->Advance(piece.size());
+        }
+        where.reading = false;
+      }
+    });
+    if (operand == "-") {
+      Broadcast(standard_text, job.rank);
+      Agreed([&] { input = std::make_unique<Text_IO::Text_Input>(standard_text, Text_IO::Text_Input::Borrowed{}); });
+    }
     const bool phylip_like = s.Format == Phylo::Read::Input_Format::PHYLIP ||
                              s.Format == Phylo::Read::Input_Format::EXTENDED_PHYLIP ||
                              s.Format == Phylo::Read::Input_Format::COMMENTED_PHYLIP;
-    while (!input->At_End_Of_Input()) {
-      // Blanks before a header are passed over first, so that the matrix's
-      // line is its header's.
-      for (int c = input->Peek(); phylip_like && (c == ' ' || c == '\t' || c == '\r' || c == '\n'); c = input->Peek())
-        input->Get();
-      where.matrix_line = input->Line();
-      where.reading = true;
-      Pipeline::Data data = Pipeline::Read(*input, s.Format, s.Datatype);
-      where.reading = false;
-      if (s.Transformation && s.Datatype == Karvel::Input_Datatype::CONTINUOUS)
-        Pipeline::Transform(data, *s.Transformation);
+    for (bool first_matrix = true;; first_matrix = false) {
+      std::optional<Pipeline::Row_Blocks> blocks;
+      std::string data_text;
+      bool more = false;
+      Agreed([&] {
+        if (first_matrix) input->Skip_Byte_Order_Mark();
+        if (input->At_End_Of_Input()) return;
+        more = true;
+        // Blanks before a header are passed over first, so that the
+        // matrix's line is its header's.
+        for (int c = input->Peek(); phylip_like && (c == ' ' || c == '\t' || c == '\r' || c == '\n');
+             c = input->Peek())
+          input->Get();
+        where.matrix_line = input->Line();
+        where.reading = true;
+        Pipeline::Data data = Pipeline::Read(*input, s.Format, s.Datatype);
+        where.reading = false;
+        // Every rank finds them; only rank 0 has a sink.
+        Phylo::Label_Checks::Warn_Of_Duplicates(data.Labels(), Matrix_Place());
+        if (Phylo::Print::Label_Format(s.Output) == Phylo::Print::Output_Format::PHYLIP)
+          Phylo::Label_Checks::Warn_Of_Phylip_Cut_Collisions(data.Labels());
+        if (s.Transformation && s.Datatype == Karvel::Input_Datatype::CONTINUOUS)
+          Pipeline::Transform(data, *s.Transformation);
+        if (s.Print_Data) {
+          if (job.rank == 0)
+            data_text = Text_Of([&](Text_IO::Text_Output& out) { Pipeline::Put_Data(out, data, s.Output, s.Aft); });
+          return;
+        }
+        if (s.Binary_Output && ++beside.matrices > 1)
+          throw Errors::Constraint_Error(std::string("an ") + Binary::Name(*s.Binary_Output) +
+                                         " file holds one distance matrix, and the input holds more");
+        blocks.emplace(std::move(data), formula);
+      });
+      if (!more) break;
       if (s.Print_Data) {
-        file.Write_From_First(rank == 0 ? Text_Of([&](Text_IO::Text_Output& out) {
-          Pipeline::Put_Data(out, data, s.Output, s.Aft);
-        })
-                                        : std::string());
+        Write_From_First(file, job.rank, [&](Text_IO::Text_Output& out) { out.Put(data_text); });
         continue;
       }
-      Put_Distances(file, std::move(data), s, formula, rank, ranks);
+      if (s.Binary_Output)
+        Put_Binary(file, *blocks, *s.Binary_Output, beside.labels ? &*beside.labels : nullptr, s, job);
+      else
+        Put_Distances(file, *blocks, s, job);
     }
   }
   where = {};
 }
-
 // The second line of a report, or nothing.
 std::string Detail_Of(const Errors::Error& error) {
   if (dynamic_cast<const Errors::Name_Error*>(&error) || dynamic_cast<const Errors::Use_Error*>(&error))
     return error.what();
   if (where.input.empty()) return "";
-  if (dynamic_cast<const Errors::Data_Error*>(&error)) return where.input + ":" + error.what();
+  if (dynamic_cast<const Errors::Data_Error*>(&error))
+    return where.input + (error.what()[0] >= '0' && error.what()[0] <= '9' ? ":" : ": ") + error.what();
   if (dynamic_cast<const Errors::Device_Error*>(&error) && !where.reading) return "";
   if (where.reading) return "while reading " + where.input;
   return "in the matrix that starts on line " + std::to_string(where.matrix_line) + " of " + where.input;
@@ -253,7 +450,54 @@ std::string Report(const std::exception_ptr& error) {
   }
 }
 
-int Main(int argc, char** argv, int rank, int ranks) {
+// For an error that escaped an agreement: this rank is out of step with
+// the others, which may be waiting for it in a collective call, so nothing
+// but MPI_Abort ends the job for sure.
+[[noreturn]] void Abort_Out_Of_Step(const std::exception_ptr& error, const std::string& temporary) {
+  Put_Line(Report(error));
+  std::remove(temporary.c_str());
+  MPI_Abort(MPI_COMM_WORLD, 1);
+  std::_Exit(1);
+}
+
+// After the ranks have agreed that the job failed: the lowest failing rank's
+// report goes to rank 0, which prints it.
+void Report_Once(const std::exception_ptr& error, const Job& job) {
+  int mine = error ? job.rank : job.ranks, reporter = 0;
+  MPI_Allreduce(&mine, &reporter, 1, MPI_INT, MPI_MIN, MPI_COMM_WORLD);
+  if (reporter == job.ranks) return;
+  std::string report = job.rank == reporter ? Report(error) : std::string();
+  if (reporter != 0) {
+    if (job.rank == reporter) {
+      const int size = static_cast<int>(report.size());
+      MPI_Send(&size, 1, MPI_INT, 0, 0, MPI_COMM_WORLD);
+      MPI_Send(report.data(), size, MPI_CHAR, 0, 1, MPI_COMM_WORLD);
+    } else if (job.rank == 0) {
+      int size = 0;
+      MPI_Recv(&size, 1, MPI_INT, reporter, 0, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+      report.resize(static_cast<std::size_t>(size));
+      MPI_Recv(report.data(), size, MPI_CHAR, reporter, 1, MPI_COMM_WORLD, MPI_STATUS_IGNORE);
+    }
+  }
+  if (job.rank == 0) Put_Line(report);
+}
+
+// What karvel_mpi writes, or a refusal.
+void Check_Settings(const Karvel::Run_Settings& settings) {
+  if (settings.Rows || settings.Part)
+    throw Errors::Constraint_Error("the ranks share out the rows themselves: --rows and --part are for karvel");
+  if (settings.Undefined_As_NaN)
+    throw Errors::Constraint_Error("karvel_mpi ends at an undefined pair: --undefined=nan is for karvel");
+  if (!settings.Binary_Output) return;
+  if (*settings.Binary_Output == Binary::Layout::HDF5)
+    throw Errors::Usage_Error("karvel_mpi writes npy and npy-condensed: ranks writing one hdf5 file would need "
+                              "parallel HDF5, which it is not built with; write --to=npy, or run karvel");
+  if (settings.Print_Data)
+    throw Errors::Usage_Error(std::string("-W writes character data in text layouts, not in ") +
+                              Binary::Name(*settings.Binary_Output));
+}
+
+int Main(int argc, char** argv, const Job& job) {
   std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
   // --output=FILE is this program's own; the leftmost one counts.
   std::string output;
@@ -263,7 +507,7 @@ int Main(int argc, char** argv, int rank, int ranks) {
       arguments.erase(arguments.begin() + static_cast<std::ptrdiff_t>(k));
     }
   if (output.empty()) {
-    if (rank == 0) Put_Line("karvel: CONSTRAINT_ERROR: with MPI the distances go to --output=FILE");
+    if (job.rank == 0) Put_Line("karvel: CONSTRAINT_ERROR: with MPI the distances go to --output=FILE");
     return 1;
   }
   // Rank 0 names the temporary file; the others learn its name.
@@ -273,46 +517,67 @@ int Main(int argc, char** argv, int rank, int ranks) {
   temporary.resize(static_cast<std::size_t>(length));
   MPI_Bcast(temporary.data(), length, MPI_CHAR, 0, MPI_COMM_WORLD);
 
-  std::exception_ptr error;
   try {
-    const Karvel::Run_Settings settings = Karvel::Parse_Arguments(arguments);
-    if (settings.Threads) Generic::Parallel::Set_Threads(*settings.Threads);
-    std::optional<Generic::Progress::Display> display;
-    if (rank == 0) display.emplace(settings.Progress);
-    if (settings.Rows || settings.Part)
-      throw Errors::Constraint_Error("the ranks share out the rows themselves: --rows and --part are for karvel");
-    if (settings.Binary_Output || settings.Undefined_As_NaN)
-      throw Errors::Constraint_Error("karvel_mpi writes the text layouts, with --undefined=error");
-    if (arguments.empty()) {
-      if (rank == 0) {
+    Karvel::Run_Settings settings;
+    bool usage = false;
+    Agreed([&] {
+      settings = Karvel::Parse_Arguments(arguments);
+      Karvel::Take_Environment(settings.Threads);
+      Check_Settings(settings);
+      usage = arguments.empty();
+    });
+    if (usage) {
+      if (job.rank == 0) {
         Text_IO::Text_Output err(STDERR_FILENO);
         Karvel::Put_Usage(err, argc > 0 ? argv[0] : "karvel_mpi");
         err.Flush();
       }
       return 1;
     }
-    Shared_File file(temporary);
-    Run(file, arguments, settings, rank, ranks);
-  } catch (...) {
-    error = std::current_exception();
-  }
-  // Every rank meets here whether it failed or not: the failures karvel
-  // reports come from the input and the options, which every rank reads
-  // alike, or from a pair all ranks have agreed on.
-  int failed = error ? 1 : 0, any = 0;
-  MPI_Allreduce(&failed, &any, 1, MPI_INT, MPI_MAX, MPI_COMM_WORLD);
-  if (rank == 0) {
-    if (any) {
-      std::remove(temporary.c_str());
-    } else if (std::rename(temporary.c_str(), output.c_str()) != 0) {
-      std::remove(temporary.c_str());
-      error = std::make_exception_ptr(Errors::Device_Error("cannot rename the output file to " + output));
-      any = 1;
+    // Every rank finds the same warnings: rank 0 alone prints them.
+    if (job.rank == 0)
+      Generic::Warnings::Set_Sink([](const std::string& message) {
+        Generic::Progress::Print_Above([&] { Put_Line("karvel: warning: " + message); });
+      });
+    std::optional<Generic::Progress::Display> display;
+    if (job.rank == 0) display.emplace(settings.Progress);
+    Beside beside;
+    Agreed([&] {
+      if (job.rank == 0 && settings.Binary_Output) beside.labels.emplace(output + ".labels.txt");
+    });
+    {
+      Shared_File file(temporary);
+      // Closing the file is collective: a rank out of step must not get
+      // there.
+      try {
+        Agreed([&] { file.Check_Open(); });
+        Run(file, arguments, settings, job, beside);
+        Agreed([&] {
+          if (settings.Binary_Output && beside.matrices == 0)
+            throw Errors::Constraint_Error(std::string("the input holds no matrix, so there is nothing to write as ") +
+                                           Binary::Name(*settings.Binary_Output));
+        });
+      } catch (const Stopped&) {
+        throw;
+      } catch (...) {
+        Abort_Out_Of_Step(std::current_exception(), temporary);
+      }
     }
-    if (error) Put_Line(Report(error));
+    // The labels first: the matrix file under its name means both are there.
+    Agreed([&] {
+      if (job.rank != 0) return;
+      if (beside.labels) beside.labels->Commit();
+      if (std::rename(temporary.c_str(), output.c_str()) != 0)
+        throw Errors::Device_Error("cannot rename the output file to " + output);
+    });
+    return 0;
+  } catch (const Stopped& stop) {
+    if (job.rank == 0) std::remove(temporary.c_str());
+    Report_Once(stop.own, job);
+  } catch (...) {
+    Abort_Out_Of_Step(std::current_exception(), temporary);
   }
-  MPI_Bcast(&any, 1, MPI_INT, 0, MPI_COMM_WORLD);
-  return any ? 1 : 0;
+  return 1;
 }
 
 } // namespace
@@ -322,7 +587,7 @@ int main(int argc, char** argv) {
   int rank = 0, ranks = 1;
   MPI_Comm_rank(MPI_COMM_WORLD, &rank);
   MPI_Comm_size(MPI_COMM_WORLD, &ranks);
-  const int status = Main(argc, argv, rank, ranks);
+  const int status = Main(argc, argv, Job{rank, ranks});
   MPI_Finalize();
   return status;
 }
