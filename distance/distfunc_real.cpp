@@ -22,6 +22,31 @@ const char* Name(Real_Formula formula) { return Formulas::Row_Of(formula).Name; 
 
 namespace {
 
+// The square root and arc cosine of a pair's finish, with a value out of
+// their domain noted instead of raised: the threads go on with their tiles,
+// and the first failing pair is evaluated again afterwards for its cause.
+struct Quiet_Domain {
+  bool error = false;
+  auto Sqrt() {
+    return [this](double x) {
+      if (x < 0.0) {
+        error = true;
+        return std::numeric_limits<double>::quiet_NaN();
+      }
+      return Real_Chars::Sqrt(x);
+    };
+  }
+  auto Arccos() {
+    return [this](double x) {
+      if (std::fabs(x) > 1.0) {
+        error = true;
+        return std::numeric_limits<double>::quiet_NaN();
+      }
+      return Real_Chars::Arccos(x);
+    };
+  }
+};
+
 using enum Real_Formula;
 using Generic::Image;
 using Real_Kernels::Pair;
@@ -316,21 +341,9 @@ void Fill(const Call& call, Generic::Square_Block& result, Undefined_Pairs* unde
     Detail::First_Failure& failure = failures[static_cast<std::size_t>(worker)];
     std::vector<double> panel(Pair_Tiles::Panel_Size(path, p));
     std::vector<Pair_Tiles::Sums> sums(static_cast<std::size_t>(Chunk) * static_cast<std::size_t>(width));
-    bool domain_error = false;
-    const auto quiet_sqrt = [&](double x) {
-      if (x < 0.0) {
-        domain_error = true;
-        return std::numeric_limits<double>::quiet_NaN();
-      }
-      return Real_Chars::Sqrt(x);
-    };
-    const auto quiet_arccos = [&](double x) {
-      if (std::fabs(x) > 1.0) {
-        domain_error = true;
-        return std::numeric_limits<double>::quiet_NaN();
-      }
-      return Real_Chars::Arccos(x);
-    };
+    Quiet_Domain domain;
+    const auto quiet_sqrt = domain.Sqrt();
+    const auto quiet_arccos = domain.Arccos();
     for (int block; (block = next_block.fetch_sub(1, std::memory_order_relaxed)) >= 0;) {
       const int j0 = block * width;
       const int count = std::min(width, taxa - j0);
@@ -343,10 +356,10 @@ void Fill(const Call& call, Generic::Square_Block& result, Undefined_Pairs* unde
           const Pair_Tiles::Sums* row_sums = &sums[static_cast<std::size_t>(i - i0) * static_cast<std::size_t>(count)];
           for (int l = std::max(0, i + 1 - j0); l < count; ++l) {
             const int ti = call.first + i, tj = call.first + j0 + l;
-            domain_error = false;
+            domain.error = false;
             double d = Real_Kernels::Finish<F>(row_sums[l], call.Pair_Of(ti, tj), call.constants, quiet_sqrt,
                                                quiet_arccos);
-            if (domain_error || !(d >= 0.0 && d <= largest)) {
+            if (domain.error || !(d >= 0.0 && d <= largest)) {
               failure.Offer(ti, tj, d);
               d = undefined ? std::numeric_limits<double>::quiet_NaN() : 0.0;
               counts[static_cast<std::size_t>(worker)] += undefined != nullptr;
@@ -517,21 +530,9 @@ public:
       Detail::Noted_Failures& failure = failures[static_cast<std::size_t>(worker)];
       std::vector<double> panel;
       std::vector<Pair_Tiles::Sums> sums(static_cast<std::size_t>(Chunk) * static_cast<std::size_t>(width));
-      bool domain_error = false;
-      const auto quiet_sqrt = [&](double x) {
-        if (x < 0.0) {
-          domain_error = true;
-          return std::numeric_limits<double>::quiet_NaN();
-        }
-        return Real_Chars::Sqrt(x);
-      };
-      const auto quiet_arccos = [&](double x) {
-        if (std::fabs(x) > 1.0) {
-          domain_error = true;
-          return std::numeric_limits<double>::quiet_NaN();
-        }
-        return Real_Chars::Arccos(x);
-      };
+      Quiet_Domain domain;
+      const auto quiet_sqrt = domain.Sqrt();
+      const auto quiet_arccos = domain.Arccos();
       for (std::size_t k; (k = next.fetch_add(1, std::memory_order_relaxed)) < tiles.size();) {
         if (panel.empty()) panel.resize(Pair_Tiles::Panel_Size(path, p));
         const Tile& t = tiles[k];
@@ -541,10 +542,10 @@ public:
           const Pair_Tiles::Sums* row_sums = &sums[static_cast<std::size_t>(i - t.i0) * static_cast<std::size_t>(t.count)];
           for (int l = std::max(0, i + 1 - t.j0); l < t.count; ++l) {
             const int j = t.j0 + l;
-            domain_error = false;
+            domain.error = false;
             double d = Real_Kernels::Finish<F>(row_sums[l], call.Pair_Of(i, j), call.constants, quiet_sqrt,
                                                quiet_arccos);
-            if (domain_error || !(d >= 0.0 && d <= largest)) {
+            if (domain.error || !(d >= 0.0 && d <= largest)) {
               if (!undefined) {
                 failure.Note(i, j);
                 continue;
