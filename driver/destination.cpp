@@ -37,10 +37,12 @@ Destination::Destination(const Run_Settings& settings, Text_IO::Text_Output& sta
                                   "--output=FILE, or send standard output to a file or a pipe");
     }
   }
+  // Also makes a file-size limit a reported write error, wherever the
+  // output goes.
+  Phylo::Output::Output_File::Remove_On_Signals();
   if (settings.Output_File) {
-    Phylo::Output::Output_File::Remove_On_Signals();
     file_.emplace(*settings.Output_File);
-    file_text_ = std::make_unique<Text_IO::Text_Output>(file_->Descriptor());
+    file_text_ = std::make_unique<Text_IO::Text_Output>(file_->Descriptor(), file_->Path());
     text_ = file_text_.get();
   }
 }
@@ -56,10 +58,11 @@ std::unique_ptr<Phylo::Binary_Output::Matrix_Writer> Destination::Open_Writer(co
                                    " file holds one distance matrix, and the input holds more");
   if (layout == Out::Layout::HDF5) return Out::Hdf5_Writer(file_->Temporary_Path(), file_->Path(), labels);
   std::unique_ptr<Out::Matrix_Writer> writer = Out::Npy_Writer(*text_, labels.size(), layout);
-  // Only a named file has a place beside it for the labels.
-  if (file_) {
+  // Only a named regular file has a place beside it for the labels: a
+  // device's folder (/dev) is no place for them.
+  if (file_ && !file_->Direct()) {
     labels_file_.emplace(file_->Path() + ".labels.txt");
-    Text_IO::Text_Output text(labels_file_->Descriptor());
+    Text_IO::Text_Output text(labels_file_->Descriptor(), labels_file_->Path());
     Out::Put_Labels(text, labels);
     text.Flush();
   }
@@ -89,9 +92,10 @@ void Destination::Commit() {
                                    Layout_Name(settings_));
   if (!file_) return;
   file_text_->Flush();
-  // The labels first: the matrix file under its name means both are there.
-  if (labels_file_) labels_file_->Commit();
-  file_->Commit();
+  if (labels_file_)
+    Phylo::Output::Output_File::Commit_Together(*labels_file_, *file_);
+  else
+    file_->Commit();
 }
 
 } // namespace Karvel

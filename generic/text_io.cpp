@@ -234,7 +234,7 @@ std::optional<std::size_t> Text_Input::Known_Bytes_Left() {
   return buffered + (st.st_size > offset ? static_cast<std::size_t>(st.st_size - offset) : 0);
 }
 
-Text_Output::Text_Output(int fd) : fd_(fd), buf_(Output_Block) {}
+Text_Output::Text_Output(int fd, std::string name) : fd_(fd), name_(std::move(name)), buf_(Output_Block) {}
 
 Text_Output::Text_Output(std::string* sink) : sink_(sink), buf_(1 << 16) {}
 
@@ -298,10 +298,17 @@ void Text_Output::Write_All(const char* data, std::size_t count) {
     if (n < 0) {
       if (errno == EINTR) continue;
       const int error = errno;
-      throw Errors::Device_Error(std::string("cannot write the output: ") + std::strerror(error));
+      throw Errors::Device_Error("cannot write " + (name_.empty() ? std::string("the output") : "'" + name_ + "'") +
+                                 ": " + Write_Failure(error));
     }
     done += static_cast<std::size_t>(n);
   }
+}
+
+std::string Write_Failure(int error) {
+  std::string why = std::strerror(error);
+  if (error == EFBIG) why += " (the limit on the size of a file, ulimit -f)";
+  return why;
 }
 
 } // namespace Text_IO

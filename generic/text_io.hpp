@@ -135,8 +135,9 @@ private:
 
 class Text_Output {
 public:
-  // Writes to a descriptor (not closed at the end).
-  explicit Text_Output(int fd);
+  // Writes to a descriptor (not closed at the end); a write error names
+  // the file when `name` is given, else "the output".
+  explicit Text_Output(int fd, std::string name = {});
   // Appends to a string (for tests and for per-thread pieces of output).
   explicit Text_Output(std::string* sink);
   // Writes what is left; errors are lost here, so callers Flush first.
@@ -170,9 +171,14 @@ private:
   void Write_All(const char* data, std::size_t count);
 
   int fd_ = -1;
+  std::string name_;
   std::string* sink_ = nullptr;
   std::vector<char> buf_;
   std::size_t used_ = 0;
 };
+
+// Why a write failed, for a message: the system's words, and for EFBIG
+// which limit was met (under `ulimit -f` the run is not killed but told).
+std::string Write_Failure(int error);
 
 } // namespace Text_IO

@@ -1,6 +1,7 @@
 #include "io/write_hdf5.hpp"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <dlfcn.h>
 #include <mutex>
@@ -10,6 +11,7 @@
 #include <hdf5.h>
 
 #include "generic/errors.hpp"
+#include "generic/text_io.hpp"
 
 namespace Phylo::Binary_Output {
 
@@ -21,6 +23,7 @@ namespace {
 // types and constants; the functions and the predefined types (which the
 // header's macros read from globals after H5open) come from the library.
 struct Library {
+  decltype(&H5dont_atexit) dont_atexit;
   decltype(&H5open) open;
   decltype(&H5Eset_auto2) Eset_auto2;
   decltype(&H5Fcreate) Fcreate;
@@ -67,6 +70,7 @@ const Loaded& Load() {
       target = reinterpret_cast<std::remove_reference_t<decltype(target)>>(address);
     };
     Library& api = result.api;
+    symbol(api.dont_atexit, "H5dont_atexit");
     symbol(api.open, "H5open");
     symbol(api.Eset_auto2, "H5Eset_auto2");
     symbol(api.Fcreate, "H5Fcreate");
@@ -104,6 +108,11 @@ const Loaded& Load() {
     global(native_double, "H5T_NATIVE_DOUBLE_g");
     global(dataset_create, "H5P_CLS_DATASET_CREATE_ID_g");
     if (!result.failure.empty()) return result;
+    // The library's own clean-up at exit flushes and closes what is still
+    // open; a file whose close failed (a full disk) is left half torn down,
+    // and that clean-up crashes on it. Every file is closed by its writer,
+    // so nothing is lost without it.
+    api.dont_atexit();
     if (api.open() < 0) {
       result.failure = "the HDF5 library " KARVEL_HDF5_LIBRARY " does not start";
       return result;
@@ -112,9 +121,6 @@ const Loaded& Load() {
     api.IEEE_F64LE = *f64le;
     api.NATIVE_DOUBLE = *native_double;
     api.DATASET_CREATE = *dataset_create;
-    // The library's own report goes to standard error by default; failures
-    // are reported once, by the writer's exception.
-    api.Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
     return result;
   }();
   return loaded;
@@ -127,6 +133,16 @@ const Library& Api() {
   const Loaded& loaded = Load();
   if (!loaded.failure.empty()) throw Errors::Constraint_Error(loaded.failure);
   return loaded.api;
+}
+
+// The library's own report goes to standard error by default; failures are
+// reported once, by the writer's exception. The setting belongs to the
+// calling thread (the library is built thread-safe), and rows may come
+// from another thread than the one that opened the file, so every entry
+// point sets it. It also clears errno, which then tells why a write failed.
+void Quiet(const Library& h5) {
+  h5.Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
+  errno = 0;
 }
 
 // An HDF5 identifier closed by its own close function.
@@ -160,6 +176,7 @@ class Hdf5 : public Matrix_Writer {
 public:
   Hdf5(const std::string& path, const std::string& shown, const Taxon_Labels& labels)
       : h5_(Api()), shown_(shown), taxa_(labels.size()) {
+    Quiet(h5_);
     file_ = Checked(h5_.Fcreate(path.c_str(), Create_Or_Truncate, H5P_DEFAULT, H5P_DEFAULT), h5_.Fclose);
     // Without the times of creation and change in every dataset's header,
     // the same distances give the same file, whenever they are written.
@@ -192,8 +209,14 @@ public:
     pending_.reserve(std::min(rows_per_write_, std::max<std::size_t>(taxa_, 1)) * taxa_);
   }
 
+  // The handles close after this, as quietly.
+  ~Hdf5() override { Quiet(h5_); }
+  Hdf5(const Hdf5&) = delete;
+  Hdf5& operator=(const Hdf5&) = delete;
+
   void Put_Row(std::size_t row, std::span<const double> values) override {
     Check_Row(row, values.size(), next_, taxa_);
+    Quiet(h5_);
     ++next_;
     pending_.insert(pending_.end(), values.begin(), values.end());
     if (next_ - written_ == rows_per_write_) Write_Pending();
@@ -205,6 +228,7 @@ public:
       Matrix_Writer::Put_Rows(first, count, values);
       return;
     }
+    Quiet(h5_);
     next_ += count;
     Write(first, count, values.data());
     written_ = next_;
@@ -214,6 +238,7 @@ public:
     if (next_ != taxa_)
       throw Errors::Constraint_Error("index check failed: " + std::to_string(next_) + " rows of " +
                                      std::to_string(taxa_) + " written");
+    Quiet(h5_);
     Write_Pending();
     // Every handle is closed, whichever fails.
     bool closed = matrix_.Close();
@@ -223,7 +248,15 @@ public:
   }
 
 private:
-  [[noreturn]] void Fail() const { throw Errors::Device_Error("cannot write the HDF5 file '" + shown_ + "'"); }
+  // The library keeps the system's reason to itself; errno still holds it
+  // when a write failed, and the reasons a user can act on are named.
+  [[noreturn]] void Fail() const {
+    const int error = errno;
+    std::string message = "cannot write the HDF5 file '" + shown_ + "'";
+    if (error == EFBIG || error == ENOSPC || error == EDQUOT || error == EIO)
+      message += ": " + Text_IO::Write_Failure(error);
+    throw Errors::Device_Error(message);
+  }
   void Check(herr_t status) const {
     if (status < 0) Fail();
   }

@@ -167,6 +167,58 @@ TEST_F(Output_File_Test, FoldersAndMissingFoldersAreRefusedAtOnce) {
   EXPECT_TRUE(Names().empty());
 }
 
+// A matrix and its labels: the matrix's rename fails (a folder took its
+// name meanwhile), and the labels that were there, or their absence, stay.
+TEST_F(Output_File_Test, AMatrixAndItsLabelsAreReplacedTogether) {
+  const fs::path matrix = folder_ / "m.npy", labels = folder_ / "m.npy.labels.txt";
+  const auto attempt = [&](const std::string& text) {
+    Output::Output_File labels_file(labels.string()), matrix_file(matrix.string());
+    Write(labels_file.Descriptor(), text);
+    Write(matrix_file.Descriptor(), text);
+    fs::remove(matrix);
+    fs::create_directories(matrix / "inside");
+    EXPECT_THROW(Output::Output_File::Commit_Together(labels_file, matrix_file), Errors::Device_Error);
+  };
+  attempt("new");
+  EXPECT_EQ(Names(), std::vector<std::string>{"m.npy"}) << "new labels without their matrix";
+
+  fs::remove_all(matrix);
+  { std::ofstream(labels) << "old labels"; }
+  attempt("new");
+  EXPECT_EQ(Read(labels), "old labels");
+  EXPECT_EQ(Names(), (std::vector<std::string>{"m.npy", "m.npy.labels.txt"})) << "no backup or temporary left";
+
+  fs::remove_all(matrix);
+  {
+    Output::Output_File labels_file(labels.string()), matrix_file(matrix.string());
+    Write(labels_file.Descriptor(), "new labels");
+    Write(matrix_file.Descriptor(), "new matrix");
+    Output::Output_File::Commit_Together(labels_file, matrix_file);
+  }
+  EXPECT_EQ(Read(labels), "new labels");
+  EXPECT_EQ(Read(matrix), "new matrix");
+  EXPECT_EQ(Names(), (std::vector<std::string>{"m.npy", "m.npy.labels.txt"}));
+}
+
+// A replaced file keeps its mode; through a link, the file it leads to is
+// replaced and the link stays.
+TEST_F(Output_File_Test, AReplacedFileKeepsItsModeAndItsLink) {
+  const fs::path real = folder_ / "real.txt", link = folder_ / "link.txt";
+  { std::ofstream(real) << "before"; }
+  fs::permissions(real, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  fs::create_symlink("real.txt", link);
+  {
+    Output::Output_File file(link.string());
+    EXPECT_FALSE(file.Direct());
+    Write(file.Descriptor(), "after");
+    file.Commit();
+  }
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(Read(real), "after");
+  EXPECT_EQ(fs::status(real).permissions(), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  EXPECT_EQ(Names(), (std::vector<std::string>{"link.txt", "real.txt"}));
+}
+
 // --- Pairs kept as NaN
 
 Binary_Matrix Binary_Rows(std::initializer_list<std::string_view> rows) {
