@@ -412,8 +412,14 @@ void Read_Taxa_Block(Nexus& nx, Header& header) {
 // Reads from "#NEXUS" to the keyword MATRIX of the first DATA or
 // CHARACTERS block, which it returns; the cursor stays after the keyword.
 Token Read_Header(Nexus& nx, Header& header) {
-  const Token magic = nx.Next();
-  Nexus::Expect(magic, "#NEXUS", "'#NEXUS' at the start of the file");
+  // Looked at in place, so that a file of another kind is refused before
+  // its first word is read, however long.
+  nx.Skip();
+  const std::string_view magic = nx.Window(7);
+  if (!(magic.size() >= 6 && Same_Word(magic.substr(0, 6), "#NEXUS") &&
+        (magic.size() == 6 || Is_Blank(magic[6]) || Is_Punctuation(magic[6]))))
+    nx.Fail_Here("'#NEXUS' at the start of the file");
+  nx.Advance(6);
   for (;;) {
     const Token begin = nx.Next();
     if (begin.Type == Token::END) Nexus::Fail(begin, "a DATA or CHARACTERS block");
