@@ -664,8 +664,9 @@ Disc_Data_Access Get_Nexus_Symbols(Text_IO::Text_Input& file) {
   std::array<bool, 256> set{};
   if (format.Match != '\0') special[static_cast<unsigned char>(match)] = true;
   for (const auto& [symbol, expansion] : format.Equates) {
-    for (const char key : {symbol, folded(symbol)}) {
-      const auto k = static_cast<unsigned char>(key);
+    // The key, in whichever case the cells write it.
+    for (std::size_t k = 0; k < fold.size(); ++k) {
+      if (fold[k] != folded(symbol)) continue;
       if (expansion.Set) {
         set[k] = special[k] = true;
       } else {
