@@ -610,16 +610,32 @@ struct Reported_Rows {
   void Close_Row() { matrix.Close_Row(); }
 };
 
-// Rethrows an error of the sequential reader, with a hint to read the file
-// as interleaved when its first record ran past its line.
-template <class Error>
-[[noreturn]] void Suggest_Interleaved(const Error& error, Input_Format format, bool first_spread) {
+// The hint for an error of the sequential reader when the file's first
+// record ran past its line, as interleaved files make it; else nothing.
+std::string Interleaved_Hint(Input_Format format, bool first_spread) {
   const char* option = format == Input_Format::PHYLIP            ? "--from=phylip-interleaved"
                        : format == Input_Format::EXTENDED_PHYLIP ? "--from=extended-interleaved"
                                                                  : nullptr;
-  if (!first_spread || !option) throw error;
-  throw Generic::With_Hint<Error>(error, std::string("looks interleaved (the values of taxon 1 go on past the line "
-                                                     "of its label); try ") + option);
+  if (!first_spread || !option) return "";
+  return std::string("looks interleaved (the values of taxon 1 go on past the line of its label); try ") + option;
+}
+
+// Reads one matrix with `read_matrix(first_spread)`; an error it ends with
+// gets the hint when the first record ran past its line.
+template <class Read_Matrix_Call>
+auto With_Interleaved_Hint(Input_Format format, Read_Matrix_Call read_matrix) {
+  bool first_spread = false;
+  try {
+    return read_matrix(first_spread);
+  } catch (const Errors::End_Error& e) {
+    const std::string hint = Interleaved_Hint(format, first_spread);
+    if (hint.empty()) throw;
+    throw Generic::With_Hint<Errors::End_Error>(e, hint);
+  } catch (const Errors::Data_Error& e) {
+    const std::string hint = Interleaved_Hint(format, first_spread);
+    if (hint.empty()) throw;
+    throw Generic::With_Hint<Errors::Data_Error>(e, hint);
+  }
 }
 
 // One matrix: the header, then label and row of each taxon in turn. Labels
@@ -627,7 +643,7 @@ template <class Error>
 // `value_bytes` is the least number of bytes a value takes in the text.
 template <class Matrix_Type, class Row_Reader>
 std::unique_ptr<Data_Record<Matrix_Type>> Read_Matrix(Text_Input& in, Input_Format format, std::size_t value_bytes,
-                                                      Row_Reader read_row) {
+                                                      Row_Reader read_row, bool& first_spread) {
   in.Skip_Byte_Order_Mark();
   Place place;
   Read_Header(in, place);
@@ -647,10 +663,6 @@ std::unique_ptr<Data_Record<Matrix_Type>> Read_Matrix(Text_Input& in, Input_Form
   Generic::Populating populating(matrix.Reserved_Memory(), promised <= possible ? matrix.Reserved_Bytes() : 0);
   Reported_Rows<Matrix_Type> rows{matrix, populating};
   bool parallel = true;
-  // Whether the first record's values went on past the line of its label:
-  // in an interleaved file they run into the next taxon's line.
-  bool first_spread = false;
-  try {
   for (place.taxon = 0; place.taxon < place.ntax;) {
     if (parallel) {
       const std::size_t before = in.Known_Bytes_Left().value_or(0);
@@ -667,15 +679,12 @@ std::unique_ptr<Data_Record<Matrix_Type>> Read_Matrix(Text_Input& in, Input_Form
       parallel = taken > 0 && before - in.Known_Bytes_Left().value_or(0) >= Least_Parallel_Text;
       if (place.taxon == place.ntax) break;
     }
+    // Whether the first record's values went on past the line of its label:
+    // in an interleaved file they run into the next taxon's line.
     const long start = in.Line() + (in.Peek() == '\n' ? 1 : 0);
     Read_Record(in, format, labels, rows, place, read_row);
     if (place.taxon == 0) first_spread = (in.Column() == 1 ? in.Line() - 1 : in.Line()) > start;
     ++place.taxon;
-  }
-  } catch (const Errors::End_Error& e) {
-    Suggest_Interleaved(e, format, first_spread);
-  } catch (const Errors::Data_Error& e) {
-    Suggest_Interleaved(e, format, first_spread);
   }
   return std::make_unique<Data_Record<Matrix_Type>>(std::move(labels), std::move(matrix));
 }
@@ -777,9 +786,14 @@ Disc_Data_Access Get(Text_IO::Text_Input& file, Input_Format format, const TextU
   }
   Byte_Table skip = Table_Of(whitespace);
   skip['\n'] = true; // line feeds between values are passed over whatever the skip set
-  return Read_Matrix<Disc_Matrix>(file, format, 1, [&](Text_Input& in, auto& matrix, const Place& place) {
-    thread_local std::vector<char> row; // scratch for rows spread over lines
-    Read_Discrete_Row(in, skip, matrix, row, place);
+  return With_Interleaved_Hint(format, [&](bool& first_spread) {
+    return Read_Matrix<Disc_Matrix>(
+        file, format, 1,
+        [&](Text_Input& in, auto& matrix, const Place& place) {
+          thread_local std::vector<char> row; // scratch for rows spread over lines
+          Read_Discrete_Row(in, skip, matrix, row, place);
+        },
+        first_spread);
   });
 }
 
@@ -809,8 +823,10 @@ Real_Data_Access Get(Text_IO::Text_Input& file, Input_Format format) {
   }
   // A number has a digit, and all but the last need one more byte (a blank
   // or the sign of the next) to end them.
-  return Read_Matrix<Real_Matrix>(file, format, 2, [](Text_Input& in, auto& matrix, const Place& place) {
-    Read_Real_Row(in, matrix, place);
+  return With_Interleaved_Hint(format, [&](bool& first_spread) {
+    return Read_Matrix<Real_Matrix>(
+        file, format, 2,
+        [](Text_Input& in, auto& matrix, const Place& place) { Read_Real_Row(in, matrix, place); }, first_spread);
   });
 }
 
