@@ -83,6 +83,8 @@ const std::vector<std::pair<std::string_view, Input_Format>>& Input_Formats() {
       {"phylip", Input_Format::PHYLIP},
       {"extended", Input_Format::EXTENDED_PHYLIP},
       {"commented", Input_Format::COMMENTED_PHYLIP},
+      {"phylip-interleaved", Input_Format::PHYLIP_INTERLEAVED},
+      {"extended-interleaved", Input_Format::EXTENDED_INTERLEAVED},
       {"csv", Input_Format::CSV},
       {"tsv", Input_Format::TSV},
       {"nexus", Input_Format::NEXUS},

@@ -139,7 +139,8 @@ void Report(const std::string& first_line, const std::string& detail) {
 bool Is_Phylip_Like(Phylo::Read::Input_Format format) {
   using Phylo::Read::Input_Format;
   return format == Input_Format::EXTENDED_PHYLIP || format == Input_Format::PHYLIP ||
-         format == Input_Format::COMMENTED_PHYLIP;
+         format == Input_Format::COMMENTED_PHYLIP || format == Input_Format::PHYLIP_INTERLEAVED ||
+         format == Input_Format::EXTENDED_INTERLEAVED;
 }
 
 // Blanks before a PHYLIP-like header, passed over as its reader would, so
@@ -217,9 +218,12 @@ void Traverse_Files(const std::vector<std::string>& operands, const Run_Settings
     input->Count_Bytes_In(&reading);
     try {
       Read_Matrices(*input, settings, output, destination);
-    } catch (const Errors::Data_Error&) {
+    } catch (const Errors::Error& e) {
       // The beginning of the text is gone once the input is closed.
-      if (Is_Phylip_Like(settings.Format)) where.hint = Phylo::Read::Guess_Layout(input->Head());
+      if (const auto* hint = dynamic_cast<const Generic::Hint*>(&e))
+        where.hint = hint->Hint_Text();
+      else if (dynamic_cast<const Errors::Data_Error*>(&e) && Is_Phylip_Like(settings.Format))
+        where.hint = Phylo::Read::Guess_Layout(input->Head());
       throw;
     }
   }

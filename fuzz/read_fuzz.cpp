@@ -3,7 +3,8 @@
 // starts) or the same error.
 //
 // Input: an option line, then the text. Option letters: 1 PHYLIP, 3
-// commented PHYLIP, a comma CSV, a tab TSV (else extended PHYLIP); D or B
+// commented PHYLIP, i and I interleaved PHYLIP (ten-column and one-word
+// labels), a comma CSV, a tab TSV (else extended PHYLIP); D or B
 // reads discrete characters
 // (else real numbers). Threads only read text of a quarter megabyte and
 // more, so the record lines of the text (all after its first line) are
@@ -105,6 +106,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (char c : options) {
     if (c == '1') format = Input_Format::PHYLIP;
     if (c == '3') format = Input_Format::COMMENTED_PHYLIP;
+    if (c == 'i') format = Input_Format::PHYLIP_INTERLEAVED;
+    if (c == 'I') format = Input_Format::EXTENDED_INTERLEAVED;
     if (c == 'n') format = Input_Format::NEXUS;
     if (c == 'f') format = Input_Format::FASTA;
     if (c == ',') format = Input_Format::CSV;

@@ -44,6 +44,9 @@ seed_file() { # option-line file
 for file in "$root"/examples/*; do seed_file "" "$file"; done
 for case_dir in "$root"/tests/e2e/cases/*/; do
   options=$(grep -oE '(^|[[:space:]])-[0-9A-Za-z]\b' "$case_dir/cmd" | tr -d ' \t-' | tr -d '\n' || true)
+  # The reader target's letters for the interleaved layouts.
+  if grep -q -- '--from=phylip-interleaved' "$case_dir/cmd"; then options="${options}i"; fi
+  if grep -q -- '--from=extended-interleaved' "$case_dir/cmd"; then options="${options}I"; fi
   for file in "$case_dir"*; do
     name=$(basename "$file")
     if [ ! -f "$file" ] || [ "$name" = cmd ] || [ "${name#expected.}" != "$name" ]; then continue; fi

@@ -403,6 +403,8 @@ void Read_Label(Text_Input& in, Input_Format format, std::string& label, const P
   case Input_Format::PHYLIP:
     Read_Fixed_Label(in, Phylip_Label_Width, label, place);
     return;
+  case Input_Format::PHYLIP_INTERLEAVED:
+  case Input_Format::EXTENDED_INTERLEAVED:
   case Input_Format::CSV:
   case Input_Format::TSV:
   case Input_Format::NEXUS:
@@ -608,12 +610,40 @@ struct Reported_Rows {
   void Close_Row() { matrix.Close_Row(); }
 };
 
+// The hint for an error of the sequential reader when the file's first
+// record ran past its line, as interleaved files make it; else nothing.
+std::string Interleaved_Hint(Input_Format format, bool first_spread) {
+  const char* option = format == Input_Format::PHYLIP            ? "--from=phylip-interleaved"
+                       : format == Input_Format::EXTENDED_PHYLIP ? "--from=extended-interleaved"
+                                                                 : nullptr;
+  if (!first_spread || !option) return "";
+  return std::string("looks interleaved (the values of taxon 1 go on past the line of its label); try ") + option;
+}
+
+// Reads one matrix with `read_matrix(first_spread)`; an error it ends with
+// gets the hint when the first record ran past its line.
+template <class Read_Matrix_Call>
+auto With_Interleaved_Hint(Input_Format format, Read_Matrix_Call read_matrix) {
+  bool first_spread = false;
+  try {
+    return read_matrix(first_spread);
+  } catch (const Errors::End_Error& e) {
+    const std::string hint = Interleaved_Hint(format, first_spread);
+    if (hint.empty()) throw;
+    throw Generic::With_Hint<Errors::End_Error>(e, hint);
+  } catch (const Errors::Data_Error& e) {
+    const std::string hint = Interleaved_Hint(format, first_spread);
+    if (hint.empty()) throw;
+    throw Generic::With_Hint<Errors::Data_Error>(e, hint);
+  }
+}
+
 // One matrix: the header, then label and row of each taxon in turn. Labels
 // and rows grow as they are read; the record is put together at the end.
 // `value_bytes` is the least number of bytes a value takes in the text.
 template <class Matrix_Type, class Row_Reader>
 std::unique_ptr<Data_Record<Matrix_Type>> Read_Matrix(Text_Input& in, Input_Format format, std::size_t value_bytes,
-                                                      Row_Reader read_row) {
+                                                      Row_Reader read_row, bool& first_spread) {
   in.Skip_Byte_Order_Mark();
   Place place;
   Read_Header(in, place);
@@ -649,10 +679,79 @@ std::unique_ptr<Data_Record<Matrix_Type>> Read_Matrix(Text_Input& in, Input_Form
       parallel = taken > 0 && before - in.Known_Bytes_Left().value_or(0) >= Least_Parallel_Text;
       if (place.taxon == place.ntax) break;
     }
+    // Whether the first record's values went on past the line of its label:
+    // in an interleaved file they run into the next taxon's line.
+    const long start = in.Line() + (in.Peek() == '\n' ? 1 : 0);
     Read_Record(in, format, labels, rows, place, read_row);
+    if (place.taxon == 0) first_spread = (in.Column() == 1 ? in.Line() - 1 : in.Line()) > start;
     ++place.taxon;
   }
   return std::make_unique<Data_Record<Matrix_Type>>(std::move(labels), std::move(matrix));
+}
+
+// Interleaved matrices. `read_line(in, row, place)` appends the values of
+// the rest of the line to `row` and stops at its line feed. Rows grow with
+// the values read; they are put in the matrix at the end.
+template <class Matrix_Type, class Read_Line>
+std::unique_ptr<Data_Record<Matrix_Type>> Read_Interleaved(Text_Input& in, Input_Format format, Read_Line read_line) {
+  using T = typename Matrix_Type::Element;
+  const Input_Format label_format =
+      format == Input_Format::PHYLIP_INTERLEAVED ? Input_Format::PHYLIP : Input_Format::EXTENDED_PHYLIP;
+  in.Skip_Byte_Order_Mark();
+  Place place;
+  Read_Header(in, place);
+  const auto ntax = static_cast<std::size_t>(place.ntax);
+  const auto nchar = static_cast<std::size_t>(place.nchar);
+  Taxon_Labels labels;
+  labels.reserve(std::min(ntax, Max_Reserved_Taxa));
+  std::vector<std::vector<T>> rows;
+  rows.reserve(std::min(ntax, Max_Reserved_Taxa));
+  for (place.taxon = 0; place.taxon < place.ntax; ++place.taxon) {
+    labels.emplace_back();
+    Read_Label(in, label_format, labels.back(), place);
+    rows.emplace_back();
+    read_line(in, rows.back(), place);
+  }
+  // Every taxon is there: the rows may take what they are to hold, if the
+  // rest of the text can hold it.
+  const std::size_t possible = std::max(Max_Reserved_Values, in.Known_Bytes_Left().value_or(0));
+  if (nchar > 0 && ntax <= possible / nchar)
+    for (std::vector<T>& row : rows) row.reserve(nchar);
+  auto incomplete = [&] {
+    return std::any_of(rows.begin(), rows.end(), [&](const std::vector<T>& row) { return row.size() < nchar; });
+  };
+  while (incomplete()) {
+    for (place.taxon = 0; place.taxon < place.ntax; ++place.taxon) {
+      std::vector<T>& row = rows[static_cast<std::size_t>(place.taxon)];
+      // Blank lines, between blocks or not, are passed over.
+      for (;;) {
+        const int c = in.Peek();
+        if (c < 0)
+          Input_Ends(in, place,
+                     place.Taxon() + " has " + std::to_string(row.size()) + " of " + std::to_string(nchar) + " values");
+        if (c == '\n' || Whitespace_Table()[static_cast<unsigned char>(c)]) {
+          in.Get();
+          continue;
+        }
+        break;
+      }
+      read_line(in, row, place);
+    }
+  }
+  Matrix_Type matrix;
+  matrix.Reserve_Rows(ntax);
+  matrix.Reserve_Values(ntax * nchar);
+  for (std::vector<T>& row : rows) {
+    matrix.Append_Row(std::span<const T>(row.data(), row.size()));
+    std::vector<T>().swap(row);
+  }
+  return std::make_unique<Data_Record<Matrix_Type>>(std::move(labels), std::move(matrix));
+}
+
+// The message for a value beyond the row's end on a line of an interleaved
+// matrix; the cursor is on it.
+[[noreturn]] void Row_Is_Full(Text_Input& in, const Place& place) {
+  Wrong_Text(in, "the end of the line: " + place.Taxon() + " has its " + std::to_string(place.nchar) + " values");
 }
 
 } // namespace
@@ -663,11 +762,38 @@ Disc_Data_Access Get(Text_IO::Text_Input& file, Input_Format format, const TextU
   if (format == Input_Format::NEXUS) return Get_Nexus_Symbols(file);
   if (format == Input_Format::FASTA) return Get_Fasta(file);
   if (format == Input_Format::CSV || format == Input_Format::TSV) return Get_Table_Symbols(file, Separator_Of(format));
+  if (format == Input_Format::PHYLIP_INTERLEAVED || format == Input_Format::EXTENDED_INTERLEAVED) {
+    const Byte_Table blank = Table_Of(whitespace);
+    return Read_Interleaved<Disc_Matrix>(file, format, [&](Text_Input& in, std::vector<char>& row, const Place& place) {
+      for (;;) {
+        const std::string_view w = in.Window(1);
+        if (w.empty()) return;
+        std::size_t i = 0;
+        for (; i < w.size(); ++i) {
+          const char c = w[i];
+          if (c == '\n') break;
+          if (blank[static_cast<unsigned char>(c)]) continue;
+          if (row.size() == static_cast<std::size_t>(place.nchar)) {
+            in.Advance(i);
+            Row_Is_Full(in, place);
+          }
+          row.push_back(c);
+        }
+        in.Advance(i);
+        if (i < w.size()) return;
+      }
+    });
+  }
   Byte_Table skip = Table_Of(whitespace);
   skip['\n'] = true; // line feeds between values are passed over whatever the skip set
-  return Read_Matrix<Disc_Matrix>(file, format, 1, [&](Text_Input& in, auto& matrix, const Place& place) {
-    thread_local std::vector<char> row; // scratch for rows spread over lines
-    Read_Discrete_Row(in, skip, matrix, row, place);
+  return With_Interleaved_Hint(format, [&](bool& first_spread) {
+    return Read_Matrix<Disc_Matrix>(
+        file, format, 1,
+        [&](Text_Input& in, auto& matrix, const Place& place) {
+          thread_local std::vector<char> row; // scratch for rows spread over lines
+          Read_Discrete_Row(in, skip, matrix, row, place);
+        },
+        first_spread);
   });
 }
 
@@ -675,10 +801,32 @@ Real_Data_Access Get(Text_IO::Text_Input& file, Input_Format format) {
   if (format == Input_Format::NEXUS) return Get_Nexus_Numbers(file);
   if (format == Input_Format::FASTA) Refuse_Fasta_Numbers();
   if (format == Input_Format::CSV || format == Input_Format::TSV) return Get_Table_Numbers(file, Separator_Of(format));
+  if (format == Input_Format::PHYLIP_INTERLEAVED || format == Input_Format::EXTENDED_INTERLEAVED) {
+    return Read_Interleaved<Real_Matrix>(file, format, [](Text_Input& in, std::vector<double>& row, const Place& place) {
+      for (;;) {
+        int c = in.Peek();
+        while (c == ' ' || c == '\t' || c == '\r') {
+          in.Get();
+          c = in.Peek();
+        }
+        if (c < 0 || c == '\n') return;
+        if (row.size() == static_cast<std::size_t>(place.nchar)) Row_Is_Full(in, place);
+        Read_Reals(
+            in, 1, [&](double value) { row.push_back(value); },
+            [&](int) { Input_Ends(in, place, place.Taxon() + " has a value cut short"); },
+            [&](int, Bad_Number why) {
+              Wrong_Text(in, Expected_Number(why, " for value " + std::to_string(row.size() + 1) + " of " +
+                                                      place.Taxon()));
+            });
+      }
+    });
+  }
   // A number has a digit, and all but the last need one more byte (a blank
   // or the sign of the next) to end them.
-  return Read_Matrix<Real_Matrix>(file, format, 2, [](Text_Input& in, auto& matrix, const Place& place) {
-    Read_Real_Row(in, matrix, place);
+  return With_Interleaved_Hint(format, [&](bool& first_spread) {
+    return Read_Matrix<Real_Matrix>(
+        file, format, 2,
+        [](Text_Input& in, auto& matrix, const Place& place) { Read_Real_Row(in, matrix, place); }, first_spread);
   });
 }
 

@@ -15,6 +15,11 @@ enum class Input_Format {
   COMMENTED_PHYLIP,
   EXTENDED_PHYLIP,
   PHYLIP,
+  // Interleaved PHYLIP: a first block of one line per taxon, its label (ten
+  // columns, or one word) and the first values, then blocks of one line of
+  // values per taxon in the same order, up to the number of characters.
+  PHYLIP_INTERLEAVED,
+  EXTENDED_INTERLEAVED,
   // Tables with a header row of character names, then label and values
   // (io/read_table.hpp); one matrix is the whole input.
   CSV,

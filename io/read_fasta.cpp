@@ -1,5 +1,6 @@
 #include "io/read_fasta.hpp"
 
+#include <algorithm>
 #include <cstddef>
 #include <span>
 #include <string>
@@ -54,6 +55,22 @@ struct Sequence {
   std::size_t Extra_Column = 0;
 };
 
+// Text that does not start with '>' is refused from its first window, before
+// a line of it is taken whole (a binary file may have no line feed at all).
+void Refuse_Bad_Start(Text_Input& in) {
+  const std::string_view w = in.Window(std::size_t{1} << 16);
+  std::size_t i = 0;
+  while (i < w.size() && Is_Blank(w[i])) ++i;
+  if (i == w.size() || w[i] == '>') return;
+  const std::size_t line_start = w.rfind('\n', i) + 1; // npos + 1 is 0
+  const long line = in.Line() + static_cast<long>(std::count(w.begin(), w.begin() + static_cast<std::ptrdiff_t>(i), '\n'));
+  const std::size_t column = line_start == 0 ? static_cast<std::size_t>(in.Column()) + i : i - line_start + 1;
+  std::size_t end = i;
+  while (end < w.size() && end - i < 16 && !Is_Blank(w[end])) ++end;
+  throw Errors::Data_Error(Place(line, column) + ": expected '>' and the label of a sequence, found '" +
+                           std::string(w.substr(i, end - i)) + "'");
+}
+
 } // namespace
 
 Disc_Data_Access Get_Fasta(Text_IO::Text_Input& file) {
@@ -87,6 +104,7 @@ Disc_Data_Access Get_Fasta(Text_IO::Text_Input& file) {
   };
 
   file.Skip_Byte_Order_Mark();
+  Refuse_Bad_Start(file);
   while (Next_Line(file, line, ended)) {
     ++line_number;
     last_length = line.size();

@@ -5,6 +5,8 @@
 #include <cctype>
 #include <charconv>
 #include <memory>
+#include <optional>
+#include <utility>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -12,6 +14,7 @@
 #include <vector>
 
 #include "generic/errors.hpp"
+#include "generic/warnings.hpp"
 #include "io/read.hpp"
 
 namespace Phylo::Read {
@@ -20,19 +23,9 @@ namespace {
 
 using Text_IO::Text_Input;
 
-// A NEXUS file is read whole: it is one matrix, its commands are looked at
-// in any order, and an error names its place in line and column.
-std::string All_Text(Text_Input& in) {
-  in.Skip_Byte_Order_Mark();
-  std::string text;
-  if (const auto left = in.Known_Bytes_Left()) text.reserve(*left);
-  for (;;) {
-    const std::string_view w = in.Window(std::size_t{1} << 16);
-    if (w.empty()) return text;
-    text.append(w);
-    in.Advance(w.size());
-  }
-}
+// The NEXUS reader takes the text as it comes, once: an error names its
+// place in line and column, and what a header promises is not believed
+// before the rows are there.
 
 // Only ASCII controls and the space: bytes from 128 up belong to UTF-8
 // labels.
@@ -56,65 +49,74 @@ std::string Lower(std::string_view word) {
   return lower;
 }
 
+// A place in the text: line and column (bytes), both from 1.
+struct Where {
+  long Line = 1;
+  long Column = 1;
+};
+
+std::string Place(Where at) { return std::to_string(at.Line) + ":" + std::to_string(at.Column); }
+
 struct Token {
   enum Kind { END, WORD, QUOTED, PUNCTUATION };
   Kind Type = END;
   std::string Text;
-  std::size_t At = 0;
+  Where At;
+  // What an error at the token says it found there, taken before the token
+  // is consumed.
+  std::string Found;
 };
 
-// The text with a cursor, and the NEXUS rules for blanks, comments and
-// tokens.
+// How much text a run of cells or a comment is scanned in at a time.
+constexpr std::size_t Scan_Window = std::size_t{1} << 16;
+
+// The input with the NEXUS rules for blanks, comments and tokens.
 class Nexus {
 public:
-  explicit Nexus(std::string_view text) : text_(text) {}
+  explicit Nexus(Text_Input& in) : in_(in) {}
 
-  std::size_t Pos() const { return pos_; }
-  void Move_To(std::size_t pos) { pos_ = pos; }
-  std::size_t Size() const { return text_.size(); }
+  Where Here() const { return {in_.Line(), in_.Column()}; }
   // The byte at the cursor, or -1 at the end.
-  int Peek() const { return pos_ < text_.size() ? static_cast<unsigned char>(text_[pos_]) : -1; }
-  char At(std::size_t pos) const { return text_[pos]; }
-  std::string_view Slice(std::size_t from, std::size_t to) const { return text_.substr(from, to - from); }
+  int Peek() { return in_.Peek(); }
+  void Advance(std::size_t count) { in_.Advance(count); }
+  std::string_view Window(std::size_t want) { return in_.Window(want); }
+  std::optional<std::size_t> Known_Bytes_Left() { return in_.Known_Bytes_Left(); }
 
-  // "LINE:COL" of a byte, both from 1; the column counts bytes.
-  std::string Place(std::size_t at) const {
-    at = std::min(at, text_.size());
-    const std::size_t line_start = at == 0 ? 0 : text_.rfind('\n', at - 1) + 1; // npos + 1 is 0
-    const auto line = 1 + std::count(text_.begin(), text_.begin() + static_cast<std::ptrdiff_t>(at), '\n');
-    return std::to_string(line) + ":" + std::to_string(at - line_start + 1);
-  }
-
-  // What stands at a place, as an error message shows it.
-  std::string Found(std::size_t at) const {
-    if (at >= text_.size()) return "the end of the input";
-    const char c = text_[at];
+  // What stands at the cursor, as an error message shows it.
+  std::string Found() {
+    const std::string_view w = in_.Window(20);
+    if (w.empty()) return "the end of the input";
+    const char c = w[0];
     if (c == '\n' || c == '\r') return "the end of the line";
     if (Is_Blank(c)) return "a byte with code " + std::to_string(static_cast<unsigned char>(c));
-    std::size_t end = at;
-    while (end < text_.size() && end - at < 16 && !Is_Blank(text_[end]) && !Is_Punctuation(text_[end])) ++end;
+    std::size_t end = 0;
+    while (end < w.size() && end < 16 && !Is_Blank(w[end]) && !Is_Punctuation(w[end])) ++end;
     // A UTF-8 letter is not cut in two.
-    while (end > at && end < text_.size() && (static_cast<unsigned char>(text_[end]) & 0xC0) == 0x80) --end;
-    if (end == at) end = at + 1;
-    return "'" + std::string(text_.substr(at, end - at)) + "'";
+    while (end > 0 && end < w.size() && (static_cast<unsigned char>(w[end]) & 0xC0) == 0x80) --end;
+    if (end == 0) end = 1;
+    return "'" + std::string(w.substr(0, end)) + "'";
   }
 
-  [[noreturn]] void Fail(std::size_t at, const std::string& expected) const {
-    throw Errors::Data_Error(Place(at) + ": expected " + expected + ", found " + Found(at));
+  [[noreturn]] static void Fail(Where at, const std::string& found, const std::string& expected) {
+    throw Errors::Data_Error(Place(at) + ": expected " + expected + ", found " + found);
   }
+  [[noreturn]] static void Fail(const Token& token, const std::string& expected) {
+    Fail(token.At, token.Found, expected);
+  }
+  [[noreturn]] void Fail_Here(const std::string& expected) { Fail(Here(), Found(), expected); }
 
   // Passes over blanks and comments; with `keep_line_feed` it stops at a
   // line feed outside a comment.
   void Skip(bool keep_line_feed = false) {
-    while (pos_ < text_.size()) {
-      const char c = text_[pos_];
-      if (c == '[') {
-        Skip_Comment();
-      } else if (Is_Blank(c) && !(keep_line_feed && c == '\n')) {
-        ++pos_;
-      } else {
-        return;
-      }
+    for (;;) {
+      const std::string_view w = in_.Window(1);
+      if (w.empty()) return;
+      std::size_t i = 0;
+      while (i < w.size() && Is_Blank(w[i]) && !(keep_line_feed && w[i] == '\n')) ++i;
+      in_.Advance(i);
+      if (i == w.size()) continue;
+      if (w[i] != '[') return;
+      Skip_Comment();
     }
   }
 
@@ -126,23 +128,27 @@ public:
   Token Next(bool label = false) {
     Skip();
     Token token;
-    token.At = pos_;
-    if (pos_ >= text_.size()) return token;
-    const char c = text_[pos_];
+    token.At = Here();
+    token.Found = Found();
+    const int first = Peek();
+    if (first < 0) return token;
+    const char c = static_cast<char>(first);
     if (c == '\'' || c == '"') {
       token.Type = Token::QUOTED;
-      ++pos_;
+      in_.Advance(1);
       for (;;) {
-        const std::size_t close = text_.find(c, pos_);
+        const std::string_view w = in_.Window(1);
+        if (w.empty()) Fail_Here(std::string("a closing ") + c + " for the quotation at " + Place(token.At));
+        const std::size_t close = w.find(c);
+        token.Text.append(w.substr(0, std::min(close, w.size())));
         if (close == std::string_view::npos) {
-          pos_ = text_.size();
-          Fail(pos_, std::string("a closing ") + c + " for the quotation at " + Place(token.At));
+          in_.Advance(w.size());
+          continue;
         }
-        token.Text.append(text_.substr(pos_, close - pos_));
-        pos_ = close + 1;
-        if (pos_ < text_.size() && text_[pos_] == c) {
+        in_.Advance(close + 1);
+        if (Peek() == c) {
           token.Text.push_back(c);
-          ++pos_;
+          in_.Advance(1);
           continue;
         }
         return token;
@@ -151,17 +157,18 @@ public:
     if (!label && Is_Punctuation(c)) {
       token.Type = Token::PUNCTUATION;
       token.Text.assign(1, c);
-      ++pos_;
+      in_.Advance(1);
       return token;
     }
     token.Type = Token::WORD;
-    const std::size_t start = pos_;
-    while (pos_ < text_.size()) {
-      const char d = text_[pos_];
-      if (Is_Blank(d) || (label ? d == '[' || d == ';' : Is_Punctuation(d))) break;
-      ++pos_;
+    for (;;) {
+      const std::string_view w = in_.Window(1);
+      std::size_t i = 0;
+      while (i < w.size() && !(Is_Blank(w[i]) || (label ? w[i] == '[' || w[i] == ';' : Is_Punctuation(w[i])))) ++i;
+      token.Text.append(w.substr(0, i));
+      in_.Advance(i);
+      if (i < w.size() || w.empty()) break;
     }
-    token.Text.assign(text_.substr(start, pos_ - start));
     if (label) std::replace(token.Text.begin(), token.Text.end(), '_', ' ');
     return token;
   }
@@ -170,43 +177,54 @@ public:
   void Skip_Command() {
     for (;;) {
       const Token token = Next();
-      if (token.Type == Token::END) Fail(token.At, "';' to end the command");
+      if (token.Type == Token::END) Fail(token, "';' to end the command");
       if (token.Type == Token::PUNCTUATION && token.Text == ";") return;
     }
   }
 
-  void Expect(const Token& token, std::string_view text, const std::string& what) const {
-    if (token.Type == Token::QUOTED || !Same_Word(token.Text, text)) Fail(token.At, what);
+  static void Expect(const Token& token, std::string_view text, const std::string& what) {
+    if (token.Type == Token::QUOTED || !Same_Word(token.Text, text)) Fail(token, what);
   }
 
 private:
   void Skip_Comment() {
-    const std::size_t open = pos_;
+    const Where open = Here();
     int depth = 0;
-    for (; pos_ < text_.size(); ++pos_) {
-      if (text_[pos_] == '[') ++depth;
-      if (text_[pos_] == ']' && --depth == 0) {
-        ++pos_;
-        return;
+    for (;;) {
+      const std::string_view w = in_.Window(Scan_Window);
+      if (w.empty()) Fail_Here("']' to close the comment opened at " + Place(open));
+      for (std::size_t i = 0; i < w.size(); ++i) {
+        if (w[i] == '[') ++depth;
+        if (w[i] == ']' && --depth == 0) {
+          in_.Advance(i + 1);
+          return;
+        }
       }
+      in_.Advance(w.size());
     }
-    Fail(pos_, "']' to close the comment opened at " + Place(open));
   }
 
-  std::string_view text_;
-  std::size_t pos_ = 0;
+  Text_Input& in_;
 };
 
 enum class Kind { SYMBOLS, NUMBERS };
 
+// A symbol that an EQUATE macro stands for: one symbol, or a set of states
+// ({..} or (..)).
+struct Equate {
+  char Symbol = '\0';
+  bool Set = false;
+};
+
 struct Layout {
   Kind Type = Kind::SYMBOLS;
   std::string Datatype = "standard";
-  std::size_t Datatype_At = std::string::npos; // npos: not declared
+  std::optional<Where> Datatype_At; // none: not declared
   char Missing = '?';
   char Gap = '-';
   char Match = '\0';
   std::string Symbols;
+  std::vector<std::pair<char, Equate>> Equates; // in the order given
   bool Interleave = false;
   bool Respect_Case = false;
   bool Labels = true;
@@ -223,10 +241,10 @@ struct Header {
 // `=` and its value after a keyword.
 Token Value_Of(Nexus& nx, const Token& key) {
   const Token equals = nx.Next();
-  if (equals.Type != Token::PUNCTUATION || equals.Text != "=") nx.Fail(equals.At, "'=' after " + key.Text);
+  if (equals.Type != Token::PUNCTUATION || equals.Text != "=") Nexus::Fail(equals, "'=' after " + key.Text);
   const Token value = nx.Next();
   if (value.Type == Token::END || (value.Type == Token::PUNCTUATION && value.Text == ";"))
-    nx.Fail(value.At, "a value for " + key.Text);
+    Nexus::Fail(value, "a value for " + key.Text);
   return value;
 }
 
@@ -237,27 +255,59 @@ int Count_Of(Nexus& nx, const Token& key, int least) {
   const char* last = first + value.Text.size();
   const auto [end, ec] = std::from_chars(first, last, count);
   if (value.Type != Token::WORD || ec != std::errc() || end != last || count < least)
-    nx.Fail(value.At, std::string(least > 0 ? "a positive" : "a") + " whole number after " + Lower(key.Text) + "=");
+    Nexus::Fail(value, std::string(least > 0 ? "a positive" : "a") + " whole number after " + Lower(key.Text) + "=");
   return count;
 }
 
 char Symbol_Of(Nexus& nx, const Token& key) {
   const Token value = Value_Of(nx, key);
-  if (value.Text.size() != 1) nx.Fail(value.At, "one symbol after " + Lower(key.Text) + "=");
+  if (value.Text.size() != 1) Nexus::Fail(value, "one symbol after " + Lower(key.Text) + "=");
   return value.Text[0];
+}
+
+// The macros of EQUATE="S=E ...": a symbol S, then a symbol or a set of
+// states in braces or parentheses. `value` is the quoted text.
+void Read_Equates(const Token& value, Layout& format) {
+  const std::string& text = value.Text;
+  auto fail = [&](const std::string& expected) {
+    Nexus::Fail(value, expected + " in the equate macros \"" + text + "\"");
+  };
+  std::size_t i = 0;
+  auto skip = [&] {
+    while (i < text.size() && Is_Blank(text[i])) ++i;
+  };
+  for (skip(); i < text.size(); skip()) {
+    const char symbol = text[i++];
+    skip();
+    if (i == text.size() || text[i] != '=') fail(std::string("'=' after '") + symbol + "'");
+    ++i;
+    skip();
+    if (i == text.size()) fail(std::string("what '") + symbol + "' stands for");
+    Equate expansion;
+    if (text[i] == '{' || text[i] == '(') {
+      const std::size_t close = text.find(text[i] == '{' ? '}' : ')', i);
+      if (close == std::string::npos) fail("the end of the set after '" + std::string(1, symbol) + "='");
+      expansion.Set = true;
+      i = close + 1;
+    } else {
+      expansion.Symbol = text[i++];
+    }
+    if (i < text.size() && !Is_Blank(text[i])) fail(std::string("one symbol or one set after '") + symbol + "='");
+    format.Equates.emplace_back(symbol, expansion);
+  }
 }
 
 void Read_Dimensions(Nexus& nx, Header& header, bool taxa_only) {
   for (;;) {
     const Token key = nx.Next();
     if (key.Type == Token::PUNCTUATION && key.Text == ";") return;
-    if (key.Type != Token::WORD) nx.Fail(key.At, "ntax=, nchar= or ';'");
+    if (key.Type != Token::WORD) Nexus::Fail(key, "ntax=, nchar= or ';'");
     if (Same_Word(key.Text, "ntax")) {
       header.Ntax = Count_Of(nx, key, 1);
     } else if (Same_Word(key.Text, "nchar") && !taxa_only) {
       header.Nchar = Count_Of(nx, key, 0);
     } else if (!Same_Word(key.Text, "newtaxa")) {
-      nx.Fail(key.At, taxa_only ? "ntax=" : "ntax=, nchar= or newtaxa");
+      Nexus::Fail(key, taxa_only ? "ntax=" : "ntax=, nchar= or newtaxa");
     }
   }
 }
@@ -266,7 +316,7 @@ void Read_Format(Nexus& nx, Layout& format) {
   for (;;) {
     const Token key = nx.Next();
     if (key.Type == Token::PUNCTUATION && key.Text == ";") return;
-    if (key.Type != Token::WORD) nx.Fail(key.At, "a FORMAT subcommand or ';'");
+    if (key.Type != Token::WORD) Nexus::Fail(key, "a FORMAT subcommand or ';'");
     const std::string name = Lower(key.Text);
     if (name == "datatype") {
       const Token value = Value_Of(nx, key);
@@ -277,7 +327,7 @@ void Read_Format(Nexus& nx, Layout& format) {
                  type == "protein" || type == "restriction") {
         format.Type = Kind::SYMBOLS;
       } else {
-        nx.Fail(value.At, "datatype standard, dna, rna, nucleotide, protein, restriction or continuous");
+        Nexus::Fail(value, "datatype standard, dna, rna, nucleotide, protein, restriction or continuous");
       }
       format.Datatype = type;
       format.Datatype_At = value.At;
@@ -291,18 +341,18 @@ void Read_Format(Nexus& nx, Layout& format) {
       const Token value = Value_Of(nx, key);
       for (const char c : value.Text)
         if (!Is_Blank(c)) format.Symbols.push_back(c);
+    } else if (name == "equate") {
+      Read_Equates(Value_Of(nx, key), format);
     } else if (name == "interleave" || name == "interleaved") {
       format.Interleave = true;
-      const std::size_t back = nx.Pos();
-      const Token next = nx.Next();
-      if (next.Type == Token::PUNCTUATION && next.Text == "=") {
+      nx.Skip();
+      if (nx.Peek() == '=') {
+        nx.Advance(1);
         const Token value = nx.Next();
         if (Same_Word(value.Text, "no"))
           format.Interleave = false;
         else if (!Same_Word(value.Text, "yes"))
-          nx.Fail(value.At, "yes or no after interleave=");
-      } else {
-        nx.Move_To(back);
+          Nexus::Fail(value, "yes or no after interleave=");
       }
     } else if (name == "respectcase") {
       format.Respect_Case = true;
@@ -311,21 +361,18 @@ void Read_Format(Nexus& nx, Layout& format) {
     } else if (name == "labels") {
       format.Labels = true;
     } else if (name == "transpose") {
-      nx.Fail(key.At, "a matrix with one row per taxon");
+      Nexus::Fail(key, "a matrix with one row per taxon");
     } else {
-      // Subcommands that do not change what the cells are (equate, tokens,
-      // items, statesformat, ...): passed over with their value, which may
-      // be a list in parentheses.
-      const std::size_t back = nx.Pos();
-      const Token next = nx.Next();
-      if (next.Type != Token::PUNCTUATION || next.Text != "=") {
-        nx.Move_To(back);
-        continue;
-      }
+      // Subcommands that do not change what the cells are (tokens, items,
+      // statesformat, ...): passed over with their value, which may be a
+      // list in parentheses.
+      nx.Skip();
+      if (nx.Peek() != '=') continue;
+      nx.Advance(1);
       const Token value = nx.Next();
       if (value.Type == Token::PUNCTUATION && value.Text == "(") {
         for (Token t = nx.Next(); !(t.Type == Token::PUNCTUATION && t.Text == ")"); t = nx.Next())
-          if (t.Type == Token::END) nx.Fail(t.At, "')' to close the list of " + key.Text);
+          if (t.Type == Token::END) Nexus::Fail(t, "')' to close the list of " + key.Text);
       }
     }
   }
@@ -335,7 +382,7 @@ void Read_Taxa_Block(Nexus& nx, Header& header) {
   int declared = -1;
   for (;;) {
     const Token command = nx.Next();
-    if (command.Type == Token::END) nx.Fail(command.At, "END; closing the TAXA block");
+    if (command.Type == Token::END) Nexus::Fail(command, "END; closing the TAXA block");
     if (Same_Word(command.Text, "end") || Same_Word(command.Text, "endblock")) {
       nx.Skip_Command();
       break;
@@ -350,12 +397,12 @@ void Read_Taxa_Block(Nexus& nx, Header& header) {
         nx.Skip();
         if (nx.Peek() == ';') break;
         const Token label = nx.Next(true);
-        if (label.Type == Token::END) nx.Fail(label.At, "';' after the taxon labels");
+        if (label.Type == Token::END) Nexus::Fail(label, "';' after the taxon labels");
         header.Taxa.push_back(label.Text);
       }
       if (declared >= 0 && static_cast<int>(header.Taxa.size()) != declared)
-        nx.Fail(nx.Pos(), std::to_string(declared) + " taxon labels as ntax= says");
-      nx.Move_To(nx.Pos() + 1);
+        nx.Fail_Here(std::to_string(declared) + " taxon labels as ntax= says");
+      nx.Advance(1);
     } else {
       nx.Skip_Command();
     }
@@ -363,18 +410,23 @@ void Read_Taxa_Block(Nexus& nx, Header& header) {
 }
 
 // Reads from "#NEXUS" to the keyword MATRIX of the first DATA or
-// CHARACTERS block; the cursor stays after the keyword.
-Header Read_Header(Nexus& nx, std::size_t& matrix_at) {
-  const Token magic = nx.Next();
-  nx.Expect(magic, "#NEXUS", "'#NEXUS' at the start of the file");
-  Header header;
+// CHARACTERS block, which it returns; the cursor stays after the keyword.
+Token Read_Header(Nexus& nx, Header& header) {
+  // Looked at in place, so that a file of another kind is refused before
+  // its first word is read, however long.
+  nx.Skip();
+  const std::string_view magic = nx.Window(7);
+  if (!(magic.size() >= 6 && Same_Word(magic.substr(0, 6), "#NEXUS") &&
+        (magic.size() == 6 || Is_Blank(magic[6]) || Is_Punctuation(magic[6]))))
+    nx.Fail_Here("'#NEXUS' at the start of the file");
+  nx.Advance(6);
   for (;;) {
     const Token begin = nx.Next();
-    if (begin.Type == Token::END) nx.Fail(begin.At, "a DATA or CHARACTERS block");
-    nx.Expect(begin, "begin", "BEGIN and a block");
+    if (begin.Type == Token::END) Nexus::Fail(begin, "a DATA or CHARACTERS block");
+    Nexus::Expect(begin, "begin", "BEGIN and a block");
     const Token name = nx.Next();
     const Token semicolon = nx.Next();
-    if (semicolon.Text != ";") nx.Fail(semicolon.At, "';' after BEGIN " + name.Text);
+    if (semicolon.Text != ";") Nexus::Fail(semicolon, "';' after BEGIN " + name.Text);
     if (Same_Word(name.Text, "taxa")) {
       Read_Taxa_Block(nx, header);
       continue;
@@ -385,7 +437,7 @@ Header Read_Header(Nexus& nx, std::size_t& matrix_at) {
     // text and comments in it cannot end it early.
     for (;;) {
       const Token command = nx.Next();
-      if (command.Type == Token::END) nx.Fail(command.At, "END; closing the " + name.Text + " block");
+      if (command.Type == Token::END) Nexus::Fail(command, "END; closing the " + name.Text + " block");
       const bool end = command.Type == Token::WORD &&
                        (Same_Word(command.Text, "end") || Same_Word(command.Text, "endblock"));
       if (!(command.Type == Token::PUNCTUATION && command.Text == ";")) nx.Skip_Command();
@@ -393,47 +445,47 @@ Header Read_Header(Nexus& nx, std::size_t& matrix_at) {
     }
   }
   // In the data block, up to MATRIX.
-  const Taxon_Labels taxa = std::move(header.Taxa);
+  Taxon_Labels taxa = std::move(header.Taxa);
   header.Taxa.clear();
+  Token matrix;
   for (;;) {
-    const Token command = nx.Next();
+    Token command = nx.Next();
     if (command.Type == Token::END || Same_Word(command.Text, "end") || Same_Word(command.Text, "endblock"))
-      nx.Fail(command.At, "MATRIX in the data block");
+      Nexus::Fail(command, "MATRIX in the data block");
     if (Same_Word(command.Text, "dimensions")) {
       Read_Dimensions(nx, header, false);
     } else if (Same_Word(command.Text, "format")) {
       Read_Format(nx, header.Format);
     } else if (Same_Word(command.Text, "matrix")) {
-      matrix_at = command.At;
+      matrix = std::move(command);
       break;
     } else {
       nx.Skip_Command();
     }
   }
-  if (header.Nchar < 0) nx.Fail(matrix_at, "DIMENSIONS nchar= before MATRIX");
+  if (header.Nchar < 0) Nexus::Fail(matrix, "DIMENSIONS nchar= before MATRIX");
   // The block's own ntax defines its taxa unless it is that of the TAXA
   // block before it.
   if (!taxa.empty() && (header.Ntax < 0 || header.Ntax == static_cast<int>(taxa.size()))) {
     header.Ntax = static_cast<int>(taxa.size());
-    header.Taxa = taxa;
+    header.Taxa = std::move(taxa);
     header.Known_Taxa = true;
   }
-  if (header.Ntax < 0) nx.Fail(matrix_at, "DIMENSIONS ntax= or a TAXA block before MATRIX");
-  if (!header.Known_Taxa) header.Taxa.assign(static_cast<std::size_t>(header.Ntax), std::string());
-  if (!header.Format.Labels && !header.Known_Taxa) nx.Fail(matrix_at, "a TAXA block for a matrix without labels");
-  return header;
+  if (header.Ntax < 0) Nexus::Fail(matrix, "DIMENSIONS ntax= or a TAXA block before MATRIX");
+  if (!header.Format.Labels && !header.Known_Taxa) Nexus::Fail(matrix, "a TAXA block for a matrix without labels");
+  return matrix;
 }
 
 // The command line, not the file, says what kind of characters are read; a
 // file that says otherwise is refused with the option that reads it.
-void Check_Kind(const Nexus& nx, const Header& header, std::size_t matrix_at, Kind wanted) {
+void Check_Kind(const Header& header, const Token& matrix, Kind wanted) {
   if (header.Format.Type == wanted) return;
-  const bool declared = header.Format.Datatype_At != std::string::npos;
+  const bool declared = header.Format.Datatype_At.has_value();
   const std::string what = declared ? "declares datatype=" + header.Format.Datatype
                                     : "declares no datatype (standard, the default)";
   const std::string remedy = wanted == Kind::NUMBERS ? "read it with -D (discrete) or -B (binary)"
                                                      : "read it without -D or -B (continuous characters)";
-  throw Errors::Data_Error(nx.Place(declared ? header.Format.Datatype_At : matrix_at) + ": the matrix " + what +
+  throw Errors::Data_Error(Place(declared ? *header.Format.Datatype_At : matrix.At) + ": the matrix " + what +
                            ": " + remedy);
 }
 
@@ -452,45 +504,54 @@ private:
 };
 
 // Reads the matrix rows after MATRIX and its closing semicolon into `rows`,
-// one empty row per taxon. `read_cell(row, first)` reads the cell at the
-// cursor (not a blank, a comment or ';') into `row`; `first` is the first
-// taxon's row, null for the first taxon itself.
-template <class Row, class Read_Cell>
-Taxon_Labels Read_Rows(Nexus& nx, const Header& header, std::vector<Row>& rows, Read_Cell read_cell) {
+// which grows by `make_row()` as the taxa come: what ntax= promises is
+// checked at the end, never made ahead. `read_cell(row, first)` reads the
+// cell at the cursor (not a blank, a comment or ';') into `row`; `first` is
+// the first taxon's row, null for the first taxon itself.
+template <class Row, class Make_Row, class Read_Cell>
+Taxon_Labels Read_Rows(Nexus& nx, const Header& header, std::vector<Row>& rows, Make_Row make_row,
+                       Read_Cell read_cell) {
   const auto ntax = static_cast<std::size_t>(header.Ntax);
   const auto nchar = static_cast<std::size_t>(header.Nchar);
   const bool interleave = header.Format.Interleave;
-  Taxon_Labels labels = header.Taxa;
-  std::vector<bool> seen(ntax, header.Known_Taxa);
+  // The labels of the taxa seen so far, or all of those of a TAXA block.
+  Taxon_Labels labels;
+  if (header.Known_Taxa) {
+    labels = header.Taxa;
+    while (rows.size() < ntax) rows.push_back(make_row());
+  }
   auto name = [&](std::size_t t) {
-    return labels[t].empty() && !seen[t] ? "taxon " + std::to_string(t + 1) : "'" + labels[t] + "'";
+    return t < labels.size() ? "'" + labels[t] + "'" : "taxon " + std::to_string(t + 1);
   };
   std::size_t complete = 0;
   for (std::size_t segment = 0;; ++segment) {
     nx.Skip();
     if (nx.Peek() == ';') break;
     if (!interleave && segment == ntax)
-      nx.Fail(nx.Pos(), "';' after the " + std::to_string(ntax) + " rows of the matrix");
+      nx.Fail_Here("';' after the " + std::to_string(ntax) + " rows of the matrix");
     if (interleave && complete == ntax)
-      nx.Fail(nx.Pos(), "';' after the rows, every taxon having its " + std::to_string(nchar) + " characters");
-    if (nx.Peek() < 0) nx.Fail(nx.Pos(), "';' to end the matrix");
+      nx.Fail_Here("';' after the rows, every taxon having its " + std::to_string(nchar) + " characters");
+    if (nx.Peek() < 0) nx.Fail_Here("';' to end the matrix");
     std::size_t t = segment % ntax;
-    const std::size_t label_at = nx.Pos();
+    Token label;
     if (header.Format.Labels) {
-      const Token label = nx.Next(true);
-      if (label.Type == Token::WORD && label.Text.empty()) nx.Fail(label.At, "the label of a taxon");
-      if (!seen[t]) {
-        labels[t] = label.Text;
-        seen[t] = true;
+      label = nx.Next(true);
+      if (label.Type == Token::WORD && label.Text.empty()) Nexus::Fail(label, "the label of a taxon");
+      if (t == labels.size()) {
+        labels.push_back(label.Text);
+        rows.push_back(make_row());
       } else if (labels[t] != label.Text) {
         // Blocks of an interleaved matrix, and a matrix under a TAXA block,
         // may name the taxa in another order.
         const auto found = std::find(labels.begin(), labels.end(), label.Text);
-        if (found == labels.end() || !seen[static_cast<std::size_t>(found - labels.begin())])
-          nx.Fail(label.At, header.Known_Taxa ? "a taxon of the TAXA block"
-                                              : "one of the " + std::to_string(ntax) + " taxa of the first block");
+        if (found == labels.end())
+          Nexus::Fail(label, header.Known_Taxa ? "a taxon of the TAXA block"
+                                               : "one of the " + std::to_string(ntax) + " taxa of the first block");
         t = static_cast<std::size_t>(found - labels.begin());
       }
+    } else {
+      label.At = nx.Here();
+      label.Found = nx.Found();
     }
     Row& row = rows[t];
     const std::size_t before = row.size();
@@ -500,26 +561,32 @@ Taxon_Labels Read_Rows(Nexus& nx, const Header& header, std::vector<Row>& rows, 
         const int c = nx.Peek();
         if (c < 0 || c == '\n' || c == ';') break;
         if (row.size() == nchar)
-          nx.Fail(nx.Pos(), "the end of the line: " + name(t) + " has its " + std::to_string(nchar) + " characters");
+          nx.Fail_Here("the end of the line: " + name(t) + " has its " + std::to_string(nchar) + " characters");
         read_cell(row, t == 0 ? nullptr : &rows[0]);
       }
     } else {
-      if (before > 0) nx.Fail(label_at, "a taxon whose row is still to come");
+      if (before > 0) Nexus::Fail(label, "a taxon whose row is still to come");
       while (row.size() < nchar) {
         nx.Skip();
         if (nx.Peek() < 0 || nx.Peek() == ';')
-          nx.Fail(nx.Pos(), std::to_string(nchar) + " characters for " + name(t) + " (it has " +
-                                std::to_string(row.size()) + ")");
+          nx.Fail_Here(std::to_string(nchar) + " characters for " + name(t) + " (it has " +
+                       std::to_string(row.size()) + ")");
         read_cell(row, t == 0 ? nullptr : &rows[0]);
       }
     }
     if (row.size() == nchar && (before < nchar || nchar == 0)) ++complete;
   }
-  for (std::size_t t = 0; t < ntax; ++t)
-    if (rows[t].size() != nchar)
-      nx.Fail(nx.Pos(), std::to_string(nchar) + " characters for " + name(t) + " (it has " +
-                            std::to_string(rows[t].size()) + ")");
-  nx.Move_To(nx.Pos() + 1);
+  for (std::size_t t = 0; t < ntax; ++t) {
+    if (t >= rows.size() && nchar == 0)
+      nx.Fail_Here("the row of taxon " + std::to_string(t + 1) + " of the " + std::to_string(ntax) +
+                   " that ntax= gives");
+    const std::size_t has = t < rows.size() ? rows[t].size() : 0;
+    if (has != nchar)
+      nx.Fail_Here(std::to_string(nchar) + " characters for " + name(t) + " (it has " + std::to_string(has) + ")");
+  }
+  nx.Advance(1);
+  // One file holds one matrix: the rest of it is passed over unread.
+  for (std::string_view w = nx.Window(Scan_Window); !w.empty(); w = nx.Window(Scan_Window)) nx.Advance(w.size());
   return labels;
 }
 
@@ -540,42 +607,49 @@ std::array<char, 256> Case_Folding(const Layout& format) {
   return fold;
 }
 
-// The rows of the matrix, filled in place: each cell takes at least a byte
-// of the text, so a header that promises no more than the rest of the text
-// holds gets its block at once. One that promises more cannot be met, and
-// its rows only grow with what is read until the error comes.
+// What is reserved for a matrix before its rows are read, as the PHYLIP
+// layouts' reader does: the block the header asks for when the rest of a
+// file of known size could hold it (each cell takes at least a byte) or
+// when it is small. Otherwise rows grow with what is read, so that a header
+// promising far more than the text holds costs no more than the text.
+constexpr std::size_t Max_Reserved_Cells = std::size_t{1} << 20;
+
 template <class T, class Read_Cell>
 std::unique_ptr<Data_Record<Generic::Row_Matrix<T>>> Read_Matrix(Nexus& nx, const Header& header,
                                                                 Read_Cell read_cell) {
   const auto ntax = static_cast<std::size_t>(header.Ntax);
   const auto nchar = static_cast<std::size_t>(header.Nchar);
+  const std::size_t possible = std::max(Max_Reserved_Cells, nx.Known_Bytes_Left().value_or(0));
   Generic::Row_Matrix<T> matrix;
-  if (nchar == 0 || ntax <= (nx.Size() - nx.Pos()) / nchar) {
+  if (ntax <= possible / std::max<std::size_t>(nchar, 1)) {
     T* const block = matrix.Add_Rows(ntax, header.Nchar);
     std::vector<Row_In_Place<T>> rows;
-    rows.reserve(ntax);
-    for (std::size_t t = 0; t < ntax; ++t) rows.emplace_back(block + t * nchar);
-    Taxon_Labels labels = Read_Rows(nx, header, rows, read_cell);
+    Taxon_Labels labels = Read_Rows(
+        nx, header, rows, [&] { return Row_In_Place<T>(block + rows.size() * nchar); }, read_cell);
     return std::make_unique<Data_Record<Generic::Row_Matrix<T>>>(std::move(labels), std::move(matrix));
   }
-  std::vector<std::vector<T>> rows(ntax);
-  Taxon_Labels labels = Read_Rows(nx, header, rows, read_cell);
-  for (const std::vector<T>& row : rows) matrix.Append_Row(row);
+  std::vector<std::vector<T>> rows;
+  Taxon_Labels labels = Read_Rows(nx, header, rows, [] { return std::vector<T>(); }, read_cell);
+  for (std::vector<T>& row : rows) {
+    matrix.Append_Row(row);
+    std::vector<T>().swap(row);
+  }
   return std::make_unique<Data_Record<Generic::Row_Matrix<T>>>(std::move(labels), std::move(matrix));
 }
 
 } // namespace
 
 Disc_Data_Access Get_Nexus_Symbols(Text_IO::Text_Input& file) {
-  const std::string text = All_Text(file);
-  Nexus nx(text);
-  std::size_t matrix_at = 0;
-  const Header header = Read_Header(nx, matrix_at);
-  Check_Kind(nx, header, matrix_at, Kind::SYMBOLS);
-  const std::array<char, 256> fold = Case_Folding(header.Format);
+  file.Skip_Byte_Order_Mark();
+  Nexus nx(file);
+  Header header;
+  const Token matrix_token = Read_Header(nx, header);
+  Check_Kind(header, matrix_token, Kind::SYMBOLS);
+  const Layout& format = header.Format;
+  const std::array<char, 256> fold = Case_Folding(format);
   auto folded = [&](char c) { return fold[static_cast<unsigned char>(c)]; };
-  const char missing = folded(header.Format.Missing);
-  const char match = folded(header.Format.Match);
+  const char missing = folded(format.Missing);
+  const char match = folded(format.Match);
   const auto nchar = static_cast<std::size_t>(header.Nchar);
   // What a cell of one symbol may be: not a blank, and nothing that opens or
   // closes a comment, a cell of several states, a quotation or the matrix.
@@ -583,62 +657,123 @@ Disc_Data_Access Get_Nexus_Symbols(Text_IO::Text_Input& file) {
   std::array<bool, 256> plain{};
   for (std::size_t c = 0; c < plain.size(); ++c)
     plain[c] = !Is_Blank(static_cast<char>(c)) && Not_Plain.find(static_cast<char>(c)) == std::string_view::npos;
-  return Read_Matrix<char>(nx, header, [&](auto& row, const auto* first) {
-    const std::size_t at = nx.Pos();
-    const char c = nx.At(at);
+  // Each byte of a run of symbols is stored as `stored` says, unless it is
+  // `special`: the match character, or a macro for a set of states.
+  std::array<char, 256> stored = fold;
+  std::array<bool, 256> special{};
+  std::array<bool, 256> set{};
+  if (format.Match != '\0') special[static_cast<unsigned char>(match)] = true;
+  for (const auto& [symbol, expansion] : format.Equates) {
+    // The key, in whichever case the cells write it.
+    for (std::size_t k = 0; k < fold.size(); ++k) {
+      if (fold[k] != folded(symbol)) continue;
+      if (expansion.Set) {
+        set[k] = special[k] = true;
+      } else {
+        stored[k] = folded(expansion.Symbol);
+      }
+    }
+  }
+  // Cells of several states, counted for the warning.
+  std::size_t several = 0;
+  Where first_several;
+  auto count_several = [&](Where at) {
+    if (several++ == 0) first_several = at;
+  };
+  auto data = Read_Matrix<char>(nx, header, [&](auto& row, const auto* first) {
+    const char c = static_cast<char>(nx.Peek());
     if (c == '{' || c == '(') {
       // A polymorphic or uncertain cell: one state of several, which no
       // distance here can use; it counts as unknown.
+      const Where at = nx.Here();
       const char close = c == '{' ? '}' : ')';
-      std::size_t end = at + 1;
-      while (end < nx.Size() && nx.At(end) != close && nx.At(end) != ';') ++end;
-      if (end == nx.Size() || nx.At(end) != close)
-        nx.Fail(end, std::string("'") + close + "' to close the cell at " + nx.Place(at));
+      nx.Advance(1);
+      for (;;) {
+        const std::string_view w = nx.Window(1);
+        std::size_t end = 0;
+        while (end < w.size() && w[end] != close && w[end] != ';') ++end;
+        nx.Advance(end);
+        if (end == w.size() && !w.empty()) continue;
+        if (end == w.size() || w[end] != close)
+          nx.Fail_Here(std::string("'") + close + "' to close the cell at " + Place(at));
+        nx.Advance(1);
+        break;
+      }
       row.push_back(missing);
-      nx.Move_To(end + 1);
+      count_several(at);
       return;
     }
-    if (!plain[static_cast<unsigned char>(c)]) nx.Fail(at, "a symbol");
+    if (!plain[static_cast<unsigned char>(c)]) nx.Fail_Here("a symbol");
     // Symbols mostly stand in runs without blanks: a run is taken whole, up
     // to the end of the row.
-    std::size_t k = at;
-    do {
-      const char symbol = folded(nx.At(k));
-      if (header.Format.Match != '\0' && symbol == match) {
-        if (!first || first->size() <= row.size())
-          nx.Fail(k, "a symbol of the first taxon: there is none to match here");
-        row.push_back((*first)[row.size()]);
-      } else {
-        row.push_back(symbol);
+    for (;;) {
+      const std::string_view w = nx.Window(std::min(nchar - row.size(), Scan_Window));
+      std::size_t k = 0;
+      bool moved = false; // the cursor went past w[k]: the window is stale
+      while (k < w.size() && row.size() < nchar && plain[static_cast<unsigned char>(w[k])]) {
+        const auto u = static_cast<unsigned char>(w[k]);
+        if (!special[u]) {
+          row.push_back(stored[u]);
+        } else if (set[u]) {
+          nx.Advance(k);
+          count_several(nx.Here());
+          nx.Advance(1);
+          row.push_back(missing);
+          moved = true;
+          break;
+        } else {
+          if (!first || first->size() <= row.size()) {
+            nx.Advance(k);
+            nx.Fail_Here("a symbol of the first taxon: there is none to match here");
+          }
+          row.push_back((*first)[row.size()]);
+        }
+        ++k;
       }
-      ++k;
-    } while (k < nx.Size() && row.size() < nchar && plain[static_cast<unsigned char>(nx.At(k))]);
-    nx.Move_To(k);
+      if (moved) {
+        if (row.size() == nchar || !plain[static_cast<unsigned char>(nx.Peek() < 0 ? ' ' : nx.Peek())]) return;
+        continue;
+      }
+      nx.Advance(k);
+      if (k < w.size() || row.size() == nchar || w.empty()) return;
+    }
   });
+  if (several > 0)
+    Generic::Warnings::Issue("the NEXUS matrix holds " + std::to_string(several) +
+                             (several == 1 ? " polymorphic or uncertain cell" : " polymorphic or uncertain cells") +
+                             " ({..} or (..), the first at " + Place(first_several) + "), read as the missing symbol '" +
+                             std::string(1, missing) + "'");
+  return data;
 }
 
 Real_Data_Access Get_Nexus_Numbers(Text_IO::Text_Input& file) {
-  const std::string text = All_Text(file);
-  Nexus nx(text);
-  std::size_t matrix_at = 0;
-  const Header header = Read_Header(nx, matrix_at);
-  Check_Kind(nx, header, matrix_at, Kind::NUMBERS);
+  file.Skip_Byte_Order_Mark();
+  Nexus nx(file);
+  Header header;
+  const Token matrix_token = Read_Header(nx, header);
+  Check_Kind(header, matrix_token, Kind::NUMBERS);
   return Read_Matrix<double>(nx, header, [&](auto& row, const auto*) {
-    const std::size_t at = nx.Pos();
-    std::size_t end = at;
-    while (end < nx.Size() && !Is_Blank(nx.At(end)) && nx.At(end) != '[' && nx.At(end) != ';') ++end;
     // The numbers of the PHYLIP layouts, rounded the same way.
-    const std::string_view number = nx.Slice(at, end);
-    Text_IO::Text_Input in(number, Text_IO::Text_Input::Borrowed{});
+    std::size_t want = 64;
+    std::string_view w;
+    std::size_t end = 0;
+    for (;;) {
+      w = nx.Window(want);
+      end = 0;
+      while (end < w.size() && !Is_Blank(w[end]) && w[end] != '[' && w[end] != ';') ++end;
+      if (end < w.size() || w.size() < want) break;
+      want *= 2;
+    }
+    Text_IO::Text_Input in(w.substr(0, end), Text_IO::Text_Input::Borrowed{});
     double value = 0.0;
     try {
       value = Read_Real(in);
     } catch (const Errors::Error&) {
-      nx.Fail(at, "a number");
+      nx.Fail_Here("a number");
     }
-    if (in.Known_Bytes_Left().value_or(0) != 0) nx.Fail(at, "a number");
+    if (in.Known_Bytes_Left().value_or(0) != 0) nx.Fail_Here("a number");
     row.push_back(value);
-    nx.Move_To(end);
+    nx.Advance(end);
   });
 }
 

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include "generic/errors.hpp"
+#include "generic/warnings.hpp"
 #include "io/read.hpp"
 
 namespace {
@@ -155,4 +157,47 @@ TEST(Read_Fasta, ErrorsNameTheSequence) {
       {">a\nAC\n", true, "1:1: FASTA sequences are symbols, not numbers: read them with -D (discrete) or -B (binary)"},
   };
   for (const auto& c : cases) EXPECT_EQ(Error_Of(c.text, Input_Format::FASTA, c.numbers), c.message) << c.text;
+}
+
+// EQUATE macros stand for what they name, the key in either case unless
+// respectcase; a macro for a set of states is unknown like {..} and (..),
+// and one warning counts all such cells.
+TEST(Read_Nexus, EquateMacrosAndCellsOfSeveralStates) {
+  std::vector<std::string> warnings;
+  Generic::Warnings::Set_Sink([&](const std::string& message) { warnings.push_back(message); });
+  const Symbols r = Read_Symbols("#NEXUS begin data; dimensions ntax=2 nchar=5; format symbols=\"01\" "
+                                 "equate=\"x=0 Y={01} w = (01)\";\nmatrix\na x1yW0\nb {01}1(01)1X;",
+                                 Input_Format::NEXUS);
+  Generic::Warnings::Set_Sink({});
+  EXPECT_EQ(r.rows, (Strings{"01??0", "?1?10"}));
+  EXPECT_EQ(warnings, (Strings{"the NEXUS matrix holds 4 polymorphic or uncertain cells ({..} or (..), the first "
+                               "at 3:5), read as the missing symbol '?'"}));
+  EXPECT_EQ(Error_Of("#NEXUS begin data; dimensions ntax=1 nchar=1; format equate=\"x=01\"; matrix a 0;",
+                     Input_Format::NEXUS, false),
+            "1:61: expected one symbol or one set after 'x=' in the equate macros \"x=01\", found '\"'");
+}
+
+// The header's counts are promises: rows are made as they come, so a small
+// file promising a hundred million taxa fails at once, and fewer rows than
+// ntax is an error even without characters.
+TEST(Read_Nexus, HeaderPromisesAreCheckedNotAllocated) {
+  EXPECT_EQ(Error_Of("#NEXUS begin data; dimensions ntax=100000000 nchar=1; matrix a 0;", Input_Format::NEXUS, false),
+            "1:65: expected 1 characters for taxon 2 (it has 0), found ';'");
+  EXPECT_EQ(Error_Of("#NEXUS begin data; dimensions ntax=100000000 nchar=0; matrix a;", Input_Format::NEXUS, false),
+            "1:63: expected the row of taxon 2 of the 100000000 that ntax= gives, found ';'");
+  EXPECT_EQ(Error_Of("#NEXUS begin data; dimensions ntax=3 nchar=0; matrix a b c;", Input_Format::NEXUS, false),
+            "no error");
+}
+
+// A file of another kind is refused from its first window: the rest of a
+// long text is never read.
+TEST(Read_Nexus, OtherFilesAreRefusedFromTheirStart) {
+  const std::string long_word(std::size_t{1} << 20, 'x');
+  for (const Input_Format format : {Input_Format::NEXUS, Input_Format::FASTA}) {
+    Text_Input in("\n " + long_word);
+    EXPECT_THROW(Phylo::Read::Get(in, format, Phylo::Read::Whitespace()), Errors::Data_Error);
+    EXPECT_GT(in.Known_Bytes_Left().value_or(0), long_word.size() / 2);
+  }
+  EXPECT_EQ(Error_Of("\n\n  " + long_word, Input_Format::FASTA, false),
+            "3:3: expected '>' and the label of a sequence, found 'xxxxxxxxxxxxxxxx'");
 }

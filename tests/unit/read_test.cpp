@@ -12,6 +12,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "generic/errors.hpp"
 #include "generic/parallel.hpp"
 #include "io/read.hpp"
 #include "tests/unit/test_support.hpp"
@@ -533,4 +534,64 @@ TEST(Read, ThreadsReadAFileOfSeveralWindows) {
   EXPECT_EQ(results[0].find("ERROR"), std::string::npos);
   EXPECT_EQ(results[0].size(), results[1].size());
   EXPECT_TRUE(results[0] == results[1]);
+}
+
+// Interleaved PHYLIP: labels in the first block only, blank lines between
+// blocks or not, CR LF line ends, two matrices one after the other.
+TEST(Read, InterleavedBlocks) {
+  const std::string text = "3 7\nHomo sap  AC GT\r\nPan       AC-T\nGorilla   AGGT\n\n  CCA\nCC A\r\n\n CCT\n"
+                           "1 2\nx         A\n          C\n";
+  Text_Input in(text);
+  Discrete_Result first = Flatten(*Phylo::Read::Get(in, Input_Format::PHYLIP_INTERLEAVED, Phylo::Read::Whitespace()));
+  EXPECT_EQ(first.labels, (Strings{"Homo sap", "Pan", "Gorilla"}));
+  EXPECT_EQ(first.rows, (Strings{"ACGTCCA", "AC-TCCA", "AGGTCCT"}));
+  Discrete_Result second = Flatten(*Phylo::Read::Get(in, Input_Format::PHYLIP_INTERLEAVED, Phylo::Read::Whitespace()));
+  EXPECT_EQ(second.rows, (Strings{"AC"}));
+  EXPECT_TRUE(in.At_End_Of_Input());
+
+  Text_Input real("2 3\nalpha 1.5 2\nbeta_longer_than_ten 0\n-3\n4.25 1e2\n");
+  const Phylo::Real_Data_Access data = Phylo::Read::Get(real, Input_Format::EXTENDED_INTERLEAVED);
+  EXPECT_EQ(data->Labels, (Strings{"alpha", "beta_longer_than_ten"}));
+  const auto b = data->Matrix.Row(1);
+  EXPECT_EQ(std::vector<double>(b.begin(), b.end()), (std::vector<double>{0.0, 4.25, 100.0}));
+}
+
+TEST(Read, InterleavedErrors) {
+  auto message = [](const std::string& text, bool numbers = false) -> std::string {
+    Text_Input in(text);
+    try {
+      if (numbers)
+        Phylo::Read::Get(in, Input_Format::EXTENDED_INTERLEAVED);
+      else
+        Phylo::Read::Get(in, Input_Format::EXTENDED_INTERLEAVED, Phylo::Read::Whitespace());
+    } catch (const Errors::Error& e) {
+      return e.what();
+    }
+    return "no error";
+  };
+  EXPECT_EQ(message("2 3\na AC\nb ACGT\n"), "3:6: expected the end of the line: taxon 2 of 2 has its 3 values, found 'T'");
+  EXPECT_EQ(message("2 3\na AC\nb AC\nG\n"),
+            "the input ends on line 5 inside the matrix that starts on line 1: taxon 2 of 2 has 2 of 3 values");
+  EXPECT_EQ(message("2 2\na 1\nb 2\nx\n4\n", true), "4:1: expected a number for value 2 of taxon 1 of 2, found 'x'");
+}
+
+// A sequential read of an interleaved file keeps its error and adds a hint;
+// an error in a file whose first record stands on its line has none.
+TEST(Read, InterleavedFileReadAsSequentialGetsAHint) {
+  auto hint = [](const std::string& text, Input_Format format) -> std::string {
+    Text_Input in(text);
+    try {
+      Phylo::Read::Get(in, format, Phylo::Read::Whitespace());
+    } catch (const Errors::End_Error& e) {
+      const auto* hint = dynamic_cast<const Generic::Hint*>(&e);
+      return hint ? hint->Hint_Text() : "none";
+    }
+    return "no error";
+  };
+  const std::string interleaved = "2 6\nalpha     ACG\nbeta      ACC\n\nTTT\nTTA\n";
+  EXPECT_EQ(hint(interleaved, Input_Format::PHYLIP),
+            "looks interleaved (the values of taxon 1 go on past the line of its label); try --from=phylip-interleaved");
+  EXPECT_EQ(hint(interleaved, Input_Format::EXTENDED_PHYLIP),
+            "looks interleaved (the values of taxon 1 go on past the line of its label); try --from=extended-interleaved");
+  EXPECT_EQ(hint("2 6\nalpha ACGTTT\nbeta ACC\n", Input_Format::EXTENDED_PHYLIP), "none");
 }
