@@ -66,7 +66,7 @@ std::string Lengthen(std::string_view text) {
 
 // All the reader makes of a text, matrix after matrix, or the error it ends
 // with: labels, values by their bits, and after each matrix the line and
-// the bytes left.
+// the byte where the reader stands.
 std::string Read_All(std::string_view text, Input_Format format, bool discrete, bool descriptor) {
   std::unique_ptr<Text_Input> input;
   if (descriptor) {
@@ -102,8 +102,9 @@ std::string Read_All(std::string_view text, Input_Format format, bool discrete, 
           out += '\n';
         }
       }
-      out += "-- line " + std::to_string(in.Line()) + ", " + std::to_string(in.Known_Bytes_Left().value_or(0)) +
-             " bytes left\n";
+      // Where the next matrix starts: by the bytes consumed, which compressed
+      // text knows however far it has been decompressed ahead.
+      out += "-- line " + std::to_string(in.Line()) + ", byte " + std::to_string(in.Offset()) + "\n";
     }
   } catch (const Errors::Error& e) {
     out += Fuzz::Describe(e) + "\n";
