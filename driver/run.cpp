@@ -107,7 +107,9 @@ std::string Matrix_Place() {
 // line; nothing between inputs.
 std::string Context() {
   if (where.input.empty()) return "";
-  if (where.reading) return "while reading " + where.input;
+  // Before the first matrix starts (its first bytes being looked at, a
+  // compressed input being opened) there is no matrix to name.
+  if (where.reading || where.matrix_line == 0) return "while reading " + where.input;
   return "in " + Matrix_Place();
 }
 

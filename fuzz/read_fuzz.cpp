@@ -6,7 +6,9 @@
 // commented PHYLIP, i and I interleaved PHYLIP (ten-column and one-word
 // labels), a comma CSV, a tab TSV (else extended PHYLIP); D or B
 // reads discrete characters
-// (else real numbers). Threads only read text of a quarter megabyte and
+// (else real numbers). z hands the text, as it is, to the reader through a
+// descriptor, as files come: compressed text (gzip, bzip2, xz, zstd) is
+// decompressed there, and a zip archive or UTF-16 is refused. Threads only read text of a quarter megabyte and
 // more, so the record lines of the text (all after its first line) are
 // repeated until it is that long, with the number of taxa in
 // the header multiplied to match. A NUL byte in the text ends it; two bytes
@@ -17,8 +19,11 @@
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include "fuzz/fuzz_support.hpp"
 #include "generic/parallel.hpp"
@@ -62,9 +67,19 @@ std::string Lengthen(std::string_view text) {
 
 // All the reader makes of a text, matrix after matrix, or the error it ends
 // with: labels, values by their bits, and after each matrix the line and
-// the bytes left.
-std::string Read_All(std::string_view text, Input_Format format, bool discrete) {
-  Text_Input in(text, Text_Input::Borrowed{});
+// the byte where the reader stands.
+std::string Read_All(std::string_view text, Input_Format format, bool discrete, bool descriptor) {
+  std::unique_ptr<Text_Input> input;
+  if (descriptor) {
+    const int fd = ::memfd_create("karvel-fuzz", MFD_CLOEXEC);
+    if (fd < 0 || ::write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
+        ::lseek(fd, 0, SEEK_SET) != 0)
+      __builtin_trap();
+    input = std::make_unique<Text_Input>(fd, true);
+  } else {
+    input = std::make_unique<Text_Input>(text, Text_Input::Borrowed{});
+  }
+  Text_Input& in = *input;
   std::string out;
   char buf[32];
   try {
@@ -88,8 +103,9 @@ std::string Read_All(std::string_view text, Input_Format format, bool discrete) 
           out += '\n';
         }
       }
-      out += "-- line " + std::to_string(in.Line()) + ", " + std::to_string(in.Known_Bytes_Left().value_or(0)) +
-             " bytes left\n";
+      // Where the next matrix starts: by the bytes consumed, which compressed
+      // text knows however far it has been decompressed ahead.
+      out += "-- line " + std::to_string(in.Line()) + ", byte " + std::to_string(in.Offset()) + "\n";
     }
   } catch (const Errors::Error& e) {
     out += Fuzz::Describe(e) + "\n";
@@ -103,7 +119,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto [options, input] = Fuzz::Split(data, size);
   Input_Format format = Input_Format::EXTENDED_PHYLIP;
   bool discrete = false;
+  bool descriptor = false;
   for (char c : options) {
+    if (c == 'z') descriptor = true;
     if (c == '1') format = Input_Format::PHYLIP;
     if (c == '3') format = Input_Format::COMMENTED_PHYLIP;
     if (c == 'i') format = Input_Format::PHYLIP_INTERLEAVED;
@@ -115,8 +133,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (c == 'D' || c == 'B') discrete = true;
   }
 
-  const std::size_t nul = input.find('\0');
-  std::string text = Lengthen(input.substr(0, nul));
+  const std::size_t nul = descriptor ? std::string_view::npos : input.find('\0');
+  std::string text = descriptor ? std::string(input) : Lengthen(input.substr(0, nul));
   if (nul != std::string_view::npos && input.size() - nul >= 3) {
     const auto where = static_cast<std::size_t>(static_cast<unsigned char>(input[nul + 1]) << 8 |
                                                 static_cast<unsigned char>(input[nul + 2]));
@@ -126,9 +144,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const int threads = 2 + static_cast<int>(size % 6);
   Generic::Parallel::Set_Threads(1);
-  const std::string want = Read_All(copy.View(), format, discrete);
+  const std::string want = Read_All(copy.View(), format, discrete, descriptor);
   Generic::Parallel::Set_Threads(threads);
-  const std::string got = Read_All(copy.View(), format, discrete);
+  const std::string got = Read_All(copy.View(), format, discrete, descriptor);
   if (got != want) Fuzz::Differ(("one thread against " + std::to_string(threads)).c_str(), want, got);
   return 0;
 }

@@ -42,6 +42,18 @@ seed_file() { # option-line file
   add_seed "$binary_seeds" B "$2"
 }
 for file in "$root"/examples/*; do seed_file "" "$file"; done
+# Compressed seeds, read through a descriptor (option z): each compression
+# whose tool is installed, one stream and two in a row.
+for file in "$root"/examples/*; do
+  for tool in gzip bzip2 xz zstd; do
+    command -v "$tool" >/dev/null || continue
+    "$tool" -c <"$file" >"$work/compressed"
+    add_seed "$seeds" z "$work/compressed"
+    cat "$work/compressed" "$work/compressed" >"$work/compressed2"
+    add_seed "$seeds" zD "$work/compressed2"
+  done
+done
+rm -f "$work/compressed" "$work/compressed2"
 for case_dir in "$root"/tests/e2e/cases/*/; do
   options=$(grep -oE '(^|[[:space:]])-[0-9A-Za-z]\b' "$case_dir/cmd" | tr -d ' \t-' | tr -d '\n' || true)
   # The reader target's letters for the interleaved layouts.

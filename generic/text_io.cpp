@@ -7,7 +7,18 @@
 #include <limits>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 #include <zlib.h>
+#ifdef KARVEL_HAVE_BZIP2
+#include <bzlib.h>
+#endif
+#ifdef KARVEL_HAVE_LZMA
+#include <lzma.h>
+#endif
+#ifdef KARVEL_HAVE_ZSTD
+#include <zstd.h>
+#include <zstd_errors.h>
+#endif
 
 #include "generic/errors.hpp"
 
@@ -16,6 +27,373 @@ namespace Text_IO {
 namespace {
 constexpr std::size_t Input_Block = 1 << 20;
 constexpr std::size_t Output_Block = 1 << 20;
+// Compressed bytes read from the descriptor at a time.
+constexpr std::size_t Compressed_Block = std::size_t{1} << 18;
+
+// What a compressed stream's decoder found wrong; the input adds the place.
+struct Damage {
+  std::string why;
+};
+constexpr const char* Too_Early = "the compressed data end too early";
+
+// The compressions and the containers that are not text, by their first
+// bytes.
+enum class Format { GZIP, BZIP2, XZ, ZSTD };
+struct Magic {
+  std::string_view bytes;
+  Format format;
+};
+constexpr Magic Magics[] = {
+    {"\x1f\x8b", Format::GZIP},
+    {"BZh", Format::BZIP2},
+    {"\xfd" "7zXZ\0", Format::XZ},
+    {"\x28\xb5\x2f\xfd", Format::ZSTD},
+};
+constexpr std::string_view Refused_Starts[] = {"PK\x03\x04", "PK\x05\x06", "PK\x07\x08", "\xff\xfe", "\xfe\xff"};
+
+const char* Name_Of(Format format) {
+  switch (format) {
+  case Format::GZIP:
+    return "gzip";
+  case Format::BZIP2:
+    return "bzip2";
+  case Format::XZ:
+    return "xz";
+  case Format::ZSTD:
+    return "zstd";
+  }
+  return "";
+}
+
+enum class Kind { UNDECIDED, TEXT, COMPRESSED, REFUSED };
+
+// Whether `start`, the first bytes of an input (all of it when `ended`),
+// begins with one of the magics; UNDECIDED while it is a shorter part of one.
+// bzip2's magic ends in the block size, a digit from 1 to 9.
+Kind Kind_Of(std::string_view start, bool ended) {
+  bool partial = false;
+  auto match = [&](std::string_view magic) {
+    if (start.size() < magic.size()) {
+      partial = partial || magic.substr(0, start.size()) == start;
+      return false;
+    }
+    return start.substr(0, magic.size()) == magic;
+  };
+  for (const Magic& m : Magics)
+    if (match(m.bytes)) {
+      if (m.format != Format::BZIP2) return Kind::COMPRESSED;
+      if (start.size() < 4) {
+        partial = true;
+        continue;
+      }
+      if (start[3] >= '1' && start[3] <= '9') return Kind::COMPRESSED;
+    }
+  for (std::string_view s : Refused_Starts)
+    if (match(s)) return Kind::REFUSED;
+  return partial && !ended ? Kind::UNDECIDED : Kind::TEXT;
+}
+
+// Why an input that is not text is refused, and what to do about it.
+std::string Refusal(std::string_view start) {
+  if (start.substr(0, 2) == "PK")
+    return "a zip archive, not text: unpack it first (unzip FILE) and read the file inside";
+  const bool little = start.substr(0, 2) == "\xff\xfe";
+  return std::string("UTF-16 text (") + (little ? "little" : "big") + "-endian, byte-order mark " +
+         (little ? "FF FE" : "FE FF") +
+         "), which karvel does not read: save it as UTF-8 (a spreadsheet's \"CSV UTF-8\" or \"Text\", not "
+         "\"Unicode text\"), or convert it with iconv -f UTF-16 -t UTF-8";
+}
+
+} // namespace
+
+// Turns the compressed bytes of a descriptor into text, a piece at a time.
+// A damaged stream is a Damage; running out of memory a Storage_Error.
+class Decoder {
+public:
+  Decoder(int fd, std::string_view start, Format format)
+      : fd_(fd), format_(format), in_(std::max(Compressed_Block, start.size())) {
+    std::memcpy(in_.data(), start.data(), start.size());
+    end_ = start.size();
+  }
+  virtual ~Decoder() = default;
+  Decoder(const Decoder&) = delete;
+  Decoder& operator=(const Decoder&) = delete;
+
+  // Writes up to `room` (at least 1) bytes of text at `out` and returns how
+  // many: 0 only at the end of the text.
+  virtual std::size_t Read(char* out, std::size_t room) = 0;
+  // The size of the whole text, where the container records it.
+  virtual std::optional<std::uint64_t> Expected_Text() { return std::nullopt; }
+
+  const char* Format_Name() const { return Name_Of(format_); }
+  // Compressed bytes consumed so far.
+  std::uint64_t Consumed() const { return before_ + used_; }
+  // Compressed bytes read from the descriptor since the last call.
+  std::uint64_t Take_Read_Count() { return std::exchange(read_count_, 0); }
+
+protected:
+  // The compressed bytes not consumed yet, reading more when there are
+  // none: empty only at the end of the input.
+  std::string_view Pending() {
+    if (used_ == end_ && !ended_) Refill();
+    return {in_.data() + used_, end_ - used_};
+  }
+  void Consume(std::size_t count) { used_ += count; }
+  [[noreturn]] static void Damaged(std::string why) { throw Damage{std::move(why)}; }
+  static unsigned int Clamp(std::size_t count) {
+    return static_cast<unsigned int>(std::min<std::size_t>(count, std::numeric_limits<unsigned int>::max()));
+  }
+  int fd_;
+
+private:
+  void Refill() {
+    before_ += end_;
+    used_ = end_ = 0;
+    if (in_.size() > Compressed_Block) in_.resize(Compressed_Block);
+    ssize_t got;
+    do got = ::read(fd_, in_.data(), in_.size());
+    while (got < 0 && errno == EINTR);
+    if (got < 0) throw Errors::Device_Error(std::string("cannot read the input: ") + std::strerror(errno));
+    ended_ = got == 0;
+    end_ = static_cast<std::size_t>(got);
+    read_count_ += end_;
+  }
+
+  Format format_;
+  std::vector<char> in_;
+  std::size_t used_ = 0, end_ = 0;
+  std::uint64_t before_ = 0;     // bytes consumed before in_[0]
+  std::uint64_t read_count_ = 0; // for the progress display
+  bool ended_ = false;
+};
+
+namespace {
+
+// gzip (zlib): one member after another, as `cat a.gz b.gz` makes.
+class Gzip_Decoder final : public Decoder {
+public:
+  Gzip_Decoder(int fd, std::string_view start) : Decoder(fd, start, Format::GZIP) {
+    // 15 + 16: the largest window, gzip framing only
+    if (inflateInit2(&z_, 15 + 16) != Z_OK) throw Errors::Storage_Error("cannot start decompressing the input");
+  }
+  ~Gzip_Decoder() override { inflateEnd(&z_); }
+
+  std::size_t Read(char* out, std::size_t room) override {
+    std::size_t produced = 0;
+    while (produced == 0) {
+      const std::string_view in = Pending();
+      if (in.empty()) {
+        if (inside_) Damaged(Too_Early);
+        return 0;
+      }
+      z_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
+      z_.avail_in = Clamp(in.size());
+      z_.next_out = reinterpret_cast<Bytef*>(out);
+      z_.avail_out = Clamp(room);
+      const uInt given_in = z_.avail_in, given_out = z_.avail_out;
+      const int status = inflate(&z_, Z_NO_FLUSH);
+      Consume(given_in - z_.avail_in);
+      produced = given_out - z_.avail_out;
+      inside_ = true;
+      if (status == Z_STREAM_END) {
+        // Another member may follow; nothing else may.
+        if (inflateReset(&z_) != Z_OK) Damaged("cannot restart");
+        inside_ = false;
+      } else if (status == Z_MEM_ERROR) {
+        throw Errors::Storage_Error("out of memory while decompressing the input");
+      } else if (status != Z_OK && status != Z_BUF_ERROR) {
+        Damaged(z_.msg ? z_.msg : "damaged data");
+      }
+    }
+    return produced;
+  }
+
+  // The last four bytes of a regular file give the size of its last
+  // member's text (modulo 2^32), which is the whole text of the usual
+  // one-member file. A damaged file's is believed only as far as deflate
+  // can expand (1032 to 1).
+  std::optional<std::uint64_t> Expected_Text() override {
+    struct stat st;
+    unsigned char trailer[4];
+    if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 18 ||
+        ::pread(fd_, trailer, 4, st.st_size - 4) != 4)
+      return std::nullopt;
+    const std::uint64_t size = trailer[0] | trailer[1] << 8 | trailer[2] << 16 | std::uint64_t{trailer[3]} << 24;
+    return std::min<std::uint64_t>(size, 1032 * static_cast<std::uint64_t>(st.st_size));
+  }
+
+private:
+  z_stream z_{};
+  bool inside_ = false; // within a member
+};
+
+#ifdef KARVEL_HAVE_BZIP2
+class Bzip2_Decoder final : public Decoder {
+public:
+  Bzip2_Decoder(int fd, std::string_view start) : Decoder(fd, start, Format::BZIP2) { Start(); }
+  ~Bzip2_Decoder() override { BZ2_bzDecompressEnd(&s_); }
+
+  std::size_t Read(char* out, std::size_t room) override {
+    std::size_t produced = 0;
+    while (produced == 0) {
+      const std::string_view in = Pending();
+      if (in.empty() && !inside_) return 0;
+      s_.next_in = const_cast<char*>(in.data());
+      s_.avail_in = Clamp(in.size());
+      s_.next_out = out;
+      s_.avail_out = Clamp(room);
+      const unsigned int given_in = s_.avail_in, given_out = s_.avail_out;
+      const int status = BZ2_bzDecompress(&s_);
+      Consume(given_in - s_.avail_in);
+      produced = given_out - s_.avail_out;
+      if (status == BZ_STREAM_END) {
+        // Streams may follow one another, as `cat a.bz2 b.bz2` makes.
+        BZ2_bzDecompressEnd(&s_);
+        Start();
+        inside_ = false;
+        continue;
+      }
+      if (status == BZ_MEM_ERROR) throw Errors::Storage_Error("out of memory while decompressing the input");
+      if (status != BZ_OK) Damaged(status == BZ_DATA_ERROR_MAGIC ? "not bzip2 data" : "damaged data");
+      inside_ = true;
+      if (in.empty() && produced == 0) Damaged(Too_Early);
+    }
+    return produced;
+  }
+
+private:
+  void Start() {
+    s_ = bz_stream{};
+    if (BZ2_bzDecompressInit(&s_, 0, 0) != BZ_OK) throw Errors::Storage_Error("cannot start decompressing the input");
+  }
+  bz_stream s_{};
+  bool inside_ = false;
+};
+#endif
+
+#ifdef KARVEL_HAVE_LZMA
+class Xz_Decoder final : public Decoder {
+public:
+  Xz_Decoder(int fd, std::string_view start) : Decoder(fd, start, Format::XZ) {
+    // Concatenated streams, as `cat a.xz b.xz` makes, and their padding.
+    if (lzma_stream_decoder(&s_, UINT64_MAX, LZMA_CONCATENATED) != LZMA_OK)
+      throw Errors::Storage_Error("cannot start decompressing the input");
+  }
+  ~Xz_Decoder() override { lzma_end(&s_); }
+
+  std::size_t Read(char* out, std::size_t room) override {
+    std::size_t produced = 0;
+    while (produced == 0 && !done_) {
+      const std::string_view in = Pending();
+      s_.next_in = reinterpret_cast<const std::uint8_t*>(in.data());
+      s_.avail_in = in.size();
+      s_.next_out = reinterpret_cast<std::uint8_t*>(out);
+      s_.avail_out = room;
+      const lzma_ret status = lzma_code(&s_, in.empty() ? LZMA_FINISH : LZMA_RUN);
+      Consume(in.size() - s_.avail_in);
+      produced = room - s_.avail_out;
+      switch (status) {
+      case LZMA_OK:
+        break;
+      case LZMA_STREAM_END:
+        done_ = true;
+        break;
+      case LZMA_MEM_ERROR:
+        throw Errors::Storage_Error("out of memory while decompressing the input");
+      case LZMA_FORMAT_ERROR:
+        Damaged("not xz data");
+      case LZMA_OPTIONS_ERROR:
+        Damaged("options this decoder does not know");
+      case LZMA_BUF_ERROR:
+        Damaged(Too_Early);
+      default:
+        Damaged("damaged data");
+      }
+    }
+    return produced;
+  }
+
+private:
+  lzma_stream s_ = LZMA_STREAM_INIT;
+  bool done_ = false;
+};
+#endif
+
+#ifdef KARVEL_HAVE_ZSTD
+class Zstd_Decoder final : public Decoder {
+public:
+  Zstd_Decoder(int fd, std::string_view start) : Decoder(fd, start, Format::ZSTD), d_(ZSTD_createDStream()) {
+    if (!d_) throw Errors::Storage_Error("cannot start decompressing the input");
+    const unsigned long long size = ZSTD_getFrameContentSize(start.data(), start.size());
+    if (size != ZSTD_CONTENTSIZE_UNKNOWN && size != ZSTD_CONTENTSIZE_ERROR) expected_ = size;
+  }
+  ~Zstd_Decoder() override { ZSTD_freeDStream(d_); }
+
+  std::size_t Read(char* out, std::size_t room) override {
+    std::size_t produced = 0;
+    while (produced == 0) {
+      const std::string_view in = Pending();
+      if (in.empty() && !inside_) return 0;
+      ZSTD_inBuffer source{in.data(), in.size(), 0};
+      ZSTD_outBuffer target{out, room, 0};
+      // Frames may follow one another, as `cat a.zst b.zst` makes.
+      const std::size_t status = ZSTD_decompressStream(d_, &target, &source);
+      if (ZSTD_isError(status)) {
+        if (ZSTD_getErrorCode(status) == ZSTD_error_memory_allocation)
+          throw Errors::Storage_Error("out of memory while decompressing the input");
+        Damaged(ZSTD_getErrorName(status));
+      }
+      Consume(source.pos);
+      produced = target.pos;
+      inside_ = status != 0;
+      if (in.empty() && produced == 0) Damaged(Too_Early);
+    }
+    return produced;
+  }
+
+  // The first frame's header records the size of its text, where the
+  // compressor knew it (a file, not a pipe).
+  std::optional<std::uint64_t> Expected_Text() override { return expected_; }
+
+private:
+  ZSTD_DStream* d_;
+  std::optional<std::uint64_t> expected_;
+  bool inside_ = false; // within a frame
+};
+#endif
+
+std::unique_ptr<Decoder> Make_Decoder(int fd, std::string_view start) {
+  Format format = Format::GZIP;
+  for (const Magic& m : Magics)
+    if (start.substr(0, m.bytes.size()) == m.bytes) format = m.format;
+  switch (format) {
+  case Format::GZIP:
+    return std::make_unique<Gzip_Decoder>(fd, start);
+  case Format::BZIP2:
+#ifdef KARVEL_HAVE_BZIP2
+    return std::make_unique<Bzip2_Decoder>(fd, start);
+#else
+    break;
+#endif
+  case Format::XZ:
+#ifdef KARVEL_HAVE_LZMA
+    return std::make_unique<Xz_Decoder>(fd, start);
+#else
+    break;
+#endif
+  case Format::ZSTD:
+#ifdef KARVEL_HAVE_ZSTD
+    return std::make_unique<Zstd_Decoder>(fd, start);
+#else
+    break;
+#endif
+  }
+  const std::string name = Name_Of(format);
+  throw Errors::Data_Error(name + "-compressed input, which this karvel was built without: decompress it first (" +
+                           (format == Format::BZIP2 ? "bzip2" : name) + " -dc FILE | karvel ... -), or rebuild " +
+                           "karvel where the " + name + " library is installed");
+}
+
 } // namespace
 
 Text_Input::Text_Input(int fd, bool owned) : fd_(fd), owned_(owned), buf_(Input_Block), data_(buf_.data()) {}
@@ -26,6 +404,7 @@ Text_Input::Text_Input(std::string_view text)
 Text_Input::Text_Input(std::string_view text, Borrowed) : eof_(true), data_(text.data()), end_(text.size()) {}
 
 Text_Input::~Text_Input() {
+  decoder_.reset();
   if (owned_ && fd_ >= 0) ::close(fd_);
 }
 
@@ -48,6 +427,44 @@ std::unique_ptr<Text_Input> Text_Input::Standard_Input() {
   return std::make_unique<Text_Input>(0, false);
 }
 
+std::size_t Text_Input::Read_Source(char* out, std::size_t room) {
+  if (decoder_) {
+    std::size_t got;
+    try {
+      got = decoder_->Read(out, room);
+    } catch (const Damage& damage) {
+      // The decoders stop reading at or just after the first byte they
+      // cannot take.
+      const std::uint64_t at = decoder_->Consumed();
+      throw Errors::Data_Error("not a valid " + std::string(decoder_->Format_Name()) + " stream: " + damage.why +
+                               (damage.why == Too_Early ? " (after byte " : " (at byte ") +
+                               std::to_string(std::max<std::uint64_t>(at, 1)) +
+                               " of the compressed input, in line " + std::to_string(Line_Of_End()) +
+                               " of its text)");
+    }
+    if (progress_) progress_->Advance(decoder_->Take_Read_Count());
+    return got;
+  }
+  for (;;) {
+    const ssize_t got = ::read(fd_, out, room);
+    if (got >= 0) {
+      if (progress_) progress_->Advance(static_cast<std::uint64_t>(got));
+      return static_cast<std::size_t>(got);
+    }
+    if (errno == EINTR) continue;
+    if (errno == EISDIR) throw Errors::Use_Error("the input is a directory");
+    throw Errors::Device_Error(std::string("cannot read the input: ") + std::strerror(errno));
+  }
+}
+
+long Text_Input::Line_Of_End() const {
+  long line = line_;
+  for (const char *at = data_ + pos_, *const stop = data_ + end_;
+       (at = static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(stop - at)))) != nullptr; ++at)
+    ++line;
+  return line;
+}
+
 std::size_t Text_Input::Fill(std::size_t want) {
   if (!sniffed_) Sniff();
   while (end_ - pos_ < want && !eof_) {
@@ -61,17 +478,11 @@ std::size_t Text_Input::Fill(std::size_t want) {
     if (buf_.size() - end_ < Input_Block / 2 || buf_.size() < want)
       buf_.resize(std::max(buf_.size() * 2, want + Input_Block));
     data_ = buf_.data();
-    ssize_t got = ::read(fd_, buf_.data() + end_, buf_.size() - end_);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      if (errno == EISDIR) throw Errors::Use_Error("the input is a directory");
-      throw Errors::Device_Error(std::string("cannot read the input: ") + std::strerror(errno));
-    }
+    const std::size_t got = Read_Source(buf_.data() + end_, buf_.size() - end_);
     if (got == 0)
       eof_ = true;
     else
-      end_ += static_cast<std::size_t>(got);
-    if (progress_) progress_->Advance(static_cast<std::uint64_t>(std::max<ssize_t>(got, 0)));
+      end_ += got;
   }
   return end_ - pos_;
 }
@@ -79,78 +490,18 @@ std::size_t Text_Input::Fill(std::size_t want) {
 void Text_Input::Sniff() {
   sniffed_ = true;
   if (fd_ < 0) return; // text in memory is taken as it is
-  Fill(2);
-  if (end_ - pos_ >= 2 && static_cast<unsigned char>(data_[pos_]) == 0x1f &&
-      static_cast<unsigned char>(data_[pos_ + 1]) == 0x8b)
-    Inflate_All();
-}
-
-void Text_Input::Inflate_All() {
-  constexpr std::size_t Chunk = std::size_t{1} << 20;
-  z_stream z{};
-  // 15 + 16: the largest window, gzip framing only
-  if (inflateInit2(&z, 15 + 16) != Z_OK) throw Errors::Storage_Error("cannot start decompressing the input");
-  struct End {
-    z_stream* z;
-    ~End() { inflateEnd(z); }
-  } end_stream{&z};
-  // What was read while looking is the start of the compressed input.
-  std::vector<char> in(buf_.begin() + static_cast<std::ptrdiff_t>(pos_), buf_.begin() + static_cast<std::ptrdiff_t>(end_));
-  bool in_ended = eof_;
-  auto refill = [&] {
-    in.resize(Chunk);
-    ssize_t got;
-    do got = ::read(fd_, in.data(), in.size());
-    while (got < 0 && errno == EINTR);
-    if (got < 0) throw Errors::Device_Error(std::string("cannot read the input: ") + std::strerror(errno));
-    in_ended = got == 0;
-    z.next_in = reinterpret_cast<Bytef*>(in.data());
-    z.avail_in = static_cast<uInt>(got);
-  };
-  // A regular file's last four bytes give the size of its last member's
-  // text (modulo 2^32): for the usual one-member file the text then fits
-  // one allocation. A wrong guess only means growing by doubling; a damaged
-  // file's is believed only as far as deflate can expand (1032 to 1).
-  std::size_t guess = 4 * in.size();
-  struct stat st;
-  unsigned char trailer[4];
-  if (::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode) && st.st_size >= 18 &&
-      ::pread(fd_, trailer, 4, st.st_size - 4) == 4) {
-    const std::size_t size = trailer[0] | trailer[1] << 8 | trailer[2] << 16 | std::size_t{trailer[3]} << 24;
-    guess = std::max(guess, std::min(size, 1032 * static_cast<std::size_t>(st.st_size)));
+  // Only as many bytes as it takes to tell: a terminal's first line may be
+  // shorter than the longest magic.
+  Kind kind;
+  while ((kind = Kind_Of({data_ + pos_, end_ - pos_}, eof_)) == Kind::UNDECIDED) Fill(end_ - pos_ + 1);
+  if (kind == Kind::COMPRESSED) {
+    decoder_ = Make_Decoder(fd_, {data_ + pos_, end_ - pos_});
+    end_ = pos_;
+    eof_ = false;
+    while ((kind = Kind_Of({data_ + pos_, end_ - pos_}, eof_)) == Kind::UNDECIDED) Fill(end_ - pos_ + 1);
+    if (kind == Kind::COMPRESSED) return; // compressed text is taken as text: a .tar.gz.gz is not read twice
   }
-  std::vector<char> out(std::max(Input_Block, guess));
-  std::size_t produced = 0;
-  z.next_in = reinterpret_cast<Bytef*>(in.data());
-  z.avail_in = static_cast<uInt>(in.size());
-  auto damaged = [&](const char* why) {
-    throw Errors::Data_Error(std::string("not a valid gzip stream: ") + (z.msg ? z.msg : why));
-  };
-  for (;;) {
-    if (z.avail_in == 0 && !in_ended) refill();
-    if (produced == out.size()) out.resize(out.size() * 2);
-    z.next_out = reinterpret_cast<Bytef*>(out.data() + produced);
-    z.avail_out = static_cast<uInt>(std::min<std::size_t>(out.size() - produced, std::numeric_limits<uInt>::max()));
-    const uInt room = z.avail_out;
-    const int status = inflate(&z, Z_NO_FLUSH);
-    produced += room - z.avail_out;
-    if (status == Z_STREAM_END) {
-      // Another member may follow (concatenated files); nothing else may.
-      if (z.avail_in == 0 && !in_ended) refill();
-      if (z.avail_in == 0 && in_ended) break;
-      if (inflateReset(&z) != Z_OK) damaged("cannot restart");
-      continue;
-    }
-    if (status == Z_MEM_ERROR) throw Errors::Storage_Error("out of memory while decompressing the input");
-    if (status == Z_BUF_ERROR && z.avail_in == 0 && in_ended) damaged("the compressed data end too early");
-    if (status != Z_OK && status != Z_BUF_ERROR) damaged("damaged data");
-  }
-  out.resize(produced);
-  buf_ = std::move(out);
-  data_ = buf_.data();
-  pos_ = 0;
-  end_ = produced;
-  eof_ = true;
+  if (kind == Kind::REFUSED) throw Errors::Data_Error(Refusal({data_ + pos_, end_ - pos_}));
 }
 
 int Text_Input::Peek_Slow(std::size_t ahead) {
@@ -224,14 +575,30 @@ bool Text_Input::At_End_Of_Input() {
 }
 
 std::optional<std::size_t> Text_Input::Known_Bytes_Left() {
-  if (!sniffed_) Sniff(); // compressed input counts by its text
+  if (!sniffed_) Sniff();
   const std::size_t buffered = end_ - pos_;
   if (eof_) return buffered;
+  if (decoder_) return std::nullopt;
   struct stat st;
   if (::fstat(fd_, &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
   const off_t offset = ::lseek(fd_, 0, SEEK_CUR);
   if (offset < 0) return std::nullopt;
   return buffered + (st.st_size > offset ? static_cast<std::size_t>(st.st_size - offset) : 0);
+}
+
+std::optional<std::size_t> Text_Input::Expected_Bytes_Left() {
+  if (const std::optional<std::size_t> known = Known_Bytes_Left()) return known;
+  if (!decoder_) return std::nullopt;
+  const std::optional<std::uint64_t> total = decoder_->Expected_Text();
+  if (!total) return std::nullopt;
+  return std::max<std::uint64_t>(*total > base_ + pos_ ? *total - (base_ + pos_) : 0, end_ - pos_);
+}
+
+bool Text_Input::Reads_Ahead() {
+  if (!sniffed_) Sniff();
+  if (eof_ || fd_ < 0) return true;
+  struct stat st;
+  return ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode);
 }
 
 Text_Output::Text_Output(int fd, std::string name) : fd_(fd), name_(std::move(name)), buf_(Output_Block) {}

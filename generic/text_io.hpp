@@ -2,8 +2,10 @@
 // Byte-stream text input and output over large buffers. Input is a sequence
 // of 8-bit characters with the line feed as the only line terminator; a
 // carriage return is an ordinary character here (the reader decides where it
-// counts as a blank). Input read from a descriptor that starts with the gzip
-// magic bytes is decompressed: readers only ever see the text.
+// counts as a blank). Input read from a descriptor that starts with the magic
+// bytes of gzip, bzip2, xz or zstd is decompressed a window at a time as it is
+// read: readers only ever see the text, and memory follows the windows they
+// ask for, not the size of the text.
 
 #include <cstddef>
 #include <memory>
@@ -16,14 +18,16 @@
 
 namespace Text_IO {
 
+class Decoder;
+
 class Text_Input {
 public:
-  // Reads from an open descriptor; closes it at the end when owned. When
-  // its first two bytes are the gzip magic (1f 8b), the whole stream is
-  // decompressed into memory at the first look (one or more concatenated
-  // members, as `cat a.gz b.gz` makes); a damaged stream is a Data_Error.
-  // Holding all the text costs its decompressed size, and gives readers an
-  // exact Known_Bytes_Left, so big inputs still take the parallel reader.
+  // Reads from an open descriptor; closes it at the end when owned. At the
+  // first look its first bytes say whether it is compressed: gzip, bzip2,
+  // xz and zstd are decompressed as the text is read (also concatenated
+  // members, as `cat a.gz b.gz` makes); a damaged stream is a Data_Error
+  // naming the format and the place. A zip archive, UTF-16 text and a
+  // compression this build has no library for are Data_Errors that say so.
   Text_Input(int fd, bool owned);
   // Reads from a copy of text held in memory.
   explicit Text_Input(std::string_view text);
@@ -79,6 +83,16 @@ public:
   // them (text in memory, a regular file); nothing for pipes and terminals.
   // Readers use it to size their storage before the data arrive.
   std::optional<std::size_t> Known_Bytes_Left();
+  // Known_Bytes_Left where known; for compressed input the size of the text
+  // still to come as far as its container tells (gzip's trailer, zstd's
+  // frame header), which may be wrong: storage is sized by it, never the
+  // end of the text decided.
+  std::optional<std::size_t> Expected_Bytes_Left();
+  // True when reading ahead never waits for input that may be slow to come:
+  // text in memory, a regular file, compressed or not.
+  bool Reads_Ahead();
+  // Bytes of text consumed so far.
+  std::size_t Offset() const { return base_ + pos_; }
 
   // Number of the line that holds the next byte, counted from 1.
   long Line() const { return line_; }
@@ -110,10 +124,14 @@ private:
   // Reads more so that at least `want` bytes follow the cursor, unless the
   // input ends first. Returns the number of bytes after the cursor.
   std::size_t Fill(std::size_t want);
-  // Looks at the first bytes of a descriptor's input and decompresses it
-  // when it is gzip.
+  // Looks at the first bytes of a descriptor's input: starts a decompressor
+  // when they are a compression's magic, refuses what is not text.
   void Sniff();
-  void Inflate_All();
+  // Bytes from the source (the descriptor or the decompressor) at `out`:
+  // 0 only at the end.
+  std::size_t Read_Source(char* out, std::size_t room);
+  // The number of the line that the end of the buffered text is on.
+  long Line_Of_End() const;
 
   int fd_ = -1;
   bool sniffed_ = false;
@@ -131,6 +149,7 @@ private:
   // The first bytes, kept when the buffer is about to drop them.
   std::string head_;
   Generic::Progress::Stage* progress_ = nullptr;
+  std::unique_ptr<Decoder> decoder_; // null: the text is read as it is
 };
 
 class Text_Output {

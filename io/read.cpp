@@ -506,14 +506,16 @@ int Read_Records_In_Parallel(Text_Input& in, Input_Format format, Taxon_Labels& 
   // The line feed a record's values may leave behind; the next label read
   // would pass over it.
   if (in.Peek() == '\n') in.Get();
-  // Only text that is already there (a file, text in memory): from a pipe
-  // or a terminal, reading ahead would wait for input that may be slow to
-  // come, and there the reader takes no more than each matrix needs.
+  // Only text that is already there (a file, compressed or not, text in
+  // memory): from a pipe or a terminal, reading ahead would wait for input
+  // that may be slow to come, and there the reader takes no more than each
+  // matrix needs. Compressed text is decompressed one window at a time.
   const std::optional<std::size_t> left = in.Known_Bytes_Left();
   const int threads = Generic::Parallel::Threads();
-  if (!left || *left < Least_Parallel_Text || threads < 2) return 0;
-  const std::string_view window = in.Window(std::min(*left, Parallel_Window));
-  const bool complete = window.size() == *left;
+  if ((left && *left < Least_Parallel_Text) || threads < 2 || !in.Reads_Ahead()) return 0;
+  const std::size_t want = std::min(left.value_or(Parallel_Window), Parallel_Window);
+  const std::string_view window = in.Window(want);
+  const bool complete = left ? window.size() == *left : window.size() < want;
   // A window that does not reach the end stops after its last line feed.
   const std::size_t usable = complete ? window.size() : window.rfind('\n') + 1; // npos + 1 is 0
   if (usable < Least_Parallel_Text) return 0;
@@ -651,7 +653,7 @@ std::unique_ptr<Data_Record<Matrix_Type>> Read_Matrix(Text_Input& in, Input_Form
   const auto promised = ntax * static_cast<std::size_t>(place.nchar);
   // The rest of a file of known size bounds what can really come, so that one
   // allocation serves a big matrix.
-  const std::size_t possible = std::max(Max_Reserved_Values, in.Known_Bytes_Left().value_or(0) / value_bytes + 1);
+  const std::size_t possible = std::max(Max_Reserved_Values, in.Expected_Bytes_Left().value_or(0) / value_bytes + 1);
   Taxon_Labels labels;
   labels.reserve(std::min(ntax, Max_Reserved_Taxa));
   Matrix_Type matrix;
@@ -665,7 +667,7 @@ std::unique_ptr<Data_Record<Matrix_Type>> Read_Matrix(Text_Input& in, Input_Form
   bool parallel = true;
   for (place.taxon = 0; place.taxon < place.ntax;) {
     if (parallel) {
-      const std::size_t before = in.Known_Bytes_Left().value_or(0);
+      const std::size_t before = in.Offset();
       const int taken = Read_Records_In_Parallel(in, format, labels, matrix, place, place.ntax - place.taxon, read_row);
       // The threads fill rows only as far as the text in hand goes, which is
       // less than the helper's lead for all but the densest text.
@@ -676,7 +678,7 @@ std::unique_ptr<Data_Record<Matrix_Type>> Read_Matrix(Text_Input& in, Input_Form
       // few records it takes: one that ends at such a record after less
       // than Least_Parallel_Text of text also says so, or a file with many
       // of them would be scanned again for every few records.
-      parallel = taken > 0 && before - in.Known_Bytes_Left().value_or(0) >= Least_Parallel_Text;
+      parallel = taken > 0 && in.Offset() - before >= Least_Parallel_Text;
       if (place.taxon == place.ntax) break;
     }
     // Whether the first record's values went on past the line of its label:

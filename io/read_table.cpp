@@ -387,7 +387,7 @@ bool Holds_Header(const Table& table) {
 // ahead backs no more than will be filled. The rest of the input bounds
 // the estimate.
 std::size_t Values_Expected(Text_Input& in, int nchar, std::size_t value_bytes) {
-  const std::optional<std::size_t> left = in.Known_Bytes_Left();
+  const std::optional<std::size_t> left = in.Expected_Bytes_Left();
   if (!left || *left == 0) return 0;
   const std::string_view window = in.Window(std::min(*left, Window_Size));
   std::size_t lines = 1;

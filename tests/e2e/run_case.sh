@@ -24,6 +24,18 @@ if [ -f "$case_dir/needs-hdf5" ] &&
   echo "skipped: this karvel was built without HDF5"
   exit 77
 fi
+# A case that reads bzip2, xz or zstd input (its folder holds a file
+# `needs-decompressors`) is skipped where karvel was built without one of
+# their libraries, or where their command-line tools are missing.
+if [ -f "$case_dir/needs-decompressors" ]; then
+  for tool in bzip2 xz zstd; do
+    if ! command -v "$tool" >/dev/null; then echo "skipped: no $tool command"; exit 77; fi
+    if printf '' | "$tool" -c | "$karvel" - 2>&1 | grep -q "built without"; then
+      echo "skipped: this karvel was built without the $tool library"
+      exit 77
+    fi
+  done
+fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 cp -R "$case_dir"/. "$work"/
