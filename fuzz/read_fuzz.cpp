@@ -5,7 +5,8 @@
 // Input: an option line, then the text. Option letters: 1 PHYLIP, 3
 // commented PHYLIP, a comma CSV, a tab TSV (else extended PHYLIP); D or B
 // reads discrete characters
-// (else real numbers). Threads only read text of a quarter megabyte and
+// (else real numbers); L takes the labels as Latin-1, as --encoding=latin-1
+// does. Every message must be safe to print as it is. Threads only read text of a quarter megabyte and
 // more, so the record lines of the text (all after its first line) are
 // repeated until it is that long, with the number of taxa in
 // the header multiplied to match. A NUL byte in the text ends it; two bytes
@@ -22,6 +23,7 @@
 #include "fuzz/fuzz_support.hpp"
 #include "generic/parallel.hpp"
 #include "io/read.hpp"
+#include "karvel/utf8.hpp"
 
 namespace {
 
@@ -62,7 +64,11 @@ std::string Lengthen(std::string_view text) {
 // All the reader makes of a text, matrix after matrix, or the error it ends
 // with: labels, values by their bits, and after each matrix the line and
 // the bytes left.
-std::string Read_All(std::string_view text, Input_Format format, bool discrete) {
+std::string Label_Of(const std::string& label, bool latin1) {
+  return latin1 ? Karvel::Utf8::From_Latin1(label) : label;
+}
+
+std::string Read_All(std::string_view text, Input_Format format, bool discrete, bool latin1) {
   Text_Input in(text, Text_Input::Borrowed{});
   std::string out;
   char buf[32];
@@ -72,14 +78,14 @@ std::string Read_All(std::string_view text, Input_Format format, bool discrete) 
         const auto data = Phylo::Read::Get(in, format, Phylo::Read::Whitespace());
         for (int t = 0; t < data->Taxa(); ++t) {
           const auto row = data->Matrix.Row(t);
-          out += data->Labels[static_cast<std::size_t>(t)] + "|";
+          out += Label_Of(data->Labels[static_cast<std::size_t>(t)], latin1) + "|";
           out.append(row.begin(), row.end());
           out += '\n';
         }
       } else {
         const auto data = Phylo::Read::Get(in, format);
         for (int t = 0; t < data->Taxa(); ++t) {
-          out += data->Labels[static_cast<std::size_t>(t)] + "|";
+          out += Label_Of(data->Labels[static_cast<std::size_t>(t)], latin1) + "|";
           for (double v : data->Matrix.Row(t)) {
             out.append(buf, std::to_chars(buf, buf + sizeof buf, std::bit_cast<std::uint64_t>(v), 16).ptr);
             out += ' ';
@@ -91,6 +97,8 @@ std::string Read_All(std::string_view text, Input_Format format, bool discrete) 
              " bytes left\n";
     }
   } catch (const Errors::Error& e) {
+    if (const std::string shown = Karvel::Utf8::Shown(e.what()); shown != e.what())
+      Fuzz::Differ("a message safe to print", shown, e.what());
     out += Fuzz::Describe(e) + "\n";
   }
   return out;
@@ -102,7 +110,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto [options, input] = Fuzz::Split(data, size);
   Input_Format format = Input_Format::EXTENDED_PHYLIP;
   bool discrete = false;
+  bool latin1 = false;
   for (char c : options) {
+    if (c == 'L') latin1 = true;
     if (c == '1') format = Input_Format::PHYLIP;
     if (c == '3') format = Input_Format::COMMENTED_PHYLIP;
     if (c == 'n') format = Input_Format::NEXUS;
@@ -123,9 +133,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const int threads = 2 + static_cast<int>(size % 6);
   Generic::Parallel::Set_Threads(1);
-  const std::string want = Read_All(copy.View(), format, discrete);
+  const std::string want = Read_All(copy.View(), format, discrete, latin1);
   Generic::Parallel::Set_Threads(threads);
-  const std::string got = Read_All(copy.View(), format, discrete);
+  const std::string got = Read_All(copy.View(), format, discrete, latin1);
   if (got != want) Fuzz::Differ(("one thread against " + std::to_string(threads)).c_str(), want, got);
   return 0;
 }
