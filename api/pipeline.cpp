@@ -119,6 +119,7 @@ Squared_Access Compute(const Data& data, const Formula& formula, Data* owner) {
 } // namespace
 
 const Taxon_Labels& Data::Labels() const { return Numbers ? Numbers->Labels : Symbols->Labels; }
+Taxon_Labels& Data::Labels() { return Numbers ? Numbers->Labels : Symbols->Labels; }
 
 int Data::Taxa() const { return static_cast<int>(Labels().size()); }
 

@@ -26,6 +26,7 @@ struct Data {
   Real_Data_Access Numbers; // CONTINUOUS
 
   const Taxon_Labels& Labels() const;
+  Taxon_Labels& Labels();
   int Taxa() const;
   int Characters() const;
   // A copy that shares nothing with this one.

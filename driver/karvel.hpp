@@ -55,9 +55,17 @@ struct Run_Settings {
   std::optional<std::string> Output_File;
   // --undefined=nan
   bool Undefined_As_NaN = false;
+  // --encoding=latin-1: labels are ISO 8859-1, converted to UTF-8 as read.
+  bool Latin1_Labels = false;
 };
 
 class Destination;
+
+// The labels of a matrix just read, made and checked for the run's output:
+// converted from Latin-1 under --encoding=latin-1, else warned of where not
+// UTF-8; duplicates, PHYLIP cuts and controls the layout cannot hold warned
+// of. `matrix` names the matrix in the warnings.
+void Take_Labels(Phylo::Pipeline::Data& data, const Run_Settings& settings, const std::string& matrix);
 
 // Takes the options out of `arguments` (the arguments after the program
 // name) and returns the settings; what remains are the operands. Of

@@ -161,6 +161,11 @@ std::vector<Option> Table() {
       {'3', "", "", {}, "commented PHYLIP format", S::INPUT_FORMAT,
        Set(&Run_Settings::Format, Input_Format::COMMENTED_PHYLIP)},
       {0, "from", "FORMAT", Input_Format_Names(), From_Help(), S::INPUT_FORMAT, Apply_From},
+      {0, "encoding", "NAME", {"utf-8", "latin-1"},
+       "the encoding of labels and names: utf-8 (the default) or latin-1 (ISO 8859-1, converted to UTF-8)",
+       S::INPUT_FORMAT, [](Run_Settings& s, std::string_view v) {
+         s.Latin1_Labels = One_Of("--encoding", v, {"utf-8", "latin-1"}) == "latin-1";
+       }},
 
       {'B', "", "", {}, "binary characters", S::INPUT_DATATYPE, Set(&Run_Settings::Datatype, Input_Datatype::BINARY)},
       {'C', "", "", {}, "continuous characters (real numbers; default)", S::INPUT_DATATYPE,

@@ -132,10 +132,11 @@ std::string Detail_Of(const Errors::Error& error) {
 
 // The first line of a report as it has always been, then the detail and a
 // hint, each on a line of its own.
+// File names come from the command line as bytes: shown safe like messages.
 void Report(const std::string& first_line, const std::string& detail) {
-  Put_Line(STDERR_FILENO, first_line);
-  if (!detail.empty()) Put_Line(STDERR_FILENO, "karvel: " + detail);
-  if (!where.hint.empty()) Put_Line(STDERR_FILENO, "karvel: " + where.input + " " + where.hint);
+  Put_Line(STDERR_FILENO, Karvel::Utf8::Shown(first_line));
+  if (!detail.empty()) Put_Line(STDERR_FILENO, "karvel: " + Karvel::Utf8::Shown(detail));
+  if (!where.hint.empty()) Put_Line(STDERR_FILENO, "karvel: " + Karvel::Utf8::Shown(where.input + " " + where.hint));
 }
 
 bool Is_Phylip_Like(Phylo::Read::Input_Format format) {
@@ -154,6 +155,21 @@ void Skip_To_Header(Text_IO::Text_Input& input, Phylo::Read::Input_Format format
 }
 
 } // namespace
+
+void Take_Labels(Phylo::Pipeline::Data& data, const Run_Settings& s, const std::string& matrix) {
+  namespace Checks = Phylo::Label_Checks;
+  if (s.Latin1_Labels)
+    Checks::Convert_From_Latin1(data.Labels());
+  else
+    Checks::Warn_Of_Non_Utf8(data.Labels(), matrix);
+  Checks::Warn_Of_Duplicates(data.Labels(), matrix);
+  const Phylo::Print::Output_Format style = Phylo::Print::Label_Format(s.Output);
+  if (style == Phylo::Print::Output_Format::PHYLIP) Checks::Warn_Of_Phylip_Cut_Collisions(data.Labels());
+  // hdf5 stores any text; the npy labels file is one label a line.
+  const bool bare = s.Binary_Output ? *s.Binary_Output != Phylo::Binary_Output::Layout::HDF5
+                                    : Phylo::Print::Writes_Controls_As_Underscores(style);
+  if (bare) Checks::Warn_Of_Controls(data.Labels());
+}
 
 void Take_Environment(std::optional<int> threads) {
   Take_Thread_Setting(threads);
@@ -174,9 +190,7 @@ void Read_Matrices(Text_IO::Text_Input& input, const Run_Settings& s, Text_IO::T
     where.reading = true;
     Phylo::Pipeline::Data data = Phylo::Pipeline::Read(input, s.Format, s.Datatype);
     where.reading = false;
-    Phylo::Label_Checks::Warn_Of_Duplicates(data.Labels(), Matrix_Place());
-    if (Phylo::Print::Label_Format(s.Output) == Phylo::Print::Output_Format::PHYLIP)
-      Phylo::Label_Checks::Warn_Of_Phylip_Cut_Collisions(data.Labels());
+    Take_Labels(data, s, Matrix_Place());
     if (s.Transformation && s.Datatype == Input_Datatype::CONTINUOUS)
       Phylo::Pipeline::Transform(data, *s.Transformation);
     if (s.Print_Data) {

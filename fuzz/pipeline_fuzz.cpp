@@ -5,7 +5,8 @@
 //
 // Input: an option line, then the text read as one input file. Every byte
 // of the option line becomes the argument "-<byte>" (those that are no
-// option are operands, which are not opened here).
+// option are operands, which are not opened here), but for 'l', which
+// stands for --encoding=latin-1.
 
 #include <cstddef>
 #include <cstdint>
@@ -46,7 +47,7 @@ std::string Run(std::string_view text, const Karvel::Run_Settings& settings) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const auto [options, text] = Fuzz::Split(data, size);
   std::vector<std::string> arguments;
-  for (char c : options) arguments.push_back(std::string("-") + c);
+  for (char c : options) arguments.push_back(c == 'l' ? std::string("--encoding=latin-1") : std::string("-") + c);
   const Karvel::Run_Settings settings = Karvel::Parse_Arguments(arguments);
   const Fuzz::Exact_Copy copy(text);
 

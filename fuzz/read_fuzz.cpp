@@ -6,9 +6,11 @@
 // commented PHYLIP, i and I interleaved PHYLIP (ten-column and one-word
 // labels), a comma CSV, a tab TSV (else extended PHYLIP); D or B
 // reads discrete characters
-// (else real numbers). z hands the text, as it is, to the reader through a
+// (else real numbers); L takes the labels as Latin-1, as --encoding=latin-1
+// does. z hands the text, as it is, to the reader through a
 // descriptor, as files come: compressed text (gzip, bzip2, xz, zstd) is
-// decompressed there, and a zip archive or UTF-16 is refused. Threads only read text of a quarter megabyte and
+// decompressed there, and a zip archive or UTF-16 is refused. Every message
+// must be safe to print as it is. Threads only read text of a quarter megabyte and
 // more, so the record lines of the text (all after its first line) are
 // repeated until it is that long, with the number of taxa in
 // the header multiplied to match. A NUL byte in the text ends it; two bytes
@@ -28,6 +30,7 @@
 #include "fuzz/fuzz_support.hpp"
 #include "generic/parallel.hpp"
 #include "io/read.hpp"
+#include "karvel/utf8.hpp"
 
 namespace {
 
@@ -65,10 +68,15 @@ std::string Lengthen(std::string_view text) {
   return result;
 }
 
+std::string Label_Of(const std::string& label, bool latin1) {
+  return latin1 ? Karvel::Utf8::From_Latin1(label) : label;
+}
+
 // All the reader makes of a text, matrix after matrix, or the error it ends
 // with: labels, values by their bits, and after each matrix the line and
 // the byte where the reader stands.
-std::string Read_All(std::string_view text, Input_Format format, bool discrete, bool descriptor) {
+
+std::string Read_All(std::string_view text, Input_Format format, bool discrete, bool descriptor, bool latin1) {
   std::unique_ptr<Text_Input> input;
   if (descriptor) {
     const int fd = ::memfd_create("karvel-fuzz", MFD_CLOEXEC);
@@ -88,14 +96,14 @@ std::string Read_All(std::string_view text, Input_Format format, bool discrete, 
         const auto data = Phylo::Read::Get(in, format, Phylo::Read::Whitespace());
         for (int t = 0; t < data->Taxa(); ++t) {
           const auto row = data->Matrix.Row(t);
-          out += data->Labels[static_cast<std::size_t>(t)] + "|";
+          out += Label_Of(data->Labels[static_cast<std::size_t>(t)], latin1) + "|";
           out.append(row.begin(), row.end());
           out += '\n';
         }
       } else {
         const auto data = Phylo::Read::Get(in, format);
         for (int t = 0; t < data->Taxa(); ++t) {
-          out += data->Labels[static_cast<std::size_t>(t)] + "|";
+          out += Label_Of(data->Labels[static_cast<std::size_t>(t)], latin1) + "|";
           for (double v : data->Matrix.Row(t)) {
             out.append(buf, std::to_chars(buf, buf + sizeof buf, std::bit_cast<std::uint64_t>(v), 16).ptr);
             out += ' ';
@@ -108,6 +116,8 @@ std::string Read_All(std::string_view text, Input_Format format, bool discrete, 
       out += "-- line " + std::to_string(in.Line()) + ", byte " + std::to_string(in.Offset()) + "\n";
     }
   } catch (const Errors::Error& e) {
+    if (const std::string shown = Karvel::Utf8::Shown(e.what()); shown != e.what())
+      Fuzz::Differ("a message safe to print", shown, e.what());
     out += Fuzz::Describe(e) + "\n";
   }
   return out;
@@ -120,8 +130,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Input_Format format = Input_Format::EXTENDED_PHYLIP;
   bool discrete = false;
   bool descriptor = false;
+  bool latin1 = false;
   for (char c : options) {
     if (c == 'z') descriptor = true;
+    if (c == 'L') latin1 = true;
     if (c == '1') format = Input_Format::PHYLIP;
     if (c == '3') format = Input_Format::COMMENTED_PHYLIP;
     if (c == 'i') format = Input_Format::PHYLIP_INTERLEAVED;
@@ -144,9 +156,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const int threads = 2 + static_cast<int>(size % 6);
   Generic::Parallel::Set_Threads(1);
-  const std::string want = Read_All(copy.View(), format, discrete, descriptor);
+  const std::string want = Read_All(copy.View(), format, discrete, descriptor, latin1);
   Generic::Parallel::Set_Threads(threads);
-  const std::string got = Read_All(copy.View(), format, discrete, descriptor);
+  const std::string got = Read_All(copy.View(), format, discrete, descriptor, latin1);
   if (got != want) Fuzz::Differ(("one thread against " + std::to_string(threads)).c_str(), want, got);
   return 0;
 }

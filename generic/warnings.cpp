@@ -3,6 +3,8 @@
 #include <mutex>
 #include <utility>
 
+#include "karvel/utf8.hpp"
+
 namespace Generic::Warnings {
 
 namespace {
@@ -18,7 +20,9 @@ void Set_Sink(Sink new_sink) {
 void Issue(const std::string& message) {
   // One at a time, so that lines from different threads never interleave.
   const std::lock_guard<std::mutex> guard(lock);
-  if (sink) sink(message);
+  // Warnings quote labels and cells: shown safe for a terminal here, once
+  // for every stage that issues them.
+  if (sink) sink(Karvel::Utf8::Shown(message));
 }
 
 } // namespace Generic::Warnings

@@ -1,10 +1,13 @@
 #include "io/label_checks.hpp"
 
+#include <algorithm>
+#include <functional>
 #include <string_view>
 #include <vector>
 #include <unordered_map>
 
 #include "generic/warnings.hpp"
+#include "karvel/utf8.hpp"
 
 namespace Phylo::Label_Checks {
 
@@ -33,6 +36,21 @@ int Each_Clash(const Taxon_Labels& labels, Key key, Report report) {
 
 std::string Quoted(std::string_view text) { return "'" + std::string(text) + "'"; }
 
+// Calls `report(t, at)` for the first Most_Warnings taxa t whose label has a
+// finding (`find` gives its byte, npos for none), then warns of how many
+// more there are, `more_of` naming them ("labels are ...").
+template <class Find>
+void Each_Finding(const Taxon_Labels& labels, Find find,
+                  const std::function<void(std::size_t, std::size_t)>& report, const std::string& more_of) {
+  int found = 0;
+  for (std::size_t t = 0; t < labels.size(); ++t) {
+    const std::size_t at = find(labels[t]);
+    if (at == std::string::npos) continue;
+    if (++found <= Most_Warnings) report(t, at);
+  }
+  if (found > Most_Warnings) Generic::Warnings::Issue(std::to_string(found - Most_Warnings) + " more " + more_of);
+}
+
 constexpr std::size_t Phylip_Label_Width = 10;
 
 } // namespace
@@ -48,7 +66,9 @@ void Warn_Of_Duplicates(const Taxon_Labels& labels, const std::string& matrix) {
 }
 
 void Warn_Of_Phylip_Cut_Collisions(const Taxon_Labels& labels) {
-  auto cut = [](const std::string& label) { return std::string_view(label).substr(0, Phylip_Label_Width); };
+  auto cut = [](const std::string& label) {
+    return std::string_view(label).substr(0, Karvel::Utf8::Cut(label, Phylip_Label_Width));
+  };
   // Equal labels clash already as they stand; each distinct label is judged
   // once, by its first taxon.
   std::unordered_map<std::string_view, std::size_t> seen;
@@ -66,6 +86,38 @@ void Warn_Of_Phylip_Cut_Collisions(const Taxon_Labels& labels) {
   });
   if (more > 0)
     Generic::Warnings::Issue(std::to_string(more) + " more labels are equal to others when cut to ten characters");
+}
+
+void Warn_Of_Non_Utf8(const Taxon_Labels& labels, const std::string& matrix) {
+  Each_Finding(
+      labels, [](const std::string& label) { return Karvel::Utf8::First_Invalid(label); },
+      [&](std::size_t t, std::size_t at) {
+        Generic::Warnings::Issue("label " + Quoted(labels[t]) + " of taxon " + std::to_string(t + 1) + " of " +
+                                 matrix + " is not UTF-8 (byte " +
+                                 Karvel::Utf8::Code_Of(static_cast<unsigned char>(labels[t][at])) + " at " +
+                                 std::to_string(at + 1) + "); --encoding=latin-1 reads ISO 8859-1 labels");
+      },
+      "labels of " + matrix + " are not UTF-8");
+}
+
+void Warn_Of_Controls(const Taxon_Labels& labels) {
+  const auto control = [](const std::string& label) -> std::size_t {
+    const auto at = std::find_if(label.begin(), label.end(),
+                                 [](char c) { return Karvel::Utf8::Is_Control(static_cast<unsigned char>(c)); });
+    return at == label.end() ? std::string::npos : static_cast<std::size_t>(at - label.begin());
+  };
+  Each_Finding(
+      labels, control,
+      [&](std::size_t t, std::size_t at) {
+        Generic::Warnings::Issue("label " + Quoted(labels[t]) + " of taxon " + std::to_string(t + 1) + " holds " +
+                                 Karvel::Utf8::Code_Of(static_cast<unsigned char>(labels[t][at])) +
+                                 ", which the output layout cannot: its controls are written as '_'");
+      },
+      "labels hold controls written as '_'");
+}
+
+void Convert_From_Latin1(Taxon_Labels& labels) {
+  for (std::string& label : labels) label = Karvel::Utf8::From_Latin1(label);
 }
 
 } // namespace Phylo::Label_Checks

@@ -19,4 +19,15 @@ void Warn_Of_Duplicates(const Taxon_Labels& labels, const std::string& matrix);
 // Warn_Of_Duplicates.
 void Warn_Of_Phylip_Cut_Collisions(const Taxon_Labels& labels);
 
+// A warning for each label that is not UTF-8, naming its first stray byte:
+// files declared UTF-8 (HDF5, CSV for pandas) would carry it on.
+void Warn_Of_Non_Utf8(const Taxon_Labels& labels, const std::string& matrix);
+
+// A warning for each label holding a control (line feed, tab, ...), which the
+// layouts that write labels bare show as '_'.
+void Warn_Of_Controls(const Taxon_Labels& labels);
+
+// The labels read as ISO 8859-1, now in UTF-8 (--encoding=latin-1).
+void Convert_From_Latin1(Taxon_Labels& labels);
+
 } // namespace Phylo::Label_Checks

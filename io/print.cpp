@@ -11,6 +11,7 @@
 #include "generic/parallel.hpp"
 #include "generic/progress.hpp"
 #include "io/print_number.hpp"
+#include "karvel/utf8.hpp"
 #include "textutils/textutils.hpp"
 
 namespace Phylo::Print {
@@ -83,9 +84,13 @@ void Put_Padded(Text_Output& file, std::size_t length, std::size_t width, Char_A
   file.Commit(width);
 }
 
+// A byte of a label in the layouts that a control would break (a line feed
+// ends the record, a tab starts a column): '_' in place of the control.
+char Fit(char c) { return Karvel::Utf8::Is_Control(static_cast<unsigned char>(c)) ? '_' : c; }
+
 // The label with its spaces as underscores, padded to `width`.
 void Put_Underscored(Text_Output& file, std::string_view label, std::size_t width) {
-  Put_Padded(file, label.size(), width, [label](std::size_t k) { return label[k] == ' ' ? '_' : label[k]; });
+  Put_Padded(file, label.size(), width, [label](std::size_t k) { return label[k] == ' ' ? '_' : Fit(label[k]); });
 }
 
 // A count in headers: one leading space, then the decimal digits.
@@ -202,6 +207,21 @@ Output_Format Label_Format(Dist_Output_Format format) {
   return Output_Format::EXTENDED_PHYLIP;
 }
 
+bool Writes_Controls_As_Underscores(Output_Format style) {
+  switch (style) {
+  case Output_Format::EXTENDED_PHYLIP:
+  case Output_Format::PHYLIP:
+  case Output_Format::LABELS:
+  case Output_Format::FASTA: return true;
+  case Output_Format::NEXUS:
+  case Output_Format::NEXUS_ENCLOSED:
+  case Output_Format::RAW:
+  case Output_Format::CSV:
+  case Output_Format::TSV: break;
+  }
+  return false;
+}
+
 int Longest_Label(const Taxon_Labels& labels) {
   std::size_t longest = 0;
   for (const std::string& label : labels) longest = std::max(longest, label.size());
@@ -222,7 +242,7 @@ void Print_Label(Text_Output& file, const std::string& label, Output_Format styl
     Put_Underscored(file, label, w);
     break;
   case Output_Format::LABELS:
-    file.Put(label);
+    Put_Padded(file, label.size(), label.size(), [&](std::size_t k) { return Fit(label[k]); });
     file.New_Line();
     break;
   case Output_Format::NEXUS: {
@@ -244,7 +264,10 @@ void Print_Label(Text_Output& file, const std::string& label, Output_Format styl
     break;
   }
   case Output_Format::PHYLIP:
-    Put_Padded(file, label.size(), Phylip_Width, [&](std::size_t k) { return label[k]; });
+    // Cut before a letter that would not fit whole; spaces fill the ten
+    // bytes, so that readers counting bytes still find the values.
+    Put_Padded(file, Karvel::Utf8::Cut(label, Phylip_Width), Phylip_Width,
+               [&](std::size_t k) { return Fit(label[k]); });
     break;
   case Output_Format::RAW:
     break;

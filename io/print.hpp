@@ -55,6 +55,10 @@ constexpr int Aft_Of_Decimals(int decimals) { return decimals == 0 ? No_Point_Af
 // The label style of each distance format, which is also the layout the
 // character data are printed in (-W) when distances would be printed in it.
 Output_Format Label_Format(Dist_Output_Format format);
+// Whether the layout writes the controls of labels (line feeds, tabs) as
+// '_': those that write labels bare. The tables quote them; NEXUS cleans
+// its labels or quotes them.
+bool Writes_Controls_As_Underscores(Output_Format style);
 
 // A distance matrix, header to footer.
 void Put(Text_IO::Text_Output& file, const Squared& matrix, Dist_Output_Format format, int fore,

@@ -18,6 +18,7 @@
 #include "io/read_nexus.hpp"
 #include "io/read_number.hpp"
 #include "io/read_table.hpp"
+#include "karvel/utf8.hpp"
 
 namespace Phylo::Read {
 
@@ -368,6 +369,24 @@ void Trim_Whitespace(std::string& word) {
   word.erase(0, first);
 }
 
+// When the field ends inside a UTF-8 letter, takes the rest of it: its last
+// bytes are part of the label, not the first values.
+void Take_Whole_Letter(Text_Input& in, std::string& label) {
+  std::size_t first = label.size();
+  while (first > 0 && label.size() - first < 3 && (static_cast<unsigned char>(label[first - 1]) & 0xC0) == 0x80)
+    --first;
+  if (first == 0) return;
+  --first; // the byte that may start the letter
+  std::string letter = label.substr(first);
+  const std::size_t have = letter.size();
+  for (std::size_t k = 0; k < 3 && in.Peek(k) >= 0 && (in.Peek(k) & 0xC0) == 0x80; ++k)
+    letter.push_back(static_cast<char>(in.Peek(k)));
+  const std::size_t length = Karvel::Utf8::Length(letter, 0);
+  if (length <= have) return;
+  label.append(letter, have, length - have);
+  in.Advance(length - have);
+}
+
 // Takes `count` characters, line feeds neither taken nor counted, then trims
 // Whitespace() from both ends of the whole label.
 void Read_Fixed_Label(Text_Input& in, int count, std::string& label, const Place& place) {
@@ -383,6 +402,7 @@ void Read_Fixed_Label(Text_Input& in, int count, std::string& label, const Place
     }
     label.push_back(static_cast<char>(c));
   }
+  Take_Whole_Letter(in, label);
   Trim_Whitespace(label);
 }
 

@@ -99,7 +99,8 @@ struct Table {
   }
 
   static std::string Quoted(std::string_view s) {
-    if (s.size() > Longest_Excerpt) return "'" + std::string(s.substr(0, Longest_Excerpt)) + "...'";
+    if (s.size() > Longest_Excerpt)
+      return "'" + std::string(s.substr(0, Karvel::Utf8::Cut(s, Longest_Excerpt))) + "...'";
     return "'" + std::string(s) + "'";
   }
 

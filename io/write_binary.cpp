@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "generic/errors.hpp"
+#include "karvel/utf8.hpp"
 
 namespace Phylo::Binary_Output {
 
@@ -119,8 +120,9 @@ std::unique_ptr<Matrix_Writer> Npy_Writer(Text_IO::Text_Output& out, std::size_t
 }
 
 void Put_Labels(Text_IO::Text_Output& out, const Taxon_Labels& labels) {
+  // One label a line: a line feed or other control in a label is '_'.
   for (const std::string& label : labels) {
-    out.Put(label);
+    for (const char c : label) out.Put(Karvel::Utf8::Is_Control(static_cast<unsigned char>(c)) ? '_' : c);
     out.New_Line();
   }
 }

@@ -12,6 +12,7 @@
 
 #include "generic/errors.hpp"
 #include "generic/text_io.hpp"
+#include "karvel/utf8.hpp"
 
 namespace Phylo::Binary_Output {
 
@@ -172,10 +173,23 @@ private:
   Closer closer_ = nullptr;
 };
 
+// The labels are stored as UTF-8 text, which readers decode strictly: a
+// label in another encoding would make the file unreadable to them.
+void Refuse_Non_Utf8(const Taxon_Labels& labels) {
+  for (std::size_t t = 0; t < labels.size(); ++t)
+    if (const std::size_t at = Karvel::Utf8::First_Invalid(labels[t]); at != std::string::npos)
+      throw Errors::Data_Error("the label '" + labels[t] + "' of taxon " + std::to_string(t + 1) +
+                               " is not UTF-8 (byte " +
+                               Karvel::Utf8::Code_Of(static_cast<unsigned char>(labels[t][at])) +
+                               "), which the hdf5 layout stores; name the encoding of the input, "
+                               "as --encoding=latin-1");
+}
+
 class Hdf5 : public Matrix_Writer {
 public:
   Hdf5(const std::string& path, const std::string& shown, const Taxon_Labels& labels)
       : h5_(Api()), shown_(shown), taxa_(labels.size()) {
+    Refuse_Non_Utf8(labels);
     Quiet(h5_);
     file_ = Checked(h5_.Fcreate(path.c_str(), Create_Or_Truncate, H5P_DEFAULT, H5P_DEFAULT), h5_.Fclose);
     // Without the times of creation and change in every dataset's header,

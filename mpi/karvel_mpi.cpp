@@ -386,9 +386,7 @@ void Run(Shared_File& file, const std::vector<std::string>& operands, const Karv
         Pipeline::Data data = Pipeline::Read(*input, s.Format, s.Datatype);
         where.reading = false;
         // Every rank finds them; only rank 0 has a sink.
-        Phylo::Label_Checks::Warn_Of_Duplicates(data.Labels(), Matrix_Place());
-        if (Phylo::Print::Label_Format(s.Output) == Phylo::Print::Output_Format::PHYLIP)
-          Phylo::Label_Checks::Warn_Of_Phylip_Cut_Collisions(data.Labels());
+        Karvel::Take_Labels(data, s, Matrix_Place());
         if (s.Transformation && s.Datatype == Karvel::Input_Datatype::CONTINUOUS)
           Pipeline::Transform(data, *s.Transformation);
         if (s.Print_Data) {

@@ -7,15 +7,19 @@
 #include <stdexcept>
 #include <string>
 
+#include "karvel/utf8.hpp"
+
 namespace Karvel::Errors {
 
 // Base of every named condition: Name() is what the program prints before the
 // message, in capitals and with dotted module prefixes (PHYLO.REAL_CHARS...);
-// what() is the message.
+// what() is the message. Messages quote the bytes of files and command
+// lines; they keep controls and stray bytes as \xHH (Utf8::Shown), so that
+// printing one never drives the terminal and a NUL never ends it early.
 class Error : public std::runtime_error {
 public:
   Error(const char* name, const std::string& message)
-      : std::runtime_error(message), name_(name) {}
+      : std::runtime_error(Utf8::Shown(message)), name_(name) {}
   const char* Name() const noexcept { return name_; }
 
 private:

@@ -214,8 +214,35 @@ TEST(PrintLabel, StylesOfALabelWithSpaces) {
   EXPECT_EQ(Label("Homo sap", Output_Format::NEXUS, 10), "Homo_sap  ");
   EXPECT_EQ(Label("Homo sap", Output_Format::NEXUS_ENCLOSED, 12), "'Homo sap'  ");
   EXPECT_EQ(Label("Homo sap", Output_Format::RAW, 10), "");
-  // Only spaces become underscores; a tab stays.
-  EXPECT_EQ(Label("a\tb c", Output_Format::EXTENDED_PHYLIP, 5), "a\tb_c");
+  // A tab would start a column of its own: it becomes '_' like the space.
+  EXPECT_EQ(Label("a\tb c", Output_Format::EXTENDED_PHYLIP, 5), "a_b_c");
+}
+
+TEST(PrintLabel, ControlsBecomeUnderscoresWhereLabelsStandBare) {
+  const std::string label("a\nb\r\x01\x7f");
+  EXPECT_EQ(Label(label, Output_Format::EXTENDED_PHYLIP, 6), "a_b___");
+  EXPECT_EQ(Label(label, Output_Format::PHYLIP, 10), "a_b___    ");
+  EXPECT_EQ(Label(label, Output_Format::LABELS, 1), "a_b___\n");
+  EXPECT_EQ(Label(label, Output_Format::FASTA, 1), ">a_b___");
+  // The tables quote them; NEXUS cleans them; in quotes they may stand.
+  EXPECT_EQ(Label("a\nb", Output_Format::CSV, 1), "\"a\nb\"");
+  EXPECT_EQ(Label("a\tb", Output_Format::TSV, 1), "\"a\tb\"");
+  EXPECT_EQ(Label("a\nb", Output_Format::NEXUS, 3), "a_b");
+  EXPECT_TRUE(Print::Writes_Controls_As_Underscores(Output_Format::PHYLIP));
+  EXPECT_FALSE(Print::Writes_Controls_As_Underscores(Output_Format::CSV));
+}
+
+TEST(PrintLabel, PhylipCutKeepsUtf8LettersWhole) {
+  // Alpha-lambda-phi-alpha and '_' fill nine bytes; the tenth would be the
+  // first of a two-byte beta: cut before it, a space in its place.
+  EXPECT_EQ(Label("\xce\x91\xce\xbb\xcf\x86\xce\xb1_\xce\xb2", Output_Format::PHYLIP, 10),
+            "\xce\x91\xce\xbb\xcf\x86\xce\xb1_ ");
+  // Three three-byte letters, then one that would need bytes 10 to 12.
+  EXPECT_EQ(Label("\xe6\xbc\xa2\xe5\xad\x97\xe3\x83\x86\xe3\x83\x86", Output_Format::PHYLIP, 10),
+            "\xe6\xbc\xa2\xe5\xad\x97\xe3\x83\x86 ");
+  // Bytes that are no UTF-8 are cut where they fall, as before.
+  EXPECT_EQ(Label("abcdefghi\xce", Output_Format::PHYLIP, 10), "abcdefghi\xce");
+  EXPECT_EQ(Label("abcdefghi\xe4xyz", Output_Format::PHYLIP, 10), "abcdefghi\xe4");
 }
 
 TEST(PrintLabel, CutToTheWidth) {
