@@ -29,6 +29,8 @@ constexpr std::size_t Input_Block = 1 << 20;
 constexpr std::size_t Output_Block = 1 << 20;
 // Compressed bytes read from the descriptor at a time.
 constexpr std::size_t Compressed_Block = std::size_t{1} << 18;
+// Text decoded at a time.
+constexpr std::size_t Text_Piece = std::size_t{1} << 18;
 
 // What a compressed stream's decoder found wrong; the input adds the place.
 struct Damage {
@@ -120,8 +122,30 @@ public:
   Decoder& operator=(const Decoder&) = delete;
 
   // Writes up to `room` (at least 1) bytes of text at `out` and returns how
-  // many: 0 only at the end of the text.
-  virtual std::size_t Read(char* out, std::size_t room) = 0;
+  // many: 0 only at the end of the text. Damage found after some text came
+  // out in the same call is raised at the next one: the text before it is
+  // then the same however much room each call had.
+  // The decoder always works on pieces of one size, whatever `room` is:
+  // some libraries find damage sooner or later by the room they are given.
+  std::size_t Read(char* out, std::size_t room) {
+    if (text_used_ == text_end_) {
+      if (damage_) throw *damage_;
+      if (text_.empty()) text_.resize(Text_Piece);
+      produced_ = 0;
+      text_used_ = 0;
+      try {
+        text_end_ = Decode(text_.data(), text_.size());
+      } catch (Damage& damage) {
+        if (produced_ == 0) throw;
+        damage_ = std::move(damage);
+        text_end_ = produced_;
+      }
+    }
+    const std::size_t count = std::min(room, text_end_ - text_used_);
+    std::memcpy(out, text_.data() + text_used_, count);
+    text_used_ += count;
+    return count;
+  }
   // The size of the whole text, where the container records it.
   virtual std::optional<std::uint64_t> Expected_Text() { return std::nullopt; }
 
@@ -132,6 +156,10 @@ public:
   std::uint64_t Take_Read_Count() { return std::exchange(read_count_, 0); }
 
 protected:
+  // Read without the deferral of damage; sets produced_ as text comes out.
+  virtual std::size_t Decode(char* out, std::size_t room) = 0;
+  std::size_t produced_ = 0;
+
   // The compressed bytes not consumed yet, reading more when there are
   // none: empty only at the end of the input.
   std::string_view Pending() {
@@ -165,6 +193,9 @@ private:
   std::uint64_t before_ = 0;     // bytes consumed before in_[0]
   std::uint64_t read_count_ = 0; // for the progress display
   bool ended_ = false;
+  std::vector<char> text_; // decoded text not handed out yet
+  std::size_t text_used_ = 0, text_end_ = 0;
+  std::optional<Damage> damage_;
 };
 
 namespace {
@@ -178,9 +209,8 @@ public:
   }
   ~Gzip_Decoder() override { inflateEnd(&z_); }
 
-  std::size_t Read(char* out, std::size_t room) override {
-    std::size_t produced = 0;
-    while (produced == 0) {
+  std::size_t Decode(char* out, std::size_t room) override {
+    while (produced_ == 0) {
       const std::string_view in = Pending();
       if (in.empty()) {
         if (inside_) Damaged(Too_Early);
@@ -193,7 +223,7 @@ public:
       const uInt given_in = z_.avail_in, given_out = z_.avail_out;
       const int status = inflate(&z_, Z_NO_FLUSH);
       Consume(given_in - z_.avail_in);
-      produced = given_out - z_.avail_out;
+      produced_ = given_out - z_.avail_out;
       inside_ = true;
       if (status == Z_STREAM_END) {
         // Another member may follow; nothing else may.
@@ -205,7 +235,7 @@ public:
         Damaged(z_.msg ? z_.msg : "damaged data");
       }
     }
-    return produced;
+    return produced_;
   }
 
   // The last four bytes of a regular file give the size of its last
@@ -233,9 +263,8 @@ public:
   Bzip2_Decoder(int fd, std::string_view start) : Decoder(fd, start, Format::BZIP2) { Start(); }
   ~Bzip2_Decoder() override { BZ2_bzDecompressEnd(&s_); }
 
-  std::size_t Read(char* out, std::size_t room) override {
-    std::size_t produced = 0;
-    while (produced == 0) {
+  std::size_t Decode(char* out, std::size_t room) override {
+    while (produced_ == 0) {
       const std::string_view in = Pending();
       if (in.empty() && !inside_) return 0;
       s_.next_in = const_cast<char*>(in.data());
@@ -245,7 +274,7 @@ public:
       const unsigned int given_in = s_.avail_in, given_out = s_.avail_out;
       const int status = BZ2_bzDecompress(&s_);
       Consume(given_in - s_.avail_in);
-      produced = given_out - s_.avail_out;
+      produced_ = given_out - s_.avail_out;
       if (status == BZ_STREAM_END) {
         // Streams may follow one another, as `cat a.bz2 b.bz2` makes.
         BZ2_bzDecompressEnd(&s_);
@@ -256,9 +285,9 @@ public:
       if (status == BZ_MEM_ERROR) throw Errors::Storage_Error("out of memory while decompressing the input");
       if (status != BZ_OK) Damaged(status == BZ_DATA_ERROR_MAGIC ? "not bzip2 data" : "damaged data");
       inside_ = true;
-      if (in.empty() && produced == 0) Damaged(Too_Early);
+      if (in.empty() && produced_ == 0) Damaged(Too_Early);
     }
-    return produced;
+    return produced_;
   }
 
 private:
@@ -281,9 +310,8 @@ public:
   }
   ~Xz_Decoder() override { lzma_end(&s_); }
 
-  std::size_t Read(char* out, std::size_t room) override {
-    std::size_t produced = 0;
-    while (produced == 0 && !done_) {
+  std::size_t Decode(char* out, std::size_t room) override {
+    while (produced_ == 0 && !done_) {
       const std::string_view in = Pending();
       s_.next_in = reinterpret_cast<const std::uint8_t*>(in.data());
       s_.avail_in = in.size();
@@ -291,7 +319,7 @@ public:
       s_.avail_out = room;
       const lzma_ret status = lzma_code(&s_, in.empty() ? LZMA_FINISH : LZMA_RUN);
       Consume(in.size() - s_.avail_in);
-      produced = room - s_.avail_out;
+      produced_ = room - s_.avail_out;
       switch (status) {
       case LZMA_OK:
         break;
@@ -310,7 +338,7 @@ public:
         Damaged("damaged data");
       }
     }
-    return produced;
+    return produced_;
   }
 
 private:
@@ -329,26 +357,25 @@ public:
   }
   ~Zstd_Decoder() override { ZSTD_freeDStream(d_); }
 
-  std::size_t Read(char* out, std::size_t room) override {
-    std::size_t produced = 0;
-    while (produced == 0) {
+  std::size_t Decode(char* out, std::size_t room) override {
+    while (produced_ == 0) {
       const std::string_view in = Pending();
       if (in.empty() && !inside_) return 0;
       ZSTD_inBuffer source{in.data(), in.size(), 0};
       ZSTD_outBuffer target{out, room, 0};
       // Frames may follow one another, as `cat a.zst b.zst` makes.
       const std::size_t status = ZSTD_decompressStream(d_, &target, &source);
+      produced_ = target.pos;
       if (ZSTD_isError(status)) {
         if (ZSTD_getErrorCode(status) == ZSTD_error_memory_allocation)
           throw Errors::Storage_Error("out of memory while decompressing the input");
         Damaged(ZSTD_getErrorName(status));
       }
       Consume(source.pos);
-      produced = target.pos;
       inside_ = status != 0;
-      if (in.empty() && produced == 0) Damaged(Too_Early);
+      if (in.empty() && produced_ == 0) Damaged(Too_Early);
     }
-    return produced;
+    return produced_;
   }
 
   // The first frame's header records the size of its text, where the
@@ -478,7 +505,13 @@ std::size_t Text_Input::Fill(std::size_t want) {
     if (buf_.size() - end_ < Input_Block / 2 || buf_.size() < want)
       buf_.resize(std::max(buf_.size() * 2, want + Input_Block));
     data_ = buf_.data();
-    const std::size_t got = Read_Source(buf_.data() + end_, buf_.size() - end_);
+    std::size_t got = 0;
+    try {
+      got = Read_Source(buf_.data() + end_, buf_.size() - end_);
+    } catch (const Errors::Data_Error&) {
+      if (!decoder_) throw;
+      damage_ = std::current_exception();
+    }
     if (got == 0)
       eof_ = true;
     else
@@ -557,10 +590,21 @@ std::string_view Text_Input::Head() const {
   return {data_, std::min(end_, Head_Size)};
 }
 
+void Text_Input::Raise_Damage_Near_End() {
+  if (!decoder_) return;
+  // By where the damage is, never by how far the text was decompressed when
+  // the reader stopped; damage ends the input, so once it is known all the
+  // text before it is at hand.
+  constexpr std::size_t Near = std::size_t{1} << 16;
+  Fill(Near);
+  if (damage_ && end_ - pos_ <= Near) std::rethrow_exception(damage_);
+}
+
 bool Text_Input::At_End_Of_Input() {
   for (std::size_t k = 0;; ++k) {
     switch (Peek(k)) {
     case -1:
+      if (damage_) std::rethrow_exception(damage_);
       return true;
     case ' ':
     case '\t':

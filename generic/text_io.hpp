@@ -8,6 +8,7 @@
 // ask for, not the size of the text.
 
 #include <cstddef>
+#include <exception>
 #include <memory>
 #include <optional>
 #include <string>
@@ -94,6 +95,14 @@ public:
   // Bytes of text consumed so far.
   std::size_t Offset() const { return base_ + pos_; }
 
+  // A damaged compressed stream ends its text where the damage starts, and
+  // the damage is raised where it matters: at the end of the input, and for
+  // a reader that stops (failing, or at the end of a matrix whose last value
+  // may have been cut) within 64 kB of it. What comes before it reads the
+  // same however far ahead the text was decompressed, so every thread count
+  // gives the same matrices before the same error.
+  void Raise_Damage_Near_End();
+
   // Number of the line that holds the next byte, counted from 1.
   long Line() const { return line_; }
   // Its column: bytes from the start of that line, counted from 1 (a
@@ -150,6 +159,7 @@ private:
   std::string head_;
   Generic::Progress::Stage* progress_ = nullptr;
   std::unique_ptr<Decoder> decoder_; // null: the text is read as it is
+  std::exception_ptr damage_;        // what ended a compressed text early
 };
 
 class Text_Output {

@@ -780,7 +780,10 @@ std::unique_ptr<Data_Record<Matrix_Type>> Read_Interleaved(Text_Input& in, Input
 
 const TextUtils::Character_Set& Whitespace() { return Phylo::Whitespace(); }
 
-Disc_Data_Access Get(Text_IO::Text_Input& file, Input_Format format, const TextUtils::Character_Set& whitespace) {
+namespace {
+
+Disc_Data_Access Get_Symbols(Text_IO::Text_Input& file, Input_Format format,
+                             const TextUtils::Character_Set& whitespace) {
   if (format == Input_Format::NEXUS) return Get_Nexus_Symbols(file);
   if (format == Input_Format::FASTA) return Get_Fasta(file);
   if (format == Input_Format::CSV || format == Input_Format::TSV) return Get_Table_Symbols(file, Separator_Of(format));
@@ -819,7 +822,7 @@ Disc_Data_Access Get(Text_IO::Text_Input& file, Input_Format format, const TextU
   });
 }
 
-Real_Data_Access Get(Text_IO::Text_Input& file, Input_Format format) {
+Real_Data_Access Get_Numbers(Text_IO::Text_Input& file, Input_Format format) {
   if (format == Input_Format::NEXUS) return Get_Nexus_Numbers(file);
   if (format == Input_Format::FASTA) Refuse_Fasta_Numbers();
   if (format == Input_Format::CSV || format == Input_Format::TSV) return Get_Table_Numbers(file, Separator_Of(format));
@@ -850,6 +853,30 @@ Real_Data_Access Get(Text_IO::Text_Input& file, Input_Format format) {
         file, format, 2,
         [](Text_Input& in, auto& matrix, const Place& place) { Read_Real_Row(in, matrix, place); }, first_spread);
   });
+}
+
+// A matrix read from a damaged compressed stream counts only when it ends
+// well before the damage; a failure close to it is the damage's.
+template <class Read>
+auto Short_Of_Damage(Text_IO::Text_Input& file, Read read) {
+  try {
+    auto data = read();
+    file.Raise_Damage_Near_End();
+    return data;
+  } catch (const Errors::Error&) {
+    file.Raise_Damage_Near_End();
+    throw;
+  }
+}
+
+} // namespace
+
+Disc_Data_Access Get(Text_IO::Text_Input& file, Input_Format format, const TextUtils::Character_Set& whitespace) {
+  return Short_Of_Damage(file, [&] { return Get_Symbols(file, format, whitespace); });
+}
+
+Real_Data_Access Get(Text_IO::Text_Input& file, Input_Format format) {
+  return Short_Of_Damage(file, [&] { return Get_Numbers(file, format); });
 }
 
 int Read_Integer(Text_IO::Text_Input& file) {
