@@ -9,9 +9,11 @@
 // exclusive prefix sum of the rounds' byte counts tells it where its text
 // goes in the file. The npy layouts need no sum: a row's place follows from
 // the number of taxa. The file is the bytes one karvel process writes.
-// It is written under a temporary name beside FILE and renamed when all is
+// It is written under a temporary name beside FILE, which rank 0 creates
+// (mpi/job_files.hpp) and the others open, and renamed when all is
 // written; on an error it is removed, rank 0 reports the error as karvel
-// does, and every rank exits with status 1.
+// does, and every rank exits with status 1. A signal that ends a rank
+// removes it too: mpirun sends SIGTERM to the other ranks when one dies.
 //
 // A rank may fail alone (memory, its disk, its copy of an input), and the
 // others would then wait for it in the next collective call for ever. So
@@ -21,12 +23,15 @@
 // What slips past an agreement ends the job with MPI_Abort.
 
 #include <mpi.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <new>
@@ -42,12 +47,13 @@
 #include "generic/text_io.hpp"
 #include "generic/warnings.hpp"
 #include "io/label_checks.hpp"
-#include "io/output_file.hpp"
 #include "io/write_binary.hpp"
+#include "mpi/job_files.hpp"
 
 namespace {
 
 namespace Pipeline = Phylo::Pipeline;
+namespace Mpi = Karvel::Mpi;
 namespace Binary = Phylo::Binary_Output;
 using Phylo::Distfunc::Row_Part;
 
@@ -99,13 +105,13 @@ void Broadcast(std::string& text, int rank) {
 // The one file of the job, written at offsets every rank works out alike.
 class Shared_File {
 public:
-  // Collective; Open() tells whether it worked, to be agreed on.
-  explicit Shared_File(const std::string& name) : name_(name) {
-    if (MPI_File_open(MPI_COMM_WORLD, name.c_str(), MPI_MODE_CREATE | MPI_MODE_WRONLY, MPI_INFO_NULL, &file_) !=
-        MPI_SUCCESS)
+  // Collective; Check_Open() tells whether it worked, to be agreed on. The
+  // temporary `name` exists already (rank 0 made it): it is neither created
+  // nor truncated here, so a name that leads elsewhere spoils nothing
+  // before the check.
+  Shared_File(const std::string& name, const std::string& shown) : name_(name), shown_(shown) {
+    if (MPI_File_open(MPI_COMM_WORLD, name.c_str(), MPI_MODE_WRONLY, MPI_INFO_NULL, &file_) != MPI_SUCCESS)
       file_ = MPI_FILE_NULL;
-    else
-      MPI_File_set_size(file_, 0);
   }
   ~Shared_File() {
     if (file_ != MPI_FILE_NULL) MPI_File_close(&file_);
@@ -113,8 +119,16 @@ public:
   Shared_File(const Shared_File&) = delete;
   Shared_File& operator=(const Shared_File&) = delete;
 
-  void Check_Open() const {
-    if (file_ == MPI_FILE_NULL) throw Errors::Use_Error("cannot open " + name_);
+  // Whether this rank has the file rank 0 created: the name is no link and
+  // leads to its inode (on rank 0 also its device; another machine may
+  // number the device of a shared file system otherwise).
+  void Check_Open(const Mpi::File_Identity& identity, int rank) const {
+    const std::string which = "rank " + std::to_string(rank) + " cannot open '" + name_ + "', ";
+    if (file_ == MPI_FILE_NULL)
+      throw Errors::Device_Error("cannot write '" + shown_ + "': " + which +
+                                 "which rank 0 created (every rank must see the output's folder)");
+    if (!Mpi::Is_File(name_, identity, rank == 0))
+      throw Errors::Device_Error("cannot write '" + shown_ + "': " + which + "no longer the file rank 0 created");
   }
 
   // Collective: where this rank's `bytes` go after what the job has
@@ -129,21 +143,41 @@ public:
     return at;
   }
 
-  // This rank alone.
+  // This rank alone. Open MPI's MPI-IO reports a failed write(2) (a full
+  // disk, the limit on a file's size) only in the count of bytes written,
+  // returning MPI_SUCCESS, so the count is what tells.
   void Write_At(std::int64_t offset, const char* data, std::size_t size) {
     for (std::size_t done = 0; done < size;) {
       const int count = static_cast<int>(std::min<std::size_t>(size - done, std::size_t{1} << 30));
       MPI_Status status;
-      if (MPI_File_write_at(file_, static_cast<MPI_Offset>(offset), data + done, count, MPI_CHAR, &status) !=
-          MPI_SUCCESS)
-        throw Errors::Device_Error("the output file cannot be written");
-      done += static_cast<std::size_t>(count);
-      offset += count;
+      errno = 0;
+      const int error =
+          MPI_File_write_at(file_, static_cast<MPI_Offset>(offset), data + done, count, MPI_CHAR, &status);
+      int written = 0;
+      if (error == MPI_SUCCESS && MPI_Get_count(&status, MPI_CHAR, &written) != MPI_SUCCESS) written = 0;
+      if (error != MPI_SUCCESS || written <= 0)
+        throw Errors::Device_Error("cannot write '" + shown_ + "': " +
+                                   Mpi::Write_Failure(static_cast<std::uint64_t>(offset + count),
+                                                      error != MPI_SUCCESS ? Why(error) : Why_Short(errno)));
+      done += static_cast<std::size_t>(written);
+      offset += written;
     }
   }
 
 private:
+  // The errno of the write(2) that failed inside MPI-IO, when it survived.
+  static std::string Why_Short(int error) {
+    return error != 0 ? std::string(std::strerror(error)) : std::string("the file system took no more bytes");
+  }
+  static std::string Why(int error) {
+    char text[MPI_MAX_ERROR_STRING];
+    int length = 0;
+    if (MPI_Error_string(error, text, &length) != MPI_SUCCESS) return "MPI-IO failed";
+    return std::string(text, static_cast<std::size_t>(length));
+  }
+
   std::string name_;
+  std::string shown_;
   MPI_File file_ = MPI_FILE_NULL;
   std::int64_t base_ = 0;
 };
@@ -261,7 +295,7 @@ void Put_Distances(Shared_File& file, const Pipeline::Row_Blocks& blocks, const 
 // them. Nothing remains of a run whose pair fails, and the pair reported
 // is the first in the order of the taxa, as karvel reports it.
 void Put_Binary(Shared_File& file, const Pipeline::Row_Blocks& blocks, Binary::Layout layout,
-                Phylo::Output::Output_File* labels_file, const Karvel::Run_Settings& s, const Job& job) {
+                Mpi::Replaced_File* labels_file, const Karvel::Run_Settings& s, const Job& job) {
   const int taxa = blocks.Taxa();
   const auto width = static_cast<std::size_t>(taxa);
   const bool condensed = layout == Binary::Layout::NPY_CONDENSED;
@@ -270,9 +304,7 @@ void Put_Binary(Shared_File& file, const Pipeline::Row_Blocks& blocks, Binary::L
     if (job.rank != 0) return;
     const std::string header = Binary::Npy_Header(width, layout);
     file.Write_At(0, header.data(), header.size());
-    Text_IO::Text_Output labels(labels_file->Descriptor());
-    Binary::Put_Labels(labels, blocks.Labels());
-    labels.Flush();
+    labels_file->Write(Text_Of([&](Text_IO::Text_Output& out) { Binary::Put_Labels(out, blocks.Labels()); }));
   });
   const int rows = job.Rows_Per_Block(taxa, s.Memory);
   const int block_count = (taxa + rows - 1) / rows;
@@ -335,8 +367,7 @@ std::string Matrix_Place() {
 // The files beside the shared one that rank 0 writes: the labels of an npy
 // matrix.
 struct Beside {
-  std::optional<Phylo::Output::Output_File> labels;
-  std::string path;
+  Mpi::Replaced_File* labels = nullptr;
   int matrices = 0;
 };
 
@@ -405,7 +436,7 @@ void Run(Shared_File& file, const std::vector<std::string>& operands, const Karv
         continue;
       }
       if (s.Binary_Output)
-        Put_Binary(file, *blocks, *s.Binary_Output, beside.labels ? &*beside.labels : nullptr, s, job);
+        Put_Binary(file, *blocks, *s.Binary_Output, beside.labels, s, job);
       else
         Put_Distances(file, *blocks, s, job);
     }
@@ -451,9 +482,9 @@ std::string Report(const std::exception_ptr& error) {
 // For an error that escaped an agreement: this rank is out of step with
 // the others, which may be waiting for it in a collective call, so nothing
 // but MPI_Abort ends the job for sure.
-[[noreturn]] void Abort_Out_Of_Step(const std::exception_ptr& error, const std::string& temporary) {
+[[noreturn]] void Abort_Out_Of_Step(const std::exception_ptr& error) {
   Put_Line(Report(error));
-  std::remove(temporary.c_str());
+  Mpi::Remove_Registered();
   MPI_Abort(MPI_COMM_WORLD, 1);
   std::_Exit(1);
 }
@@ -495,7 +526,15 @@ void Check_Settings(const Karvel::Run_Settings& settings) {
                               Binary::Name(*settings.Binary_Output));
 }
 
-int Main(int argc, char** argv, const Job& job) {
+// A name rank 0 knows, on every rank.
+void Broadcast_Name(std::string& name, int rank) {
+  int length = static_cast<int>(name.size());
+  MPI_Bcast(&length, 1, MPI_INT, 0, MPI_COMM_WORLD);
+  if (rank != 0) name.resize(static_cast<std::size_t>(length));
+  MPI_Bcast(name.data(), length, MPI_CHAR, 0, MPI_COMM_WORLD);
+}
+
+int Main(int argc, char** argv, const Job& job, mode_t mask) {
   std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
   // --output=FILE is this program's own; the leftmost one counts.
   std::string output;
@@ -508,13 +547,7 @@ int Main(int argc, char** argv, const Job& job) {
     if (job.rank == 0) Put_Line("karvel: CONSTRAINT_ERROR: with MPI the distances go to --output=FILE");
     return 1;
   }
-  // Rank 0 names the temporary file; the others learn its name.
-  std::string temporary = output + ".part-" + std::to_string(getpid());
-  int length = static_cast<int>(temporary.size());
-  MPI_Bcast(&length, 1, MPI_INT, 0, MPI_COMM_WORLD);
-  temporary.resize(static_cast<std::size_t>(length));
-  MPI_Bcast(temporary.data(), length, MPI_CHAR, 0, MPI_COMM_WORLD);
-
+  Mpi::Remove_On_Signals();
   try {
     Karvel::Run_Settings settings;
     bool usage = false;
@@ -539,16 +572,32 @@ int Main(int argc, char** argv, const Job& job) {
       });
     std::optional<Generic::Progress::Display> display;
     if (job.rank == 0) display.emplace(settings.Progress);
-    Beside beside;
+    // Rank 0 creates the temporaries; every rank learns their names, to
+    // remove them when a signal ends it.
+    std::optional<Mpi::Replaced_File> matrix_file, labels_file;
     Agreed([&] {
-      if (job.rank == 0 && settings.Binary_Output) beside.labels.emplace(output + ".labels.txt");
+      if (job.rank != 0) return;
+      matrix_file.emplace(output, mask);
+      if (settings.Binary_Output) labels_file.emplace(output + ".labels.txt", mask);
     });
+    std::string temporary = matrix_file ? matrix_file->Temporary() : std::string();
+    std::string labels_temporary = labels_file ? labels_file->Temporary() : std::string();
+    Mpi::File_Identity identity = matrix_file ? matrix_file->Identity() : Mpi::File_Identity{};
+    Broadcast_Name(temporary, job.rank);
+    Broadcast_Name(labels_temporary, job.rank);
+    MPI_Bcast(&identity.Device, 1, MPI_UINT64_T, 0, MPI_COMM_WORLD);
+    MPI_Bcast(&identity.Inode, 1, MPI_UINT64_T, 0, MPI_COMM_WORLD);
+    if (job.rank != 0)
+      for (const std::string& name : {temporary, labels_temporary})
+        if (!name.empty()) Mpi::Remove_On_Signal(name);
+    Beside beside;
+    beside.labels = labels_file ? &*labels_file : nullptr;
     {
-      Shared_File file(temporary);
+      Shared_File file(temporary, output);
       // Closing the file is collective: a rank out of step must not get
       // there.
       try {
-        Agreed([&] { file.Check_Open(); });
+        Agreed([&] { file.Check_Open(identity, job.rank); });
         Run(file, arguments, settings, job, beside);
         Agreed([&] {
           if (settings.Binary_Output && beside.matrices == 0)
@@ -558,22 +607,20 @@ int Main(int argc, char** argv, const Job& job) {
       } catch (const Stopped&) {
         throw;
       } catch (...) {
-        Abort_Out_Of_Step(std::current_exception(), temporary);
+        Abort_Out_Of_Step(std::current_exception());
       }
     }
-    // The labels first: the matrix file under its name means both are there.
     Agreed([&] {
-      if (job.rank != 0) return;
-      if (beside.labels) beside.labels->Commit();
-      if (std::rename(temporary.c_str(), output.c_str()) != 0)
-        throw Errors::Device_Error("cannot rename the output file to " + output);
+      if (job.rank == 0) Mpi::Replaced_File::Commit(*matrix_file, labels_file ? &*labels_file : nullptr);
     });
+    if (job.rank != 0)
+      for (const std::string& name : {temporary, labels_temporary}) Mpi::Forget(name);
     return 0;
   } catch (const Stopped& stop) {
-    if (job.rank == 0) std::remove(temporary.c_str());
+    // Rank 0's temporaries went with its Replaced_Files.
     Report_Once(stop.own, job);
   } catch (...) {
-    Abort_Out_Of_Step(std::current_exception(), temporary);
+    Abort_Out_Of_Step(std::current_exception());
   }
   return 1;
 }
@@ -581,11 +628,19 @@ int Main(int argc, char** argv, const Job& job) {
 } // namespace
 
 int main(int argc, char** argv) {
+  // The mask can only be read by setting it, which is harmless while no
+  // other thread (MPI starts some) is creating files.
+  const mode_t mask = umask(0);
+  umask(mask);
+  // Open MPI's own files (shared memory between the ranks) count against
+  // a limit on the size of a file too; ignored from the start, the signal
+  // cannot end a rank in MPI_Init without a word.
+  Mpi::Ignore_File_Size_Signal();
   MPI_Init(&argc, &argv);
   int rank = 0, ranks = 1;
   MPI_Comm_rank(MPI_COMM_WORLD, &rank);
   MPI_Comm_size(MPI_COMM_WORLD, &ranks);
-  const int status = Main(argc, argv, Job{rank, ranks});
+  const int status = Main(argc, argv, Job{rank, ranks}, mask);
   MPI_Finalize();
   return status;
 }

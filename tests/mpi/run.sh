@@ -54,7 +54,7 @@ check() {
       [ "$(grep -c -x -F "$(head -n 1 "$work/expected.err")" "$work/got.err")" = 1 ] || fail "$name, $ranks ranks: not reported once"
     fi
     [ ! -s "$work/got.out" ] || fail "$name, $ranks ranks: wrote to standard output"
-    ls "$work" | grep -q '\.part-' && fail "$name, $ranks ranks: a temporary file was left"
+    ls -A "$work" | grep -q -e '\.part-' -e '\.karvel-' && fail "$name, $ranks ranks: a temporary file was left"
   done
 }
 
@@ -137,7 +137,7 @@ alone() {
   local got=$?
   [ "$got" = 1 ] || fail "$name: status $got"
   [ ! -e "$work/out" ] || fail "$name: a file was left"
-  ls "$work" | grep -q '\.part-' && fail "$name: a temporary file was left"
+  ls -A "$work" | grep -q -e '\.part-' -e '\.karvel-' && fail "$name: a temporary file was left"
   head -c "$(stat -c %s "$expected_err")" "$work/got.err" | cmp -s - "$expected_err" || fail "$name: $(cat "$work/got.err")"
   [ "$(grep -c -x -F "$(head -n 1 "$expected_err")" "$work/got.err")" = 1 ] || fail "$name: not reported once"
 }
