@@ -1,5 +1,7 @@
 #include "api/pipeline.hpp"
 
+#include <array>
+#include <span>
 #include <string>
 #include <utility>
 
@@ -144,6 +146,35 @@ Data Read(Text_IO::Text_Input& input, Read::Input_Format format, Datatype type) 
   else
     data.Symbols = Read::Get(input, format, Read::Whitespace());
   return data;
+}
+
+void Warn_Of_Unknown_Binary_Symbols(const Data& data, const std::string& matrix) {
+  if (data.Type != Datatype::BINARY || !data.Symbols) return;
+  // What the translation takes as unknown, less the symbols written for it.
+  std::array<bool, 256> other{};
+  for (std::size_t c = 0; c < other.size(); ++c) other[c] = Zero_One_Translator()[c] == Binary::UNKNOWN;
+  other[static_cast<unsigned char>('?')] = other[static_cast<unsigned char>('-')] = false;
+  const Disc_Matrix& m = data.Symbols->Matrix;
+  std::size_t count = 0;
+  int first_taxon = -1;
+  std::size_t first_character = 0;
+  for (int t = 0; t < m.Rows(); ++t) {
+    const std::span<const char> row = m.Row(t);
+    std::size_t in_row = 0;
+    for (const char c : row) in_row += other[static_cast<unsigned char>(c)];
+    if (in_row > 0 && first_taxon < 0) {
+      first_taxon = t;
+      while (!other[static_cast<unsigned char>(row[first_character])]) ++first_character;
+    }
+    count += in_row;
+  }
+  if (count == 0) return;
+  const std::string symbol(1, m.Row(first_taxon)[first_character]);
+  Generic::Warnings::Issue(
+      matrix + " holds " + std::to_string(count) + (count == 1 ? " symbol" : " symbols") +
+      " other than 0, 1, ? and -, which binary data count as unknown; the first is '" + symbol + "', character " +
+      std::to_string(first_character + 1) + " of taxon " + std::to_string(first_taxon + 1) + " '" +
+      data.Labels()[static_cast<std::size_t>(first_taxon)] + "'");
 }
 
 void Transform(Data& data, Real_Chars::Transformation transformation) {
