@@ -1,5 +1,8 @@
 #include "api/pipeline.hpp"
 
+#include <cstdint>
+#include <cstring>
+#include <span>
 #include <string>
 #include <utility>
 
@@ -144,6 +147,66 @@ Data Read(Text_IO::Text_Input& input, Read::Input_Format format, Datatype type) 
   else
     data.Symbols = Read::Get(input, format, Read::Whitespace());
   return data;
+}
+
+namespace {
+
+// Whether a row holds a symbol other than 0, 1, ? and -. Eight bytes at a
+// time: a byte of x is not 0 exactly when the top bit of that byte of
+// ((x & 0x7F..) + 0x7F..) | x is set (no carry crosses bytes), and a symbol
+// is other when it differs from all of '0' or '1' (its low bit set), '?'
+// and '-'.
+bool Holds_Other_Binary_Symbols(std::span<const char> row) {
+  constexpr std::uint64_t Ones = 0x0101010101010101u;
+  const auto nonzero = [](std::uint64_t x) {
+    return (((x & (0x7F * Ones)) + 0x7F * Ones) | x) & (0x80 * Ones);
+  };
+  std::uint64_t found = 0;
+  std::size_t k = 0;
+  for (; k + 8 <= row.size(); k += 8) {
+    std::uint64_t w;
+    std::memcpy(&w, row.data() + k, 8);
+    found |= nonzero((w | Ones) ^ ('1' * Ones)) & nonzero(w ^ ('?' * Ones)) & nonzero(w ^ ('-' * Ones));
+  }
+  for (; k < row.size(); ++k) {
+    const char c = row[k];
+    found |= !((c | 1) == '1' || c == '?' || c == '-');
+  }
+  return found != 0;
+}
+
+} // namespace
+
+void Warn_Of_Unknown_Binary_Symbols(const Data& data, const std::string& matrix) {
+  if (data.Type != Datatype::BINARY || !data.Symbols) return;
+  // The translation's unknowns (Zero_One_Translator) less the symbols
+  // written for them.
+  const auto other = [](char c) { return static_cast<unsigned>(!((c | 1) == '1' || c == '?' || c == '-')); };
+  const Disc_Matrix& m = data.Symbols->Matrix;
+  std::size_t count = 0;
+  int first_taxon = -1;
+  std::size_t first_character = 0;
+  for (int t = 0; t < m.Rows(); ++t) {
+    const std::span<const char> row = m.Row(t);
+    // The matrix was just read at several bytes a nanosecond: rows are
+    // looked at eight symbols at a time, and only one that holds other
+    // symbols is counted symbol by symbol.
+    if (!Holds_Other_Binary_Symbols(row)) continue;
+    std::size_t in_row = 0;
+    for (const char c : row) in_row += other(c);
+    if (in_row > 0 && first_taxon < 0) {
+      first_taxon = t;
+      while (!other(row[first_character])) ++first_character;
+    }
+    count += in_row;
+  }
+  if (count == 0) return;
+  const std::string symbol(1, m.Row(first_taxon)[first_character]);
+  Generic::Warnings::Issue(
+      matrix + " holds " + std::to_string(count) + (count == 1 ? " symbol" : " symbols") +
+      " other than 0, 1, ? and -, which binary data count as unknown; the first is '" + symbol + "', character " +
+      std::to_string(first_character + 1) + " of taxon " + std::to_string(first_taxon + 1) + " '" +
+      data.Labels()[static_cast<std::size_t>(first_taxon)] + "'");
 }
 
 void Transform(Data& data, Real_Chars::Transformation transformation) {

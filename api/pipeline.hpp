@@ -5,6 +5,7 @@
 // them, so both write the same bytes and raise the same errors.
 
 #include <optional>
+#include <string>
 
 #include "distance/distfunc.hpp"
 #include "generic/text_io.hpp"
@@ -36,6 +37,13 @@ struct Data {
 // Reads the next matrix; the caller has made sure that more than blanks are
 // left.
 Data Read(Text_IO::Text_Input& input, Read::Input_Format format, Datatype type);
+
+// Binary data count every symbol but 1 and 0 as unknown: a warning when
+// some are other than the usual ? and - (abundances such as 2 or 12, which
+// then say nothing), with their number and the first of them; `matrix`
+// names the matrix ("the matrix that starts on line 1 of data.phy"). Other
+// data have no such symbols.
+void Warn_Of_Unknown_Binary_Symbols(const Data& data, const std::string& matrix);
 
 // Transforms continuous characters in place; other data are a
 // Constraint_Error.

@@ -64,7 +64,8 @@ class Destination;
 // The labels of a matrix just read, made and checked for the run's output:
 // converted from Latin-1 under --encoding=latin-1, else warned of where not
 // UTF-8; duplicates, PHYLIP cuts and controls the layout cannot hold warned
-// of. `matrix` names the matrix in the warnings.
+// of, as are binary symbols that count as unknown. `matrix` names the matrix
+// in the warnings.
 void Take_Labels(Phylo::Pipeline::Data& data, const Run_Settings& settings, const std::string& matrix);
 
 // Takes the options out of `arguments` (the arguments after the program

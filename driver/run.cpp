@@ -163,6 +163,7 @@ void Take_Labels(Phylo::Pipeline::Data& data, const Run_Settings& s, const std::
   else
     Checks::Warn_Of_Non_Utf8(data.Labels(), matrix);
   Checks::Warn_Of_Duplicates(data.Labels(), matrix);
+  Phylo::Pipeline::Warn_Of_Unknown_Binary_Symbols(data, matrix);
   const Phylo::Print::Output_Format style = Phylo::Print::Label_Format(s.Output);
   if (style == Phylo::Print::Output_Format::PHYLIP) Checks::Warn_Of_Phylip_Cut_Collisions(data.Labels());
   // hdf5 stores any text; the npy labels file is one label a line.

@@ -447,11 +447,15 @@ std::unique_ptr<Text_Input> Text_Input::Open(const std::string& name) {
     ::close(fd);
     throw Errors::Use_Error("'" + name + "': " + std::strerror(EISDIR));
   }
-  return std::make_unique<Text_Input>(fd, true);
+  auto input = std::make_unique<Text_Input>(fd, true);
+  input->name_ = name;
+  return input;
 }
 
 std::unique_ptr<Text_Input> Text_Input::Standard_Input() {
-  return std::make_unique<Text_Input>(0, false);
+  auto input = std::make_unique<Text_Input>(0, false);
+  input->name_ = "standard input";
+  return input;
 }
 
 std::size_t Text_Input::Read_Source(char* out, std::size_t room) {

@@ -46,6 +46,10 @@ public:
   // Standard input, left open at the end.
   static std::unique_ptr<Text_Input> Standard_Input();
 
+  // What warnings call the input: the name it was opened by, "standard
+  // input", or nothing for text in memory.
+  const std::string& Name() const { return name_; }
+
   // The byte `ahead` positions after the cursor (0..255), or -1 past the end.
   int Peek(std::size_t ahead = 0) {
     if (pos_ + ahead < end_) return static_cast<unsigned char>(data_[pos_ + ahead]);
@@ -157,6 +161,7 @@ private:
   std::size_t line_start_ = 0;
   // The first bytes, kept when the buffer is about to drop them.
   std::string head_;
+  std::string name_;
   Generic::Progress::Stage* progress_ = nullptr;
   std::unique_ptr<Decoder> decoder_; // null: the text is read as it is
   std::exception_ptr damage_;        // what ended a compressed text early

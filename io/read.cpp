@@ -14,6 +14,7 @@
 
 #include "generic/errors.hpp"
 #include "generic/parallel.hpp"
+#include "generic/warnings.hpp"
 #include "io/read_fasta.hpp"
 #include "io/read_nexus.hpp"
 #include "io/read_number.hpp"
@@ -455,16 +456,76 @@ void Read_Header(Text_Input& in, Place& place) {
   place.nchar = nchar;
 }
 
+// Text after the last value of a record, on its line: the layouts leave it
+// unread, but a value too many, a label with a blank or a row longer than
+// the header says all end up there, so a matrix that has any says so once,
+// at its first place (records in the order of the file, however many
+// threads read them).
+struct Ignored_Text {
+  std::size_t records = 0;
+  long line = 0;
+  long column = 0;
+  int taxon = 0; // counted from 0
+  std::string label;
+  std::string excerpt;
+};
+
+// How much of such a text the warning quotes, in bytes.
+constexpr std::size_t Longest_Ignored_Excerpt = 20;
+
+// The text at the cursor up to the end of its line, without the blanks
+// that end it, cut to Longest_Ignored_Excerpt bytes.
+std::string Ignored_Excerpt(Text_Input& in) {
+  const std::string_view w = in.Window(Longest_Ignored_Excerpt + 12);
+  std::string_view text = w.substr(0, std::min(w.find('\n'), w.size()));
+  while (!text.empty() && Whitespace_Table()[static_cast<unsigned char>(text.back())]) text.remove_suffix(1);
+  if (text.size() <= Longest_Ignored_Excerpt) return std::string(text);
+  return std::string(text.substr(0, Karvel::Utf8::Cut(text, Longest_Ignored_Excerpt))) + "\xE2\x80\xA6";
+}
+
+// Consumes the rest of the line after the values of taxon `taxon` (the
+// cursor is not on its line feed), the line feed too, noting in `ignored`
+// whether it holds more than blanks. `line` and `column` place the cursor
+// for the note when not the input's own count (a piece of a window).
+void Pass_Rest_Of_Line(Text_Input& in, const std::string& label, int taxon, Ignored_Text& ignored, long line = 0,
+                       long column = 0) {
+  int c = in.Peek();
+  while (c >= 0 && c != '\n' && Whitespace_Table()[static_cast<unsigned char>(c)]) {
+    in.Get();
+    c = in.Peek();
+  }
+  if (c >= 0 && c != '\n' && ignored.records++ == 0) {
+    ignored.line = line > 0 ? line : in.Line();
+    ignored.column = column > 0 ? column : in.Column();
+    ignored.taxon = taxon;
+    ignored.label = label;
+    ignored.excerpt = Ignored_Excerpt(in);
+  }
+  in.Skip_Line();
+}
+
+// The one warning of a matrix's ignored text, if it has any.
+void Warn_Of_Ignored(const Ignored_Text& ignored, const Text_Input& in, const Place& place) {
+  if (ignored.records == 0) return;
+  const std::string where = std::to_string(ignored.line) + ":" + std::to_string(ignored.column);
+  const std::string others =
+      ignored.records > 1 ? " (" + std::to_string(ignored.records) + " records of the matrix have such text)" : "";
+  Generic::Warnings::Issue((in.Name().empty() ? where : in.Name() + ":" + where) + ": text after the " +
+                           std::to_string(place.nchar) + (place.nchar == 1 ? " value" : " values") + " of taxon " +
+                           std::to_string(ignored.taxon + 1) +
+                           " '" + ignored.label + "' is ignored: '" + ignored.excerpt + "'" + others);
+}
+
 // One record as the sequential reader takes it: the label, the row, and the
 // rest of the line after the last value, which is not data (a line feed
 // right after the values stays in the stream).
 template <class Matrix_Type, class Row_Reader>
 void Read_Record(Text_Input& in, Input_Format format, Taxon_Labels& labels, Matrix_Type& matrix,
-                 const Place& place, Row_Reader& read_row) {
+                 const Place& place, Row_Reader& read_row, Ignored_Text& ignored) {
   labels.emplace_back();
   Read_Label(in, format, labels.back(), place);
   read_row(in, matrix, place);
-  if (!in.At_End_Of_Line()) in.Skip_Line();
+  if (!in.At_End_Of_Line()) Pass_Rest_Of_Line(in, labels.back(), place.taxon, ignored);
 }
 
 // Big matrices are read on several threads when each record stands on a
@@ -498,6 +559,11 @@ struct Piece {
   Taxon_Labels labels;            // one per record read
   std::vector<std::size_t> stops; // where the reader stands after each record, in the window
   bool whole = false;             // every line of the piece was a record
+  std::size_t line_feeds = 0;
+  // Text after the values: the records (of this piece) that have it, and
+  // the first place, on the lines of the piece.
+  std::vector<std::size_t> ignored_records;
+  Ignored_Text ignored;
 };
 
 // Reads the record that starts at the cursor into `label` and `row` and
@@ -521,7 +587,7 @@ bool Read_Record_Of_One_Line(Text_Input& text, Input_Format format, std::string&
 // cursor (at the start of a record) and appends them; returns how many.
 template <class Matrix_Type, class Row_Reader>
 int Read_Records_In_Parallel(Text_Input& in, Input_Format format, Taxon_Labels& labels, Matrix_Type& matrix,
-                             const Place& place, int wanted, Row_Reader& read_row) {
+                             const Place& place, int wanted, Row_Reader& read_row, Ignored_Text& ignored) {
   using T = typename Matrix_Type::Element;
   // The line feed a record's values may leave behind; the next label read
   // would pass over it.
@@ -565,11 +631,13 @@ int Read_Records_In_Parallel(Text_Input& in, Input_Format format, Taxon_Labels& 
     piece.end = end;
     piece.first_row = rows;
     const std::string_view text = window.substr(begin, end - begin);
-    std::size_t lines = text.back() != '\n';
+    std::size_t line_feeds = 0;
     const char* const stop = text.data() + text.size();
     for (const char* at = text.data();
          (at = static_cast<const char*>(std::memchr(at, '\n', static_cast<std::size_t>(stop - at)))) != nullptr; ++at)
-      ++lines;
+      ++line_feeds;
+    piece.line_feeds = line_feeds;
+    const std::size_t lines = line_feeds + (text.back() != '\n');
     piece.rows = std::min({lines, text.size() / (nchar + 1) + 1, static_cast<std::size_t>(wanted) - rows});
     rows += piece.rows;
     pieces.push_back(std::move(piece));
@@ -590,7 +658,13 @@ int Read_Records_In_Parallel(Text_Input& in, Input_Format format, Taxon_Labels& 
       // right after the values, else past the rest of the line.
       const bool at_line_feed = text.At_End_Of_Line();
       const std::size_t stop = piece.end - text.Known_Bytes_Left().value_or(0);
-      text.Skip_Line();
+      if (at_line_feed) {
+        text.Skip_Line();
+      } else {
+        const std::size_t before = piece.ignored.records;
+        Pass_Rest_Of_Line(text, label, 0, piece.ignored);
+        if (piece.ignored.records > before) piece.ignored_records.push_back(piece.labels.size());
+      }
       piece.labels.push_back(std::move(label));
       piece.stops.push_back(at_line_feed ? stop : piece.end - text.Known_Bytes_Left().value_or(0));
     }
@@ -599,9 +673,23 @@ int Read_Records_In_Parallel(Text_Input& in, Input_Format format, Taxon_Labels& 
 
   std::size_t taken = 0;
   std::size_t consumed = 0;
+  long first_line = in.Line(); // of the piece
   for (Piece& piece : pieces) {
     const std::size_t count = std::min(piece.labels.size(), static_cast<std::size_t>(wanted) - taken);
+    for (const std::size_t r : piece.ignored_records) {
+      if (r >= count) break;
+      if (ignored.records++ > 0) continue;
+      // The piece's first line is the first line of the window only for the
+      // first piece, which may start inside that line.
+      const Ignored_Text& found = piece.ignored;
+      ignored.line = first_line + found.line - 1;
+      ignored.column = found.column + (found.line == 1 && &piece == &pieces.front() ? in.Column() - 1 : 0);
+      ignored.taxon = place.taxon + static_cast<int>(taken + r);
+      ignored.label = piece.labels[r];
+      ignored.excerpt = found.excerpt;
+    }
     for (std::size_t r = 0; r < count; ++r) labels.push_back(std::move(piece.labels[r]));
+    first_line += static_cast<long>(piece.line_feeds);
     taken += count;
     if (count > 0) consumed = piece.stops[count - 1];
     if (!piece.whole || taken == static_cast<std::size_t>(wanted)) break;
@@ -684,11 +772,13 @@ std::unique_ptr<Data_Record<Matrix_Type>> Read_Matrix(Text_Input& in, Input_Form
   // holds all that was promised, the matrix never grows out of it.
   Generic::Populating populating(matrix.Reserved_Memory(), promised <= possible ? matrix.Reserved_Bytes() : 0);
   Reported_Rows<Matrix_Type> rows{matrix, populating};
+  Ignored_Text ignored;
   bool parallel = true;
   for (place.taxon = 0; place.taxon < place.ntax;) {
     if (parallel) {
       const std::size_t before = in.Offset();
-      const int taken = Read_Records_In_Parallel(in, format, labels, matrix, place, place.ntax - place.taxon, read_row);
+      const int taken =
+          Read_Records_In_Parallel(in, format, labels, matrix, place, place.ntax - place.taxon, read_row, ignored);
       // The threads fill rows only as far as the text in hand goes, which is
       // less than the helper's lead for all but the densest text.
       populating.Reached(matrix.Values() * sizeof(typename Matrix_Type::Element));
@@ -704,10 +794,11 @@ std::unique_ptr<Data_Record<Matrix_Type>> Read_Matrix(Text_Input& in, Input_Form
     // Whether the first record's values went on past the line of its label:
     // in an interleaved file they run into the next taxon's line.
     const long start = in.Line() + (in.Peek() == '\n' ? 1 : 0);
-    Read_Record(in, format, labels, rows, place, read_row);
+    Read_Record(in, format, labels, rows, place, read_row, ignored);
     if (place.taxon == 0) first_spread = (in.Column() == 1 ? in.Line() - 1 : in.Line()) > start;
     ++place.taxon;
   }
+  Warn_Of_Ignored(ignored, in, place);
   return std::make_unique<Data_Record<Matrix_Type>>(std::move(labels), std::move(matrix));
 }
 

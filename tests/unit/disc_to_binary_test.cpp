@@ -1,8 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <memory>
+#include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
+#include "api/pipeline.hpp"
+#include "generic/warnings.hpp"
 #include "transform/disc_to_binary.hpp"
 
 namespace {
@@ -70,6 +75,42 @@ TEST(DiscToBinary, RowsOfDifferentLengthsAndEmptyMatrices) {
   EXPECT_EQ(Row_Of(result, 2), (std::vector<Binary>{A}));
 
   EXPECT_EQ(Translate(Disc_Matrix(), Zero_One()).Rows(), 0);
+}
+
+} // namespace
+
+namespace {
+
+// The symbols binary data count as unknown without being written for it:
+// every byte value at places inside and after the eight-byte words the
+// check looks at, against the plain definition.
+TEST(UnknownBinarySymbols, EveryByteAtEveryPlaceOfAWord) {
+  std::vector<std::string> warnings;
+  Generic::Warnings::Set_Sink([&](const std::string& message) { warnings.push_back(message); });
+  for (const std::size_t at : {0u, 3u, 7u, 8u, 12u, 15u, 16u}) {
+    for (int b = 0; b < 256; ++b) {
+      const char c = static_cast<char>(b);
+      std::vector<char> row(17);
+      for (std::size_t k = 0; k < row.size(); ++k) row[k] = "01?-"[k % 4];
+      row[at] = c;
+      Disc_Matrix matrix;
+      matrix.Append_Row(std::span<const char>(row.data(), row.size()));
+      matrix.Append_Row(std::span<const char>(row.data(), row.size()));
+      Phylo::Pipeline::Data data;
+      data.Type = Phylo::Pipeline::Datatype::BINARY;
+      data.Symbols = std::make_unique<Phylo::Disc_Data>(Phylo::Taxon_Labels{"a", "b"}, std::move(matrix));
+      warnings.clear();
+      Phylo::Pipeline::Warn_Of_Unknown_Binary_Symbols(data, "m");
+      const bool other = c != '0' && c != '1' && c != '?' && c != '-';
+      ASSERT_EQ(warnings.size(), other ? 1u : 0u) << "byte " << b << " at " << at;
+      if (other) {
+        EXPECT_NE(warnings[0].find("holds 2 symbols other than 0, 1, ? and -"), std::string::npos) << warnings[0];
+        EXPECT_NE(warnings[0].find("character " + std::to_string(at + 1) + " of taxon 1 'a'"), std::string::npos)
+            << warnings[0];
+      }
+    }
+  }
+  Generic::Warnings::Set_Sink({});
 }
 
 } // namespace
