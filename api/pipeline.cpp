@@ -139,13 +139,13 @@ Data Data::Copy() const {
   return copy;
 }
 
-Data Read(Text_IO::Text_Input& input, Read::Input_Format format, Datatype type) {
+Data Read(Text_IO::Text_Input& input, Read::Input_Format format, Datatype type, Read::Table_Options table) {
   Data data;
   data.Type = type;
   if (type == Datatype::CONTINUOUS)
-    data.Numbers = Read::Get(input, format);
+    data.Numbers = Read::Get(input, format, table);
   else
-    data.Symbols = Read::Get(input, format, Read::Whitespace());
+    data.Symbols = Read::Get(input, format, Read::Whitespace(), table);
   return data;
 }
 

@@ -36,7 +36,7 @@ struct Data {
 
 // Reads the next matrix; the caller has made sure that more than blanks are
 // left.
-Data Read(Text_IO::Text_Input& input, Read::Input_Format format, Datatype type);
+Data Read(Text_IO::Text_Input& input, Read::Input_Format format, Datatype type, Read::Table_Options table = {});
 
 // Binary data count every symbol but 1 and 0 as unknown: a warning when
 // some are other than the usual ? and - (abundances such as 2 or 12, which

@@ -57,6 +57,8 @@ struct Run_Settings {
   bool Undefined_As_NaN = false;
   // --encoding=latin-1: labels are ISO 8859-1, converted to UTF-8 as read.
   bool Latin1_Labels = false;
+  // --labels=none and --decimal=comma, for tables.
+  Phylo::Read::Table_Options Table;
 };
 
 class Destination;

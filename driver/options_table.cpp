@@ -87,6 +87,7 @@ const std::vector<std::pair<std::string_view, Input_Format>>& Input_Formats() {
       {"extended-interleaved", Input_Format::EXTENDED_INTERLEAVED},
       {"csv", Input_Format::CSV},
       {"tsv", Input_Format::TSV},
+      {"csv2", Input_Format::CSV2},
       {"nexus", Input_Format::NEXUS},
       {"fasta", Input_Format::FASTA},
   };
@@ -165,6 +166,18 @@ std::vector<Option> Table() {
        "the encoding of labels and names: utf-8 (the default) or latin-1 (ISO 8859-1, converted to UTF-8)",
        S::INPUT_FORMAT, [](Run_Settings& s, std::string_view v) {
          s.Latin1_Labels = One_Of("--encoding", v, {"utf-8", "latin-1"}) == "latin-1";
+       }},
+      {0, "labels", "WHERE", {"first", "none"},
+       "where a table's labels are: first (the first column, the default) or none (every column is a character; "
+       "the taxa are named 1, 2, ...)",
+       S::INPUT_FORMAT,
+       [](Run_Settings& s, std::string_view v) { s.Table.labels = One_Of("--labels", v, {"first", "none"}) == "first"; }},
+      {0, "decimal", "MARK", {"point", "comma"},
+       "the decimal mark of a tab-separated table's numbers: point (the default) or comma (--from=csv2 always "
+       "reads commas)",
+       S::INPUT_FORMAT,
+       [](Run_Settings& s, std::string_view v) {
+         s.Table.decimal_comma = One_Of("--decimal", v, {"point", "comma"}) == "comma";
        }},
 
       {'B', "", "", {}, "binary characters", S::INPUT_DATATYPE, Set(&Run_Settings::Datatype, Input_Datatype::BINARY)},

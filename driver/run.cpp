@@ -19,6 +19,7 @@
 #include "generic/warnings.hpp"
 #include "io/label_checks.hpp"
 #include "io/layout_guess.hpp"
+#include "io/read_table.hpp"
 
 namespace Karvel {
 
@@ -189,7 +190,7 @@ void Read_Matrices(Text_IO::Text_Input& input, const Run_Settings& s, Text_IO::T
     Skip_To_Header(input, s.Format);
     where.matrix_line = input.Line();
     where.reading = true;
-    Phylo::Pipeline::Data data = Phylo::Pipeline::Read(input, s.Format, s.Datatype);
+    Phylo::Pipeline::Data data = Phylo::Pipeline::Read(input, s.Format, s.Datatype, s.Table);
     where.reading = false;
     Take_Labels(data, s, Matrix_Place());
     if (s.Transformation && s.Datatype == Input_Datatype::CONTINUOUS)
@@ -268,6 +269,13 @@ int Main(int argc, char** argv) {
       throw Errors::Usage_Error("--rows and --part choose rows of distance matrices, and -W writes the data");
     if (settings.Binary_Output && (settings.Rows || settings.Part))
       throw Errors::Usage_Error("--rows and --part write text layouts");
+    // A comma that separates cells cannot also mark decimals.
+    if (settings.Table.decimal_comma && settings.Format != Phylo::Read::Input_Format::TSV &&
+        settings.Format != Phylo::Read::Input_Format::CSV2)
+      throw Errors::Usage_Error("--decimal=comma reads tab-separated tables (--from=tsv); a table that separates "
+                                "its cells with ';' is --from=csv2");
+    if (!settings.Table.labels && !Phylo::Read::Is_Table(settings.Format))
+      throw Errors::Usage_Error("--labels=none reads tables (--from=csv, tsv or csv2)");
     Take_Thread_Setting(settings.Threads);
     Take_Simd_Setting();
     // Warnings may come from any thread; they go straight to standard error

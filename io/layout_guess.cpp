@@ -67,7 +67,7 @@ std::string Guess_Layout(std::string_view head) {
     char separator;
     const char* hint;
   } tables[] = {{',', "looks like a comma-separated table; try --from=csv"},
-                {';', "looks like a semicolon-separated table; try --from=csv"},
+                {';', "looks like a semicolon-separated table; try --from=csv2"},
                 {'\t', "looks like a tab-separated table; try --from=tsv"}};
   for (const auto& table : tables) {
     const auto separators = std::count(lines[0].begin(), lines[0].end(), table.separator);

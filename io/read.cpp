@@ -428,6 +428,7 @@ void Read_Label(Text_Input& in, Input_Format format, std::string& label, const P
   case Input_Format::EXTENDED_INTERLEAVED:
   case Input_Format::CSV:
   case Input_Format::TSV:
+  case Input_Format::CSV2:
   case Input_Format::NEXUS:
   case Input_Format::FASTA:
     break; // never here: Get hands these to their own readers
@@ -874,10 +875,10 @@ const TextUtils::Character_Set& Whitespace() { return Phylo::Whitespace(); }
 namespace {
 
 Disc_Data_Access Get_Symbols(Text_IO::Text_Input& file, Input_Format format,
-                             const TextUtils::Character_Set& whitespace) {
+                             const TextUtils::Character_Set& whitespace, Table_Options table) {
   if (format == Input_Format::NEXUS) return Get_Nexus_Symbols(file);
   if (format == Input_Format::FASTA) return Get_Fasta(file);
-  if (format == Input_Format::CSV || format == Input_Format::TSV) return Get_Table_Symbols(file, Separator_Of(format));
+  if (Is_Table(format)) return Get_Table_Symbols(file, format, table);
   if (format == Input_Format::PHYLIP_INTERLEAVED || format == Input_Format::EXTENDED_INTERLEAVED) {
     const Byte_Table blank = Table_Of(whitespace);
     return Read_Interleaved<Disc_Matrix>(file, format, [&](Text_Input& in, std::vector<char>& row, const Place& place) {
@@ -913,10 +914,10 @@ Disc_Data_Access Get_Symbols(Text_IO::Text_Input& file, Input_Format format,
   });
 }
 
-Real_Data_Access Get_Numbers(Text_IO::Text_Input& file, Input_Format format) {
+Real_Data_Access Get_Numbers(Text_IO::Text_Input& file, Input_Format format, Table_Options table) {
   if (format == Input_Format::NEXUS) return Get_Nexus_Numbers(file);
   if (format == Input_Format::FASTA) Refuse_Fasta_Numbers();
-  if (format == Input_Format::CSV || format == Input_Format::TSV) return Get_Table_Numbers(file, Separator_Of(format));
+  if (Is_Table(format)) return Get_Table_Numbers(file, format, table);
   if (format == Input_Format::PHYLIP_INTERLEAVED || format == Input_Format::EXTENDED_INTERLEAVED) {
     return Read_Interleaved<Real_Matrix>(file, format, [](Text_Input& in, std::vector<double>& row, const Place& place) {
       for (;;) {
@@ -962,12 +963,13 @@ auto Short_Of_Damage(Text_IO::Text_Input& file, Read read) {
 
 } // namespace
 
-Disc_Data_Access Get(Text_IO::Text_Input& file, Input_Format format, const TextUtils::Character_Set& whitespace) {
-  return Short_Of_Damage(file, [&] { return Get_Symbols(file, format, whitespace); });
+Disc_Data_Access Get(Text_IO::Text_Input& file, Input_Format format, const TextUtils::Character_Set& whitespace,
+                     Table_Options table) {
+  return Short_Of_Damage(file, [&] { return Get_Symbols(file, format, whitespace, table); });
 }
 
-Real_Data_Access Get(Text_IO::Text_Input& file, Input_Format format) {
-  return Short_Of_Damage(file, [&] { return Get_Numbers(file, format); });
+Real_Data_Access Get(Text_IO::Text_Input& file, Input_Format format, Table_Options table) {
+  return Short_Of_Damage(file, [&] { return Get_Numbers(file, format, table); });
 }
 
 int Read_Integer(Text_IO::Text_Input& file) {

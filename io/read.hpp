@@ -24,6 +24,8 @@ enum class Input_Format {
   // (io/read_table.hpp); one matrix is the whole input.
   CSV,
   TSV,
+  // R's read.csv2 convention: ';' between cells, decimal commas.
+  CSV2,
   // NEXUS and FASTA inputs hold one matrix each and are read whole, by their
   // own readers (io/read_nexus.hpp, io/read_fasta.hpp).
   NEXUS,
@@ -34,12 +36,22 @@ enum class Input_Format {
 // and, for discrete data, what lies between values.
 const TextUtils::Character_Set& Whitespace();
 
+// How a table (CSV, TSV, CSV2) is read beyond its separator.
+struct Table_Options {
+  // The first column holds the labels; without, every column is a character
+  // and the taxa are named 1, 2, ... (write.csv(row.names = FALSE),
+  // to_csv(index = False)).
+  bool labels = true;
+  // Numbers are written with a decimal comma (always for CSV2).
+  bool decimal_comma = false;
+};
+
 // Reads one matrix of discrete characters; every character outside
 // `whitespace` is a value.
 Disc_Data_Access Get(Text_IO::Text_Input& file, Input_Format format,
-                     const TextUtils::Character_Set& whitespace);
+                     const TextUtils::Character_Set& whitespace, Table_Options table = {});
 // Reads one matrix of real numbers.
-Real_Data_Access Get(Text_IO::Text_Input& file, Input_Format format);
+Real_Data_Access Get(Text_IO::Text_Input& file, Input_Format format, Table_Options table = {});
 
 // Numbers as they stand in matrix files. Both skip spaces, tabs, carriage
 // returns and line feeds first (End_Error when nothing else is left) and

@@ -11,6 +11,7 @@
 #include "generic/errors.hpp"
 #include "generic/parallel.hpp"
 #include "generic/row_matrix.hpp"
+#include "generic/warnings.hpp"
 #include "io/read_number.hpp"
 
 namespace Phylo::Read {
@@ -82,9 +83,13 @@ enum class Fault { NONE, UNCLOSED_QUOTE, TEXT_AFTER_QUOTE, LINE_FEED_IN_QUOTES }
 struct Table {
   std::string_view text;
   char separator = ',';
+  bool labels = true; // the first column holds them
   long first_line = 1; // the line the text starts on
   std::vector<std::string> names;
   int nchar = 0;
+  // The header cell above the labels, when it names them (R's write.table
+  // leaves it out, and then the first header cell names a character).
+  std::optional<std::string> label_header;
 
   // LINE:COL of an offset (the text starts at a line's first byte).
   std::string Where(std::size_t offset) const {
@@ -177,30 +182,44 @@ struct Table {
   }
 
   // The header row at `pos`: the names of the characters after the first
-  // cell, which stands above the labels. R's write.table leaves that cell
-  // out: when the first row has one cell more than the header and the first
-  // header cell is not empty, it names a character too. Returns where the
-  // rows begin.
+  // cell, which stands above the labels (without labels, every cell names a
+  // character). R's write.table leaves that cell out: when the first row has
+  // one cell more than the header and the first header cell is not empty,
+  // it names a character too. Returns where the rows begin.
   std::size_t Read_Header(std::size_t pos) {
     Cell cell;
     Field(pos, true, cell);
+    if (cell.last)
+      Wrong(pos, std::string("a header row of cells separated by ") + Separator_Name(),
+            "a line without one (is this the right --from?)");
     const std::string corner = Unescaped(cell);
+    if (!labels) names.push_back(corner);
     while (!cell.last) {
       Field(cell.next, true, cell);
       names.push_back(Unescaped(cell));
     }
     const std::size_t rows_begin = cell.next;
-    std::size_t cells = 0;
-    for (std::size_t at = Skip_Blank_Lines(rows_begin, text.size()); at < text.size(); at = cell.next) {
-      if (Scan(at, true, cell) != Fault::NONE) break;
-      ++cells;
-      if (cell.last) {
-        if (cells == names.size() + 2 && !corner.empty()) names.insert(names.begin(), corner);
-        break;
+    if (labels) {
+      label_header = corner;
+      std::size_t cells = 0;
+      for (std::size_t at = Skip_Blank_Lines(rows_begin, text.size()); at < text.size(); at = cell.next) {
+        if (Scan(at, true, cell) != Fault::NONE) break;
+        ++cells;
+        if (cell.last) {
+          if (cells == names.size() + 2 && !corner.empty()) {
+            names.insert(names.begin(), corner);
+            label_header.reset();
+          }
+          break;
+        }
       }
     }
     nchar = static_cast<int>(names.size());
     return rows_begin;
+  }
+
+  const char* Separator_Name() const {
+    return separator == ',' ? "','" : separator == ';' ? "';'" : "tabs";
   }
 
   // The common field, a plain value right before a separator or a line end,
@@ -235,10 +254,13 @@ struct Table {
   std::optional<std::size_t> Read_Row(std::size_t pos, bool reporting, std::string& label, T* row,
                                       Convert& convert) const {
     Cell cell;
-    if (!Field(pos, reporting, cell)) return std::nullopt;
-    label = Unescaped(cell);
+    cell.next = pos;
+    if (labels) {
+      if (!Field(pos, reporting, cell)) return std::nullopt;
+      label = Unescaped(cell);
+    }
     for (int c = 0; c < nchar; ++c) {
-      if (cell.last) {
+      if ((labels || c > 0) && cell.last) {
         if (!reporting) return std::nullopt;
         Wrong(cell.stop,
               "a value for character '" + names[static_cast<std::size_t>(c)] + "' (" + std::to_string(c + 1) +
@@ -403,21 +425,47 @@ std::size_t Values_Expected(Text_Input& in, int nchar, std::size_t value_bytes) 
   return std::min(lines * static_cast<std::size_t>(nchar), *left / value_bytes + 1);
 }
 
+// Whether `text` reads as a number the way the table's values do.
+bool Is_Number(std::string_view text, bool decimal_comma) {
+  std::string copy(Trimmed(text));
+  if (decimal_comma) {
+    if (copy.find('.') != std::string::npos) return false;
+    std::replace(copy.begin(), copy.end(), ',', '.');
+  }
+  const Real_Prefix number = Scan_Real_Prefix(copy);
+  return !copy.empty() && number.length == copy.size();
+}
+
+// A first column of numbers under a header of its own is more likely a
+// character than the labels (a table written without row names): said,
+// and read as labels all the same, as the layout has it.
+void Warn_If_Labels_Are_Numbers(const Text_Input& in, long header_line, const std::string& header,
+                                const Taxon_Labels& labels, Table_Options options) {
+  for (const std::string& label : labels)
+    if (!Is_Number(label, options.decimal_comma)) return;
+  Generic::Warnings::Issue((in.Name().empty() ? "" : in.Name() + ":") + std::to_string(header_line) +
+                           ":1: the first column, '" + header +
+                           "', holds only numbers and is read as the labels of the taxa; if it is a "
+                           "character (a table written without row names), read it with --labels=none");
+}
+
 // The header, then the rows, window by window: each window is cut after its
 // last line feed and read by lines (on several threads when big). Text
 // that is not read that way (a quoted line feed, an error) is read, from
 // the start of its window to the end of the input, by the reporting reader.
 template <class Matrix_Type, class Convert>
-std::unique_ptr<Data_Record<Matrix_Type>> Read_Table(Text_Input& in, char separator, std::size_t value_bytes,
-                                                     Convert convert) {
+std::unique_ptr<Data_Record<Matrix_Type>> Read_Table(Text_Input& in, Input_Format format, Table_Options options,
+                                                     std::size_t value_bytes, Convert convert) {
   Table table;
-  table.separator = separator;
+  table.separator = Separator_Of(format);
+  table.labels = options.labels;
   table.first_line = in.Line();
   for (std::size_t want = Window_Size;; want *= 2) {
     table.text = in.Window(want);
     if (table.text.size() < want || Holds_Header(table)) break;
   }
   std::size_t pos = table.Read_Header(Header_Start(table));
+  const long header_line = table.first_line;
   in.Advance(pos);
 
   Taxon_Labels labels;
@@ -448,7 +496,7 @@ std::unique_ptr<Data_Record<Matrix_Type>> Read_Table(Text_Input& in, char separa
     for (pos = 0;;) {
       pos = table.Skip_Blank_Lines(pos, table.text.size());
       if (pos == table.text.size()) break;
-      labels.emplace_back();
+      labels.emplace_back(table.labels ? "" : std::to_string(labels.size() + 1));
       pos = *table.Read_Row(pos, true, labels.back(), matrix.Add_Rows(1, table.nchar), convert);
     }
     in.Advance(table.text.size());
@@ -458,20 +506,37 @@ std::unique_ptr<Data_Record<Matrix_Type>> Read_Table(Text_Input& in, char separa
     table.text = {};
     table.Wrong(0, "a row for each taxon after the header", "the end of the input");
   }
+  if (!table.labels)
+    for (std::size_t t = 0; t < labels.size(); ++t) labels[t] = std::to_string(t + 1);
+  else if (table.label_header && !table.label_header->empty())
+    Warn_If_Labels_Are_Numbers(in, header_line, *table.label_header, labels, options);
   return std::make_unique<Data_Record<Matrix_Type>>(std::move(labels), std::move(matrix));
 }
 
 } // namespace
 
-char Separator_Of(Input_Format format) { return format == Input_Format::TSV ? '\t' : ','; }
+bool Is_Table(Input_Format format) {
+  return format == Input_Format::CSV || format == Input_Format::TSV || format == Input_Format::CSV2;
+}
+
+char Separator_Of(Input_Format format) {
+  return format == Input_Format::TSV ? '\t' : format == Input_Format::CSV2 ? ';' : ',';
+}
 
 namespace {
 
 struct Numbers {
+  bool decimal_comma = false;
   // As if more text followed: the scanner is quicker so, and a number
-  // that runs to the very end of the input goes the general way.
+  // that runs to the very end of the input goes the general way. With
+  // decimal commas, only a number without a fraction is read here.
   std::size_t Fast(std::string_view text, double& value) const {
     using namespace Number_Text;
+    if (decimal_comma) {
+      std::size_t k = 0;
+      while (k < text.size() && ((text[k] >= '0' && text[k] <= '9') || text[k] == '-' || text[k] == '+')) ++k;
+      if (k < text.size() && (text[k] == ',' || text[k] == '.' || text[k] == 'e' || text[k] == 'E')) return 0;
+    }
     std::size_t length = 0;
     bool exact = false;
     if (Scan_Real(text.data(), text.size(), false, length, exact, value) != Scan::NUMBER) return 0;
@@ -479,7 +544,14 @@ struct Numbers {
     return length;
   }
   const char* operator()(std::string_view cell, double& value) const {
-    const std::string_view text = Trimmed(cell);
+    std::string_view text = Trimmed(cell);
+    std::string point; // the text with its decimal comma made a point
+    if (decimal_comma) {
+      if (text.find('.') != std::string_view::npos) return "a number with a decimal comma";
+      point.assign(text);
+      std::replace(point.begin(), point.end(), ',', '.');
+      text = point;
+    }
     const Real_Prefix number = Scan_Real_Prefix(text);
     if (number.length != text.size() || text.empty()) return "a number";
     if (number.too_large) return "a number within the range of a double";
@@ -513,12 +585,13 @@ struct Symbols {
 
 } // namespace
 
-Real_Data_Access Get_Table_Numbers(Text_IO::Text_Input& file, char separator) {
-  return Read_Table<Real_Matrix>(file, separator, 2, Numbers{});
+Real_Data_Access Get_Table_Numbers(Text_IO::Text_Input& file, Input_Format format, Table_Options options) {
+  options.decimal_comma = options.decimal_comma || format == Input_Format::CSV2;
+  return Read_Table<Real_Matrix>(file, format, options, 2, Numbers{options.decimal_comma});
 }
 
-Disc_Data_Access Get_Table_Symbols(Text_IO::Text_Input& file, char separator) {
-  return Read_Table<Disc_Matrix>(file, separator, 1, Symbols{separator});
+Disc_Data_Access Get_Table_Symbols(Text_IO::Text_Input& file, Input_Format format, Table_Options options) {
+  return Read_Table<Disc_Matrix>(file, format, options, 1, Symbols{Separator_Of(format)});
 }
 
 } // namespace Phylo::Read

@@ -13,15 +13,17 @@
 
 namespace Phylo::Read {
 
-// ',' for CSV, a tab for TSV.
+// CSV, TSV and CSV2.
+bool Is_Table(Input_Format format);
+// ',' for CSV, a tab for TSV, ';' for CSV2.
 char Separator_Of(Input_Format format);
 
 // Every cell a number; a missing value (empty, NA, NaN, ?) is a Data_Error,
 // as continuous characters have no unknown state.
-Real_Data_Access Get_Table_Numbers(Text_IO::Text_Input& file, char separator);
+Real_Data_Access Get_Table_Numbers(Text_IO::Text_Input& file, Input_Format format, Table_Options options);
 
 // Every cell one symbol; an empty cell, NA, NaN and ? are the unknown
 // symbol '?'.
-Disc_Data_Access Get_Table_Symbols(Text_IO::Text_Input& file, char separator);
+Disc_Data_Access Get_Table_Symbols(Text_IO::Text_Input& file, Input_Format format, Table_Options options);
 
 } // namespace Phylo::Read

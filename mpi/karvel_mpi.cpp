@@ -414,7 +414,7 @@ void Run(Shared_File& file, const std::vector<std::string>& operands, const Karv
           input->Get();
         where.matrix_line = input->Line();
         where.reading = true;
-        Pipeline::Data data = Pipeline::Read(*input, s.Format, s.Datatype);
+        Pipeline::Data data = Pipeline::Read(*input, s.Format, s.Datatype, s.Table);
         where.reading = false;
         // Every rank finds them; only rank 0 has a sink.
         Karvel::Take_Labels(data, s, Matrix_Place());

@@ -270,7 +270,7 @@ TEST(LongOptions, RefusalsNameTheOption) {
   EXPECT_EQ(Refusal({"f", "--threads"}), "option '--threads' needs a value (--threads=N)");
   EXPECT_EQ(Refusal({"--threads=x"}), "invalid value 'x' for '--threads' (a whole number from 1 to 1024)");
   EXPECT_EQ(Refusal({"--from=NEXUS"}), "invalid value 'NEXUS' for '--from' (one of phylip, extended, commented, "
-                                       "phylip-interleaved, extended-interleaved, csv, tsv, nexus, fasta)");
+                                       "phylip-interleaved, extended-interleaved, csv, tsv, csv2, nexus, fasta)");
   for (const char* bad : {"--threads=0", "--threads=1025", "--threads=", "--threads=2x", "--threads=-1"})
     EXPECT_NE(Refusal({bad, "f"}), "") << bad;
   // A bad value is refused even where an option to its left wins.
