@@ -4,10 +4,11 @@
 //
 // Input: an option line, then the text. Option letters: 1 PHYLIP, 3
 // commented PHYLIP, i and I interleaved PHYLIP (ten-column and one-word
-// labels), a comma CSV, a tab TSV (else extended PHYLIP); D or B
-// reads discrete characters
-// (else real numbers); L takes the labels as Latin-1, as --encoding=latin-1
-// does. z hands the text, as it is, to the reader through a
+// labels), a comma CSV, a tab TSV, ; the CSV2 of decimal commas (else
+// extended PHYLIP); D or B reads discrete characters (else real numbers);
+// u reads a table without labels, as --labels=none, and c a TSV's decimal
+// commas, as --decimal=comma; L takes the labels as Latin-1, as
+// --encoding=latin-1 does. z hands the text, as it is, to the reader through a
 // descriptor, as files come: compressed text (gzip, bzip2, xz, zstd) is
 // decompressed there, and a zip archive or UTF-16 is refused. Every message
 // must be safe to print as it is. Threads only read text of a quarter megabyte and
@@ -76,7 +77,8 @@ std::string Label_Of(const std::string& label, bool latin1) {
 // with: labels, values by their bits, and after each matrix the line and
 // the byte where the reader stands.
 
-std::string Read_All(std::string_view text, Input_Format format, bool discrete, bool descriptor, bool latin1) {
+std::string Read_All(std::string_view text, Input_Format format, Phylo::Read::Table_Options table, bool discrete,
+                     bool descriptor, bool latin1) {
   std::unique_ptr<Text_Input> input;
   if (descriptor) {
     const int fd = ::memfd_create("karvel-fuzz", MFD_CLOEXEC);
@@ -93,7 +95,7 @@ std::string Read_All(std::string_view text, Input_Format format, bool discrete, 
   try {
     while (!in.At_End_Of_Input()) {
       if (discrete) {
-        const auto data = Phylo::Read::Get(in, format, Phylo::Read::Whitespace());
+        const auto data = Phylo::Read::Get(in, format, Phylo::Read::Whitespace(), table);
         for (int t = 0; t < data->Taxa(); ++t) {
           const auto row = data->Matrix.Row(t);
           out += Label_Of(data->Labels[static_cast<std::size_t>(t)], latin1) + "|";
@@ -101,7 +103,7 @@ std::string Read_All(std::string_view text, Input_Format format, bool discrete, 
           out += '\n';
         }
       } else {
-        const auto data = Phylo::Read::Get(in, format);
+        const auto data = Phylo::Read::Get(in, format, table);
         for (int t = 0; t < data->Taxa(); ++t) {
           out += Label_Of(data->Labels[static_cast<std::size_t>(t)], latin1) + "|";
           for (double v : data->Matrix.Row(t)) {
@@ -129,6 +131,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto [options, input] = Fuzz::Split(data, size);
   Input_Format format = Input_Format::EXTENDED_PHYLIP;
   bool discrete = false;
+  Phylo::Read::Table_Options table;
   bool descriptor = false;
   bool latin1 = false;
   for (char c : options) {
@@ -142,6 +145,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (c == 'f') format = Input_Format::FASTA;
     if (c == ',') format = Input_Format::CSV;
     if (c == '\t') format = Input_Format::TSV;
+    if (c == ';') format = Input_Format::CSV2;
+    if (c == 'u') table.labels = false;
+    if (c == 'c') table.decimal_comma = true;
     if (c == 'D' || c == 'B') discrete = true;
   }
 
@@ -156,9 +162,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const int threads = 2 + static_cast<int>(size % 6);
   Generic::Parallel::Set_Threads(1);
-  const std::string want = Read_All(copy.View(), format, discrete, descriptor, latin1);
+  const std::string want = Read_All(copy.View(), format, table, discrete, descriptor, latin1);
   Generic::Parallel::Set_Threads(threads);
-  const std::string got = Read_All(copy.View(), format, discrete, descriptor, latin1);
+  const std::string got = Read_All(copy.View(), format, table, discrete, descriptor, latin1);
   if (got != want) Fuzz::Differ(("one thread against " + std::to_string(threads)).c_str(), want, got);
   return 0;
 }

@@ -59,6 +59,10 @@ for case_dir in "$root"/tests/e2e/cases/*/; do
   # The reader target's letters for the interleaved layouts.
   if grep -q -- '--from=phylip-interleaved' "$case_dir/cmd"; then options="${options}i"; fi
   if grep -q -- '--from=extended-interleaved' "$case_dir/cmd"; then options="${options}I"; fi
+  # ... and for the tables that need a word of their own.
+  if grep -q -- '--from=csv2' "$case_dir/cmd"; then options="${options};"; fi
+  if grep -q -- '--labels=none' "$case_dir/cmd"; then options="${options}u"; fi
+  if grep -q -- '--decimal=comma' "$case_dir/cmd"; then options="${options}c"; fi
   for file in "$case_dir"*; do
     name=$(basename "$file")
     if [ ! -f "$file" ] || [ "$name" = cmd ] || [ "${name#expected.}" != "$name" ]; then continue; fi
