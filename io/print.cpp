@@ -171,6 +171,29 @@ void Put_Field(Text_Output& file, std::string_view text, char separator) {
 
 char Separator_Of(Output_Format style) { return style == Output_Format::CSV ? ',' : '\t'; }
 
+// A NEXUS word: as it is when it holds only letters, digits and the
+// punctuation a word may hold, else between single quotes with its quotes
+// doubled; a control, which no NEXUS reader takes inside a word, as '_'.
+void Put_Nexus_Word(Text_Output& file, std::string_view text) {
+  bool plain = !text.empty();
+  for (const char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    plain &= (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '.' ||
+             u >= 128;
+  }
+  if (plain) {
+    file.Put(text);
+    return;
+  }
+  file.Put('\'');
+  for (const char c : text) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '\'') file.Put('\'');
+    file.Put(u < 32 || u == 127 ? '_' : c);
+  }
+  file.Put('\'');
+}
+
 bool Is_Table(Dist_Output_Format format) {
   return format == Dist_Output_Format::LSMAT || format == Dist_Output_Format::CSV;
 }
@@ -465,7 +488,8 @@ void Put(Text_Output& file, const Squared& matrix, Dist_Output_Format format, in
 // --- Character data
 
 void Print_Header(Text_Output& file, int taxa, int characters, Output_Format format,
-                  Nexus_Datatype datatype, std::string_view symbols) {
+                  Nexus_Datatype datatype, std::string_view symbols, std::span<const std::string> names) {
+  const bool named = !names.empty() && names.size() == static_cast<std::size_t>(std::max(characters, 0));
   switch (format) {
   case Output_Format::EXTENDED_PHYLIP:
   case Output_Format::PHYLIP:
@@ -497,13 +521,30 @@ void Print_Header(Text_Output& file, int taxa, int characters, Output_Format for
       break;
     }
     }
-    file.Put(" missing=?;\n\tmatrix\n");
+    file.Put(" missing=?;\n");
+    if (named) {
+      file.Put("\tcharlabels");
+      for (const std::string& name : names) {
+        file.Put(' ');
+        Put_Nexus_Word(file, name);
+      }
+      file.Put(";\n");
+    }
+    file.Put("\tmatrix\n");
     break;
   case Output_Format::CSV:
   case Output_Format::TSV: {
-    // The input has no names for the characters; these are names in every
-    // reader (a name that is a number is not, in R).
     const char separator = Separator_Of(format);
+    if (named) {
+      for (const std::string& name : names) {
+        file.Put(separator);
+        Put_Field(file, name, separator);
+      }
+      file.New_Line();
+      break;
+    }
+    // Without names from the input, these are names in every reader (a
+    // name that is a number is not, in R).
     char name[24] = {separator, 'c'};
     for (int k = 1; k <= characters; ++k)
       file.Put(std::string_view(name, static_cast<std::size_t>(std::to_chars(name + 2, name + sizeof name, k).ptr - name)));
@@ -572,7 +613,8 @@ void Put_Data(Text_Output& file, const Data& data, Output_Format format, Nexus_D
   if (data.Labels.empty())
     throw Errors::Constraint_Error("index check failed: character data without taxa cannot be written");
   const int characters = data.Matrix.Row_Length(0);
-  Print_Header(file, static_cast<int>(data.Labels.size()), characters, format, datatype, symbols);
+  Print_Header(file, static_cast<int>(data.Labels.size()), characters, format, datatype, symbols,
+               data.Character_Names);
   int width = Phylip_Width;
   switch (format) {
   case Output_Format::NEXUS:

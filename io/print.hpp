@@ -109,8 +109,11 @@ void Print_Footer(Text_IO::Text_Output& file, Dist_Output_Format format);
 
 // --- The steps of character data.
 // `symbols` are the NEXUS symbols of a STANDARD matrix.
+// `names` are the characters' names, written by the layouts that have a
+// place for them (csv, tsv, NEXUS) when there is one for each character.
 void Print_Header(Text_IO::Text_Output& file, int taxa, int characters, Output_Format format,
-                  Nexus_Datatype datatype, std::string_view symbols = {});
+                  Nexus_Datatype datatype, std::string_view symbols = {},
+                  std::span<const std::string> names = {});
 // The data type of a matrix of symbols and, for STANDARD, its symbols: the
 // characters used but the missing ? and the gap -, in byte order (with 0
 // and 1 for binary data).

@@ -236,6 +236,7 @@ struct Header {
   int Nchar = -1;
   Taxon_Labels Taxa; // from a TAXA block that the matrix uses
   bool Known_Taxa = false;
+  std::vector<std::string> Character_Names; // CHARLABELS
 };
 
 // `=` and its value after a keyword.
@@ -456,6 +457,16 @@ Token Read_Header(Nexus& nx, Header& header) {
       Read_Dimensions(nx, header, false);
     } else if (Same_Word(command.Text, "format")) {
       Read_Format(nx, header.Format);
+    } else if (Same_Word(command.Text, "charlabels")) {
+      header.Character_Names.clear();
+      for (;;) {
+        nx.Skip();
+        if (nx.Peek() == ';') break;
+        const Token name = nx.Next(true);
+        if (name.Type == Token::END) Nexus::Fail(name, "';' after the character labels");
+        header.Character_Names.push_back(name.Text);
+      }
+      nx.Advance(1);
     } else if (Same_Word(command.Text, "matrix")) {
       matrix = std::move(command);
       break;
@@ -614,6 +625,15 @@ std::array<char, 256> Case_Folding(const Layout& format) {
 // promising far more than the text holds costs no more than the text.
 constexpr std::size_t Max_Reserved_Cells = std::size_t{1} << 20;
 
+// CHARLABELS may name the first characters only; the names are kept when
+// they name all, the only way the layouts that write them can.
+template <class Record>
+Record Named(Record data, const Header& header) {
+  if (header.Character_Names.size() == static_cast<std::size_t>(header.Nchar))
+    data->Character_Names = header.Character_Names;
+  return data;
+}
+
 template <class T, class Read_Cell>
 std::unique_ptr<Data_Record<Generic::Row_Matrix<T>>> Read_Matrix(Nexus& nx, const Header& header,
                                                                 Read_Cell read_cell) {
@@ -626,7 +646,7 @@ std::unique_ptr<Data_Record<Generic::Row_Matrix<T>>> Read_Matrix(Nexus& nx, cons
     std::vector<Row_In_Place<T>> rows;
     Taxon_Labels labels = Read_Rows(
         nx, header, rows, [&] { return Row_In_Place<T>(block + rows.size() * nchar); }, read_cell);
-    return std::make_unique<Data_Record<Generic::Row_Matrix<T>>>(std::move(labels), std::move(matrix));
+    return Named(std::make_unique<Data_Record<Generic::Row_Matrix<T>>>(std::move(labels), std::move(matrix)), header);
   }
   std::vector<std::vector<T>> rows;
   Taxon_Labels labels = Read_Rows(nx, header, rows, [] { return std::vector<T>(); }, read_cell);
@@ -634,7 +654,7 @@ std::unique_ptr<Data_Record<Generic::Row_Matrix<T>>> Read_Matrix(Nexus& nx, cons
     matrix.Append_Row(row);
     std::vector<T>().swap(row);
   }
-  return std::make_unique<Data_Record<Generic::Row_Matrix<T>>>(std::move(labels), std::move(matrix));
+  return Named(std::make_unique<Data_Record<Generic::Row_Matrix<T>>>(std::move(labels), std::move(matrix)), header);
 }
 
 } // namespace

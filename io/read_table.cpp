@@ -510,7 +510,9 @@ std::unique_ptr<Data_Record<Matrix_Type>> Read_Table(Text_Input& in, Input_Forma
     for (std::size_t t = 0; t < labels.size(); ++t) labels[t] = std::to_string(t + 1);
   else if (table.label_header && !table.label_header->empty())
     Warn_If_Labels_Are_Numbers(in, header_line, *table.label_header, labels, options);
-  return std::make_unique<Data_Record<Matrix_Type>>(std::move(labels), std::move(matrix));
+  auto data = std::make_unique<Data_Record<Matrix_Type>>(std::move(labels), std::move(matrix));
+  data->Character_Names = std::move(table.names);
+  return data;
 }
 
 } // namespace

@@ -60,6 +60,10 @@ struct Data_Record {
 
   Taxon_Labels Labels;
   Matrix_Type Matrix;
+  // The names of the characters, where the input gives them (a table's
+  // header, NEXUS charlabels); empty where it does not. Conversions write
+  // them back.
+  std::vector<std::string> Character_Names;
 
   int Taxa() const { return static_cast<int>(Labels.size()); }
 };
