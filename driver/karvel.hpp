@@ -55,14 +55,17 @@ struct Run_Settings {
   std::optional<std::string> Output_File;
   // --undefined=nan
   bool Undefined_As_NaN = false;
+  // The parser tells contradicting options by the settings they leave.
+  bool operator==(const Run_Settings&) const = default;
 };
 
 class Destination;
 
 // Takes the options out of `arguments` (the arguments after the program
 // name) and returns the settings; what remains are the operands. Of
-// conflicting options the leftmost wins. An unknown long option or a bad
-// value throws Errors::Usage_Error.
+// conflicting letters the leftmost wins; a long option given twice with
+// different values, or contradicting a letter, an unknown long option and a
+// bad value throw Errors::Usage_Error.
 Run_Settings Parse_Arguments(std::vector<std::string>& arguments);
 
 // The usage text, with the invocation name in its first and third lines.
