@@ -28,6 +28,7 @@ Distfunc::Row_Part Part_Of(Print::Dist_Output_Format format);
 struct Row_Range {
   int First = 0;
   int Past = 0;
+  bool operator==(const Row_Range&) const = default;
 };
 
 // Part `index` (from 0) of `parts` ranges that split the rows so that each

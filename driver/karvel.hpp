@@ -59,6 +59,8 @@ struct Run_Settings {
   bool Latin1_Labels = false;
   // --labels=none and --decimal=comma, for tables.
   Phylo::Read::Table_Options Table;
+  // The parser tells contradicting options by the settings they leave.
+  bool operator==(const Run_Settings&) const = default;
 };
 
 class Destination;
@@ -72,8 +74,9 @@ void Take_Labels(Phylo::Pipeline::Data& data, const Run_Settings& settings, cons
 
 // Takes the options out of `arguments` (the arguments after the program
 // name) and returns the settings; what remains are the operands. Of
-// conflicting options the leftmost wins. An unknown long option or a bad
-// value throws Errors::Usage_Error.
+// conflicting letters the leftmost wins; a long option given twice with
+// different values, or contradicting a letter, an unknown long option and a
+// bad value throw Errors::Usage_Error.
 Run_Settings Parse_Arguments(std::vector<std::string>& arguments);
 
 // The usage text, with the invocation name in its first and third lines.

@@ -32,7 +32,80 @@ const Option* With_Long_Name(std::string_view name) {
 struct Given {
   const Option* option;
   std::string value;
+  bool by_letter = false;
 };
+
+// Edits, and swaps of neighbours, that turn one name into the other, case
+// aside: "form" is one from "from", "HELP" none from "help".
+std::size_t Edit_Distance(std::string_view a, std::string_view b) {
+  const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+  const std::size_t width = b.size() + 1;
+  std::vector<std::size_t> d((a.size() + 1) * width);
+  for (std::size_t i = 0; i <= a.size(); ++i) d[i * width] = i;
+  for (std::size_t j = 0; j <= b.size(); ++j) d[j] = j;
+  for (std::size_t i = 1; i <= a.size(); ++i)
+    for (std::size_t j = 1; j <= b.size(); ++j) {
+      const bool same = lower(a[i - 1]) == lower(b[j - 1]);
+      std::size_t best = std::min({d[(i - 1) * width + j] + 1, d[i * width + j - 1] + 1,
+                                   d[(i - 1) * width + j - 1] + (same ? 0 : 1)});
+      if (i > 1 && j > 1 && lower(a[i - 1]) == lower(b[j - 2]) && lower(a[i - 2]) == lower(b[j - 1]))
+        best = std::min(best, d[(i - 2) * width + j - 2] + 1);
+      d[i * width + j] = best;
+    }
+  return d.back();
+}
+
+// Names the known option nearest to a mistyped one, where one is near
+// enough to be what was meant: one edit in a short name, two in a longer.
+std::string Unknown_Option(const std::string& name) {
+  const Option* nearest = nullptr;
+  std::size_t least = name.size() < 5 ? 1 : 2;
+  for (const Option& o : Options::All()) {
+    if (o.Long.empty()) continue;
+    const std::size_t distance = Edit_Distance(name, o.Long);
+    if (distance > least || (nearest && distance == least)) continue;
+    nearest = &o;
+    least = distance;
+  }
+  return "unknown option '--" + name + "' (" +
+         (nearest ? "did you mean --" + std::string(nearest->Long) + "?" : std::string("karvel --help lists them")) +
+         ")";
+}
+
+std::string As_Written(const Given& g) {
+  if (g.by_letter) return std::string("-") + g.option->Letter;
+  return "--" + std::string(g.option->Long) + (g.option->Argument.empty() ? "" : "=" + g.value);
+}
+
+// Two options contradict each other where the order they are applied in
+// changes what the run does: -P and --to=csv do, -P and --to=phylip do not.
+bool Contradict(const Given& a, const Given& b) {
+  Run_Settings a_first, b_first;
+  a.option->Apply(a_first, a.value);
+  b.option->Apply(a_first, b.value);
+  b.option->Apply(b_first, b.value);
+  a.option->Apply(b_first, a.value);
+  return !(a_first == b_first);
+}
+
+// Letters among themselves keep their old rule, the leftmost winning, for
+// the scripts that rely on it. A long option is newer and spelled out: one
+// that says otherwise than itself or a letter is a mistake to report, not
+// to resolve by its place on the line.
+void Refuse_Contradictions(const std::vector<Given>& given) {
+  for (std::size_t j = 1; j < given.size(); ++j)
+    for (std::size_t i = 0; i < j; ++i) {
+      const Given& a = given[i];
+      const Given& b = given[j];
+      const bool same_long = !a.by_letter && !b.by_letter && a.option == b.option;
+      if (!same_long && a.by_letter == b.by_letter) continue;
+      if (!Contradict(a, b)) continue;
+      if (same_long)
+        throw Errors::Usage_Error("--" + std::string(a.option->Long) + " is given twice (" + a.value + " and " +
+                                  b.value + ")");
+      throw Errors::Usage_Error(As_Written(a) + " and " + As_Written(b) + " contradict each other");
+    }
+}
 
 } // namespace
 
@@ -50,7 +123,7 @@ Run_Settings Parse_Arguments(std::vector<std::string>& arguments) {
       const std::size_t equals = a.find('=');
       const std::string name = a.substr(2, equals == std::string::npos ? std::string::npos : equals - 2);
       const Option* option = With_Long_Name(name);
-      if (!option) throw Errors::Usage_Error("unknown option '--" + name + "' (karvel --help lists them)");
+      if (!option) throw Errors::Usage_Error(Unknown_Option(name));
       if (option->Argument.empty()) {
         if (equals != std::string::npos) throw Errors::Usage_Error("option '--" + name + "' takes no value");
         given.push_back({option, ""});
@@ -65,16 +138,17 @@ Run_Settings Parse_Arguments(std::vector<std::string>& arguments) {
     } else if (const Option* option = a.size() == 2 && a[0] == '-' ? With_Letter(a[1]) : nullptr) {
       // An argument of two characters that is no option, such as -j, stays
       // an operand: it has always been read as a file name.
-      given.push_back({option, ""});
+      given.push_back({option, "", true});
     } else {
       operands.push_back(a);
     }
   }
   // Every value is checked from the left first, so that a bad one is
-  // reported even where an option to its left overrides it; then applying
-  // from the right makes the leftmost of conflicting options win.
+  // reported before any contradiction; then applying from the right makes
+  // the leftmost of conflicting letters win.
   Run_Settings checked;
   for (const Given& g : given) g.option->Apply(checked, g.value);
+  Refuse_Contradictions(given);
   Run_Settings settings;
   for (std::size_t k = given.size(); k-- > 0;) given[k].option->Apply(settings, given[k].value);
   arguments = std::move(operands);

@@ -1,6 +1,9 @@
 #include "generic/parallel.hpp"
 
 #include <atomic>
+#include <cerrno>
+#include <climits>
+#include <pthread.h>
 #include <sched.h>
 
 namespace Generic::Parallel {
@@ -33,6 +36,52 @@ void Count_Start() {
   // What std::thread raises when the system refuses another thread.
   if (from > 0 && nth >= from)
     throw std::system_error(std::make_error_code(std::errc::resource_unavailable_try_again));
+}
+
+namespace {
+
+void* Run_Task(void* task) noexcept {
+  const std::unique_ptr<std::function<void()>> run(static_cast<std::function<void()>*>(task));
+  (*run)();
+  return nullptr;
+}
+
+Errors::Storage_Error Cannot_Start(int code) {
+  return Errors::Storage_Error("cannot start a thread: " + std::make_error_code(static_cast<std::errc>(code)).message());
+}
+
+} // namespace
+
+static_assert(sizeof(pthread_t) <= sizeof(unsigned long));
+
+Worker_Thread::Worker_Thread(std::function<void()> task) {
+  try {
+    Count_Start();
+  } catch (const std::system_error& e) {
+    throw Cannot_Start(e.code().value());
+  }
+  std::unique_ptr<std::function<void()>> owned;
+  try {
+    owned = std::make_unique<std::function<void()>>(std::move(task));
+  } catch (const std::bad_alloc&) {
+    throw Cannot_Start(ENOMEM);
+  }
+  pthread_attr_t attributes;
+  if (const int code = pthread_attr_init(&attributes); code != 0) throw Cannot_Start(code);
+  int code = pthread_attr_setstacksize(&attributes, std::max(Worker_Stack, static_cast<std::size_t>(PTHREAD_STACK_MIN)));
+  pthread_t id{};
+  if (code == 0) code = pthread_create(&id, &attributes, Run_Task, owned.get());
+  pthread_attr_destroy(&attributes);
+  if (code != 0) throw Cannot_Start(code);
+  owned.release(); // Run_Task owns it now
+  id_ = static_cast<unsigned long>(id);
+  running_ = true;
+}
+
+void Worker_Thread::join() {
+  if (!running_) return;
+  running_ = false;
+  pthread_join(static_cast<pthread_t>(id_), nullptr);
 }
 
 } // namespace Detail

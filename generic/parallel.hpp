@@ -3,8 +3,12 @@
 // result is computed exactly as one thread would compute it; threads only
 // change who computes what, never how.
 
+#include <algorithm>
 #include <condition_variable>
+#include <cstddef>
 #include <exception>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <string>
@@ -24,6 +28,38 @@ void Set_Threads(int count);
 
 namespace Detail {
 void Count_Start(); // where tests make a start fail
+
+// The stack of a worker of Run and In_Order. Their bodies recurse nowhere
+// and keep their buffers on the heap, so a small stack does: the default
+// (the stack limit, often 8 MiB) times a thread per processor is what a
+// limit on address space runs out of first. Sanitizers widen every frame.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr std::size_t Worker_Stack = std::size_t{4} << 20;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+inline constexpr std::size_t Worker_Stack = std::size_t{4} << 20;
+#else
+inline constexpr std::size_t Worker_Stack = std::size_t{256} << 10;
+#endif
+#else
+inline constexpr std::size_t Worker_Stack = std::size_t{256} << 10;
+#endif
+
+// A thread with a stack of Worker_Stack bytes; joined before it goes.
+class Worker_Thread {
+public:
+  // Starts task, or raises Storage_Error as Start does.
+  explicit Worker_Thread(std::function<void()> task);
+  Worker_Thread(Worker_Thread&& other) noexcept : id_(other.id_), running_(other.running_) { other.running_ = false; }
+  Worker_Thread& operator=(Worker_Thread&&) = delete;
+  Worker_Thread(const Worker_Thread&) = delete;
+  ~Worker_Thread() { join(); }
+  void join();
+
+private:
+  unsigned long id_ = 0; // pthread_t
+  bool running_ = false;
+};
 } // namespace Detail
 
 // Every thread of the program is started here, so that tests can make any
@@ -64,7 +100,7 @@ void Run(int workers, Body&& body) {
     return;
   }
   std::vector<std::exception_ptr> errors(static_cast<std::size_t>(workers));
-  std::vector<std::thread> threads;
+  std::vector<Detail::Worker_Thread> threads;
   threads.reserve(static_cast<std::size_t>(workers - 1));
   auto guarded = [&](int w) {
     try {
@@ -75,13 +111,13 @@ void Run(int workers, Body&& body) {
   };
   int started = 1; // workers 0 .. started - 1 have a thread
   try {
-    for (; started < workers; ++started) threads.push_back(Start(guarded, started));
+    for (; started < workers; ++started) threads.emplace_back([&guarded, started] { guarded(started); });
   } catch (...) {
     // Whatever kept the thread from starting, the work is still all done.
   }
   guarded(0);
   for (int w = started; w < workers; ++w) guarded(w);
-  for (std::thread& t : threads) t.join();
+  for (Detail::Worker_Thread& t : threads) t.join();
   for (const std::exception_ptr& e : errors)
     if (e) std::rethrow_exception(e);
 }
@@ -92,7 +128,10 @@ void Run(int workers, Body&& body) {
 // exception from make or consume stops the workers and leaves (the first
 // one seen). Workers take the pieces in turn, so fewer threads than asked
 // for (some could not start) still make them all; with none, the calling
-// thread makes each piece itself.
+// thread makes each piece itself. A worker that finds no memory for its
+// piece gives the piece back and leaves, its slot's memory freed, and the
+// others (the calling thread last) make it: the text is the same, made by
+// fewer. Only the calling thread running out of memory ends the run.
 template <class Make, class Consume>
 void In_Order(int count, int workers, Make&& make, Consume&& consume) {
   if (count <= 0) return;
@@ -104,8 +143,10 @@ void In_Order(int count, int workers, Make&& make, Consume&& consume) {
   std::vector<Slot> ring(static_cast<std::size_t>(slots));
   std::mutex lock;
   std::condition_variable changed;
-  int taken = 0;      // pieces given to a worker
+  int taken = 0;      // pieces given to a worker, given-back ones included
   int consumed = 0;   // pieces handed to consume
+  int live = 0;       // workers still taking pieces
+  std::vector<int> given_back; // pieces a worker could not make
   bool stop = false;
   std::exception_ptr failure; // from a worker
   auto work = [&] {
@@ -114,18 +155,37 @@ void In_Order(int count, int workers, Make&& make, Consume&& consume) {
       {
         // The next piece waits until its slot is free.
         std::unique_lock<std::mutex> guard(lock);
-        changed.wait(guard, [&] { return stop || taken == count || taken < consumed + slots; });
-        if (stop || taken == count) return;
-        piece = taken++;
+        changed.wait(guard, [&] {
+          return stop || !given_back.empty() || taken == count || taken < consumed + slots;
+        });
+        if (stop || (given_back.empty() && taken == count)) {
+          --live;
+          changed.notify_all();
+          return;
+        }
+        if (!given_back.empty()) {
+          piece = given_back.back();
+          given_back.pop_back();
+        } else {
+          piece = taken++;
+        }
       }
       Slot& slot = ring[static_cast<std::size_t>(piece % slots)];
       try {
         slot.text.clear();
         make(piece, slot.text);
+      } catch (const std::bad_alloc&) {
+        std::string().swap(slot.text);
+        std::lock_guard<std::mutex> guard(lock);
+        given_back.push_back(piece);
+        --live;
+        changed.notify_all();
+        return;
       } catch (...) {
         std::lock_guard<std::mutex> guard(lock);
         if (!failure) failure = std::current_exception();
         stop = true;
+        --live;
         changed.notify_all();
         return;
       }
@@ -134,30 +194,46 @@ void In_Order(int count, int workers, Make&& make, Consume&& consume) {
       changed.notify_all();
     }
   };
-  std::vector<std::thread> threads;
-  threads.reserve(static_cast<std::size_t>(workers));
+  std::vector<Detail::Worker_Thread> threads;
   try {
-    while (threads.size() < static_cast<std::size_t>(workers)) threads.push_back(Start(work));
+    threads.reserve(static_cast<std::size_t>(workers));
+    while (threads.size() < static_cast<std::size_t>(workers)) {
+      {
+        std::lock_guard<std::mutex> guard(lock);
+        ++live;
+      }
+      try {
+        threads.emplace_back(work);
+      } catch (...) {
+        std::lock_guard<std::mutex> guard(lock);
+        --live;
+        throw;
+      }
+    }
   } catch (...) {
     // Whatever kept the thread from starting, the pieces are still all made.
-  }
-  if (threads.empty()) {
-    std::string text;
-    for (int piece = 0; piece < count; ++piece) {
-      text.clear();
-      make(piece, text);
-      consume(static_cast<const std::string&>(text));
-    }
-    return;
   }
   std::exception_ptr error;
   try {
     for (int piece = 0; piece < count; ++piece) {
       Slot& slot = ring[static_cast<std::size_t>(piece % slots)];
+      bool own = false;
       {
         std::unique_lock<std::mutex> guard(lock);
-        changed.wait(guard, [&] { return slot.ready || stop; });
-        if (!slot.ready) break; // a worker failed
+        changed.wait(guard, [&] { return slot.ready || stop || live == 0; });
+        if (!slot.ready && stop) break; // a worker failed
+        if (!slot.ready) {
+          // No worker is left: every piece before this one is consumed, so
+          // this one is the next new piece or one given back.
+          own = true;
+          const auto back = std::find(given_back.begin(), given_back.end(), piece);
+          if (back != given_back.end()) given_back.erase(back);
+          else taken = piece + 1;
+        }
+      }
+      if (own) {
+        slot.text.clear();
+        make(piece, slot.text);
       }
       consume(static_cast<const std::string&>(slot.text));
       std::lock_guard<std::mutex> guard(lock);
@@ -171,7 +247,7 @@ void In_Order(int count, int workers, Make&& make, Consume&& consume) {
     stop = true;
     changed.notify_all();
   }
-  for (std::thread& t : threads) t.join();
+  for (Detail::Worker_Thread& t : threads) t.join();
   if (error) std::rethrow_exception(error);
   if (failure) std::rethrow_exception(failure);
 }

@@ -44,6 +44,8 @@ struct Table_Options {
   bool labels = true;
   // Numbers are written with a decimal comma (always for CSV2).
   bool decimal_comma = false;
+
+  bool operator==(const Table_Options&) const = default;
 };
 
 // Reads one matrix of discrete characters; every character outside

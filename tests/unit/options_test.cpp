@@ -50,8 +50,6 @@ TEST(ParseArguments, LeftmostOfConflictingOptionsWins) {
   EXPECT_EQ(Parse({"-X", "-P", "f"}).settings.Output, Dist_Output_Format::EXTENDED_PHYLIP);
   EXPECT_EQ(Parse({"-D", "f", "-B"}).settings.Datatype, Input_Datatype::DISCRETE);
   EXPECT_EQ(Parse({"-3", "-1"}).settings.Format, Phylo::Read::Input_Format::COMMENTED_PHYLIP);
-  EXPECT_EQ(Parse({"--from=tsv", "-1"}).settings.Format, Phylo::Read::Input_Format::TSV);
-  EXPECT_EQ(Parse({"-1", "--from", "csv"}).settings.Format, Phylo::Read::Input_Format::PHYLIP);
   EXPECT_EQ(*Parse({"-Z", "-A"}).settings.Transformation, Transformation::FULL_Z_SCORES);
 }
 
@@ -227,33 +225,25 @@ TEST(LongOptions, ValuesInBothFormsAndTheDoubleDash) {
   EXPECT_EQ(ended.settings.Action, Run_Action::RUN);
 }
 
-TEST(LongOptions, LeftmostWinsBetweenLongOptionsAndLetters) {
+TEST(LongOptions, LeftmostWinsBetweenDifferentLongOptions) {
   EXPECT_EQ(Parse({"--progress", "--no-progress"}).settings.Progress, Mode::ON);
   EXPECT_EQ(Parse({"--no-progress", "--progress"}).settings.Progress, Mode::OFF);
-  EXPECT_EQ(Parse({"--threads=2", "--threads=5"}).settings.Threads, 2);
   EXPECT_EQ(Parse({"--version", "--help"}).settings.Action, Run_Action::VERSION);
   EXPECT_EQ(Parse({"-W", "--help", "--version"}).settings.Action, Run_Action::HELP);
-  using Phylo::Read::Input_Format;
-  EXPECT_EQ(Parse({"--from=nexus", "-1", "f"}).settings.Format, Input_Format::NEXUS);
-  EXPECT_EQ(Parse({"-3", "--from", "fasta", "f"}).settings.Format, Input_Format::COMMENTED_PHYLIP);
-  EXPECT_EQ(Parse({"--from=fasta", "--from=phylip"}).settings.Format, Input_Format::FASTA);
+  EXPECT_EQ(Parse({"--decimals=3", "--exact"}).settings.Aft, Phylo::Print::Aft_Of_Decimals(3));
 }
 
 // --to and the layout letters choose one layout together, binary or text.
 TEST(LongOptions, OutputLayoutsAndFiles) {
   using Phylo::Binary_Output::Layout;
-  EXPECT_EQ(Parse({"--to=npy", "-P", "f"}).settings.Binary_Output, Layout::NPY);
-  const Run_Settings letter_first = Parse({"-P", "--to=npy", "f"}).settings;
-  EXPECT_FALSE(letter_first.Binary_Output);
-  EXPECT_EQ(letter_first.Output, Dist_Output_Format::PHYLIP);
-  const Run_Settings text_first = Parse({"--to=pairs", "--to=hdf5", "-X", "f"}).settings;
-  EXPECT_FALSE(text_first.Binary_Output);
-  EXPECT_EQ(text_first.Output, Dist_Output_Format::ONE_COLUMN);
+  EXPECT_EQ(Parse({"--to=npy", "-W", "f"}).settings.Binary_Output, Layout::NPY);
+  const Run_Settings text = Parse({"--to=pairs", "-O", "f"}).settings;
+  EXPECT_FALSE(text.Binary_Output);
+  EXPECT_EQ(text.Output, Dist_Output_Format::ONE_COLUMN);
   EXPECT_EQ(Parse({"--to", "npy-condensed", "f"}).settings.Binary_Output, Layout::NPY_CONDENSED);
-  EXPECT_EQ(Parse({"--output=a.npy", "--output", "b.npy"}).settings.Output_File, "a.npy");
+  EXPECT_EQ(Parse({"--output=a.npy", "--output", "a.npy"}).settings.Output_File, "a.npy");
   EXPECT_FALSE(Parse({"f"}).settings.Output_File);
-  EXPECT_TRUE(Parse({"--undefined=nan", "--undefined=error"}).settings.Undefined_As_NaN);
-  EXPECT_FALSE(Parse({"--undefined=error", "--undefined=nan"}).settings.Undefined_As_NaN);
+  EXPECT_TRUE(Parse({"--undefined=nan"}).settings.Undefined_As_NaN);
   EXPECT_FALSE(Parse({"f"}).settings.Undefined_As_NaN);
   EXPECT_EQ(Refusal({"--undefined=zero"}), "invalid value 'zero' for '--undefined' (one of error, nan)");
   EXPECT_EQ(Refusal({"--output="}), "'--output' needs a file name");
@@ -275,7 +265,48 @@ TEST(LongOptions, RefusalsNameTheOption) {
     EXPECT_NE(Refusal({bad, "f"}), "") << bad;
   // A bad value is refused even where an option to its left wins.
   EXPECT_NE(Refusal({"--threads=2", "--threads=x"}), "");
-  EXPECT_EQ(Refusal({"--threads=1024", "--threads", "1"}), "");
+  EXPECT_EQ(Refusal({"--threads=1024", "--threads", "1024"}), "");
+}
+
+// A long option loses to nothing: given twice with different values, or
+// against a letter that chooses otherwise, it is refused, naming both. What
+// chooses the same, whatever its spelling, is no contradiction.
+TEST(LongOptions, ContradictionsAreRefusedNamingBoth) {
+  EXPECT_EQ(Refusal({"--decimals=2", "f", "--decimals=6"}), "--decimals is given twice (2 and 6)");
+  EXPECT_EQ(Refusal({"--output=a.txt", "--output", "b.txt"}), "--output is given twice (a.txt and b.txt)");
+  EXPECT_EQ(Refusal({"--threads=2", "--threads=5"}), "--threads is given twice (2 and 5)");
+  EXPECT_EQ(Refusal({"--to=npy", "--to=csv"}), "--to is given twice (npy and csv)");
+  EXPECT_EQ(Refusal({"--undefined=nan", "--undefined=error"}), "--undefined is given twice (nan and error)");
+  EXPECT_EQ(Refusal({"-P", "--to=csv"}), "-P and --to=csv contradict each other");
+  EXPECT_EQ(Refusal({"--to=csv", "-D", "-P"}), "--to=csv and -P contradict each other");
+  EXPECT_EQ(Refusal({"-1", "--from=csv"}), "-1 and --from=csv contradict each other");
+  EXPECT_EQ(Refusal({"--from", "nexus", "-3"}), "--from=nexus and -3 contradict each other");
+  // A binary layout is a choice of layout as the letters are.
+  EXPECT_EQ(Refusal({"-X", "--to=npy"}), "-X and --to=npy contradict each other");
+  EXPECT_EQ(Refusal({"--to=hdf5", "-T"}), "--to=hdf5 and -T contradict each other");
+  // The first contradiction from the left is the one named.
+  EXPECT_EQ(Refusal({"-P", "--decimals=1", "--to=raw", "--decimals=2"}), "-P and --to=raw contradict each other");
+  for (const std::vector<std::string>& agree :
+       {std::vector<std::string>{"--decimals=2", "--decimals=02"}, {"-P", "--to=phylip"}, {"--to=tab", "-T"},
+        {"-1", "--from=phylip"}, {"--from=extended", "-2"}, {"--to=npy", "--to", "npy"}, {"--exact", "--exact"},
+        {"-W", "--to=fasta"}, {"-D", "--from=csv", "-m"}, {"--progress", "--progress"}})
+    EXPECT_EQ(Refusal(agree), "") << agree[0] << " " << agree[1];
+  const Run_Settings agreed = Parse({"-P", "--to=phylip", "-1", "--from=phylip", "f"}).settings;
+  EXPECT_EQ(agreed.Output, Dist_Output_Format::PHYLIP);
+  EXPECT_EQ(agreed.Format, Phylo::Read::Input_Format::PHYLIP);
+}
+
+TEST(LongOptions, AnUnknownOneNamesTheNearestKnown) {
+  EXPECT_EQ(Refusal({"--form=csv", "f"}), "unknown option '--form' (did you mean --from?)");
+  EXPECT_EQ(Refusal({"--decimls=3"}), "unknown option '--decimls' (did you mean --decimals?)");
+  EXPECT_EQ(Refusal({"--thraeds", "2"}), "unknown option '--thraeds' (did you mean --threads?)");
+  EXPECT_EQ(Refusal({"--no_progres"}), "unknown option '--no_progres' (did you mean --no-progress?)");
+  EXPECT_EQ(Refusal({"--HELP"}), "unknown option '--HELP' (did you mean --help?)");
+  EXPECT_EQ(Refusal({"---help"}), "unknown option '---help' (did you mean --help?)");
+  // Two edits in a short name are too far to guess from.
+  EXPECT_EQ(Refusal({"--he"}), "unknown option '--he' (karvel --help lists them)");
+  EXPECT_EQ(Refusal({"--bogus"}), "unknown option '--bogus' (karvel --help lists them)");
+  EXPECT_EQ(Refusal({"--"}), "");
 }
 
 // What the parser, the help, the man page and the completion rely on.

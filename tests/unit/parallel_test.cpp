@@ -4,6 +4,7 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <thread>
 
 #include "generic/parallel.hpp"
 
@@ -44,6 +45,33 @@ TEST(InOrder, AFailureStopsTheRunAndLeaves) {
                std::bad_alloc);
   EXPECT_EQ(all.rfind("0,1,2,", 0), 0u);
   EXPECT_EQ(all.find("40,"), std::string::npos);
+}
+
+// A worker without memory for its piece leaves and gives the piece back:
+// the others, and in the end the calling thread, make every piece, in order.
+TEST(InOrder, WorkersWithoutMemoryLeaveTheirPiecesToTheOthers) {
+  const std::thread::id caller = std::this_thread::get_id();
+  std::string want;
+  for (int piece = 0; piece < 300; ++piece) want += std::to_string(piece) + ",";
+  for (int failing_every : {1, 7}) {
+    std::atomic<int> refused{0};
+    std::string all;
+    Generic::Parallel::In_Order(
+        300, 6,
+        [&](int piece, std::string& text) {
+          text = "partial";
+          // Every worker thread, or some of them now and then.
+          if (std::this_thread::get_id() != caller && piece % failing_every == 0) {
+            ++refused;
+            throw std::bad_alloc();
+          }
+          text = std::to_string(piece) + ",";
+        },
+        [&](const std::string& text) { all += text; });
+    EXPECT_EQ(all, want) << failing_every;
+    EXPECT_GT(refused.load(), 0);
+    EXPECT_LE(refused.load(), 6); // each worker leaves at its first refusal
+  }
 }
 
 TEST(Run, EveryWorkerRunsAndTheLowestFailureWins) {
