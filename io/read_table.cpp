@@ -189,9 +189,7 @@ struct Table {
   std::size_t Read_Header(std::size_t pos) {
     Cell cell;
     Field(pos, true, cell);
-    if (cell.last)
-      Wrong(pos, std::string("a header row of cells separated by ") + Separator_Name(),
-            "a line without one (is this the right --from?)");
+    const std::size_t header_start = pos;
     const std::string corner = Unescaped(cell);
     if (!labels) names.push_back(corner);
     while (!cell.last) {
@@ -214,6 +212,11 @@ struct Table {
         }
       }
     }
+    // One cell and no rows of two (write.table's one character) is no
+    // table: another layout, or the wrong separator.
+    if (names.empty())
+      Wrong(header_start, std::string("a header row of cells separated by ") + Separator_Name(),
+            "a line without one (is this the right --from?)");
     nchar = static_cast<int>(names.size());
     return rows_begin;
   }
