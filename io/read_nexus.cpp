@@ -239,6 +239,19 @@ struct Header {
   std::vector<std::string> Character_Names; // CHARLABELS
 };
 
+// The words of a command up to its ';' (left to be consumed), as labels
+// are read: quoted or not.
+std::vector<std::string> Read_Words(Nexus& nx, const std::string& expected) {
+  std::vector<std::string> words;
+  for (;;) {
+    nx.Skip();
+    if (nx.Peek() == ';') return words;
+    const Token word = nx.Next(true);
+    if (word.Type == Token::END) Nexus::Fail(word, expected);
+    words.push_back(word.Text);
+  }
+}
+
 // `=` and its value after a keyword.
 Token Value_Of(Nexus& nx, const Token& key) {
   const Token equals = nx.Next();
@@ -393,14 +406,7 @@ void Read_Taxa_Block(Nexus& nx, Header& header) {
       Read_Dimensions(nx, dimensions, true);
       declared = dimensions.Ntax;
     } else if (Same_Word(command.Text, "taxlabels")) {
-      header.Taxa.clear();
-      for (;;) {
-        nx.Skip();
-        if (nx.Peek() == ';') break;
-        const Token label = nx.Next(true);
-        if (label.Type == Token::END) Nexus::Fail(label, "';' after the taxon labels");
-        header.Taxa.push_back(label.Text);
-      }
+      header.Taxa = Read_Words(nx, "';' after the taxon labels");
       if (declared >= 0 && static_cast<int>(header.Taxa.size()) != declared)
         nx.Fail_Here(std::to_string(declared) + " taxon labels as ntax= says");
       nx.Advance(1);
@@ -458,14 +464,7 @@ Token Read_Header(Nexus& nx, Header& header) {
     } else if (Same_Word(command.Text, "format")) {
       Read_Format(nx, header.Format);
     } else if (Same_Word(command.Text, "charlabels")) {
-      header.Character_Names.clear();
-      for (;;) {
-        nx.Skip();
-        if (nx.Peek() == ';') break;
-        const Token name = nx.Next(true);
-        if (name.Type == Token::END) Nexus::Fail(name, "';' after the character labels");
-        header.Character_Names.push_back(name.Text);
-      }
+      header.Character_Names = Read_Words(nx, "';' after the character labels");
       nx.Advance(1);
     } else if (Same_Word(command.Text, "matrix")) {
       matrix = std::move(command);
