@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstddef>
 #include <limits>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,23 @@ namespace Phylo::Distfunc {
 const char* Name(Real_Formula formula) { return Formulas::Row_Of(formula).Name; }
 
 namespace {
+
+// A worker's scratch for its tiles. The workers take tiles from one queue,
+// so one that finds no memory for its scratch leaves them to the others;
+// the calling thread (worker 0) is always there to take them all, and
+// only its failure ends the run.
+template <class Sums>
+bool Scratch_For(int worker, std::vector<double>& panel, std::size_t panel_size, std::vector<Sums>& sums,
+                 std::size_t sums_size) {
+  try {
+    panel.resize(panel_size);
+    sums.resize(sums_size);
+    return true;
+  } catch (const std::bad_alloc&) {
+    if (worker == 0) throw;
+    return false;
+  }
+}
 
 // The square root and arc cosine of a pair's finish, with a value out of
 // their domain noted instead of raised: the threads go on with their tiles,
@@ -339,8 +357,11 @@ void Fill(const Call& call, Generic::Square_Block& result, Undefined_Pairs* unde
   std::vector<long long> counts(static_cast<std::size_t>(threads), 0);
   Generic::Parallel::Run(threads, [&](int worker) {
     Detail::First_Failure& failure = failures[static_cast<std::size_t>(worker)];
-    std::vector<double> panel(Pair_Tiles::Panel_Size(path, p));
-    std::vector<Pair_Tiles::Sums> sums(static_cast<std::size_t>(Chunk) * static_cast<std::size_t>(width));
+    std::vector<double> panel;
+    std::vector<Pair_Tiles::Sums> sums;
+    if (!Scratch_For(worker, panel, Pair_Tiles::Panel_Size(path, p), sums,
+                     static_cast<std::size_t>(Chunk) * static_cast<std::size_t>(width)))
+      return;
     Quiet_Domain domain;
     const auto quiet_sqrt = domain.Sqrt();
     const auto quiet_arccos = domain.Arccos();
@@ -529,12 +550,14 @@ public:
     Generic::Parallel::Run(threads, [&](int worker) {
       Detail::Noted_Failures& failure = failures[static_cast<std::size_t>(worker)];
       std::vector<double> panel;
-      std::vector<Pair_Tiles::Sums> sums(static_cast<std::size_t>(Chunk) * static_cast<std::size_t>(width));
+      std::vector<Pair_Tiles::Sums> sums;
+      if (!Scratch_For(worker, panel, Pair_Tiles::Panel_Size(path, p), sums,
+                       static_cast<std::size_t>(Chunk) * static_cast<std::size_t>(width)))
+        return;
       Quiet_Domain domain;
       const auto quiet_sqrt = domain.Sqrt();
       const auto quiet_arccos = domain.Arccos();
       for (std::size_t k; (k = next.fetch_add(1, std::memory_order_relaxed)) < tiles.size();) {
-        if (panel.empty()) panel.resize(Pair_Tiles::Panel_Size(path, p));
         const Tile& t = tiles[k];
         Pair_Tiles::Tile_Sums(path, term, call.block, p, call.constants.threshold, t.i0, t.i1, t.j0, t.count,
                               sums.data(), panel.data());

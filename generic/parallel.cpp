@@ -5,6 +5,10 @@
 #include <climits>
 #include <pthread.h>
 #include <sched.h>
+#include <sys/resource.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace Generic::Parallel {
 
@@ -23,6 +27,19 @@ int Affinity_Count() {
 
 std::atomic<int> chosen{0};
 
+// glibc gives threads malloc arenas of their own, each reserving 64 MB of
+// address space at once. Under a limit on address space (ulimit -v) those
+// reservations, made in whatever order the threads first allocate, could
+// take the room the data need, and a run would fail or not by timing: there
+// one arena serves every thread.
+bool Fit_Allocator_To_Address_Limit() {
+#ifdef __GLIBC__
+  struct rlimit limit {};
+  if (getrlimit(RLIMIT_AS, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY) mallopt(M_ARENA_MAX, 1);
+#endif
+  return true;
+}
+
 std::atomic<int> starts{0};    // tried since the last Fail_Starts_From
 std::atomic<int> fail_from{0}; // 0: none fails
 
@@ -31,6 +48,7 @@ std::atomic<int> fail_from{0}; // 0: none fails
 namespace Detail {
 
 void Count_Start() {
+  [[maybe_unused]] static const bool fitted = Fit_Allocator_To_Address_Limit();
   const int nth = starts.fetch_add(1, std::memory_order_relaxed) + 1;
   const int from = fail_from.load(std::memory_order_relaxed);
   // What std::thread raises when the system refuses another thread.
