@@ -15,26 +15,16 @@
 #include "driver/destination.hpp"
 #include "driver/karvel.hpp"
 #include "driver/options_table.hpp"
+#include "driver/report.hpp"
 #include "generic/parallel.hpp"
 #include "generic/simd.hpp"
 #include "generic/warnings.hpp"
 #include "io/label_checks.hpp"
-#include "io/layout_guess.hpp"
 #include "io/read_table.hpp"
 
 namespace Karvel {
 
 namespace {
-
-void Put_Line(int fd, const std::string& line) {
-  Text_IO::Text_Output err(fd);
-  err.Put(line);
-  err.New_Line();
-  try {
-    err.Flush();
-  } catch (const Errors::Device_Error&) {
-  }
-}
 
 // What was printed for earlier matrices goes out before the error line.
 void Flush_Quietly(Text_IO::Text_Output& out) {
@@ -76,84 +66,6 @@ void Take_Simd_Setting() {
     throw Errors::Constraint_Error("KARVEL_SIMD=" + value + ": this processor cannot run it (it runs " +
                                    Generic::Simd::Names(true) + ")");
   Generic::Simd::Use(*path);
-}
-
-// What the run was doing when an error came: the second line of a report
-// names the input, and the matrix, where the first line alone would leave
-// the user guessing.
-struct Whereabouts {
-  std::string operand; // as given; empty between inputs
-  std::string input;   // as messages name it
-  bool reading = false;
-  long matrix_line = 0; // where the matrix being worked on starts
-  std::string hint;     // a guess at the layout of text that did not fit
-};
-Whereabouts where;
-
-// Operands written only after "--": files by the user's own word, which no
-// report should take for a mistyped option.
-std::vector<std::string> marked_files;
-
-void Note_Marked_Files(const std::vector<std::string>& arguments) {
-  const auto end = std::find(arguments.begin(), arguments.end(), "--");
-  if (end == arguments.end()) return;
-  for (auto at = end + 1; at != arguments.end(); ++at)
-    if (std::find(arguments.begin(), end, *at) == end) marked_files.push_back(*at);
-}
-
-std::string Matrix_Place() {
-  return "the matrix that starts on line " + std::to_string(where.matrix_line) + " of " + where.input;
-}
-
-// The input, or the matrix, the run was working on, for a report's second
-// line; nothing between inputs.
-std::string Context() {
-  if (where.input.empty()) return "";
-  // Before the first matrix starts (its first bytes being looked at, a
-  // compressed input being opened) there is no matrix to name.
-  if (where.reading || where.matrix_line == 0) return "while reading " + where.input;
-  return "in " + Matrix_Place();
-}
-
-// The second line of the report of an error, or nothing.
-std::string Detail_Of(const Errors::Error& error) {
-  if (dynamic_cast<const Errors::Name_Error*>(&error) || dynamic_cast<const Errors::Use_Error*>(&error)) {
-    const bool like_an_option = where.operand.size() > 1 && where.operand[0] == '-' &&
-                                std::find(marked_files.begin(), marked_files.end(), where.operand) == marked_files.end();
-    return error.what() + std::string(like_an_option ? " (not an option of karvel; karvel --help lists them)" : "");
-  }
-  if (where.input.empty()) return "";
-  // A place (LINE:COL) follows the name directly; other texts (a damaged
-  // compressed stream) after a space.
-  if (dynamic_cast<const Errors::Data_Error*>(&error))
-    return where.input + (error.what()[0] >= '0' && error.what()[0] <= '9' ? ":" : ": ") + error.what();
-  // A failing write concerns the output, whatever was being computed.
-  if (dynamic_cast<const Errors::Device_Error*>(&error) && !where.reading) return "";
-  return Context();
-}
-
-// The first line of a report as it has always been, then the detail and a
-// hint, each on a line of its own.
-// File names come from the command line as bytes: shown safe like messages.
-void Report(const std::string& first_line, const std::string& detail) {
-  Put_Line(STDERR_FILENO, Karvel::Utf8::Shown(first_line));
-  if (!detail.empty()) Put_Line(STDERR_FILENO, "karvel: " + Karvel::Utf8::Shown(detail));
-  if (!where.hint.empty()) Put_Line(STDERR_FILENO, "karvel: " + Karvel::Utf8::Shown(where.input + " " + where.hint));
-}
-
-bool Is_Phylip_Like(Phylo::Read::Input_Format format) {
-  using Phylo::Read::Input_Format;
-  return format == Input_Format::EXTENDED_PHYLIP || format == Input_Format::PHYLIP ||
-         format == Input_Format::COMMENTED_PHYLIP || format == Input_Format::PHYLIP_INTERLEAVED ||
-         format == Input_Format::EXTENDED_INTERLEAVED;
-}
-
-// Blanks before a PHYLIP-like header, passed over as its reader would, so
-// that the line of the header is known. Other layouts may give leading
-// blanks a meaning (an empty first cell of a table).
-void Skip_To_Header(Text_IO::Text_Input& input, Phylo::Read::Input_Format format) {
-  if (!Is_Phylip_Like(format)) return;
-  for (int c = input.Peek(); c == ' ' || c == '\t' || c == '\r' || c == '\n'; c = input.Peek()) input.Get();
 }
 
 // --output's file takes its name only when the run ends, by a rename over
@@ -212,12 +124,12 @@ void Read_Matrices(Text_IO::Text_Input& input, const Run_Settings& s, Text_IO::T
                                          s.Implied_Transformation, s.Undefined_As_NaN};
   input.Skip_Byte_Order_Mark();
   while (!input.At_End_Of_Input()) {
-    Skip_To_Header(input, s.Format);
-    where.matrix_line = input.Line();
-    where.reading = true;
+    Report::Skip_To_Header(input, s.Format);
+    Report::Where().matrix_line = input.Line();
+    Report::Where().reading = true;
     Phylo::Pipeline::Data data = Phylo::Pipeline::Read(input, s.Format, s.Datatype, s.Table);
-    where.reading = false;
-    Take_Labels(data, s, Matrix_Place());
+    Report::Where().reading = false;
+    Take_Labels(data, s, Report::Matrix_Place());
     if (s.Transformation && s.Datatype == Input_Datatype::CONTINUOUS)
       Phylo::Pipeline::Transform(data, *s.Transformation);
     if (s.Print_Data) {
@@ -252,9 +164,7 @@ void Read_Matrices(Text_IO::Text_Input& input, const Run_Settings& s, Text_IO::T
 void Traverse_Files(const std::vector<std::string>& operands, const Run_Settings& settings,
                     Text_IO::Text_Output& output, Destination* destination) {
   for (const std::string& operand : operands) {
-    where = {};
-    where.operand = operand;
-    where.input = operand == "-" ? "standard input" : operand;
+    Report::Enter_Input(operand);
     std::unique_ptr<Text_IO::Text_Input> input =
         operand == "-" ? Text_IO::Text_Input::Standard_Input() : Text_IO::Text_Input::Open(operand);
     Generic::Progress::Stage reading("reading", input->Known_Bytes_Left().value_or(0), Generic::Progress::Unit::BYTES);
@@ -263,14 +173,11 @@ void Traverse_Files(const std::vector<std::string>& operands, const Run_Settings
       Read_Matrices(*input, settings, output, destination);
     } catch (const Errors::Error& e) {
       // The beginning of the text is gone once the input is closed.
-      if (const auto* hint = dynamic_cast<const Generic::Hint*>(&e))
-        where.hint = hint->Hint_Text();
-      else if (dynamic_cast<const Errors::Data_Error*>(&e) && Is_Phylip_Like(settings.Format))
-        where.hint = Phylo::Read::Guess_Layout(input->Head());
+      Report::Note_Hint(e, settings.Format, input->Head());
       throw;
     }
   }
-  where = {};
+  Report::Leave_Input();
 }
 
 int Main(int argc, char** argv) {
@@ -278,7 +185,7 @@ int Main(int argc, char** argv) {
   const std::string invocation = argc > 0 ? argv[0] : "karvel";
   try {
     std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
-    Note_Marked_Files(arguments);
+    Report::Note_Marked_Files(arguments);
     const Run_Settings settings = Parse_Arguments(arguments);
     if (settings.Action == Run_Action::HELP) {
       Put_Help(out, invocation);
@@ -305,9 +212,7 @@ int Main(int argc, char** argv) {
     Take_Simd_Setting();
     // Warnings may come from any thread; they go straight to standard error
     // and never touch the output buffer.
-    Generic::Warnings::Set_Sink([](const std::string& message) {
-      Generic::Progress::Print_Above([&] { Put_Line(STDERR_FILENO, "karvel: warning: " + message); });
-    });
+    Report::Warn_On_Standard_Error();
     if (arguments.empty()) {
       Text_IO::Text_Output err(STDERR_FILENO);
       Put_Usage(err, invocation);
@@ -326,29 +231,10 @@ int Main(int argc, char** argv) {
       out.Flush();
     }
     return 0;
-  } catch (const Errors::Usage_Error& e) {
+  } catch (...) {
+    // What earlier matrices printed goes out before the report.
     Flush_Quietly(out);
-    Put_Line(STDERR_FILENO, std::string("karvel: ") + e.what());
-  } catch (const Errors::Name_Error& e) {
-    Flush_Quietly(out);
-    Report("Invalid filename.", Detail_Of(e));
-  } catch (const Errors::Use_Error& e) {
-    Flush_Quietly(out);
-    Report("Invalid filename.", Detail_Of(e));
-  } catch (const Errors::Data_Error& e) {
-    Flush_Quietly(out);
-    Report("Wrong file format.", Detail_Of(e));
-  } catch (const Errors::Error& e) {
-    Flush_Quietly(out);
-    Report(std::string("karvel: ") + e.Name() + ": " + e.what(), Detail_Of(e));
-  } catch (const std::bad_alloc&) {
-    Flush_Quietly(out);
-    Report("karvel: STORAGE_ERROR: out of memory", Context());
-  } catch (const std::exception& e) {
-    // Anything else the system refuses still ends the run with a report,
-    // not an abort.
-    Flush_Quietly(out);
-    Report(std::string("karvel: PROGRAM_ERROR: ") + e.what(), Context());
+    Report::Put_Lines(Report::Lines(std::current_exception()));
   }
   return 1;
 }

@@ -42,6 +42,7 @@
 
 #include "driver/karvel.hpp"
 #include "driver/options_table.hpp"
+#include "driver/report.hpp"
 #include "generic/parallel.hpp"
 #include "generic/progress.hpp"
 #include "generic/text_io.hpp"
@@ -54,6 +55,7 @@ namespace {
 
 namespace Pipeline = Phylo::Pipeline;
 namespace Mpi = Karvel::Mpi;
+namespace Report = Karvel::Report;
 namespace Binary = Phylo::Binary_Output;
 using Phylo::Distfunc::Row_Part;
 
@@ -351,19 +353,6 @@ void Put_Binary(Shared_File& file, const Pipeline::Row_Blocks& blocks, Binary::L
     });
 }
 
-// What the job was doing when an error came, for the second line of the
-// report, as karvel gives it.
-struct Whereabouts {
-  std::string input;
-  bool reading = false;
-  long matrix_line = 0;
-};
-Whereabouts where;
-
-std::string Matrix_Place() {
-  return "the matrix that starts on line " + std::to_string(where.matrix_line) + " of " + where.input;
-}
-
 // The files beside the shared one that rank 0 writes: the labels of an npy
 // matrix.
 struct Beside {
@@ -375,7 +364,7 @@ void Run(Shared_File& file, const std::vector<std::string>& operands, const Karv
          Beside& beside) {
   const Pipeline::Formula formula{s.Binary_Formula, s.Discrete_Formula, s.Real_Formula, s.Implied_Transformation};
   for (const std::string& operand : operands) {
-    where = {operand == "-" ? "standard input" : operand, false, 0};
+    Report::Enter_Input(operand);
     std::unique_ptr<Text_IO::Text_Input> input;
     // Standard input reaches rank 0 only: it reads it whole and sends it on.
     std::string standard_text;
@@ -383,22 +372,19 @@ void Run(Shared_File& file, const std::vector<std::string>& operands, const Karv
       if (operand != "-") {
         input = Text_IO::Text_Input::Open(operand);
       } else if (job.rank == 0) {
-        where.reading = true;
+        Report::Where().reading = true;
         const std::unique_ptr<Text_IO::Text_Input> in = Text_IO::Text_Input::Standard_Input();
         for (std::string_view piece = in->Window(1 << 20); !piece.empty(); piece = in->Window(1 << 20)) {
           standard_text.append(piece);
           in->Advance(piece.size());
         }
-        where.reading = false;
+        Report::Where().reading = false;
       }
     });
     if (operand == "-") {
       Broadcast(standard_text, job.rank);
       Agreed([&] { input = std::make_unique<Text_IO::Text_Input>(standard_text, Text_IO::Text_Input::Borrowed{}); });
     }
-    const bool phylip_like = s.Format == Phylo::Read::Input_Format::PHYLIP ||
-                             s.Format == Phylo::Read::Input_Format::EXTENDED_PHYLIP ||
-                             s.Format == Phylo::Read::Input_Format::COMMENTED_PHYLIP;
     for (bool first_matrix = true;; first_matrix = false) {
       std::optional<Pipeline::Row_Blocks> blocks;
       std::string data_text;
@@ -407,17 +393,19 @@ void Run(Shared_File& file, const std::vector<std::string>& operands, const Karv
         if (first_matrix) input->Skip_Byte_Order_Mark();
         if (input->At_End_Of_Input()) return;
         more = true;
-        // Blanks before a header are passed over first, so that the
-        // matrix's line is its header's.
-        for (int c = input->Peek(); phylip_like && (c == ' ' || c == '\t' || c == '\r' || c == '\n');
-             c = input->Peek())
-          input->Get();
-        where.matrix_line = input->Line();
-        where.reading = true;
-        Pipeline::Data data = Pipeline::Read(*input, s.Format, s.Datatype, s.Table);
-        where.reading = false;
+        Report::Skip_To_Header(*input, s.Format);
+        Report::Where().matrix_line = input->Line();
+        Report::Where().reading = true;
+        Pipeline::Data data;
+        try {
+          data = Pipeline::Read(*input, s.Format, s.Datatype, s.Table);
+        } catch (const Errors::Error& e) {
+          Report::Note_Hint(e, s.Format, input->Head());
+          throw;
+        }
+        Report::Where().reading = false;
         // Every rank finds them; only rank 0 has a sink.
-        Karvel::Take_Labels(data, s, Matrix_Place());
+        Karvel::Take_Labels(data, s, Report::Matrix_Place());
         if (s.Transformation && s.Datatype == Karvel::Input_Datatype::CONTINUOUS)
           Pipeline::Transform(data, *s.Transformation);
         if (s.Print_Data) {
@@ -441,49 +429,20 @@ void Run(Shared_File& file, const std::vector<std::string>& operands, const Karv
         Put_Distances(file, *blocks, s, job);
     }
   }
-  where = {};
+  Report::Leave_Input();
 }
-// The second line of a report, or nothing.
-std::string Detail_Of(const Errors::Error& error) {
-  if (dynamic_cast<const Errors::Name_Error*>(&error) || dynamic_cast<const Errors::Use_Error*>(&error))
-    return error.what();
-  if (where.input.empty()) return "";
-  if (dynamic_cast<const Errors::Data_Error*>(&error))
-    return where.input + (error.what()[0] >= '0' && error.what()[0] <= '9' ? ":" : ": ") + error.what();
-  if (dynamic_cast<const Errors::Device_Error*>(&error) && !where.reading) return "";
-  if (where.reading) return "while reading " + where.input;
-  return "in the matrix that starts on line " + std::to_string(where.matrix_line) + " of " + where.input;
-}
-
-// The report karvel gives for an error: its first line, then the detail.
-std::string Report(const std::exception_ptr& error) {
-  const auto with = [](std::string first, const std::string& detail) {
-    return detail.empty() ? first : first + "\nkarvel: " + detail;
-  };
-  try {
-    std::rethrow_exception(error);
-  } catch (const Karvel::Errors::Usage_Error& e) {
-    return std::string("karvel: ") + e.what();
-  } catch (const Errors::Name_Error& e) {
-    return with("Invalid filename.", Detail_Of(e));
-  } catch (const Errors::Use_Error& e) {
-    return with("Invalid filename.", Detail_Of(e));
-  } catch (const Errors::Data_Error& e) {
-    return with("Wrong file format.", Detail_Of(e));
-  } catch (const Errors::Error& e) {
-    return with(std::string("karvel: ") + e.Name() + ": " + e.what(), Detail_Of(e));
-  } catch (const std::bad_alloc&) {
-    return "karvel: STORAGE_ERROR: out of memory";
-  } catch (const std::exception& e) {
-    return std::string("karvel: PROGRAM_ERROR: ") + e.what();
-  }
+// The report karvel gives for an error, its lines joined.
+std::string Report_Text(const std::exception_ptr& error) {
+  std::string text;
+  for (const std::string& line : Report::Lines(error)) text += (text.empty() ? "" : "\n") + line;
+  return text;
 }
 
 // For an error that escaped an agreement: this rank is out of step with
 // the others, which may be waiting for it in a collective call, so nothing
 // but MPI_Abort ends the job for sure.
 [[noreturn]] void Abort_Out_Of_Step(const std::exception_ptr& error) {
-  Put_Line(Report(error));
+  Put_Line(Report_Text(error));
   Mpi::Remove_Registered();
   MPI_Abort(MPI_COMM_WORLD, 1);
   std::_Exit(1);
@@ -495,7 +454,7 @@ void Report_Once(const std::exception_ptr& error, const Job& job) {
   int mine = error ? job.rank : job.ranks, reporter = 0;
   MPI_Allreduce(&mine, &reporter, 1, MPI_INT, MPI_MIN, MPI_COMM_WORLD);
   if (reporter == job.ranks) return;
-  std::string report = job.rank == reporter ? Report(error) : std::string();
+  std::string report = job.rank == reporter ? Report_Text(error) : std::string();
   if (reporter != 0) {
     if (job.rank == reporter) {
       const int size = static_cast<int>(report.size());
@@ -536,6 +495,7 @@ void Broadcast_Name(std::string& name, int rank) {
 
 int Main(int argc, char** argv, const Job& job, mode_t mask) {
   std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
+  Report::Note_Marked_Files(arguments);
   // --output=FILE is this program's own; the leftmost one counts.
   std::string output;
   for (std::size_t k = arguments.size(); k-- > 0;)
@@ -567,9 +527,7 @@ int Main(int argc, char** argv, const Job& job, mode_t mask) {
     }
     // Every rank finds the same warnings: rank 0 alone prints them.
     if (job.rank == 0)
-      Generic::Warnings::Set_Sink([](const std::string& message) {
-        Generic::Progress::Print_Above([&] { Put_Line("karvel: warning: " + message); });
-      });
+      Report::Warn_On_Standard_Error();
     std::optional<Generic::Progress::Display> display;
     if (job.rank == 0) display.emplace(settings.Progress);
     // Rank 0 creates the temporaries; every rank learns their names, to
