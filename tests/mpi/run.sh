@@ -79,6 +79,11 @@ check "spearman" -s "$work/real.phy"
 FEED=$work/real.phy check "standard input" -e -
 FEED=$work/bad.phy check "standard input, damaged" -e -
 check "duplicate labels" -e -P "$work/dup.phy"
+# The report is karvel's to the last line: the layout hint, and the word on
+# a missing file that looks like an option.
+printf 'name,a,b\nx,1,2\ny,3,4\n' >"$work/table.csv"
+check "a table read as PHYLIP" "$work/table.csv"
+check "a missing file like an option" -e -nothing.phy
 KARVEL_THREADS=1 check "KARVEL_THREADS=1" -e "$work/real.phy"
 KARVEL_THREADS=many check "KARVEL_THREADS=many" -e "$work/real.phy"
 KARVEL_SIMD=none check "KARVEL_SIMD=none" -e "$work/real.phy"
