@@ -4,6 +4,7 @@
 #include <string>
 #include <unistd.h>
 
+#include "generic/temporaries.hpp"
 #include "driver/options_table.hpp"
 #include "io/write_hdf5.hpp"
 
@@ -39,7 +40,7 @@ Destination::Destination(const Run_Settings& settings, Text_IO::Text_Output& sta
   }
   // Also makes a file-size limit a reported write error, wherever the
   // output goes.
-  Phylo::Output::Output_File::Remove_On_Signals();
+  Generic::Temporaries::Remove_On_Signals();
   if (settings.Output_File) {
     file_.emplace(*settings.Output_File);
     file_text_ = std::make_unique<Text_IO::Text_Output>(file_->Descriptor(), file_->Path());

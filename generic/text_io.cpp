@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <limits>
 #include <sys/stat.h>
+#include <sys/resource.h>
 #include <unistd.h>
 #include <utility>
 #include <zlib.h>
@@ -722,8 +723,11 @@ void Text_Output::Write_All(const char* data, std::size_t count) {
 
 std::string Write_Failure(int error) {
   std::string why = std::strerror(error);
-  if (error == EFBIG) why += " (the limit on the size of a file, ulimit -f)";
-  return why;
+  if (error != EFBIG) return why;
+  struct rlimit limit {};
+  if (getrlimit(RLIMIT_FSIZE, &limit) == 0 && limit.rlim_cur != RLIM_INFINITY)
+    return why + " (the limit on the size of a file is " + std::to_string(limit.rlim_cur) + " bytes, ulimit -f)";
+  return why + " (the limit on the size of a file, ulimit -f)";
 }
 
 } // namespace Text_IO

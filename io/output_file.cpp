@@ -1,21 +1,18 @@
 #include "io/output_file.hpp"
 
-#include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
 #include <climits>
 #include <cstdio>
 #include <fcntl.h>
-#include <pthread.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
-#include <vector>
 
 #include "generic/errors.hpp"
+#include "generic/temporaries.hpp"
 #include "generic/text_io.hpp"
 
 namespace Phylo::Output {
@@ -25,40 +22,6 @@ namespace {
 [[noreturn]] void Fail(const std::string& path, const char* what, int error) {
   throw Errors::Device_Error("cannot " + std::string(what) + " '" + path + "': " + Text_IO::Write_Failure(error));
 }
-
-// The temporaries a signal must remove: a few slots, since a run has at
-// most a file and its labels file. The handler may only read them and call
-// unlink, so the names are copies that live as long as their slot is set.
-constexpr int Slots = 8;
-std::atomic<char*> Temporaries[Slots];
-
-void Register(const std::string& name) {
-  char* copy = strdup(name.c_str());
-  if (!copy) return;
-  for (std::atomic<char*>& slot : Temporaries) {
-    char* empty = nullptr;
-    if (slot.compare_exchange_strong(empty, copy)) return;
-  }
-  std::free(copy); // more files than slots: a signal leaves this one behind
-}
-
-void Unregister(const std::string& name) {
-  for (std::atomic<char*>& slot : Temporaries) {
-    char* held = slot.load();
-    if (held && name == held && slot.compare_exchange_strong(held, nullptr)) {
-      std::free(held);
-      return;
-    }
-  }
-}
-
-extern "C" void Remove_Temporaries(int signal_number) {
-  for (std::atomic<char*>& slot : Temporaries)
-    if (const char* name = slot.load()) unlink(name);
-  std::signal(signal_number, SIG_DFL);
-  std::raise(signal_number);
-}
-
 
 // A socket is written by connecting to it; open() refuses it.
 int Connect(const std::string& path) {
@@ -80,44 +43,7 @@ int Connect(const std::string& path) {
   return fd;
 }
 
-// Holds SIGINT, SIGTERM and SIGHUP back while files change names, so that
-// the handler never removes a temporary that holds the old labels.
-class Signals_Held {
-public:
-  Signals_Held() {
-    sigset_t held;
-    sigemptyset(&held);
-    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&held, signal_number);
-    pthread_sigmask(SIG_BLOCK, &held, &before_);
-  }
-  ~Signals_Held() { pthread_sigmask(SIG_SETMASK, &before_, nullptr); }
-  Signals_Held(const Signals_Held&) = delete;
-  Signals_Held& operator=(const Signals_Held&) = delete;
-
-private:
-  sigset_t before_;
-};
-
 } // namespace
-
-void Output_File::Remove_On_Signals() {
-  static std::atomic<bool> done{false};
-  if (done.exchange(true)) return;
-  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
-    // nohup and shells ignore signals for their children; that choice
-    // outlives the temporary's clean-up.
-    struct sigaction before {};
-    if (sigaction(signal_number, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
-    struct sigaction action {};
-    action.sa_handler = Remove_Temporaries;
-    sigemptyset(&action.sa_mask);
-    sigaction(signal_number, &action, nullptr);
-  }
-  struct sigaction ignore {};
-  ignore.sa_handler = SIG_IGN;
-  sigemptyset(&ignore.sa_mask);
-  sigaction(SIGXFSZ, &ignore, nullptr);
-}
 
 Output_File::Output_File(std::string path) : path_(std::move(path)), target_(path_) {
   if (path_.empty()) throw Errors::Device_Error("cannot write a file without a name");
@@ -139,16 +65,7 @@ Output_File::Output_File(std::string path) : path_(std::move(path)), target_(pat
       target_ = resolved;
     }
   }
-  const std::size_t slash = target_.rfind('/');
-  const std::string folder = slash == std::string::npos ? std::string() : target_.substr(0, slash + 1);
-  const std::string name = slash == std::string::npos ? target_ : target_.substr(slash + 1);
-  temporary_ = folder + "." + name + ".karvel-XXXXXX";
-  std::vector<char> pattern(temporary_.begin(), temporary_.end());
-  pattern.push_back('\0');
-  fd_ = mkstemp(pattern.data());
-  if (fd_ < 0) Fail(path_, "write", errno);
-  temporary_.assign(pattern.data());
-  Register(temporary_);
+  fd_ = Generic::Temporaries::Create_Beside(target_, path_, temporary_);
   if (exists) {
     // Owner first: changing it clears the set-user-ID bits the mode may
     // then restore. Only root may give a file away; a group the user is
@@ -158,7 +75,7 @@ Output_File::Output_File(std::string path) : path_(std::move(path)), target_(pat
     }
     mode = st.st_mode & 07777;
   } else {
-    // mkstemp makes the file private; a new file gets the permissions any
+    // The temporary is private; a new file gets the permissions any
     // new file of this user gets. The mask can only be read by setting
     // it, which is harmless here: no other thread is creating files yet.
     const mode_t mask = umask(0);
@@ -188,14 +105,14 @@ void Output_File::Close() {
 
 void Output_File::Forget() {
   unlink(temporary_.c_str());
-  Unregister(temporary_);
+  Generic::Temporaries::Forget(temporary_);
 }
 
 void Output_File::Commit() {
   Close();
   if (!direct_ && rename(temporary_.c_str(), target_.c_str()) != 0) Fail(path_, "replace", errno);
   committed_ = true;
-  if (!direct_) Unregister(temporary_);
+  if (!direct_) Generic::Temporaries::Forget(temporary_);
 }
 
 void Output_File::Commit_Together(Output_File& labels, Output_File& matrix) {
@@ -206,7 +123,7 @@ void Output_File::Commit_Together(Output_File& labels, Output_File& matrix) {
   }
   labels.Close();
   matrix.Close();
-  const Signals_Held held;
+  const Generic::Temporaries::Names_Settling settling;
   // The exchange leaves the old labels under the temporary name, ready to
   // come back; where there were none, the new ones are simply removed.
   bool exchanged = renameat2(AT_FDCWD, labels.temporary_.c_str(), AT_FDCWD, labels.target_.c_str(),
@@ -223,7 +140,7 @@ void Output_File::Commit_Together(Output_File& labels, Output_File& matrix) {
     if (exchanged) {
       if (rename(labels.temporary_.c_str(), labels.target_.c_str()) != 0) {
         // The old labels stay under the temporary name rather than be lost.
-        Unregister(labels.temporary_);
+        Generic::Temporaries::Forget(labels.temporary_);
         labels.committed_ = true;
       }
     } else if (fresh) {
@@ -233,8 +150,8 @@ void Output_File::Commit_Together(Output_File& labels, Output_File& matrix) {
   }
   if (exchanged) unlink(labels.temporary_.c_str());
   labels.committed_ = matrix.committed_ = true;
-  Unregister(labels.temporary_);
-  Unregister(matrix.temporary_);
+  Generic::Temporaries::Forget(labels.temporary_);
+  Generic::Temporaries::Forget(matrix.temporary_);
 }
 
 } // namespace Phylo::Output

@@ -46,12 +46,6 @@ public:
   // temporary name by an exchange of names) are put back.
   static void Commit_Together(Output_File& labels, Output_File& matrix);
 
-  // From now on, SIGINT, SIGTERM and SIGHUP remove the temporaries of
-  // every Output_File before the process ends as the signal says, unless
-  // the signal was ignored when the process started (nohup), and SIGXFSZ
-  // is ignored, so a file-size limit is a write error that gets reported.
-  // For the program (which owns its signals), not the library.
-  static void Remove_On_Signals();
 
 private:
   void Close();

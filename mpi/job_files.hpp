@@ -73,20 +73,6 @@ private:
   bool renamed_ = false;
 };
 
-// From now on SIGINT, SIGTERM and SIGHUP remove the registered temporaries
-// before the process ends as the signal says, unless the signal was ignored
-// when the process started (nohup): it stays ignored.
-void Remove_On_Signals();
-// SIGXFSZ ignored, so that a limit on the size of a file is a write error
-// to report.
-void Ignore_File_Size_Signal();
-// Temporaries this process removes on a signal; Replaced_File registers
-// its own.
-void Remove_On_Signal(const std::string& name);
-void Forget(const std::string& name);
-// For a process about to end abnormally: removes every registered one.
-void Remove_Registered();
-
 // Why a write to `name` that ended at `end` failed, for a report: the
 // limit on a file's size when `end` passes it, else `fallback`.
 std::string Write_Failure(std::uint64_t end, const std::string& fallback);

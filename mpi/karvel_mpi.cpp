@@ -45,6 +45,7 @@
 #include "driver/report.hpp"
 #include "generic/parallel.hpp"
 #include "generic/progress.hpp"
+#include "generic/temporaries.hpp"
 #include "generic/text_io.hpp"
 #include "generic/warnings.hpp"
 #include "io/label_checks.hpp"
@@ -443,7 +444,7 @@ std::string Report_Text(const std::exception_ptr& error) {
 // but MPI_Abort ends the job for sure.
 [[noreturn]] void Abort_Out_Of_Step(const std::exception_ptr& error) {
   Put_Line(Report_Text(error));
-  Mpi::Remove_Registered();
+  Generic::Temporaries::Remove_Registered();
   MPI_Abort(MPI_COMM_WORLD, 1);
   std::_Exit(1);
 }
@@ -507,7 +508,7 @@ int Main(int argc, char** argv, const Job& job, mode_t mask) {
     if (job.rank == 0) Put_Line("karvel: CONSTRAINT_ERROR: with MPI the distances go to --output=FILE");
     return 1;
   }
-  Mpi::Remove_On_Signals();
+  Generic::Temporaries::Remove_On_Signals();
   try {
     Karvel::Run_Settings settings;
     bool usage = false;
@@ -547,7 +548,7 @@ int Main(int argc, char** argv, const Job& job, mode_t mask) {
     MPI_Bcast(&identity.Inode, 1, MPI_UINT64_T, 0, MPI_COMM_WORLD);
     if (job.rank != 0)
       for (const std::string& name : {temporary, labels_temporary})
-        if (!name.empty()) Mpi::Remove_On_Signal(name);
+        if (!name.empty()) Generic::Temporaries::Remove_On_Signal(name);
     Beside beside;
     beside.labels = labels_file ? &*labels_file : nullptr;
     {
@@ -572,7 +573,7 @@ int Main(int argc, char** argv, const Job& job, mode_t mask) {
       if (job.rank == 0) Mpi::Replaced_File::Commit(*matrix_file, labels_file ? &*labels_file : nullptr);
     });
     if (job.rank != 0)
-      for (const std::string& name : {temporary, labels_temporary}) Mpi::Forget(name);
+      for (const std::string& name : {temporary, labels_temporary}) Generic::Temporaries::Forget(name);
     return 0;
   } catch (const Stopped& stop) {
     // Rank 0's temporaries went with its Replaced_Files.
@@ -593,7 +594,7 @@ int main(int argc, char** argv) {
   // Open MPI's own files (shared memory between the ranks) count against
   // a limit on the size of a file too; ignored from the start, the signal
   // cannot end a rank in MPI_Init without a word.
-  Mpi::Ignore_File_Size_Signal();
+  Generic::Temporaries::Ignore_File_Size_Signal();
   MPI_Init(&argc, &argv);
   int rank = 0, ranks = 1;
   MPI_Comm_rank(MPI_COMM_WORLD, &rank);

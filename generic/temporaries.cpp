@@ -1,0 +1,129 @@
+#include "generic/temporaries.hpp"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+
+#include "generic/errors.hpp"
+#include "generic/text_io.hpp"
+
+namespace Generic::Temporaries {
+
+namespace {
+
+// The handler may only read the slots and call unlink, so the names are
+// copies that live as long as their slot is set. A run has a few files at
+// most: the matrix and its labels.
+constexpr int Slots = 8;
+std::atomic<char*> Names[Slots];
+
+// Running, or settling names (a signal waits), or ending by a signal.
+enum : int { Running, Settling, Ending };
+std::atomic<int> State{Running};
+std::atomic<int> Deferred{0};
+
+void Remove_All() {
+  for (std::atomic<char*>& slot : Names)
+    if (const char* name = slot.load()) unlink(name);
+}
+
+extern "C" void On_Signal(int signal_number) {
+  int state = Running;
+  if (!State.compare_exchange_strong(state, Ending)) {
+    if (state == Settling) Deferred.store(signal_number);
+    return; // or another thread is ending the process already
+  }
+  Remove_All();
+  std::signal(signal_number, SIG_DFL);
+  std::raise(signal_number);
+}
+
+} // namespace
+
+std::string Name_Beside(const std::string& target) {
+  static constexpr char Letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+  std::random_device source;
+  std::uniform_int_distribution<int> pick(0, static_cast<int>(sizeof Letters) - 2);
+  const std::size_t slash = target.rfind('/');
+  std::string name = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+  name += "." + (slash == std::string::npos ? target : target.substr(slash + 1)) + ".karvel-";
+  for (int k = 0; k < 12; ++k) name += Letters[pick(source)];
+  return name;
+}
+
+int Create_Beside(const std::string& target, const std::string& shown, std::string& name) {
+  for (int attempt = 0;; ++attempt) {
+    name = Name_Beside(target);
+    const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      Remove_On_Signal(name);
+      return fd;
+    }
+    if (errno != EEXIST || attempt == 100)
+      throw Errors::Device_Error("cannot write '" + shown + "': " + Text_IO::Write_Failure(errno));
+  }
+}
+
+void Remove_On_Signals() {
+  static std::atomic<bool> done{false};
+  if (done.exchange(true)) return;
+  for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+    struct sigaction before {};
+    if (sigaction(signal_number, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+    struct sigaction action {};
+    action.sa_handler = On_Signal;
+    sigemptyset(&action.sa_mask);
+    sigaction(signal_number, &action, nullptr);
+  }
+  Ignore_File_Size_Signal();
+}
+
+void Ignore_File_Size_Signal() {
+  struct sigaction ignore {};
+  ignore.sa_handler = SIG_IGN;
+  sigemptyset(&ignore.sa_mask);
+  sigaction(SIGXFSZ, &ignore, nullptr);
+}
+
+void Remove_On_Signal(const std::string& name) {
+  char* copy = strdup(name.c_str());
+  if (!copy) return;
+  for (std::atomic<char*>& slot : Names) {
+    char* empty = nullptr;
+    if (slot.compare_exchange_strong(empty, copy)) return;
+  }
+  std::free(copy); // more files than slots: a signal leaves this one behind
+}
+
+void Forget(const std::string& name) {
+  for (std::atomic<char*>& slot : Names) {
+    char* held = slot.load();
+    if (held && name == held && slot.compare_exchange_strong(held, nullptr)) {
+      // A handler that read the slot before it was emptied has set the
+      // state first, and may still be using the name.
+      if (State.load() != Ending) std::free(held);
+      return;
+    }
+  }
+}
+
+void Remove_Registered() { Remove_All(); }
+
+Names_Settling::Names_Settling() {
+  for (int state = Running; !State.compare_exchange_weak(state, Settling); state = Running)
+    if (state == Ending)
+      for (;;) pause(); // another thread is removing the files and ending the process
+}
+
+Names_Settling::~Names_Settling() {
+  State.store(Running);
+  if (const int signal_number = Deferred.exchange(0)) On_Signal(signal_number);
+}
+
+} // namespace Generic::Temporaries
