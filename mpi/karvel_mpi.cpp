@@ -237,29 +237,19 @@ std::int64_t Least(std::int64_t key) {
   return least;
 }
 
-// The distances of one matrix in a text layout, round after round of
-// blocks. A failing pair is agreed on by all ranks (the first in the order
-// of the taxa, as one process reports it) and raised by every rank alike;
-// the file is then removed, so no rank writes rows after it.
-void Put_Distances(Shared_File& file, const Pipeline::Row_Blocks& blocks, const Karvel::Run_Settings& s,
-                   const Job& job) {
+// The distances of one matrix, round after round of blocks: in round r,
+// rank k computes block r * ranks + k (its rows of `part` of each row) and
+// `write_block(first, past, values)` writes them, collectively, in the
+// layout's way. A failing pair is agreed on by all ranks (the first in the
+// order of the taxa, as one process reports it) and raised by every rank
+// alike; the file is then removed, so no rank writes rows after it.
+void Put_Rounds(const Pipeline::Row_Blocks& blocks, Row_Part part, const Karvel::Run_Settings& s, const Job& job,
+                auto write_block) {
   const int taxa = blocks.Taxa();
-  const Row_Part part = Pipeline::Part_Of(s.Output);
-  std::optional<Phylo::Print::Row_Layout> layout;
-  Agreed([&] {
-    layout.emplace(Phylo::Print::Layout_Of(blocks.Labels(), s.Output, Phylo::Print::Default_Fore, s.Aft,
-                                           Phylo::Print::Default_Exp));
-  });
-  Write_From_First(file, job.rank,
-                   [&](Text_IO::Text_Output& out) { Phylo::Print::Print_Header(out, blocks.Labels(), s.Output); });
-
   const int rows = job.Rows_Per_Block(taxa, s.Memory);
   const int block_count = (taxa + rows - 1) / rows;
   std::vector<double> values;
   Agreed([&] { values.resize(static_cast<std::size_t>(rows) * static_cast<std::size_t>(taxa)); });
-  const auto key_of = [&](Phylo::Distfunc::Failed_Pair f) -> std::int64_t {
-    return f.Found() ? std::int64_t{f.I} * taxa + f.J : No_Pair;
-  };
   std::int64_t first_failure = No_Pair;
   // Rank 0 shows the rows of the whole job: each round's are written when
   // it ends.
@@ -271,77 +261,16 @@ void Put_Distances(Shared_File& file, const Pipeline::Row_Blocks& blocks, const 
     Agreed([&] {
       if (first < past) failed = blocks.Compute(first, past, part, Phylo::Distfunc::Pair_Order::TAXA, values.data());
     });
-    first_failure = std::min(first_failure, Least(key_of(failed)));
-    // A later row of a lower triangle may still hold a pair of an earlier
-    // taxon: then the rounds go on, writing nothing.
+    first_failure = std::min(first_failure, Least(failed.Found() ? std::int64_t{failed.I} * taxa + failed.J : No_Pair));
+    // Every pair (i, j), i < j, that could come first is computed with row
+    // i, so a failure ends the rounds, except in a lower triangle: a later
+    // row may still hold a pair of an earlier taxon, and the rounds go on
+    // writing nothing.
     if (first_failure != No_Pair) {
       if (part != Row_Part::BEFORE) break;
       continue;
     }
-    Write_Round(file, job.rank, [&](std::vector<std::string>& pieces) {
-      if (first < past) Pipeline::Format_Rows(pieces, blocks.Labels(), values.data(), first, first, past, *layout);
-    });
-    const std::int64_t round_first = std::int64_t{round} * job.ranks * rows;
-    progress.Advance(static_cast<std::uint64_t>(
-        std::min<std::int64_t>(taxa, round_first + std::int64_t{job.ranks} * rows) -
-        std::min<std::int64_t>(taxa, round_first)));
-  }
-  if (first_failure != No_Pair) {
-    const int a = static_cast<int>(first_failure / taxa), b = static_cast<int>(first_failure % taxa);
-    Agreed([&] { blocks.Raise(Phylo::Distfunc::Failed_Pair{a, b}); });
-  }
-  Write_From_First(file, job.rank, [&](Text_IO::Text_Output& out) { Phylo::Print::Print_Footer(out, s.Output); });
-}
-
-// The distances of the one matrix of an npy file: rank 0 writes the header
-// (and the labels beside the file), each rank its blocks where Npy_Rows puts
-// them. Nothing remains of a run whose pair fails, and the pair reported
-// is the first in the order of the taxa, as karvel reports it.
-void Put_Binary(Shared_File& file, const Pipeline::Row_Blocks& blocks, Binary::Layout layout,
-                Mpi::Replaced_File* labels_file, const Karvel::Run_Settings& s, const Job& job) {
-  const int taxa = blocks.Taxa();
-  const auto width = static_cast<std::size_t>(taxa);
-  const bool condensed = layout == Binary::Layout::NPY_CONDENSED;
-  const Row_Part part = condensed ? Row_Part::AFTER : Row_Part::ALL;
-  Agreed([&] {
-    if (job.rank != 0) return;
-    const std::string header = Binary::Npy_Header(width, layout);
-    file.Write_At(0, header.data(), header.size());
-    labels_file->Write(Text_Of([&](Text_IO::Text_Output& out) { Binary::Put_Labels(out, blocks.Labels()); }));
-  });
-  const int rows = job.Rows_Per_Block(taxa, s.Memory);
-  const int block_count = (taxa + rows - 1) / rows;
-  std::vector<double> values;
-  Agreed([&] { values.resize(static_cast<std::size_t>(rows) * width); });
-  std::int64_t first_failure = No_Pair;
-  Generic::Progress::Stage progress("distances", static_cast<std::uint64_t>(taxa), Generic::Progress::Unit::TAXA);
-  for (int round = 0; round * job.ranks < block_count; ++round) {
-    const int block = round * job.ranks + job.rank;
-    const int first = std::min(taxa, block * rows), past = std::min(taxa, first + rows);
-    Phylo::Distfunc::Failed_Pair failed;
-    Agreed([&] {
-      if (first < past) failed = blocks.Compute(first, past, part, Phylo::Distfunc::Pair_Order::TAXA, values.data());
-    });
-    // Every pair of a later round's rows that could come first was already
-    // in an earlier row: the first round with a failure has the first one.
-    first_failure = Least(failed.Found() ? std::int64_t{failed.I} * taxa + failed.J : No_Pair);
-    if (first_failure != No_Pair) break;
-    Agreed([&] {
-      if (first >= past) return;
-      const Binary::Byte_Range range = Binary::Npy_Rows(width, layout, static_cast<std::size_t>(first),
-                                                        static_cast<std::size_t>(past));
-      if (condensed) {
-        // Each row's values after the diagonal, packed where the row began.
-        std::size_t to = 0;
-        for (std::size_t row = static_cast<std::size_t>(first); row < static_cast<std::size_t>(past); ++row) {
-          const double* from = values.data() + (row - static_cast<std::size_t>(first)) * width;
-          std::copy(from + row + 1, from + width, values.data() + to);
-          to += width - row - 1;
-        }
-      }
-      file.Write_At(static_cast<std::int64_t>(range.Offset), reinterpret_cast<const char*>(values.data()),
-                    static_cast<std::size_t>(range.Size));
-    });
+    write_block(first, past, values.data());
     const std::int64_t round_first = std::int64_t{round} * job.ranks * rows;
     progress.Advance(static_cast<std::uint64_t>(
         std::min<std::int64_t>(taxa, round_first + std::int64_t{job.ranks} * rows) -
@@ -352,6 +281,57 @@ void Put_Binary(Shared_File& file, const Pipeline::Row_Blocks& blocks, Binary::L
       blocks.Raise(Phylo::Distfunc::Failed_Pair{static_cast<int>(first_failure / taxa),
                                                 static_cast<int>(first_failure % taxa)});
     });
+}
+
+// A text layout: rank 0 writes the header and the footer, and every round
+// the ranks' rows follow one another.
+void Put_Distances(Shared_File& file, const Pipeline::Row_Blocks& blocks, const Karvel::Run_Settings& s,
+                   const Job& job) {
+  std::optional<Phylo::Print::Row_Layout> layout;
+  Agreed([&] {
+    layout.emplace(Phylo::Print::Layout_Of(blocks.Labels(), s.Output, Phylo::Print::Default_Fore, s.Aft,
+                                           Phylo::Print::Default_Exp));
+  });
+  Write_From_First(file, job.rank,
+                   [&](Text_IO::Text_Output& out) { Phylo::Print::Print_Header(out, blocks.Labels(), s.Output); });
+  Put_Rounds(blocks, Pipeline::Part_Of(s.Output), s, job, [&](int first, int past, const double* values) {
+    Write_Round(file, job.rank, [&](std::vector<std::string>& pieces) {
+      if (first < past) Pipeline::Format_Rows(pieces, blocks.Labels(), values, first, first, past, *layout);
+    });
+  });
+  Write_From_First(file, job.rank, [&](Text_IO::Text_Output& out) { Phylo::Print::Print_Footer(out, s.Output); });
+}
+
+// The one matrix of an npy file: rank 0 writes the header (and the labels
+// beside the file), each rank its blocks where Npy_Rows puts them.
+void Put_Binary(Shared_File& file, const Pipeline::Row_Blocks& blocks, Binary::Layout layout,
+                Mpi::Replaced_File* labels_file, const Karvel::Run_Settings& s, const Job& job) {
+  const auto width = static_cast<std::size_t>(blocks.Taxa());
+  const bool condensed = layout == Binary::Layout::NPY_CONDENSED;
+  Agreed([&] {
+    if (job.rank != 0) return;
+    const std::string header = Binary::Npy_Header(width, layout);
+    file.Write_At(0, header.data(), header.size());
+    labels_file->Write(Text_Of([&](Text_IO::Text_Output& out) { Binary::Put_Labels(out, blocks.Labels()); }));
+  });
+  Put_Rounds(blocks, condensed ? Row_Part::AFTER : Row_Part::ALL, s, job, [&](int first, int past, double* values) {
+    Agreed([&] {
+      if (first >= past) return;
+      const Binary::Byte_Range range = Binary::Npy_Rows(width, layout, static_cast<std::size_t>(first),
+                                                        static_cast<std::size_t>(past));
+      if (condensed) {
+        // Each row's values after the diagonal, packed where the row began.
+        std::size_t to = 0;
+        for (std::size_t row = static_cast<std::size_t>(first); row < static_cast<std::size_t>(past); ++row) {
+          const double* from = values + (row - static_cast<std::size_t>(first)) * width;
+          std::copy(from + row + 1, from + width, values + to);
+          to += width - row - 1;
+        }
+      }
+      file.Write_At(static_cast<std::int64_t>(range.Offset), reinterpret_cast<const char*>(values),
+                    static_cast<std::size_t>(range.Size));
+    });
+  });
 }
 
 // The files beside the shared one that rank 0 writes: the labels of an npy
