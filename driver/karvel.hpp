@@ -79,6 +79,12 @@ void Take_Labels(Phylo::Pipeline::Data& data, const Run_Settings& settings, cons
 // bad value throw Errors::Usage_Error.
 Run_Settings Parse_Arguments(std::vector<std::string>& arguments);
 
+// Refuses (Errors::Usage_Error) an --output that would replace one of the
+// operands, or its labels file one of them: the file takes its name only
+// when the run ends, by a rename over what was there, and the input would
+// be gone, replaced by what was made of it.
+void Refuse_Output_Over_Input(const Run_Settings& settings, const std::vector<std::string>& operands);
+
 // The usage text, with the invocation name in its first and third lines.
 void Put_Usage(Text_IO::Text_Output& file, const std::string& invocation_name);
 

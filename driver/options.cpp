@@ -1,3 +1,6 @@
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstddef>
 #include <string>
@@ -216,5 +219,26 @@ void Put_Help(Text_IO::Text_Output& file, const std::string& name) {
   file.Put("\n");
   Put_Credits(file);
 }
+
+// Devices such as /dev/null are written in place, and harm no input.
+void Refuse_Output_Over_Input(const Run_Settings& s, const std::vector<std::string>& operands) {
+  if (!s.Output_File) return;
+  std::vector<std::string> written{*s.Output_File};
+  if (s.Binary_Output && *s.Binary_Output != Phylo::Binary_Output::Layout::HDF5)
+    written.push_back(*s.Output_File + ".labels.txt");
+  for (const std::string& file : written) {
+    struct stat out {};
+    if (stat(file.c_str(), &out) != 0 || !S_ISREG(out.st_mode)) continue;
+    for (const std::string& operand : operands) {
+      struct stat in {};
+      const int got = operand == "-" ? fstat(STDIN_FILENO, &in) : stat(operand.c_str(), &in);
+      if (got == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino)
+        throw Errors::Usage_Error("--output=" + *s.Output_File + " would replace the input " +
+                                  (operand == "-" ? "on standard input" : operand) +
+                                  (file == *s.Output_File ? "" : " with its labels") + "; write to another file");
+    }
+  }
+}
+
 
 } // namespace Karvel

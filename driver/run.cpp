@@ -68,30 +68,6 @@ void Take_Simd_Setting() {
   Generic::Simd::Use(*path);
 }
 
-// --output's file takes its name only when the run ends, by a rename over
-// what was there: were that an input (by another name, a link, or standard
-// input redirected from it), the input would be gone, replaced by what was
-// made of it. Devices such as /dev/null are written in place, and harm no
-// input.
-void Refuse_Output_Over_Input(const Run_Settings& s, const std::vector<std::string>& operands) {
-  if (!s.Output_File) return;
-  std::vector<std::string> written{*s.Output_File};
-  if (s.Binary_Output && *s.Binary_Output != Phylo::Binary_Output::Layout::HDF5)
-    written.push_back(*s.Output_File + ".labels.txt");
-  for (const std::string& file : written) {
-    struct stat out {};
-    if (stat(file.c_str(), &out) != 0 || !S_ISREG(out.st_mode)) continue;
-    for (const std::string& operand : operands) {
-      struct stat in {};
-      const int got = operand == "-" ? fstat(STDIN_FILENO, &in) : stat(operand.c_str(), &in);
-      if (got == 0 && in.st_dev == out.st_dev && in.st_ino == out.st_ino)
-        throw Errors::Usage_Error("--output=" + *s.Output_File + " would replace the input " +
-                                  (operand == "-" ? "on standard input" : operand) +
-                                  (file == *s.Output_File ? "" : " with its labels") + "; write to another file");
-    }
-  }
-}
-
 } // namespace
 
 void Take_Labels(Phylo::Pipeline::Data& data, const Run_Settings& s, const std::string& matrix) {

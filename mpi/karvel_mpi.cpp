@@ -477,14 +477,11 @@ void Broadcast_Name(std::string& name, int rank) {
 int Main(int argc, char** argv, const Job& job, mode_t mask) {
   std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0), argv + argc);
   Report::Note_Marked_Files(arguments);
-  // --output=FILE is this program's own; the leftmost one counts.
-  std::string output;
-  for (std::size_t k = arguments.size(); k-- > 0;)
-    if (arguments[k].starts_with("--output=")) {
-      output = arguments[k].substr(9);
-      arguments.erase(arguments.begin() + static_cast<std::ptrdiff_t>(k));
-    }
-  if (output.empty()) {
+  // The ranks write one file, and standard output is nobody's.
+  const auto output_given = [](const std::string& argument) {
+    return argument == "--output" || argument.starts_with("--output=");
+  };
+  if (std::none_of(arguments.begin(), std::find(arguments.begin(), arguments.end(), "--"), output_given)) {
     if (job.rank == 0) Put_Line("karvel: CONSTRAINT_ERROR: with MPI the distances go to --output=FILE");
     return 1;
   }
@@ -497,7 +494,10 @@ int Main(int argc, char** argv, const Job& job, mode_t mask) {
       Karvel::Take_Environment(settings.Threads);
       Check_Settings(settings);
       usage = arguments.empty();
+      // Rank 0 replaces the file; what it sees as an input is what counts.
+      if (job.rank == 0 && !usage) Karvel::Refuse_Output_Over_Input(settings, arguments);
     });
+    const std::string output = *settings.Output_File;
     if (usage) {
       if (job.rank == 0) {
         Text_IO::Text_Output err(STDERR_FILENO);

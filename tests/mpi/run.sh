@@ -130,6 +130,12 @@ refused() {
 }
 refused "parallel HDF5" --to=hdf5 "$work/real.phy"
 refused "--undefined=nan is for karvel" -b --undefined=nan "$work/real.phy"
+refused "--output is given twice" --output="$work/other" "$work/real.phy"
+# An --output that names an input would take the input's place at the end.
+cp "$work/real.phy" "$work/victim.phy"
+"${mpirun[@]}" 2 "$karvel_mpi" --output="$work/victim.phy" "$work/victim.phy" 2>"$work/got.err"
+[ $? = 1 ] && grep -q -F "would replace the input" "$work/got.err" && cmp -s "$work/real.phy" "$work/victim.phy" ||
+  fail "output over its input: $(cat "$work/got.err")"
 
 # One rank fails alone, early (its environment) or after writing rounds of
 # the first matrix (its copy of the input has a damaged second matrix):
