@@ -14,15 +14,6 @@ namespace Karvel {
 
 struct Run_Settings;
 
-namespace Errors {
-// A command line karvel cannot follow (an unknown long option, a bad
-// value). The program prints "karvel: " and the message.
-class Usage_Error : public Error {
-public:
-  explicit Usage_Error(const std::string& message) : Error("USAGE_ERROR", message) {}
-};
-} // namespace Errors
-
 namespace Options {
 
 // The groups of the usage text, in its order. RUN holds the options of the

@@ -345,7 +345,7 @@ void Run(Shared_File& file, const std::vector<std::string>& operands, const Karv
          Beside& beside) {
   const Pipeline::Formula formula{s.Binary_Formula, s.Discrete_Formula, s.Real_Formula, s.Implied_Transformation};
   for (const std::string& operand : operands) {
-    Report::Enter_Input(operand);
+    Karvel::Position::Enter_Input(operand);
     std::unique_ptr<Text_IO::Text_Input> input;
     // Standard input reaches rank 0 only: it reads it whole and sends it on.
     std::string standard_text;
@@ -353,13 +353,13 @@ void Run(Shared_File& file, const std::vector<std::string>& operands, const Karv
       if (operand != "-") {
         input = Text_IO::Text_Input::Open(operand);
       } else if (job.rank == 0) {
-        Report::Where().reading = true;
+        Karvel::Position::Where().reading = true;
         const std::unique_ptr<Text_IO::Text_Input> in = Text_IO::Text_Input::Standard_Input();
         for (std::string_view piece = in->Window(1 << 20); !piece.empty(); piece = in->Window(1 << 20)) {
           standard_text.append(piece);
           in->Advance(piece.size());
         }
-        Report::Where().reading = false;
+        Karvel::Position::Where().reading = false;
       }
     });
     if (operand == "-") {
@@ -374,19 +374,19 @@ void Run(Shared_File& file, const std::vector<std::string>& operands, const Karv
         if (first_matrix) input->Skip_Byte_Order_Mark();
         if (input->At_End_Of_Input()) return;
         more = true;
-        Report::Skip_To_Header(*input, s.Format);
-        Report::Where().matrix_line = input->Line();
-        Report::Where().reading = true;
+        Karvel::Position::Skip_To_Header(*input, s.Format);
+        Karvel::Position::Where().matrix_line = input->Line();
+        Karvel::Position::Where().reading = true;
         Pipeline::Data data;
         try {
           data = Pipeline::Read(*input, s.Format, s.Datatype, s.Table);
         } catch (const Errors::Error& e) {
-          Report::Note_Hint(e, s.Format, input->Head());
+          Karvel::Position::Note_Hint(e, s.Format, input->Head());
           throw;
         }
-        Report::Where().reading = false;
+        Karvel::Position::Where().reading = false;
         // Every rank finds them; only rank 0 has a sink.
-        Karvel::Take_Labels(data, s, Report::Matrix_Place());
+        Karvel::Take_Labels(data, s, Karvel::Position::Matrix_Place());
         if (s.Transformation && s.Datatype == Karvel::Input_Datatype::CONTINUOUS)
           Pipeline::Transform(data, *s.Transformation);
         if (s.Print_Data) {
@@ -410,7 +410,7 @@ void Run(Shared_File& file, const std::vector<std::string>& operands, const Karv
         Put_Distances(file, *blocks, s, job);
     }
   }
-  Report::Leave_Input();
+  Karvel::Position::Leave_Input();
 }
 // The report karvel gives for an error, its lines joined.
 std::string Report_Text(const std::exception_ptr& error) {

@@ -48,6 +48,9 @@ KARVEL_DECLARE_ERROR(Argument_Error, "ARGUMENT_ERROR");
 KARVEL_DECLARE_ERROR(Device_Error, "DEVICE_ERROR");
 // Memory could not be had.
 KARVEL_DECLARE_ERROR(Storage_Error, "STORAGE_ERROR");
+// Settings that cannot be followed together, or an option the program
+// does not know (a binary layout to a terminal, hdf5 to a pipe).
+KARVEL_DECLARE_ERROR(Usage_Error, "USAGE_ERROR");
 
 #undef KARVEL_DECLARE_ERROR
 

@@ -1,11 +1,10 @@
-#include "driver/destination.hpp"
+#include "api/destination.hpp"
 
 #include <span>
 #include <string>
 #include <unistd.h>
 
 #include "generic/temporaries.hpp"
-#include "driver/options_table.hpp"
 #include "io/write_hdf5.hpp"
 
 namespace Karvel {

@@ -7,7 +7,7 @@
 #include <optional>
 
 #include "api/stream.hpp"
-#include "driver/karvel.hpp"
+#include "api/run.hpp"
 #include "io/output_file.hpp"
 #include "io/write_binary.hpp"
 
