@@ -11,6 +11,8 @@
 #include <vector>
 
 #include "api/pipeline.hpp"
+#include "api/run.hpp"
+#include "generic/warnings.hpp"
 #include "distance/formulas.hpp"
 #include "generic/parallel.hpp"
 
@@ -85,15 +87,25 @@ Pipeline::Datatype Internal(Datatype type) {
   return Pipeline::Datatype::CONTINUOUS;
 }
 
+// The program's input formats, in the order of Input_Layout.
+constexpr Phylo::Read::Input_Format Input_Formats[] = {
+    Phylo::Read::Input_Format::PHYLIP,
+    Phylo::Read::Input_Format::EXTENDED_PHYLIP,
+    Phylo::Read::Input_Format::COMMENTED_PHYLIP,
+    Phylo::Read::Input_Format::CSV,
+    Phylo::Read::Input_Format::TSV,
+    Phylo::Read::Input_Format::PHYLIP_INTERLEAVED,
+    Phylo::Read::Input_Format::EXTENDED_INTERLEAVED,
+    Phylo::Read::Input_Format::CSV2,
+    Phylo::Read::Input_Format::NEXUS,
+    Phylo::Read::Input_Format::FASTA,
+};
+static_assert(std::size(Input_Formats) == static_cast<std::size_t>(Input_Layout::FASTA) + 1);
+
 Phylo::Read::Input_Format Internal(Input_Layout layout) {
-  switch (layout) {
-  case Input_Layout::PHYLIP: return Phylo::Read::Input_Format::PHYLIP;
-  case Input_Layout::COMMENTED_PHYLIP: return Phylo::Read::Input_Format::COMMENTED_PHYLIP;
-  case Input_Layout::CSV: return Phylo::Read::Input_Format::CSV;
-  case Input_Layout::TSV: return Phylo::Read::Input_Format::TSV;
-  case Input_Layout::EXTENDED_PHYLIP: break;
-  }
-  return Phylo::Read::Input_Format::EXTENDED_PHYLIP;
+  const auto index = static_cast<std::size_t>(layout);
+  if (index >= std::size(Input_Formats)) throw Errors::Constraint_Error("not an input layout");
+  return Input_Formats[index];
 }
 
 Dist_Output_Format Internal(Output_Layout layout) {
@@ -219,6 +231,7 @@ struct Reader::State {
   std::string Text; // a stream's text, which the input reads where it is
   Phylo::Read::Input_Format Format;
   Pipeline::Datatype Type;
+  bool Started = false; // past a byte order mark
 };
 
 Reader::Reader(std::unique_ptr<State> state) : state_(std::move(state)) {}
@@ -227,21 +240,21 @@ Reader& Reader::operator=(Reader&&) noexcept = default;
 Reader::~Reader() = default;
 
 Reader Reader::From_File(const std::string& name, Input_Layout layout, Datatype type) {
-  return Reader(std::make_unique<State>(State{Text_IO::Text_Input::Open(name), nullptr, {}, Internal(layout), Internal(type)}));
+  return Reader(std::make_unique<State>(State{Text_IO::Text_Input::Open(name), nullptr, {}, Internal(layout), Internal(type), false}));
 }
 
 Reader Reader::From_Descriptor(int fd, Input_Layout layout, Datatype type) {
   return Reader(std::make_unique<State>(
-      State{std::make_unique<Text_IO::Text_Input>(fd, false), nullptr, {}, Internal(layout), Internal(type)}));
+      State{std::make_unique<Text_IO::Text_Input>(fd, false), nullptr, {}, Internal(layout), Internal(type), false}));
 }
 
 Reader Reader::From_Stream(std::istream& stream, Input_Layout layout, Datatype type) {
-  return Reader(std::make_unique<State>(State{nullptr, &stream, {}, Internal(layout), Internal(type)}));
+  return Reader(std::make_unique<State>(State{nullptr, &stream, {}, Internal(layout), Internal(type), false}));
 }
 
 Reader Reader::From_Text(std::string_view text, Input_Layout layout, Datatype type) {
   return Reader(std::make_unique<State>(
-      State{std::make_unique<Text_IO::Text_Input>(text), nullptr, {}, Internal(layout), Internal(type)}));
+      State{std::make_unique<Text_IO::Text_Input>(text), nullptr, {}, Internal(layout), Internal(type), false}));
 }
 
 std::optional<Matrix> Reader::Next() {
@@ -253,8 +266,34 @@ std::optional<Matrix> Reader::Next() {
     if (s.Stream->bad()) throw Errors::Use_Error("the input stream cannot be read");
     s.Input = std::make_unique<Text_IO::Text_Input>(s.Text, Text_IO::Text_Input::Borrowed{});
   }
+  if (!s.Started) {
+    s.Input->Skip_Byte_Order_Mark();
+    s.Started = true;
+  }
   if (s.Input->At_End_Of_Input()) return std::nullopt;
-  return Library_Access::Make(Pipeline::Read(*s.Input, s.Format, s.Type));
+  Run_Settings settings;
+  settings.Format = s.Format;
+  settings.Datatype = s.Type;
+  return Library_Access::Make(Read_Next_Matrix(*s.Input, settings));
+}
+
+std::vector<std::string> Input_Layout_Names() {
+  std::vector<std::string> names;
+  for (const auto& row : Phylo::Read::Input_Format_Names) names.emplace_back(row.Name);
+  return names;
+}
+
+std::optional<Input_Layout> Input_Layout_Named(std::string_view name) {
+  for (const auto& row : Phylo::Read::Input_Format_Names) {
+    if (row.Name != name) continue;
+    const auto* at = std::find(std::begin(Input_Formats), std::end(Input_Formats), row.Format);
+    if (at != std::end(Input_Formats)) return static_cast<Input_Layout>(at - std::begin(Input_Formats));
+  }
+  return std::nullopt;
+}
+
+void Set_Warning_Handler(std::function<void(const std::string& message)> handler) {
+  Generic::Warnings::Set_Sink(std::move(handler));
 }
 
 // --- Transformations and distances

@@ -11,7 +11,8 @@ namespace Position {
 
 namespace {
 
-Whereabouts where;
+// The programs run on one thread; the library's readers may run on several.
+thread_local Whereabouts where;
 
 bool Is_Phylip_Like(Phylo::Read::Input_Format format) {
   using Phylo::Read::Input_Format;
@@ -33,7 +34,9 @@ void Enter_Input(const std::string& operand) {
 void Leave_Input() { where = {}; }
 
 std::string Matrix_Place() {
-  return "the matrix that starts on line " + std::to_string(where.matrix_line) + " of " + where.input;
+  // The library reads text that has no name.
+  return "the matrix that starts on line " + std::to_string(where.matrix_line) +
+         (where.input.empty() ? "" : " of " + where.input);
 }
 
 void Skip_To_Header(Text_IO::Text_Input& input, Phylo::Read::Input_Format format) {
@@ -50,7 +53,7 @@ void Note_Hint(const std::exception& error, Phylo::Read::Input_Format format, st
 
 } // namespace Position
 
-void Take_Labels(Phylo::Pipeline::Data& data, const Run_Settings& s, const std::string& matrix) {
+void Take_Read_Labels(Phylo::Pipeline::Data& data, const Run_Settings& s, const std::string& matrix) {
   namespace Checks = Phylo::Label_Checks;
   if (s.Latin1_Labels)
     Checks::Convert_From_Latin1(data.Labels());
@@ -58,12 +61,26 @@ void Take_Labels(Phylo::Pipeline::Data& data, const Run_Settings& s, const std::
     Checks::Warn_Of_Non_Utf8(data.Labels(), matrix);
   Checks::Warn_Of_Duplicates(data.Labels(), matrix);
   Phylo::Pipeline::Warn_Of_Unknown_Binary_Symbols(data, matrix);
+}
+
+void Check_Labels_For_Output(const Phylo::Pipeline::Data& data, const Run_Settings& s) {
+  namespace Checks = Phylo::Label_Checks;
   const Phylo::Print::Output_Format style = Phylo::Print::Label_Format(s.Output);
   if (style == Phylo::Print::Output_Format::PHYLIP) Checks::Warn_Of_Phylip_Cut_Collisions(data.Labels());
   // hdf5 stores any text; the npy labels file is one label a line.
   const bool bare = s.Binary_Output ? *s.Binary_Output != Phylo::Binary_Output::Layout::HDF5
                                     : Phylo::Print::Writes_Controls_As_Underscores(style);
   if (bare) Checks::Warn_Of_Controls(data.Labels());
+}
+
+Phylo::Pipeline::Data Read_Next_Matrix(Text_IO::Text_Input& input, const Run_Settings& s) {
+  Position::Skip_To_Header(input, s.Format);
+  Position::Where().matrix_line = input.Line();
+  Position::Where().reading = true;
+  Phylo::Pipeline::Data data = Phylo::Pipeline::Read(input, s.Format, s.Datatype, s.Table);
+  Position::Where().reading = false;
+  Take_Read_Labels(data, s, Position::Matrix_Place());
+  return data;
 }
 
 // One pipeline for every datatype: read, transform, then the data or their
@@ -75,12 +92,8 @@ void Read_Matrices(Text_IO::Text_Input& input, const Run_Settings& s, Text_IO::T
                                          s.Implied_Transformation, s.Undefined_As_NaN};
   input.Skip_Byte_Order_Mark();
   while (!input.At_End_Of_Input()) {
-    Position::Skip_To_Header(input, s.Format);
-    Position::Where().matrix_line = input.Line();
-    Position::Where().reading = true;
-    Phylo::Pipeline::Data data = Phylo::Pipeline::Read(input, s.Format, s.Datatype, s.Table);
-    Position::Where().reading = false;
-    Take_Labels(data, s, Position::Matrix_Place());
+    Phylo::Pipeline::Data data = Read_Next_Matrix(input, s);
+    Check_Labels_For_Output(data, s);
     if (s.Transformation && s.Datatype == Input_Datatype::CONTINUOUS)
       Phylo::Pipeline::Transform(data, *s.Transformation);
     if (s.Print_Data) {

@@ -68,12 +68,20 @@ struct Run_Settings {
   bool operator==(const Run_Settings&) const = default;
 };
 
-// The labels of a matrix just read, made and checked for the run's output:
-// converted from Latin-1 under --encoding=latin-1, else warned of where not
-// UTF-8; duplicates, PHYLIP cuts and controls the layout cannot hold warned
-// of, as are binary symbols that count as unknown. `matrix` names the matrix
-// in the warnings.
-void Take_Labels(Phylo::Pipeline::Data& data, const Run_Settings& settings, const std::string& matrix);
+// The labels of a matrix just read, as read: converted from Latin-1 under
+// --encoding=latin-1, else warned of where not UTF-8; duplicates warned of,
+// as are binary symbols that count as unknown. `matrix` names the matrix in
+// the warnings.
+void Take_Read_Labels(Phylo::Pipeline::Data& data, const Run_Settings& settings, const std::string& matrix);
+
+// Warns of labels the run's output layout cannot keep apart or hold: those
+// the PHYLIP cut makes equal, controls a layout writes as '_'.
+void Check_Labels_For_Output(const Phylo::Pipeline::Data& data, const Run_Settings& settings);
+
+// The next matrix of `input` (not at its end), read as the programs and the
+// library read it: blanks before a PHYLIP-like header passed over, its
+// start noted for reports (Position), its labels taken (Take_Read_Labels).
+Phylo::Pipeline::Data Read_Next_Matrix(Text_IO::Text_Input& input, const Run_Settings& settings);
 
 class Destination;
 

@@ -75,25 +75,6 @@ std::pair<int, int> Part_Of_Run(std::string_view value) {
   return {static_cast<int>(part), static_cast<int>(parts)};
 }
 
-// The input formats by the names --from takes, in the order the help lists
-// them: a new reader adds its pair here, and the option, its help, the man
-// page and the completion know the name.
-const std::vector<std::pair<std::string_view, Input_Format>>& Input_Formats() {
-  static const std::vector<std::pair<std::string_view, Input_Format>> formats = {
-      {"phylip", Input_Format::PHYLIP},
-      {"extended", Input_Format::EXTENDED_PHYLIP},
-      {"commented", Input_Format::COMMENTED_PHYLIP},
-      {"phylip-interleaved", Input_Format::PHYLIP_INTERLEAVED},
-      {"extended-interleaved", Input_Format::EXTENDED_INTERLEAVED},
-      {"csv", Input_Format::CSV},
-      {"tsv", Input_Format::TSV},
-      {"csv2", Input_Format::CSV2},
-      {"nexus", Input_Format::NEXUS},
-      {"fasta", Input_Format::FASTA},
-  };
-  return formats;
-}
-
 // An output layout letter, or a text --to value: the text layout, and no
 // binary one, so that the leftmost of the letters and --to wins.
 auto Set_Layout(Dist_Output_Format format) {
@@ -127,13 +108,13 @@ void Apply_To(Run_Settings& s, std::string_view value) {
 
 std::vector<std::string_view> Input_Format_Names() {
   std::vector<std::string_view> names;
-  for (const auto& format : Input_Formats()) names.push_back(format.first);
+  for (const auto& format : Phylo::Read::Input_Format_Names) names.push_back(format.Name);
   return names;
 }
 
 void Apply_From(Run_Settings& s, std::string_view value) {
   const std::string_view name = One_Of("--from", value, Input_Format_Names());
-  for (const auto& [known, format] : Input_Formats())
+  for (const auto& [known, format] : Phylo::Read::Input_Format_Names)
     if (known == name) s.Format = format;
 }
 

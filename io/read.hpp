@@ -32,6 +32,25 @@ enum class Input_Format {
   FASTA,
 };
 
+// The names of the formats, as --from and the library take them, in the
+// order --help lists them. A new format is one row here.
+struct Input_Format_Name {
+  std::string_view Name;
+  Input_Format Format;
+};
+inline constexpr Input_Format_Name Input_Format_Names[] = {
+    {"phylip", Input_Format::PHYLIP},
+    {"extended", Input_Format::EXTENDED_PHYLIP},
+    {"commented", Input_Format::COMMENTED_PHYLIP},
+    {"phylip-interleaved", Input_Format::PHYLIP_INTERLEAVED},
+    {"extended-interleaved", Input_Format::EXTENDED_INTERLEAVED},
+    {"csv", Input_Format::CSV},
+    {"tsv", Input_Format::TSV},
+    {"csv2", Input_Format::CSV2},
+    {"nexus", Input_Format::NEXUS},
+    {"fasta", Input_Format::FASTA},
+};
+
 // The space and the ASCII control characters (0..32, 127): where labels end
 // and, for discrete data, what lies between values.
 const TextUtils::Character_Set& Whitespace();

@@ -374,19 +374,15 @@ void Run(Shared_File& file, const std::vector<std::string>& operands, const Karv
         if (first_matrix) input->Skip_Byte_Order_Mark();
         if (input->At_End_Of_Input()) return;
         more = true;
-        Karvel::Position::Skip_To_Header(*input, s.Format);
-        Karvel::Position::Where().matrix_line = input->Line();
-        Karvel::Position::Where().reading = true;
         Pipeline::Data data;
         try {
-          data = Pipeline::Read(*input, s.Format, s.Datatype, s.Table);
+          data = Karvel::Read_Next_Matrix(*input, s);
         } catch (const Errors::Error& e) {
           Karvel::Position::Note_Hint(e, s.Format, input->Head());
           throw;
         }
-        Karvel::Position::Where().reading = false;
         // Every rank finds them; only rank 0 has a sink.
-        Karvel::Take_Labels(data, s, Karvel::Position::Matrix_Place());
+        Karvel::Check_Labels_For_Output(data, s);
         if (s.Transformation && s.Datatype == Karvel::Input_Datatype::CONTINUOUS)
           Pipeline::Transform(data, *s.Transformation);
         if (s.Print_Data) {

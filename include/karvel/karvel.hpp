@@ -36,12 +36,35 @@
 
 namespace Karvel::Lib {
 
-// The layouts matrices are read in: PHYLIP (a label is the first ten
-// characters of its record), extended PHYLIP (a label is one word) and
-// commented PHYLIP (a label is one word, and the word after it is a comment
-// that is dropped); CSV and TSV tables (a header row of character names,
-// then a label and the values in each row; the whole text is one matrix).
-enum class Input_Layout { PHYLIP, EXTENDED_PHYLIP, COMMENTED_PHYLIP, CSV, TSV };
+// The layouts matrices are read in, every one the program reads: PHYLIP (a
+// label is the first ten characters of its record), extended PHYLIP (a label
+// is one word) and commented PHYLIP (a label is one word, and the word after
+// it is a comment that is dropped); CSV and TSV tables (a header row of
+// character names, then a label and the values in each row; the whole text
+// is one matrix); interleaved PHYLIP and extended PHYLIP; CSV2 (';' between
+// cells, decimal commas); a NEXUS file's DATA or CHARACTERS block; FASTA.
+enum class Input_Layout {
+  PHYLIP,
+  EXTENDED_PHYLIP,
+  COMMENTED_PHYLIP,
+  CSV,
+  TSV,
+  PHYLIP_INTERLEAVED,
+  EXTENDED_INTERLEAVED,
+  CSV2,
+  NEXUS,
+  FASTA
+};
+
+// The layouts by the names the program's --from takes ("phylip", "nexus",
+// "csv2", ...), and the layout of a name (none for another name).
+std::vector<std::string> Input_Layout_Names();
+std::optional<Input_Layout> Input_Layout_Named(std::string_view name);
+
+// Where warnings go (labels that repeat or are not UTF-8, pairs written as
+// NaN): each is one line without a line feed. Without a handler they are
+// dropped. Set it before reading; it may be called from any thread.
+void Set_Warning_Handler(std::function<void(const std::string& message)> handler);
 
 // What the characters are: real numbers, one symbol per state, or 1
 // (presence), 0 (absence) and any other symbol unknown.

@@ -7,6 +7,7 @@
 #include <span>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "driver/karvel.hpp"
@@ -245,3 +246,51 @@ TEST(Api, StreamAndDescriptorOutputsHoldTheSameText) {
 }
 
 } // namespace
+
+// Every format --from names is the library's too, read the same way: the
+// same matrix, the same warnings, past a byte order mark and blank lines.
+TEST(Api, ReadsEveryFormatTheProgramReads) {
+  const std::map<std::string, std::pair<std::string, K::Datatype>> samples = {
+      {"phylip", {"\xEF\xBB\xBF\n 2 2\nHomo sap  1 2\nPan       3 4\n", K::Datatype::CONTINUOUS}},
+      {"extended", {"\n\n2 2\nHomo 1 2\nHomo 3 4\n", K::Datatype::CONTINUOUS}},
+      {"commented", {"2 2\nHomo note 1 2\nPan note 3 4\n", K::Datatype::CONTINUOUS}},
+      {"phylip-interleaved", {"2 4\nHomo sap  1 2\nPan       3 4\n\n5 6\n7 8\n", K::Datatype::CONTINUOUS}},
+      {"extended-interleaved", {"2 4\nHomo 1 2\nPan 3 4\n\n5 6\n7 8\n", K::Datatype::CONTINUOUS}},
+      {"csv", {",x,y\nHomo,1,2\nPan,3,4\n", K::Datatype::CONTINUOUS}},
+      {"tsv", {"\tx\ty\nHomo\t1\t2\nPan\t3\t4\n", K::Datatype::CONTINUOUS}},
+      {"csv2", {";x;y\nHomo;1,5;2\nPan;3;4\n", K::Datatype::CONTINUOUS}},
+      {"nexus",
+       {"#NEXUS\nbegin data; dimensions ntax=2 nchar=3; format datatype=dna;\nmatrix\nHomo ACG\nPan ACT\n;\nend;\n",
+        K::Datatype::DISCRETE}},
+      {"fasta", {">Homo\nACG\n>Pan\nACT\n", K::Datatype::DISCRETE}},
+  };
+  const std::vector<std::string> names = K::Input_Layout_Names();
+  ASSERT_FALSE(names.empty());
+  std::size_t warned = 0;
+  for (const std::string& name : names) {
+    SCOPED_TRACE(name);
+    const auto sample = samples.find(name);
+    ASSERT_NE(sample, samples.end()) << "a format without a sample here";
+    const auto& [text, type] = sample->second;
+    const std::optional<K::Input_Layout> layout = K::Input_Layout_Named(name);
+    ASSERT_TRUE(layout);
+
+    std::vector<std::string> warnings;
+    K::Set_Warning_Handler([&](const std::string& message) { warnings.push_back(message); });
+    K::Reader reader = K::Reader::From_Text(text, *layout, type);
+    std::optional<K::Matrix> data = reader.Next();
+    ASSERT_TRUE(data);
+    EXPECT_FALSE(reader.Next());
+    const std::string library = Written([&](K::Output& out) { K::Write_Data(out, *data, K::Output_Layout::PHYLIP); });
+    const std::vector<std::string> library_warnings = std::exchange(warnings, {});
+
+    const std::string letter = type == K::Datatype::DISCRETE ? "-D" : "-C";
+    const std::string program = Program(text, {"--from=" + name, letter, "-W", "-P"});
+    K::Set_Warning_Handler({});
+    EXPECT_EQ(library, program);
+    EXPECT_EQ(library_warnings, warnings);
+    warned += warnings.size();
+  }
+  EXPECT_GT(warned, 0u); // the repeated label
+  EXPECT_FALSE(K::Input_Layout_Named("genbank"));
+}
