@@ -1,9 +1,11 @@
 #include "generic/temporaries.hpp"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <climits>
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
@@ -68,6 +70,38 @@ int Create_Beside(const std::string& target, const std::string& shown, std::stri
     if (errno != EEXIST || attempt == 100)
       throw Errors::Device_Error("cannot write '" + shown + "': " + Text_IO::Write_Failure(errno));
   }
+}
+
+Replacement Look_At(const std::string& path, mode_t mask) {
+  Replacement r;
+  r.Target = path;
+  struct stat st {};
+  r.Exists = stat(path.c_str(), &st) == 0;
+  if (!r.Exists) {
+    r.Mode = 0666 & ~mask;
+    return r;
+  }
+  if (S_ISDIR(st.st_mode))
+    throw Errors::Device_Error("cannot write '" + path + "': " + Text_IO::Write_Failure(EISDIR));
+  r.Regular = S_ISREG(st.st_mode);
+  if (struct stat link; r.Regular && lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+    char resolved[PATH_MAX];
+    if (!realpath(path.c_str(), resolved))
+      throw Errors::Device_Error("cannot write '" + path + "': " + Text_IO::Write_Failure(errno));
+    r.Target = resolved;
+  }
+  r.Mode = st.st_mode & 07777;
+  r.Owner = st.st_uid;
+  r.Group = st.st_gid;
+  return r;
+}
+
+void Take_Owner_And_Mode(int fd, const Replacement& replacement, const std::string& shown) {
+  if (replacement.Exists && fchown(fd, replacement.Owner, replacement.Group) != 0) {
+    [[maybe_unused]] const int group_only = fchown(fd, static_cast<uid_t>(-1), replacement.Group);
+  }
+  if (fchmod(fd, replacement.Mode) != 0)
+    throw Errors::Device_Error("cannot write '" + shown + "': " + Text_IO::Write_Failure(errno));
 }
 
 void Remove_On_Signals() {

@@ -3,6 +3,8 @@
 // that ends the process removes them, so that an interrupted run leaves
 // neither a half-written file nor its temporary behind.
 
+#include <sys/types.h>
+
 #include <string>
 
 namespace Generic::Temporaries {
@@ -18,6 +20,29 @@ std::string Name_Beside(const std::string& target);
 // Returns the descriptor and sets `name`; fails with a Device_Error naming
 // `shown`.
 int Create_Beside(const std::string& target, const std::string& shown, std::string& name);
+
+// What replacing the file at `path` by a new one means. A link stays a
+// link: the file it leads to (Target) is replaced. A replaced file keeps its
+// mode, and its owner and group where the process may set them; a new file
+// gets the mode any new file of this user gets (0666 & ~mask).
+struct Replacement {
+  bool Exists = false;
+  bool Regular = false; // else a device, FIFO or socket: nothing to rename over
+  std::string Target;
+  mode_t Mode = 0;
+  uid_t Owner = 0;
+  gid_t Group = 0;
+};
+// A folder is refused at once (Device_Error naming `path`), rather than
+// after the whole run, when the rename would fail.
+Replacement Look_At(const std::string& path, mode_t mask);
+
+// Gives the file `fd` (a temporary made by Create_Beside) the owner, group
+// and mode of `replacement`: owner first, since changing it clears the
+// set-user-ID bits the mode may then restore. Only root may give a file
+// away; a group the user is in is the next best thing, and failing both is
+// no error. A failing chmod is a Device_Error naming `shown`.
+void Take_Owner_And_Mode(int fd, const Replacement& replacement, const std::string& shown);
 
 // From now on SIGINT, SIGTERM and SIGHUP remove the registered files and
 // then end the process as the signal would. A signal the process was

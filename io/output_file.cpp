@@ -11,6 +11,8 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <utility>
+
 #include "generic/errors.hpp"
 #include "generic/temporaries.hpp"
 #include "generic/text_io.hpp"
@@ -47,46 +49,27 @@ int Connect(const std::string& path) {
 
 Output_File::Output_File(std::string path) : path_(std::move(path)), target_(path_) {
   if (path_.empty()) throw Errors::Device_Error("cannot write a file without a name");
-  mode_t mode = 0;
-  struct stat st {};
-  const bool exists = stat(path_.c_str(), &st) == 0;
-  // Refused now rather than after the whole run, when the rename would fail.
-  if (exists && S_ISDIR(st.st_mode)) Fail(path_, "write", EISDIR);
-  if (exists && !S_ISREG(st.st_mode)) {
+  // The mask can only be read by setting it, which is harmless here: no
+  // other thread is creating files yet.
+  const mode_t mask = umask(0);
+  umask(mask);
+  const Generic::Temporaries::Replacement replacement = Generic::Temporaries::Look_At(path_, mask);
+  if (replacement.Exists && !replacement.Regular) {
     direct_ = true;
-    fd_ = S_ISSOCK(st.st_mode) ? Connect(path_) : open(path_.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
+    struct stat st {};
+    const bool socket = stat(path_.c_str(), &st) == 0 && S_ISSOCK(st.st_mode);
+    fd_ = socket ? Connect(path_) : open(path_.c_str(), O_WRONLY | O_NOCTTY | O_CLOEXEC);
     if (fd_ < 0) Fail(path_, "write", errno);
     return;
   }
-  if (exists) {
-    if (struct stat link; lstat(path_.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
-      char resolved[PATH_MAX];
-      if (!realpath(path_.c_str(), resolved)) Fail(path_, "write", errno);
-      target_ = resolved;
-    }
-  }
+  target_ = replacement.Target;
   fd_ = Generic::Temporaries::Create_Beside(target_, path_, temporary_);
-  if (exists) {
-    // Owner first: changing it clears the set-user-ID bits the mode may
-    // then restore. Only root may give a file away; a group the user is
-    // in is the next best thing, and failing both is no error.
-    if (fchown(fd_, st.st_uid, st.st_gid) != 0) {
-      [[maybe_unused]] const int group_only = fchown(fd_, static_cast<uid_t>(-1), st.st_gid);
-    }
-    mode = st.st_mode & 07777;
-  } else {
-    // The temporary is private; a new file gets the permissions any
-    // new file of this user gets. The mask can only be read by setting
-    // it, which is harmless here: no other thread is creating files yet.
-    const mode_t mask = umask(0);
-    umask(mask);
-    mode = 0666 & ~mask;
-  }
-  if (fchmod(fd_, mode) != 0) {
-    const int error = errno;
-    Close();
+  try {
+    Generic::Temporaries::Take_Owner_And_Mode(fd_, replacement, path_);
+  } catch (...) {
+    close(std::exchange(fd_, -1));
     Forget();
-    Fail(path_, "write", error);
+    throw;
   }
 }
 

@@ -83,29 +83,14 @@ bool Is_File(const std::string& name, const File_Identity& identity, bool same_d
          (!same_device || st.st_dev == identity.Device);
 }
 
-Replaced_File::Replaced_File(std::string path, mode_t mask) : path_(std::move(path)), target_(path_) {
+Replaced_File::Replaced_File(std::string path, mode_t mask) : path_(std::move(path)) {
   if (path_.empty()) throw Errors::Device_Error("cannot write a file without a name");
-  struct stat st {};
-  existed_ = stat(path_.c_str(), &st) == 0;
-  // Refused now rather than after the whole run, when the rename would fail.
-  if (existed_ && S_ISDIR(st.st_mode)) Fail(path_, "write", EISDIR);
-  if (existed_ && !S_ISREG(st.st_mode))
+  replacement_ = Generic::Temporaries::Look_At(path_, mask);
+  if (replacement_.Exists && !replacement_.Regular)
     throw Errors::Device_Error("cannot write '" + path_ +
                                "': not a regular file, and the ranks of karvel_mpi write theirs at offsets; "
                                "karvel writes to a device, FIFO or socket");
-  if (existed_) {
-    // A link stays a link: the file it leads to is replaced.
-    if (struct stat link; lstat(path_.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
-      char resolved[PATH_MAX];
-      if (!realpath(path_.c_str(), resolved)) Fail(path_, "write", errno);
-      target_ = resolved;
-    }
-    mode_ = st.st_mode & 07777;
-    owner_ = st.st_uid;
-    group_ = st.st_gid;
-  } else {
-    mode_ = 0666 & ~mask;
-  }
+  target_ = replacement_.Target;
   fd_ = Generic::Temporaries::Create_Beside(target_, path_, temporary_);
   if (struct stat created; fstat(fd_, &created) == 0) identity_ = {created.st_dev, created.st_ino};
 }
@@ -120,15 +105,7 @@ Replaced_File::~Replaced_File() {
 void Replaced_File::Write(const std::string& bytes) { Write_All(fd_, bytes.data(), bytes.size(), path_); }
 
 void Replaced_File::Finish() {
-  if (existed_) {
-    // Owner first: changing it clears the set-user-ID bits the mode may
-    // then restore. Only root may give a file away; a group the user is
-    // in is the next best thing, and failing both is no error.
-    if (fchown(fd_, owner_, group_) != 0) {
-      [[maybe_unused]] const int group_only = fchown(fd_, static_cast<uid_t>(-1), group_);
-    }
-  }
-  if (fchmod(fd_, mode_) != 0) Fail(path_, "write", errno);
+  Generic::Temporaries::Take_Owner_And_Mode(fd_, replacement_, path_);
   const int fd = fd_;
   fd_ = -1;
   if (close(fd) != 0 && errno != EINTR) Fail(path_, "write", errno);

@@ -14,6 +14,8 @@
 #include <cstdint>
 #include <string>
 
+#include "generic/temporaries.hpp"
+
 namespace Karvel::Mpi {
 
 // Which file a name leads to, to check that a name still leads to it.
@@ -66,10 +68,7 @@ private:
   std::string temporary_;
   int fd_ = -1;
   File_Identity identity_;
-  bool existed_ = false;
-  mode_t mode_ = 0;
-  uid_t owner_ = 0;
-  gid_t group_ = 0;
+  Generic::Temporaries::Replacement replacement_;
   bool renamed_ = false;
 };
 
