@@ -164,7 +164,7 @@ void Skip_To_Header(Text_IO::Text_Input& input, Phylo::Read::Input_Format format
 void Refuse_Output_Over_Input(const Run_Settings& s, const std::vector<std::string>& operands) {
   if (!s.Output_File) return;
   std::vector<std::string> written{*s.Output_File};
-  if (s.Binary_Output && *s.Binary_Output != Phylo::Binary_Output::Layout::HDF5)
+  if (s.Binary_Output && Phylo::Print::Layout_Row(*s.Binary_Output).Labels_Beside)
     written.push_back(*s.Output_File + ".labels.txt");
   for (const std::string& file : written) {
     struct stat out {};
@@ -193,7 +193,7 @@ void Take_Labels(Phylo::Pipeline::Data& data, const Run_Settings& s, const std::
   const Phylo::Print::Output_Format style = Phylo::Print::Label_Format(s.Output);
   if (style == Phylo::Print::Output_Format::PHYLIP) Checks::Warn_Of_Phylip_Cut_Collisions(data.Labels());
   // hdf5 stores any text; the npy labels file is one label a line.
-  const bool bare = s.Binary_Output ? *s.Binary_Output != Phylo::Binary_Output::Layout::HDF5
+  const bool bare = s.Binary_Output ? Phylo::Print::Layout_Row(*s.Binary_Output).Labels_Beside
                                     : Phylo::Print::Writes_Controls_As_Underscores(style);
   if (bare) Checks::Warn_Of_Controls(data.Labels());
 }
