@@ -194,10 +194,6 @@ void Put_Nexus_Word(Text_Output& file, std::string_view text) {
   file.Put('\'');
 }
 
-[[noreturn]] void Refuse_Fasta_Distances() {
-  throw Errors::Constraint_Error("the fasta layout holds character data (-W), not distances");
-}
-
 void Put_Nexus_Opening(Text_Output& file, std::string_view block) {
   file.Put("#NEXUS\n\nbegin ");
   file.Put(block);
@@ -321,8 +317,6 @@ void Tab_Header(Text_Output& file, const Taxon_Labels& labels) {
   file.New_Line();
 }
 
-void Fasta_Header(Text_Output&, const Taxon_Labels&) { Refuse_Fasta_Distances(); }
-
 void Label_Row(Text_Output& file, const Taxon_Labels& labels, std::size_t row, std::span<const double>,
                const Row_Layout& layout) {
   Print_Label(file, labels[row], layout.Style, layout.Width);
@@ -359,10 +353,6 @@ void Lower_Row(Text_Output& file, const Taxon_Labels& labels, std::size_t row, s
   Labelled_Row(file, labels, row, values.first(row), layout);
 }
 
-void Fasta_Row(Text_Output&, const Taxon_Labels&, std::size_t, std::span<const double>, const Row_Layout&) {
-  Refuse_Fasta_Distances();
-}
-
 void Line_Footer(Text_Output& file) { file.New_Line(); }
 
 void Nexus_Footer(Text_Output& file) {
@@ -379,22 +369,22 @@ using B = Binary_Output::Layout;
 // One row per layout, in the order --help lists them.
 // clang-format off
 constexpr Layout Table[] = {
-//  id                  name            alias  letter binary              style                width             unpadded header             row           footer        part       beside pipe   apart  help
-  {D::EXTENDED_PHYLIP, "extended",     "",    'X', std::nullopt,       O::EXTENDED_PHYLIP, W::LONGEST,        false, Count_Header,       Labelled_Row, No_Footer,    P::ALL,    false, true,  true,  "extended PHYLIP format (default)"},
-  {D::PHYLIP,          "phylip",       "",    'P', std::nullopt,       O::PHYLIP,          W::PHYLIP,         false, Count_Header,       Labelled_Row, No_Footer,    P::ALL,    false, true,  true,  "ordinary PHYLIP format"},
-  {D::NEXUS,           "nexus",        "",    'N', std::nullopt,       O::NEXUS,           W::LONGEST,        false, Nexus_Header,       Labelled_Row, Nexus_Footer, P::ALL,    false, true,  true,  "NEXUS format, labels cleaned"},
-  {D::NEXUS_ENCLOSED,  "nexus-quoted", "",    'E', std::nullopt,       O::NEXUS_ENCLOSED,  W::LONGEST_QUOTED, false, Nexus_Header,       Labelled_Row, Nexus_Footer, P::ALL,    false, true,  true,  "NEXUS format, labels enclosed in single quotes"},
-  {D::TAB_SEPARATED,   "tab",          "",    'T', std::nullopt,       O::EXTENDED_PHYLIP, W::LONGEST,        false, Tab_Header,         Labelled_Row, No_Footer,    P::ALL,    false, true,  true,  "tab-separated format"},
-  {D::ONE_COLUMN,      "pairs",        "",    'O', std::nullopt,       O::EXTENDED_PHYLIP, W::LONGEST,        false, No_Header,          Pairs_Row,    Line_Footer,  P::BEFORE, false, true,  true,  "one-column format"},
-  {D::LABELS,          "labels",       "",    'L', std::nullopt,       O::LABELS,          W::PHYLIP,         false, No_Header,          Label_Row,    Line_Footer,  P::BEFORE, false, true,  true,  "Labels only"},
-  {D::RAW,             "raw",          "",    'R', std::nullopt,       O::RAW,             W::NONE,           false, No_Header,          Raw_Row,      Line_Footer,  P::ALL,    false, true,  true,  "raw format (no labels, no header)"},
-  {D::LSMAT,           "lsmat",        "tsv", 0,   std::nullopt,       O::TSV,             W::UNPADDED,       true,  Table_Header<'\t'>, Labelled_Row, No_Footer,    P::ALL,    false, true,  true,  "a tab-separated table indexed by label"},
-  {D::CSV,             "csv",          "",    0,   std::nullopt,       O::CSV,             W::UNPADDED,       true,  Table_Header<','>,  Labelled_Row, No_Footer,    P::ALL,    false, true,  true,  "a comma-separated table indexed by label"},
-  {D::PHYLIP_LOWER,    "phylip-lower", "",    0,   std::nullopt,       O::PHYLIP,          W::PHYLIP,         false, Count_Header,       Lower_Row,    No_Footer,    P::BEFORE, false, true,  true,  "the lower triangle"},
-  {D::FASTA,           "fasta",        "",    0,   std::nullopt,       O::FASTA,           W::UNPADDED,       false, Fasta_Header,       Fasta_Row,    No_Footer,    P::ALL,    false, true,  true,  "sequences, with -W only"},
-  {D::NPY,             "npy",          "",    0,   B::NPY,             O::EXTENDED_PHYLIP, W::NONE,           false, nullptr,            nullptr,      nullptr,      P::ALL,    true,  true,  true,  "NumPy, n x n"},
-  {D::NPY_CONDENSED,   "npy-condensed", "",   0,   B::NPY_CONDENSED,   O::EXTENDED_PHYLIP, W::NONE,           false, nullptr,            nullptr,      nullptr,      P::AFTER,  true,  true,  true,  "NumPy, scipy's condensed order"},
-  {D::HDF5,            "hdf5",         "",    0,   B::HDF5,            O::EXTENDED_PHYLIP, W::NONE,           false, nullptr,            nullptr,      nullptr,      P::ALL,    false, false, false, "scikit-bio's BDSM"},
+//  id                  name            alias  letter binary              dist   style                width             unpadded header             row           footer        part       beside pipe   apart  help
+  {D::EXTENDED_PHYLIP, "extended",     "",    'X', std::nullopt,       true,  O::EXTENDED_PHYLIP, W::LONGEST,        false, Count_Header,       Labelled_Row, No_Footer,    P::ALL,    false, true,  true,  "extended PHYLIP format (default)"},
+  {D::PHYLIP,          "phylip",       "",    'P', std::nullopt,       true,  O::PHYLIP,          W::PHYLIP,         false, Count_Header,       Labelled_Row, No_Footer,    P::ALL,    false, true,  true,  "ordinary PHYLIP format"},
+  {D::NEXUS,           "nexus",        "",    'N', std::nullopt,       true,  O::NEXUS,           W::LONGEST,        false, Nexus_Header,       Labelled_Row, Nexus_Footer, P::ALL,    false, true,  true,  "NEXUS format, labels cleaned"},
+  {D::NEXUS_ENCLOSED,  "nexus-quoted", "",    'E', std::nullopt,       true,  O::NEXUS_ENCLOSED,  W::LONGEST_QUOTED, false, Nexus_Header,       Labelled_Row, Nexus_Footer, P::ALL,    false, true,  true,  "NEXUS format, labels enclosed in single quotes"},
+  {D::TAB_SEPARATED,   "tab",          "",    'T', std::nullopt,       true,  O::EXTENDED_PHYLIP, W::LONGEST,        false, Tab_Header,         Labelled_Row, No_Footer,    P::ALL,    false, true,  true,  "tab-separated format"},
+  {D::ONE_COLUMN,      "pairs",        "",    'O', std::nullopt,       true,  O::EXTENDED_PHYLIP, W::LONGEST,        false, No_Header,          Pairs_Row,    Line_Footer,  P::BEFORE, false, true,  true,  "one-column format"},
+  {D::LABELS,          "labels",       "",    'L', std::nullopt,       true,  O::LABELS,          W::PHYLIP,         false, No_Header,          Label_Row,    Line_Footer,  P::BEFORE, false, true,  true,  "Labels only"},
+  {D::RAW,             "raw",          "",    'R', std::nullopt,       true,  O::RAW,             W::NONE,           false, No_Header,          Raw_Row,      Line_Footer,  P::ALL,    false, true,  true,  "raw format (no labels, no header)"},
+  {D::LSMAT,           "lsmat",        "tsv", 0,   std::nullopt,       true,  O::TSV,             W::UNPADDED,       true,  Table_Header<'\t'>, Labelled_Row, No_Footer,    P::ALL,    false, true,  true,  "a tab-separated table indexed by label"},
+  {D::CSV,             "csv",          "",    0,   std::nullopt,       true,  O::CSV,             W::UNPADDED,       true,  Table_Header<','>,  Labelled_Row, No_Footer,    P::ALL,    false, true,  true,  "a comma-separated table indexed by label"},
+  {D::PHYLIP_LOWER,    "phylip-lower", "",    0,   std::nullopt,       true,  O::PHYLIP,          W::PHYLIP,         false, Count_Header,       Lower_Row,    No_Footer,    P::BEFORE, false, true,  true,  "the lower triangle"},
+  {D::FASTA,           "fasta",        "",    0,   std::nullopt,       false, O::FASTA,           W::UNPADDED,       false, nullptr,            nullptr,      nullptr,      P::ALL,    false, true,  true,  "sequences, with -W only"},
+  {D::NPY,             "npy",          "",    0,   B::NPY,             true,  O::EXTENDED_PHYLIP, W::NONE,           false, nullptr,            nullptr,      nullptr,      P::ALL,    true,  true,  true,  "NumPy, n x n"},
+  {D::NPY_CONDENSED,   "npy-condensed", "",   0,   B::NPY_CONDENSED,   true,  O::EXTENDED_PHYLIP, W::NONE,           false, nullptr,            nullptr,      nullptr,      P::AFTER,  true,  true,  true,  "NumPy, scipy's condensed order"},
+  {D::HDF5,            "hdf5",         "",    0,   B::HDF5,            true,  O::EXTENDED_PHYLIP, W::NONE,           false, nullptr,            nullptr,      nullptr,      P::ALL,    false, false, false, "scikit-bio's BDSM"},
 };
 // clang-format on
 
@@ -410,7 +400,7 @@ constexpr bool Complete() {
     if (rows != 1) return false;
   }
   for (const Layout& row : Table) {
-    const bool text = !row.Binary;
+    const bool text = !row.Binary && row.Distances;
     if (row.Name.empty() || text != (row.Header != nullptr) || text != (row.Row != nullptr) ||
         text != (row.Footer != nullptr) || row.Help.empty() ||
         (row.Blocks_Apart && !row.To_Pipe))
@@ -456,11 +446,22 @@ Row_Layout Layout_Of(const Squared& matrix, Dist_Output_Format format, int fore,
   return Layout_Of(matrix.Labels, format, fore, aft, exp);
 }
 
-Row_Layout Layout_Of(const Taxon_Labels& labels, Dist_Output_Format format, int fore, int aft, int exp) {
+namespace {
+
+// The row of a layout whose distances are text, or why there is none.
+const Layout& Text_Row(Dist_Output_Format format) {
   const Layout& row = Layout_Row(format);
+  if (!row.Distances)
+    throw Errors::Constraint_Error("the " + std::string(row.Name) + " layout holds character data (-W), not distances");
   if (!row.Row)
-    throw Errors::Constraint_Error(std::string("the ") + std::string(row.Name) +
-                                   " layout is binary; its rows are not text");
+    throw Errors::Constraint_Error("the " + std::string(row.Name) + " layout is binary; its rows are not text");
+  return row;
+}
+
+} // namespace
+
+Row_Layout Layout_Of(const Taxon_Labels& labels, Dist_Output_Format format, int fore, int aft, int exp) {
+  const Layout& row = Text_Row(format);
   int width = 0;
   switch (row.Width) {
   case Width_Rule::NONE: break;
@@ -476,8 +477,7 @@ Row_Layout Layout_Of(const Taxon_Labels& labels, Dist_Output_Format format, int 
 }
 
 void Print_Header(Text_Output& file, const Taxon_Labels& labels, Dist_Output_Format format) {
-  const Layout& row = Layout_Row(format);
-  if (row.Header) row.Header(file, labels);
+  Text_Row(format).Header(file, labels);
 }
 
 void Put_Row(Text_Output& file, const Squared& matrix, int row, const Row_Layout& layout) {
@@ -498,8 +498,7 @@ void Put_Row(Text_Output& file, const Taxon_Labels& labels, std::size_t row, std
 }
 
 void Print_Footer(Text_Output& file, Dist_Output_Format format) {
-  const Layout& row = Layout_Row(format);
-  if (row.Footer) row.Footer(file);
+  Text_Row(format).Footer(file);
 }
 
 void Put(Text_Output& file, const Squared& matrix, Dist_Output_Format format, int fore, int aft, int exp) {

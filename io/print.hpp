@@ -137,13 +137,15 @@ struct Layout {
   // Set for the binary layouts, which the text writers below do not write:
   // the layout of Binary_Output's writers.
   std::optional<Binary_Output::Layout> Binary;
+  // False for a layout of character data only (-W), which refuses distances.
+  bool Distances;
   // How labels are written, which is also what -W writes the data in
   // (binary layouts refuse -W).
   Output_Format Style;
   Width_Rule Width;
   // The tables write numbers without leading blanks.
   bool Unpadded_Numbers;
-  // Text layouts only (null in binary rows).
+  // Text layouts of distances only (null in the others).
   Header_Writer Header;
   Row_Writer Row;
   Footer_Writer Footer;
