@@ -46,7 +46,7 @@ TEST(Layouts, EveryNameAndLetterPicksItsRow) {
     std::vector<std::string> arguments{std::string("-") + row.Letter, "--to=" + std::string(row.Name), "f"};
     EXPECT_EQ(Karvel::Parse_Arguments(arguments).Output, row.Id);
   }
-  EXPECT_EQ(Print::Layout_Named("json"), nullptr);
+  EXPECT_EQ(Print::Layout_Named("no-such-layout"), nullptr);
   EXPECT_EQ(Print::Layout_Named(""), nullptr);
 }
 
