@@ -29,8 +29,9 @@ Destination::Destination(const Run_Settings& settings, Text_IO::Text_Output& sta
     if (settings.Print_Data)
       throw Errors::Usage_Error("-W writes character data in text layouts, not in " + Layout_Name(settings));
     if (!settings.Output_File) {
-      if (layout == Phylo::Binary_Output::Layout::HDF5)
-        throw Errors::Usage_Error("an hdf5 file cannot be written to standard output: name it with --output=FILE");
+      if (!Phylo::Print::Layout_Row(layout).To_Pipe)
+        throw Errors::Usage_Error("an " + Layout_Name(settings) +
+                                  " file cannot be written to standard output: name it with --output=FILE");
       if (isatty(STDOUT_FILENO))
         throw Errors::Usage_Error("the " + Layout_Name(settings) +
                                   " layout is binary and standard output is a terminal: name a file with "
@@ -60,7 +61,7 @@ std::unique_ptr<Phylo::Binary_Output::Matrix_Writer> Destination::Open_Writer(co
   std::unique_ptr<Out::Matrix_Writer> writer = Out::Npy_Writer(*text_, labels.size(), layout);
   // Only a named regular file has a place beside it for the labels: a
   // device's folder (/dev) is no place for them.
-  if (file_ && !file_->Direct()) {
+  if (file_ && !file_->Direct() && Phylo::Print::Layout_Row(layout).Labels_Beside) {
     labels_file_.emplace(file_->Path() + ".labels.txt");
     Text_IO::Text_Output text(labels_file_->Descriptor(), labels_file_->Path());
     Out::Put_Labels(text, labels);
@@ -79,10 +80,7 @@ void Destination::Put_Binary(const Phylo::Squared& distances) {
 void Destination::Put_Binary(const Phylo::Pipeline::Row_Blocks& blocks, std::size_t memory) {
   const std::unique_ptr<Phylo::Binary_Output::Matrix_Writer> writer = Open_Writer(blocks.Labels());
   // The condensed layout shows only the pairs after each row's taxon.
-  const auto part = *settings_.Binary_Output == Phylo::Binary_Output::Layout::NPY_CONDENSED
-                        ? Phylo::Distfunc::Row_Part::AFTER
-                        : Phylo::Distfunc::Row_Part::ALL;
-  Phylo::Pipeline::Put_Binary_Rows(*writer, blocks, part, memory);
+  Phylo::Pipeline::Put_Binary_Rows(*writer, blocks, Phylo::Print::Layout_Row(*settings_.Binary_Output).Part, memory);
   writer->Finish();
 }
 

@@ -108,20 +108,6 @@ Phylo::Read::Input_Format Internal(Input_Layout layout) {
   return Input_Formats[index];
 }
 
-Dist_Output_Format Internal(Output_Layout layout) {
-  switch (layout) {
-  case Output_Layout::LABELS: return Dist_Output_Format::LABELS;
-  case Output_Layout::NEXUS: return Dist_Output_Format::NEXUS;
-  case Output_Layout::NEXUS_ENCLOSED: return Dist_Output_Format::NEXUS_ENCLOSED;
-  case Output_Layout::ONE_COLUMN: return Dist_Output_Format::ONE_COLUMN;
-  case Output_Layout::PHYLIP: return Dist_Output_Format::PHYLIP;
-  case Output_Layout::RAW: return Dist_Output_Format::RAW;
-  case Output_Layout::TAB_SEPARATED: return Dist_Output_Format::TAB_SEPARATED;
-  case Output_Layout::EXTENDED_PHYLIP: break;
-  }
-  return Dist_Output_Format::EXTENDED_PHYLIP;
-}
-
 // The public names of the transformations; those of the formulae are the
 // names in the formula tables, the same that messages use.
 template <class Value>
@@ -356,17 +342,25 @@ void Output::Flush() { state_->Flush(); }
 
 void Write_Data(Output& output, const Matrix& data, Output_Layout layout) {
   Library_Access::Output_State& out = Library_Access::Of(output);
-  Pipeline::Put_Data(out.Text, Library_Access::Data(data), Internal(layout));
+  Pipeline::Put_Data(out.Text, Library_Access::Data(data), layout);
   out.Written();
 }
 
 void Write_Distances(Output& output, const Matrix& data, std::string_view formula, Output_Layout layout) {
   const Pipeline::Data& internal = Library_Access::Data(data);
   const Phylo::Squared_Access distances = Pipeline::Distances(internal, Formula_Named(internal.Type, formula));
+  if (Phylo::Print::Layout_Row(layout).Binary) {
+    const auto taxa = static_cast<std::size_t>(data.Taxa());
+    Write_Distances(output, data, std::span<const double>(taxa > 0 ? distances->Matrix.Row(0) : nullptr, taxa * taxa),
+                    layout);
+    return;
+  }
   Library_Access::Output_State& out = Library_Access::Of(output);
-  Pipeline::Put_Distances(out.Text, *distances, Internal(layout));
+  Pipeline::Put_Distances(out.Text, *distances, layout);
   out.Written();
 }
+
+std::string Output_Layout_Name(Output_Layout layout) { return std::string(Phylo::Print::Layout_Row(layout).Name); }
 
 void Write_Distances(Output& output, const Matrix& data, std::span<const double> square, Output_Layout layout) {
   Require_Cells(data, square.size());
@@ -379,18 +373,28 @@ struct Distance_Writer::State {
   Library_Access::Output_State* Out;
   Phylo::Taxon_Labels Labels;
   Dist_Output_Format Format;
-  Phylo::Print::Row_Layout Layout;
+  std::optional<Phylo::Print::Row_Layout> Layout;
+  // The npy layouts: their writer into Out's text.
+  std::unique_ptr<Phylo::Binary_Output::Matrix_Writer> Binary;
   int Next = 0;
   bool Finished = false;
 };
 
 Distance_Writer::Distance_Writer(Output& output, const Matrix& data, Output_Layout layout) {
-  const Dist_Output_Format format = Internal(layout);
+  const Phylo::Print::Layout& row = Phylo::Print::Layout_Row(layout);
   const Phylo::Taxon_Labels& labels = Library_Access::Data(data).Labels();
-  state_ = std::make_unique<State>(State{&Library_Access::Of(output), labels, format,
-                                         Phylo::Print::Layout_Of(labels, format, Phylo::Print::Default_Fore,
-                                                                 Phylo::Print::Default_Aft, Phylo::Print::Default_Exp)});
-  Phylo::Print::Print_Header(state_->Out->Text, state_->Labels, format);
+  state_ = std::make_unique<State>(State{&Library_Access::Of(output), labels, layout, std::nullopt, nullptr});
+  if (row.Binary) {
+    // An output here may be a pipe or a stream; the labels are the caller's.
+    if (!row.To_Pipe)
+      throw Errors::Constraint_Error("the " + std::string(row.Name) +
+                                     " layout is written by the program to a named file (--output=FILE)");
+    state_->Binary = Phylo::Binary_Output::Npy_Writer(state_->Out->Text, labels.size(), *row.Binary);
+    return;
+  }
+  state_->Layout = Phylo::Print::Layout_Of(labels, layout, Phylo::Print::Default_Fore, Phylo::Print::Default_Aft,
+                                           Phylo::Print::Default_Exp);
+  Phylo::Print::Print_Header(state_->Out->Text, state_->Labels, layout);
   state_->Out->Written();
 }
 
@@ -407,8 +411,12 @@ void Distance_Writer::Put(const Distance_Rows& rows) {
                                    std::to_string(rows.Past - 1) + " of " + std::to_string(rows.Taxa) +
                                    " taxa where row " + std::to_string(s.Next) + " of " + std::to_string(taxa) +
                                    " comes next");
-  for (int row = rows.First; row < rows.Past; ++row)
-    Phylo::Print::Put_Row(s.Out->Text, s.Labels, static_cast<std::size_t>(row), rows.Row(row), s.Layout);
+  if (s.Binary)
+    s.Binary->Put_Rows(static_cast<std::size_t>(rows.First), static_cast<std::size_t>(rows.Past - rows.First),
+                       rows.Values);
+  else
+    for (int row = rows.First; row < rows.Past; ++row)
+      Phylo::Print::Put_Row(s.Out->Text, s.Labels, static_cast<std::size_t>(row), rows.Row(row), *s.Layout);
   s.Next = rows.Past;
   s.Out->Written();
 }
@@ -419,7 +427,10 @@ void Distance_Writer::Finish() {
     throw Errors::Constraint_Error("index check failed: the distance matrix is finished after row " +
                                    std::to_string(s.Next) + " of " + std::to_string(s.Labels.size()));
   s.Finished = true;
-  Phylo::Print::Print_Footer(s.Out->Text, s.Format);
+  if (s.Binary)
+    s.Binary->Finish();
+  else
+    Phylo::Print::Print_Footer(s.Out->Text, s.Format);
   s.Out->Written();
 }
 

@@ -222,6 +222,8 @@ Squared_Access Distances(Data&& data, const Formula& formula) { return Compute(d
 void Put_Data(Text_IO::Text_Output& output, const Data& data, Print::Dist_Output_Format format, int aft) {
   // The implied transformation belongs to the distance and is never printed;
   // binary data are printed as read, before any translation.
+  if (const Print::Layout& row = Print::Layout_Row(format); row.Binary)
+    throw Errors::Constraint_Error("-W writes character data in text layouts, not in " + std::string(row.Name));
   if (data.Numbers)
     Print::Put(output, *data.Numbers, Print::Label_Format(format), Print::Default_Fore, aft, Print::Default_Exp);
   else

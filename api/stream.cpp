@@ -205,14 +205,7 @@ bool Fits(int taxa, std::size_t memory) {
   return n == 0 || n <= memory / sizeof(double) / n;
 }
 
-Distfunc::Row_Part Part_Of(Print::Dist_Output_Format format) {
-  switch (format) {
-  case Print::Dist_Output_Format::ONE_COLUMN:
-  case Print::Dist_Output_Format::PHYLIP_LOWER:
-  case Print::Dist_Output_Format::LABELS: return Row_Part::BEFORE;
-  default: return Row_Part::ALL;
-  }
-}
+Distfunc::Row_Part Part_Of(Print::Dist_Output_Format format) { return Print::Layout_Row(format).Part; }
 
 Row_Range Part_Rows(int taxa, Row_Part part, int index, int parts) {
   if (parts < 1 || index < 0 || index >= parts)

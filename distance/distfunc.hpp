@@ -49,9 +49,7 @@ Generic::Square_Block Distances(const Binary_Matrix& matrix, Binary_Formula form
 Generic::Square_Block Distances(const Real_Matrix& matrix, Real_Formula formula, double threshold,
                                 Undefined_Pairs* undefined = nullptr);
 
-// Which distances of a row a layout shows: all of them, those to the taxa
-// before it (a lower triangle) or those to the taxa after it (an upper one).
-enum class Row_Part { ALL, BEFORE, AFTER };
+using Phylo::Row_Part;
 
 // Which failing pair counts as the first: the first of the pairs (i, j),
 // i < j, in the order of i and then j, which is the one the whole-matrix

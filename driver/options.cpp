@@ -224,7 +224,7 @@ void Put_Help(Text_IO::Text_Output& file, const std::string& name) {
 void Refuse_Output_Over_Input(const Run_Settings& s, const std::vector<std::string>& operands) {
   if (!s.Output_File) return;
   std::vector<std::string> written{*s.Output_File};
-  if (s.Binary_Output && *s.Binary_Output != Phylo::Binary_Output::Layout::HDF5)
+  if (s.Binary_Output && Phylo::Print::Layout_Row(*s.Binary_Output).Labels_Beside)
     written.push_back(*s.Output_File + ".labels.txt");
   for (const std::string& file : written) {
     struct stat out {};

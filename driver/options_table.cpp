@@ -1,5 +1,6 @@
 #include "driver/options_table.hpp"
 
+#include <algorithm>
 #include <charconv>
 #include <cstdint>
 #include <limits>
@@ -9,7 +10,7 @@
 #include <vector>
 
 #include "driver/karvel.hpp"
-#include "driver/output_names.hpp"
+#include "io/print.hpp"
 
 namespace Karvel::Options {
 
@@ -20,13 +21,6 @@ using Phylo::Read::Input_Format;
 using Phylo::Real_Chars::Transformation;
 
 namespace Formulas = Phylo::Distfunc::Formulas;
-
-// The names --to takes, in the order of their table.
-std::vector<std::string_view> Text_Output_Values() {
-  std::vector<std::string_view> names;
-  for (const Output_Name& row : Text_Output_Names) names.push_back(row.Name);
-  return names;
-}
 
 // The action of an option that sets one field to one value.
 template <class Field, class Value>
@@ -84,26 +78,55 @@ auto Set_Layout(Dist_Output_Format format) {
   };
 }
 
-// The binary layouts by the names --to takes, after the text ones.
-constexpr std::pair<std::string_view, Phylo::Binary_Output::Layout> Binary_Output_Names[] = {
-    {"npy", Phylo::Binary_Output::Layout::NPY},
-    {"npy-condensed", Phylo::Binary_Output::Layout::NPY_CONDENSED},
-    {"hdf5", Phylo::Binary_Output::Layout::HDF5}};
-
+// The names --to takes, in the order of the layouts' table.
 const std::vector<std::string_view>& To_Values() {
   static const std::vector<std::string_view> values = [] {
-    std::vector<std::string_view> names = Text_Output_Values();
-    for (const auto& row : Binary_Output_Names) names.push_back(row.first);
+    std::vector<std::string_view> names;
+    for (const Phylo::Print::Layout& row : Phylo::Print::Layouts()) {
+      names.push_back(row.Name);
+      if (!row.Alias.empty()) names.push_back(row.Alias);
+    }
     return names;
   }();
   return values;
 }
 
 void Apply_To(Run_Settings& s, std::string_view value) {
-  const std::string_view name = One_Of("--to", value, To_Values());
-  if (const auto text = Text_Output_Named(name)) return Set_Layout(*text)(s, value);
-  for (const auto& [binary_name, layout] : Binary_Output_Names)
-    if (name == binary_name) s.Binary_Output = layout;
+  const Phylo::Print::Layout& row = *Phylo::Print::Layout_Named(One_Of("--to", value, To_Values()));
+  if (row.Binary)
+    s.Binary_Output = *row.Binary;
+  else
+    Set_Layout(row.Id)(s, value);
+}
+
+// --to's help: the layouts of the letters by name, then each other layout
+// with what it is.
+std::string To_Help() {
+  std::string lettered, text, binary;
+  for (const Phylo::Print::Layout& row : Phylo::Print::Layouts()) {
+    if (row.Letter != 0) {
+      lettered += (lettered.empty() ? "" : ", ") + std::string(row.Name);
+      continue;
+    }
+    std::string& list = row.Binary ? binary : text;
+    list += (list.empty() ? "" : ", ") + std::string(row.Name);
+    if (!row.Alias.empty()) list += " or " + std::string(row.Alias);
+    list += " (" + std::string(row.Help) + (row.To_Pipe ? ")" : "; --output=FILE only)");
+  }
+  return "output layout: a letter's by name (" + lettered + "), " + text +
+         "; binary, to --output=FILE or a pipe: " + binary;
+}
+
+// The letters of the layouts, and -W among them, in the order of the
+// alphabet as the usage lists them.
+void Add_Layout_Letters(std::vector<Option>& options) {
+  std::vector<Option> letters{
+      {'W', "", "", {}, "Print input data, not distances", Section::OUTPUT_FORMAT, Set(&Run_Settings::Print_Data, true)}};
+  for (const Phylo::Print::Layout& row : Phylo::Print::Layouts())
+    if (row.Letter != 0)
+      letters.push_back({row.Letter, "", "", {}, std::string(row.Help), Section::OUTPUT_FORMAT, Set_Layout(row.Id)});
+  std::sort(letters.begin(), letters.end(), [](const Option& a, const Option& b) { return a.Letter < b.Letter; });
+  for (Option& letter : letters) options.push_back(std::move(letter));
 }
 
 std::vector<std::string_view> Input_Format_Names() {
@@ -136,7 +159,7 @@ std::string From_Help() {
 // and stay unique; the lower-case ones belong to the distance formulae.
 std::vector<Option> Table() {
   using S = Section;
-  return {
+  std::vector<Option> all{
       {'1', "", "", {}, "ordinary PHYLIP format", S::INPUT_FORMAT, Set(&Run_Settings::Format, Input_Format::PHYLIP)},
       {'2', "", "", {}, "extended PHYLIP format (default)", S::INPUT_FORMAT,
        Set(&Run_Settings::Format, Input_Format::EXTENDED_PHYLIP)},
@@ -181,27 +204,10 @@ std::vector<Option> Table() {
       {'Z', "", "", {}, "Z scores (as -S, but also subtract mean)", S::TRANSFORMATION,
        Set(&Run_Settings::Transformation, Transformation::FULL_Z_SCORES)},
 
-      {'E', "", "", {}, "NEXUS format, labels enclosed in single quotes", S::OUTPUT_FORMAT,
-       Set_Layout(Dist_Output_Format::NEXUS_ENCLOSED)},
-      {'L', "", "", {}, "Labels only", S::OUTPUT_FORMAT, Set_Layout(Dist_Output_Format::LABELS)},
-      {'N', "", "", {}, "NEXUS format, labels cleaned", S::OUTPUT_FORMAT,
-       Set_Layout(Dist_Output_Format::NEXUS)},
-      {'O', "", "", {}, "one-column format", S::OUTPUT_FORMAT,
-       Set_Layout(Dist_Output_Format::ONE_COLUMN)},
-      {'P', "", "", {}, "ordinary PHYLIP format", S::OUTPUT_FORMAT,
-       Set_Layout(Dist_Output_Format::PHYLIP)},
-      {'R', "", "", {}, "raw format (no labels, no header)", S::OUTPUT_FORMAT,
-       Set_Layout(Dist_Output_Format::RAW)},
-      {'T', "", "", {}, "tab-separated format", S::OUTPUT_FORMAT,
-       Set_Layout(Dist_Output_Format::TAB_SEPARATED)},
-      {'W', "", "", {}, "Print input data, not distances", S::OUTPUT_FORMAT, Set(&Run_Settings::Print_Data, true)},
-      {'X', "", "", {}, "extended PHYLIP format (default)", S::OUTPUT_FORMAT,
-       Set_Layout(Dist_Output_Format::EXTENDED_PHYLIP)},
-      {0, "to", "FORMAT", To_Values(),
-       "output layout: a letter's by name, the tables lsmat, csv, tsv, the lower triangle phylip-lower, "
-       "fasta (-W), or the binary npy, npy-condensed (scipy's condensed order) and hdf5, written to --output=FILE "
-       "(npy also to a pipe)",
-       S::OUTPUT_FORMAT, Apply_To},
+  };
+  Add_Layout_Letters(all);
+  all.insert(all.end(), {
+      {0, "to", "FORMAT", To_Values(), To_Help(), S::OUTPUT_FORMAT, Apply_To},
       {0, "decimals", "N", {}, "write numbers with N digits after the point (0 to 17; default 8)", S::OUTPUT_FORMAT,
        [](Run_Settings& s, std::string_view value) {
          s.Aft = Phylo::Print::Aft_Of_Decimals(
@@ -246,7 +252,8 @@ std::vector<Option> Table() {
          s.Part = Part_Of_Run(value);
          s.Rows.reset();
        }},
-  };
+  });
+  return all;
 }
 
 // Each family's label for the letter, "-" where it has none.

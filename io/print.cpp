@@ -194,14 +194,6 @@ void Put_Nexus_Word(Text_Output& file, std::string_view text) {
   file.Put('\'');
 }
 
-bool Is_Table(Dist_Output_Format format) {
-  return format == Dist_Output_Format::LSMAT || format == Dist_Output_Format::CSV;
-}
-
-[[noreturn]] void Refuse_Fasta_Distances() {
-  throw Errors::Constraint_Error("the fasta layout holds character data (-W), not distances");
-}
-
 void Put_Nexus_Opening(Text_Output& file, std::string_view block) {
   file.Put("#NEXUS\n\nbegin ");
   file.Put(block);
@@ -212,23 +204,7 @@ void Put_Nexus_Opening(Text_Output& file, std::string_view block) {
 
 // --- Labels
 
-Output_Format Label_Format(Dist_Output_Format format) {
-  switch (format) {
-  case Dist_Output_Format::LABELS: return Output_Format::LABELS;
-  case Dist_Output_Format::NEXUS: return Output_Format::NEXUS;
-  case Dist_Output_Format::NEXUS_ENCLOSED: return Output_Format::NEXUS_ENCLOSED;
-  case Dist_Output_Format::PHYLIP: return Output_Format::PHYLIP;
-  case Dist_Output_Format::RAW: return Output_Format::RAW;
-  case Dist_Output_Format::LSMAT: return Output_Format::TSV;
-  case Dist_Output_Format::CSV: return Output_Format::CSV;
-  case Dist_Output_Format::PHYLIP_LOWER: return Output_Format::PHYLIP;
-  case Dist_Output_Format::FASTA: return Output_Format::FASTA;
-  case Dist_Output_Format::EXTENDED_PHYLIP:
-  case Dist_Output_Format::ONE_COLUMN:
-  case Dist_Output_Format::TAB_SEPARATED: break;
-  }
-  return Output_Format::EXTENDED_PHYLIP;
-}
+Output_Format Label_Format(Dist_Output_Format format) { return Layout_Row(format).Style; }
 
 bool Writes_Controls_As_Underscores(Output_Format style) {
   switch (style) {
@@ -305,6 +281,159 @@ void Print_Label(Text_Output& file, const std::string& label, Output_Format styl
   }
 }
 
+// --- The layouts of distances: their writers, then their table.
+
+namespace {
+
+void No_Header(Text_Output&, const Taxon_Labels&) {}
+void No_Footer(Text_Output&) {}
+
+void Count_Header(Text_Output& file, const Taxon_Labels& labels) {
+  Put_Count(file, static_cast<long>(labels.size()));
+  file.New_Line();
+}
+
+template <char Separator>
+void Table_Header(Text_Output& file, const Taxon_Labels& labels) {
+  for (const std::string& label : labels) {
+    file.Put(Separator);
+    Put_Field(file, label, Separator);
+  }
+  file.New_Line();
+}
+
+void Nexus_Header(Text_Output& file, const Taxon_Labels& labels) {
+  Put_Nexus_Opening(file, "distances");
+  file.Put("newtaxa ntax=");
+  Put_Count(file, static_cast<long>(labels.size()));
+  file.Put(";\n\tformat triangle=both labels;\n\tmatrix\n");
+}
+
+void Tab_Header(Text_Output& file, const Taxon_Labels& labels) {
+  for (const std::string& label : labels) {
+    file.Put('\t');
+    Put_Underscored(file, label, label.size());
+  }
+  file.New_Line();
+}
+
+void Label_Row(Text_Output& file, const Taxon_Labels& labels, std::size_t row, std::span<const double>,
+               const Row_Layout& layout) {
+  Print_Label(file, labels[row], layout.Style, layout.Width);
+}
+
+void Raw_Row(Text_Output& file, const Taxon_Labels&, std::size_t, std::span<const double> values,
+             const Row_Layout& layout) {
+  Put_Values(file, values, layout.Fore, layout.Aft, layout.Exp);
+}
+
+// Only the lower triangle: each pair once, the later taxon first.
+void Pairs_Row(Text_Output& file, const Taxon_Labels& labels, std::size_t row, std::span<const double> values,
+               const Row_Layout& layout) {
+  for (std::size_t column = 0; column < row; ++column) {
+    Print_Label(file, labels[row], layout.Style, layout.Width);
+    file.Put('\t');
+    Print_Label(file, labels[column], layout.Style, layout.Width);
+    file.Put('\t');
+    Detail::Put_Number(file, values[column], layout.Fore, layout.Aft, layout.Exp);
+    file.New_Line();
+  }
+}
+
+// The label, then the distances after the style's separator.
+void Labelled_Row(Text_Output& file, const Taxon_Labels& labels, std::size_t row, std::span<const double> values,
+                  const Row_Layout& layout) {
+  Print_Label(file, labels[row], layout.Style, layout.Width);
+  Put_Values(file, values, layout.Fore, layout.Aft, layout.Exp, Separator_Of(layout.Style));
+}
+
+// The distances to the taxa before this one: none on the first row.
+void Lower_Row(Text_Output& file, const Taxon_Labels& labels, std::size_t row, std::span<const double> values,
+               const Row_Layout& layout) {
+  Labelled_Row(file, labels, row, values.first(row), layout);
+}
+
+void Line_Footer(Text_Output& file) { file.New_Line(); }
+
+void Nexus_Footer(Text_Output& file) {
+  file.Put(Paup_Opening);
+  file.Put(Distance_Paup_Settings);
+}
+
+using D = Dist_Output_Format;
+using O = Output_Format;
+using W = Width_Rule;
+using P = Row_Part;
+using B = Binary_Output::Layout;
+
+// One row per layout, in the order --help lists them.
+// clang-format off
+constexpr Layout Table[] = {
+//  id                  name            alias  letter binary              dist   style                width             unpadded header             row           footer        part       beside pipe   apart  help
+  {D::EXTENDED_PHYLIP, "extended",     "",    'X', std::nullopt,       true,  O::EXTENDED_PHYLIP, W::LONGEST,        false, Count_Header,       Labelled_Row, No_Footer,    P::ALL,    false, true,  true,  "extended PHYLIP format (default)"},
+  {D::PHYLIP,          "phylip",       "",    'P', std::nullopt,       true,  O::PHYLIP,          W::PHYLIP,         false, Count_Header,       Labelled_Row, No_Footer,    P::ALL,    false, true,  true,  "ordinary PHYLIP format"},
+  {D::NEXUS,           "nexus",        "",    'N', std::nullopt,       true,  O::NEXUS,           W::LONGEST,        false, Nexus_Header,       Labelled_Row, Nexus_Footer, P::ALL,    false, true,  true,  "NEXUS format, labels cleaned"},
+  {D::NEXUS_ENCLOSED,  "nexus-quoted", "",    'E', std::nullopt,       true,  O::NEXUS_ENCLOSED,  W::LONGEST_QUOTED, false, Nexus_Header,       Labelled_Row, Nexus_Footer, P::ALL,    false, true,  true,  "NEXUS format, labels enclosed in single quotes"},
+  {D::TAB_SEPARATED,   "tab",          "",    'T', std::nullopt,       true,  O::EXTENDED_PHYLIP, W::LONGEST,        false, Tab_Header,         Labelled_Row, No_Footer,    P::ALL,    false, true,  true,  "tab-separated format"},
+  {D::ONE_COLUMN,      "pairs",        "",    'O', std::nullopt,       true,  O::EXTENDED_PHYLIP, W::LONGEST,        false, No_Header,          Pairs_Row,    Line_Footer,  P::BEFORE, false, true,  true,  "one-column format"},
+  {D::LABELS,          "labels",       "",    'L', std::nullopt,       true,  O::LABELS,          W::PHYLIP,         false, No_Header,          Label_Row,    Line_Footer,  P::BEFORE, false, true,  true,  "Labels only"},
+  {D::RAW,             "raw",          "",    'R', std::nullopt,       true,  O::RAW,             W::NONE,           false, No_Header,          Raw_Row,      Line_Footer,  P::ALL,    false, true,  true,  "raw format (no labels, no header)"},
+  {D::LSMAT,           "lsmat",        "tsv", 0,   std::nullopt,       true,  O::TSV,             W::UNPADDED,       true,  Table_Header<'\t'>, Labelled_Row, No_Footer,    P::ALL,    false, true,  true,  "a tab-separated table indexed by label"},
+  {D::CSV,             "csv",          "",    0,   std::nullopt,       true,  O::CSV,             W::UNPADDED,       true,  Table_Header<','>,  Labelled_Row, No_Footer,    P::ALL,    false, true,  true,  "a comma-separated table indexed by label"},
+  {D::PHYLIP_LOWER,    "phylip-lower", "",    0,   std::nullopt,       true,  O::PHYLIP,          W::PHYLIP,         false, Count_Header,       Lower_Row,    No_Footer,    P::BEFORE, false, true,  true,  "the lower triangle"},
+  {D::FASTA,           "fasta",        "",    0,   std::nullopt,       false, O::FASTA,           W::UNPADDED,       false, nullptr,            nullptr,      nullptr,      P::ALL,    false, true,  true,  "sequences, with -W only"},
+  {D::NPY,             "npy",          "",    0,   B::NPY,             true,  O::EXTENDED_PHYLIP, W::NONE,           false, nullptr,            nullptr,      nullptr,      P::ALL,    true,  true,  true,  "NumPy, n x n"},
+  {D::NPY_CONDENSED,   "npy-condensed", "",   0,   B::NPY_CONDENSED,   true,  O::EXTENDED_PHYLIP, W::NONE,           false, nullptr,            nullptr,      nullptr,      P::AFTER,  true,  true,  true,  "NumPy, scipy's condensed order"},
+  {D::HDF5,            "hdf5",         "",    0,   B::HDF5,            true,  O::EXTENDED_PHYLIP, W::NONE,           false, nullptr,            nullptr,      nullptr,      P::ALL,    false, false, false, "scikit-bio's BDSM"},
+};
+// clang-format on
+
+constexpr std::size_t Layout_Count = static_cast<std::size_t>(Dist_Output_Format::HDF5) + 1;
+
+// Every layout has its one row, and a text row writes everything a binary
+// row leaves to its writer.
+constexpr bool Complete() {
+  if (std::size(Table) != Layout_Count) return false;
+  for (std::size_t k = 0; k < Layout_Count; ++k) {
+    int rows = 0;
+    for (const Layout& row : Table) rows += static_cast<std::size_t>(row.Id) == k;
+    if (rows != 1) return false;
+  }
+  for (const Layout& row : Table) {
+    const bool text = !row.Binary && row.Distances;
+    if (row.Name.empty() || text != (row.Header != nullptr) || text != (row.Row != nullptr) ||
+        text != (row.Footer != nullptr) || row.Help.empty() ||
+        (row.Blocks_Apart && !row.To_Pipe))
+      return false;
+  }
+  return true;
+}
+static_assert(Complete(), "every layout needs one complete row of the table");
+
+} // namespace
+
+std::span<const Layout> Layouts() { return Table; }
+
+const Layout& Layout_Row(Dist_Output_Format format) {
+  for (const Layout& row : Table)
+    if (row.Id == format) return row;
+  throw Errors::Constraint_Error("range check failed: no output layout " +
+                                 std::to_string(static_cast<int>(format)));
+}
+
+const Layout& Layout_Row(Binary_Output::Layout layout) {
+  for (const Layout& row : Table)
+    if (row.Binary == layout) return row;
+  throw Errors::Constraint_Error("range check failed: no binary layout " + std::to_string(static_cast<int>(layout)));
+}
+
+const Layout* Layout_Named(std::string_view name) {
+  if (name.empty()) return nullptr;
+  for (const Layout& row : Table)
+    if (row.Name == name || row.Alias == name) return &row;
+  return nullptr;
+}
+
 // --- Distance matrices
 
 Row_Layout Layout_Of(const Squared& matrix, Dist_Output_Format format, int fore, int aft, int exp) {
@@ -317,65 +446,38 @@ Row_Layout Layout_Of(const Squared& matrix, Dist_Output_Format format, int fore,
   return Layout_Of(matrix.Labels, format, fore, aft, exp);
 }
 
+namespace {
+
+// The row of a layout whose distances are text, or why there is none.
+const Layout& Text_Row(Dist_Output_Format format) {
+  const Layout& row = Layout_Row(format);
+  if (!row.Distances)
+    throw Errors::Constraint_Error("the " + std::string(row.Name) + " layout holds character data (-W), not distances");
+  if (!row.Row)
+    throw Errors::Constraint_Error("the " + std::string(row.Name) + " layout is binary; its rows are not text");
+  return row;
+}
+
+} // namespace
+
 Row_Layout Layout_Of(const Taxon_Labels& labels, Dist_Output_Format format, int fore, int aft, int exp) {
+  const Layout& row = Text_Row(format);
   int width = 0;
-  switch (format) {
-  case Dist_Output_Format::NEXUS_ENCLOSED: width = Longest_Label(labels) + 2; break;
-  case Dist_Output_Format::LABELS:
-  case Dist_Output_Format::PHYLIP: width = Phylip_Width; break;
-  case Dist_Output_Format::PHYLIP_LOWER: width = Phylip_Width; break;
-  case Dist_Output_Format::RAW: break;
-  // Nothing is padded in the tables; the width only passes the label check.
-  case Dist_Output_Format::LSMAT:
-  case Dist_Output_Format::CSV:
-  case Dist_Output_Format::FASTA: width = 1; break;
-  case Dist_Output_Format::EXTENDED_PHYLIP:
-  case Dist_Output_Format::NEXUS:
-  case Dist_Output_Format::ONE_COLUMN:
-  case Dist_Output_Format::TAB_SEPARATED: width = Longest_Width(labels); break;
+  switch (row.Width) {
+  case Width_Rule::NONE: break;
+  case Width_Rule::PHYLIP: width = Phylip_Width; break;
+  case Width_Rule::LONGEST: width = Longest_Width(labels); break;
+  case Width_Rule::LONGEST_QUOTED: width = Longest_Label(labels) + 2; break;
+  // Nothing is padded; the width only passes the label check.
+  case Width_Rule::UNPADDED: width = 1; break;
   }
   // Readers of the tables take a number as it is; blanks before it only
   // make the cell text differ from what the same value prints elsewhere.
-  return {format, Label_Format(format), width, Is_Table(format) ? 0 : fore, aft, exp};
+  return {format, row.Row, row.Style, width, row.Unpadded_Numbers ? 0 : fore, aft, exp};
 }
 
 void Print_Header(Text_Output& file, const Taxon_Labels& labels, Dist_Output_Format format) {
-  switch (format) {
-  case Dist_Output_Format::EXTENDED_PHYLIP:
-  case Dist_Output_Format::PHYLIP:
-  case Dist_Output_Format::PHYLIP_LOWER:
-    Put_Count(file, static_cast<long>(labels.size()));
-    file.New_Line();
-    break;
-  case Dist_Output_Format::LSMAT:
-  case Dist_Output_Format::CSV: {
-    const char separator = Separator_Of(Label_Format(format));
-    for (const std::string& label : labels) {
-      file.Put(separator);
-      Put_Field(file, label, separator);
-    }
-    file.New_Line();
-    break;
-  }
-  case Dist_Output_Format::FASTA: Refuse_Fasta_Distances();
-  case Dist_Output_Format::NEXUS:
-  case Dist_Output_Format::NEXUS_ENCLOSED:
-    Put_Nexus_Opening(file, "distances");
-    file.Put("newtaxa ntax=");
-    Put_Count(file, static_cast<long>(labels.size()));
-    file.Put(";\n\tformat triangle=both labels;\n\tmatrix\n");
-    break;
-  case Dist_Output_Format::TAB_SEPARATED:
-    for (const std::string& label : labels) {
-      file.Put('\t');
-      Put_Underscored(file, label, label.size());
-    }
-    file.New_Line();
-    break;
-  case Dist_Output_Format::LABELS:
-  case Dist_Output_Format::ONE_COLUMN:
-  case Dist_Output_Format::RAW: break;
-  }
+  Text_Row(format).Header(file, labels);
 }
 
 void Put_Row(Text_Output& file, const Squared& matrix, int row, const Row_Layout& layout) {
@@ -392,64 +494,11 @@ void Put_Row(Text_Output& file, const Taxon_Labels& labels, std::size_t row, std
     throw Errors::Constraint_Error("index check failed: row " + std::to_string(row) + " of " +
                                    std::to_string(values.size()) + " distances among " +
                                    std::to_string(labels.size()) + " taxa");
-  switch (layout.Format) {
-  case Dist_Output_Format::LABELS:
-    Print_Label(file, labels[row], Output_Format::LABELS, layout.Width);
-    break;
-  case Dist_Output_Format::RAW:
-    Put_Values(file, values, layout.Fore, layout.Aft, layout.Exp);
-    break;
-  case Dist_Output_Format::ONE_COLUMN:
-    // Only the lower triangle: each pair once, the later taxon first.
-    for (std::size_t column = 0; column < row; ++column) {
-      Print_Label(file, labels[row], layout.Style, layout.Width);
-      file.Put('\t');
-      Print_Label(file, labels[column], layout.Style, layout.Width);
-      file.Put('\t');
-      Detail::Put_Number(file, values[column], layout.Fore, layout.Aft, layout.Exp);
-      file.New_Line();
-    }
-    break;
-  case Dist_Output_Format::EXTENDED_PHYLIP:
-  case Dist_Output_Format::NEXUS:
-  case Dist_Output_Format::NEXUS_ENCLOSED:
-  case Dist_Output_Format::PHYLIP:
-  case Dist_Output_Format::TAB_SEPARATED:
-    Print_Label(file, labels[row], layout.Style, layout.Width);
-    Put_Values(file, values, layout.Fore, layout.Aft, layout.Exp);
-    break;
-  case Dist_Output_Format::LSMAT:
-  case Dist_Output_Format::CSV:
-    Print_Label(file, labels[row], layout.Style, layout.Width);
-    Put_Values(file, values, layout.Fore, layout.Aft, layout.Exp, Separator_Of(layout.Style));
-    break;
-  case Dist_Output_Format::PHYLIP_LOWER:
-    // The distances to the taxa before this one: none on the first row.
-    Print_Label(file, labels[row], layout.Style, layout.Width);
-    Put_Values(file, values.first(row), layout.Fore, layout.Aft, layout.Exp);
-    break;
-  case Dist_Output_Format::FASTA: Refuse_Fasta_Distances();
-  }
+  layout.Writer(file, labels, row, values, layout);
 }
 
 void Print_Footer(Text_Output& file, Dist_Output_Format format) {
-  switch (format) {
-  case Dist_Output_Format::LABELS:
-  case Dist_Output_Format::ONE_COLUMN:
-  case Dist_Output_Format::RAW: file.New_Line(); break;
-  case Dist_Output_Format::NEXUS:
-  case Dist_Output_Format::NEXUS_ENCLOSED:
-    file.Put(Paup_Opening);
-    file.Put(Distance_Paup_Settings);
-    break;
-  case Dist_Output_Format::EXTENDED_PHYLIP:
-  case Dist_Output_Format::PHYLIP:
-  case Dist_Output_Format::TAB_SEPARATED:
-  case Dist_Output_Format::LSMAT:
-  case Dist_Output_Format::CSV:
-  case Dist_Output_Format::PHYLIP_LOWER:
-  case Dist_Output_Format::FASTA: break;
-  }
+  Text_Row(format).Footer(file);
 }
 
 void Put(Text_Output& file, const Squared& matrix, Dist_Output_Format format, int fore, int aft, int exp) {

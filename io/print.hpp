@@ -2,15 +2,20 @@
 // Writing distance matrices and character data.
 
 #include <cstddef>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 
 #include "generic/text_io.hpp"
+#include "io/write_binary.hpp"
+#include "karvel/karvel.hpp"
 #include "model/model.hpp"
 
 namespace Phylo::Print {
 
+// A layout of distances, one row of Layouts() each: the library's
+// enumeration, which covers every layout the program writes.
 // The tables (LSMAT, CSV) are written for other programs to read by label:
 // no padding anywhere, values without leading blanks, a label quoted (RFC
 // 4180: between double quotes, a quote doubled) only where it holds the
@@ -18,10 +23,7 @@ namespace Phylo::Print {
 // table, its header a tab and the labels. PHYLIP_LOWER is the lower
 // triangle without the diagonal, labels and values as in PHYLIP. FASTA is a
 // layout of character data only; distances cannot be written in it.
-enum class Dist_Output_Format {
-  EXTENDED_PHYLIP, LABELS, NEXUS, NEXUS_ENCLOSED, ONE_COLUMN, PHYLIP, RAW, TAB_SEPARATED,
-  LSMAT, CSV, PHYLIP_LOWER, FASTA
-};
+using Dist_Output_Format = Karvel::Lib::Output_Layout;
 // CSV and TSV: a header row of an empty cell and the names c1, c2, ...,
 // then per taxon its label and its characters, one a cell. FASTA: ">label"
 // (blanks as underscores, as the label is the first word) and the sequence
@@ -53,7 +55,8 @@ inline constexpr int Max_Decimals = 17;
 constexpr int Aft_Of_Decimals(int decimals) { return decimals == 0 ? No_Point_Aft : decimals; }
 
 // The label style of each distance format, which is also the layout the
-// character data are printed in (-W) when distances would be printed in it.
+// character data are printed in (-W) when distances would be printed in it
+// (the binary layouts refuse -W before anything is read).
 Output_Format Label_Format(Dist_Output_Format format);
 // Whether the layout writes the controls of labels (line feeds, tabs) as
 // '_': those that write labels bare. The tables quote them; NEXUS cleans
@@ -83,8 +86,12 @@ int Longest_Label(const Taxon_Labels& labels);
 
 // What every body line of one matrix shares: the format, its label style,
 // the label width and the number layout.
+struct Row_Layout;
+using Row_Writer = void (*)(Text_IO::Text_Output& file, const Taxon_Labels& labels, std::size_t row,
+                            std::span<const double> values, const Row_Layout& layout);
 struct Row_Layout {
   Dist_Output_Format Format;
+  Row_Writer Writer;
   Output_Format Style;
   int Width;
   int Fore;
@@ -106,6 +113,64 @@ void Put_Row(Text_IO::Text_Output& file, const Squared& matrix, int row, const R
 void Put_Row(Text_IO::Text_Output& file, const Taxon_Labels& labels, std::size_t row,
              std::span<const double> values, const Row_Layout& layout);
 void Print_Footer(Text_IO::Text_Output& file, Dist_Output_Format format);
+
+// --- The layouts of distances, one row each.
+
+// The width labels are padded (or cut) to in the body: none (no labels), the
+// ten of PHYLIP, the longest label (at least 1), the longest with its two
+// quotes, or 1 (tables and other layouts that pad nothing).
+enum class Width_Rule { NONE, PHYLIP, LONGEST, LONGEST_QUOTED, UNPADDED };
+
+using Header_Writer = void (*)(Text_IO::Text_Output& file, const Taxon_Labels& labels);
+// A Row_Writer writes the body lines of taxon labels[row] from its
+// distances to every taxon; the text may depend only on the labels, the row
+// and these values, as the streaming writer writes rows as they come.
+using Footer_Writer = void (*)(Text_IO::Text_Output& file);
+
+struct Layout {
+  Dist_Output_Format Id;
+  // The --to names: the layout's own, then an alias or "".
+  std::string_view Name;
+  std::string_view Alias;
+  // The option letter that picks it, 0 for none.
+  char Letter;
+  // Set for the binary layouts, which the text writers below do not write:
+  // the layout of Binary_Output's writers.
+  std::optional<Binary_Output::Layout> Binary;
+  // False for a layout of character data only (-W), which refuses distances.
+  bool Distances;
+  // How labels are written, which is also what -W writes the data in
+  // (binary layouts refuse -W).
+  Output_Format Style;
+  Width_Rule Width;
+  // The tables write numbers without leading blanks.
+  bool Unpadded_Numbers;
+  // Text layouts of distances only (null in the others).
+  Header_Writer Header;
+  Row_Writer Row;
+  Footer_Writer Footer;
+  // The distances of a row the layout shows, which is how --part shares out
+  // its rows and what blocks of rows need to compute.
+  Row_Part Part;
+  // FILE.labels.txt is written beside --output=FILE.
+  bool Labels_Beside;
+  // Can go to standard output when that is not a terminal (a pipe, a file).
+  bool To_Pipe;
+  // Blocks of rows may be written apart, at places fixed by the number of
+  // taxa: karvel_mpi's ranks can write it into one file.
+  bool Blocks_Apart;
+  // What the layout is: the letter's help, or a few words after the name
+  // in --to's help.
+  std::string_view Help;
+};
+
+// Every layout, in the order --help lists them; Layouts()[k].Id is layout k.
+std::span<const Layout> Layouts();
+const Layout& Layout_Row(Dist_Output_Format format);
+// The row of a binary writer's layout.
+const Layout& Layout_Row(Binary_Output::Layout layout);
+// The layout --to=name picks, or none.
+const Layout* Layout_Named(std::string_view name);
 
 // --- The steps of character data.
 // `symbols` are the NEXUS symbols of a STANDARD matrix.

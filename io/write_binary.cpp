@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "generic/errors.hpp"
+#include "io/print.hpp"
 #include "karvel/utf8.hpp"
 
 namespace Phylo::Binary_Output {
@@ -127,13 +128,7 @@ void Put_Labels(Text_IO::Text_Output& out, const Taxon_Labels& labels) {
   }
 }
 
-const char* Name(Layout layout) {
-  switch (layout) {
-  case Layout::NPY: return "npy";
-  case Layout::NPY_CONDENSED: return "npy-condensed";
-  case Layout::HDF5: return "hdf5";
-  }
-  return "";
-}
+// The names are the table's, which are null-terminated literals.
+const char* Name(Layout layout) { return Print::Layout_Row(layout).Name.data(); }
 
 } // namespace Phylo::Binary_Output

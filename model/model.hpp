@@ -15,6 +15,10 @@
 
 namespace Phylo {
 
+// Which distances of a row a layout shows: all of them, those to the taxa
+// before it (a lower triangle) or those to the taxa after it (an upper one).
+enum class Row_Part { ALL, BEFORE, AFTER };
+
 enum class Binary : std::uint8_t { PRESENCE, ABSENCE, UNKNOWN };
 
 struct Discrete_Kind {

@@ -307,19 +307,19 @@ void Put_Distances(Shared_File& file, const Pipeline::Row_Blocks& blocks, const 
 void Put_Binary(Shared_File& file, const Pipeline::Row_Blocks& blocks, Binary::Layout layout,
                 Mpi::Replaced_File* labels_file, const Karvel::Run_Settings& s, const Job& job) {
   const auto width = static_cast<std::size_t>(blocks.Taxa());
-  const bool condensed = layout == Binary::Layout::NPY_CONDENSED;
+  const Row_Part part = Phylo::Print::Layout_Row(layout).Part;
   Agreed([&] {
     if (job.rank != 0) return;
     const std::string header = Binary::Npy_Header(width, layout);
     file.Write_At(0, header.data(), header.size());
     labels_file->Write(Text_Of([&](Text_IO::Text_Output& out) { Binary::Put_Labels(out, blocks.Labels()); }));
   });
-  Put_Rounds(blocks, condensed ? Row_Part::AFTER : Row_Part::ALL, s, job, [&](int first, int past, double* values) {
+  Put_Rounds(blocks, part, s, job, [&](int first, int past, double* values) {
     Agreed([&] {
       if (first >= past) return;
       const Binary::Byte_Range range = Binary::Npy_Rows(width, layout, static_cast<std::size_t>(first),
                                                         static_cast<std::size_t>(past));
-      if (condensed) {
+      if (part == Row_Part::AFTER) {
         // Each row's values after the diagonal, packed where the row began.
         std::size_t to = 0;
         for (std::size_t row = static_cast<std::size_t>(first); row < static_cast<std::size_t>(past); ++row) {
@@ -454,7 +454,7 @@ void Check_Settings(const Karvel::Run_Settings& settings) {
   if (settings.Undefined_As_NaN)
     throw Errors::Constraint_Error("karvel_mpi ends at an undefined pair: --undefined=nan is for karvel");
   if (!settings.Binary_Output) return;
-  if (*settings.Binary_Output == Binary::Layout::HDF5)
+  if (!Phylo::Print::Layout_Row(*settings.Binary_Output).Blocks_Apart)
     throw Errors::Usage_Error("karvel_mpi writes npy and npy-condensed: ranks writing one hdf5 file would need "
                               "parallel HDF5, which it is not built with; write --to=npy, or run karvel");
   if (settings.Print_Data)
@@ -513,7 +513,8 @@ int Main(int argc, char** argv, const Job& job, mode_t mask) {
     Agreed([&] {
       if (job.rank != 0) return;
       matrix_file.emplace(output, mask);
-      if (settings.Binary_Output) labels_file.emplace(output + ".labels.txt", mask);
+      if (settings.Binary_Output && Phylo::Print::Layout_Row(*settings.Binary_Output).Labels_Beside)
+        labels_file.emplace(output + ".labels.txt", mask);
     });
     std::string temporary = matrix_file ? matrix_file->Temporary() : std::string();
     std::string labels_temporary = labels_file ? labels_file->Temporary() : std::string();

@@ -70,9 +70,20 @@ void Set_Warning_Handler(std::function<void(const std::string& message)> handler
 // (presence), 0 (absence) and any other symbol unknown.
 enum class Datatype { BINARY, CONTINUOUS, DISCRETE };
 
-// The layouts distances are written in. Data written in ONE_COLUMN or
-// TAB_SEPARATED come out in EXTENDED_PHYLIP, as with the program's -W.
-enum class Output_Layout { EXTENDED_PHYLIP, LABELS, NEXUS, NEXUS_ENCLOSED, ONE_COLUMN, PHYLIP, RAW, TAB_SEPARATED };
+// The layouts distances are written in, every one the program has (its
+// --to names: Output_Layout_Name below). Data written in ONE_COLUMN or
+// TAB_SEPARATED come out in EXTENDED_PHYLIP, as with the program's -W. LSMAT
+// and CSV are tables indexed by label, PHYLIP_LOWER the lower triangle; FASTA
+// holds character data only. NPY and NPY_CONDENSED are NumPy files (the
+// square, or scipy's condensed order); HDF5 is written by the program to a
+// named file only, so a Distance_Writer refuses it. New layouts are added at
+// the end.
+enum class Output_Layout {
+  EXTENDED_PHYLIP, LABELS, NEXUS, NEXUS_ENCLOSED, ONE_COLUMN, PHYLIP, RAW, TAB_SEPARATED,
+  LSMAT, CSV, PHYLIP_LOWER, FASTA, NPY, NPY_CONDENSED, HDF5
+};
+// The layout's name, as the program's --to takes it (e.g. "npy-condensed").
+std::string Output_Layout_Name(Output_Layout layout);
 
 // One character matrix with its taxon labels, as read. Moved, not copied
 // (Copy() makes an independent one).

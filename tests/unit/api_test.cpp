@@ -90,16 +90,46 @@ TEST(Api, DistancesInACallersBufferWriteAsTheProgramDoes) {
   K::Distances(data, "EUCLIDEAN", square);
   EXPECT_EQ(square[0], 0.0);
   EXPECT_EQ(square[1], square[6]);
-  for (const auto& entry : std::map<K::Output_Layout, std::string>{
-           {K::Output_Layout::EXTENDED_PHYLIP, "-X"}, {K::Output_Layout::NEXUS_ENCLOSED, "-E"},
-           {K::Output_Layout::ONE_COLUMN, "-O"}, {K::Output_Layout::TAB_SEPARATED, "-T"},
-           {K::Output_Layout::RAW, "-R"}, {K::Output_Layout::LABELS, "-L"}}) {
-    const K::Output_Layout layout = entry.first;
-    const std::string& letter = entry.second;
-    const std::string expected = Program(Primates, {letter});
-    EXPECT_EQ(Written([&](K::Output& out) { K::Write_Distances(out, data, square, layout); }), expected) << letter;
-    EXPECT_EQ(Written([&](K::Output& out) { K::Write_Distances(out, data, "EUCLIDEAN", layout); }), expected);
-    EXPECT_EQ(Written([&](K::Output& out) { K::Write_Data(out, data, layout); }), Program(Primates, {letter, "-W"}));
+  // Every layout the program has, by its name; the binary ones as the npy
+  // writer makes them from the same square.
+  for (const Phylo::Print::Layout& row : Phylo::Print::Layouts()) {
+    const K::Output_Layout layout = row.Id;
+    const std::string to = "--to=" + K::Output_Layout_Name(layout);
+    EXPECT_EQ(K::Output_Layout_Name(layout), row.Name);
+    if (row.Binary) {
+      EXPECT_THROW(Written([&](K::Output& out) { K::Write_Data(out, data, layout); }), Karvel::Errors::Constraint_Error);
+      if (!row.To_Pipe) {
+        EXPECT_THROW(Written([&](K::Output& out) { K::Write_Distances(out, data, square, layout); }),
+                     Karvel::Errors::Constraint_Error);
+        continue;
+      }
+      std::string expected;
+      Text_IO::Text_Output npy(&expected);
+      const auto writer = Phylo::Binary_Output::Npy_Writer(npy, 6, *row.Binary);
+      writer->Put_Rows(0, 6, square);
+      writer->Finish();
+      npy.Flush();
+      EXPECT_EQ(Written([&](K::Output& out) { K::Write_Distances(out, data, square, layout); }), expected) << to;
+      EXPECT_EQ(Written([&](K::Output& out) { K::Write_Distances(out, data, "EUCLIDEAN", layout); }), expected);
+      continue;
+    }
+    const auto either = [](auto write) {
+      try {
+        return write();
+      } catch (const Karvel::Errors::Error& e) {
+        return std::string("error: ") + e.what();
+      }
+    };
+    const std::string expected = either([&] { return Program(Primates, {to}); });
+    EXPECT_EQ(either([&] { return Written([&](K::Output& out) { K::Write_Distances(out, data, square, layout); }); }),
+              expected)
+        << to;
+    EXPECT_EQ(
+        either([&] { return Written([&](K::Output& out) { K::Write_Distances(out, data, "EUCLIDEAN", layout); }); }),
+        expected);
+    EXPECT_EQ(either([&] { return Written([&](K::Output& out) { K::Write_Data(out, data, layout); }); }),
+              either([&] { return Program(Primates, {to, "-W"}); }))
+        << to;
   }
   std::vector<double> wrong(data.Cells() - 1);
   EXPECT_THROW(K::Distances(data, "EUCLIDEAN", wrong), Karvel::Errors::Constraint_Error);

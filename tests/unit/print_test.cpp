@@ -629,8 +629,9 @@ TEST(DistanceTables, QuotingWhereTheCellNeedsIt) {
 // matrix; a row holds only what its own values and the labels say.
 TEST(DistanceTables, RowStepsMatchTheWholeMatrix) {
   const Squared apes = Apes();
-  for (const Dist_Output_Format format :
-       {Dist_Output_Format::LSMAT, Dist_Output_Format::CSV, Dist_Output_Format::PHYLIP_LOWER}) {
+  for (const Print::Layout& row : Print::Layouts()) {
+    if (!row.Distances || row.Binary) continue;
+    const Dist_Output_Format format = row.Id;
     std::string text;
     {
       Text_IO::Text_Output out(&text);

@@ -98,7 +98,15 @@ std::string Header_Of(const std::string& text, const Karvel::Run_Settings& s) {
   return header;
 }
 
-const char Layouts[] = {'X', 'P', 'N', 'E', 'O', 'T', 'L', 'R'};
+// Every text layout of distances, by its --to name.
+std::vector<const Phylo::Print::Layout*> Text_Layouts() {
+  std::vector<const Phylo::Print::Layout*> rows;
+  for (const Phylo::Print::Layout& row : Phylo::Print::Layouts())
+    if (row.Distances && !row.Binary) rows.push_back(&row);
+  return rows;
+}
+
+std::string To(const Phylo::Print::Layout& layout) { return "--to=" + std::string(layout.Name); }
 
 // Every formula of the family (its letters after `type`) in every layout:
 // streamed in blocks of one row and of a few, on 1, 2 and 7 threads, the
@@ -109,18 +117,18 @@ template <class Table>
 void Expect_Streamed_As_Whole(const std::string& text, const char* type, const Table& table) {
   Test_Support::Settings_Scope scope;
   for (const auto& row : table)
-    for (char layout : Layouts) {
-      std::vector<std::string> options{type, std::string("-") + row.Letter, std::string("-") + layout};
+    for (const Phylo::Print::Layout* layout : Text_Layouts()) {
+      std::vector<std::string> options{type, std::string("-") + row.Letter, To(*layout)};
       const Karvel::Run_Settings whole_settings = Karvel::Parse_Arguments(options);
       scope.Threads(2);
       const Outcome whole = Karvel_Run(text, whole_settings);
-      SCOPED_TRACE(std::string(row.Name) + " -" + layout);
+      SCOPED_TRACE(std::string(row.Name) + " " + To(*layout));
       Outcome expected = whole;
       if (!whole.Error.empty()) {
         EXPECT_EQ(whole.Out, "");
         Karvel::Run_Settings part = whole_settings;
         part.Rows = Phylo::Pipeline::Row_Range{0, Earlier_Taxon(whole.Error)};
-        if (layout == 'O' || layout == 'L') {
+        if (layout->Part == Phylo::Row_Part::BEFORE) {
           // A lower triangle's rows stop before the earliest row that holds
           // a failing pair, which need not hold the whole run's first pair;
           // the error is still the whole run's.
@@ -172,8 +180,8 @@ TEST(Parts, ConcatenateToTheWholeRun) {
   Test_Support::Settings_Scope scope(Generic::Simd::Current(), 2);
   // With more parts than rows some parts are empty: they add nothing.
   for (const std::string& text : {Continuous(41, 7, {}), Continuous(3, 2, {})}) {
-    for (char layout : Layouts) {
-      std::vector<std::string> options{std::string("-") + layout};
+    for (const Phylo::Print::Layout* layout : Text_Layouts()) {
+      std::vector<std::string> options{To(*layout)};
       const Karvel::Run_Settings settings = Karvel::Parse_Arguments(options);
       const Outcome whole = Karvel_Run(text, settings);
       ASSERT_EQ(whole.Error, "");
@@ -188,7 +196,7 @@ TEST(Parts, ConcatenateToTheWholeRun) {
             EXPECT_EQ(got.Error, "");
             joined += got.Out;
           }
-          EXPECT_EQ(joined, whole.Out) << "-" << layout << ", " << parts << " parts, " << memory << " bytes";
+          EXPECT_EQ(joined, whole.Out) << To(*layout) << ", " << parts << " parts, " << memory << " bytes";
         }
     }
   }
