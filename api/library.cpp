@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+#include "api/destination.hpp"
 #include "api/pipeline.hpp"
 #include "api/run.hpp"
 #include "generic/warnings.hpp"
@@ -358,6 +359,24 @@ void Write_Distances(Output& output, const Matrix& data, std::string_view formul
   Library_Access::Output_State& out = Library_Access::Of(output);
   Pipeline::Put_Distances(out.Text, *distances, layout);
   out.Written();
+}
+
+void Write_Distances_To_File(const std::string& path, const Matrix& data, std::string_view formula,
+                             Output_Layout layout, std::size_t memory) {
+  const Phylo::Print::Layout& row = Phylo::Print::Layout_Row(layout);
+  Run_Settings settings;
+  settings.Output_File = path;
+  settings.Memory = memory;
+  if (row.Binary)
+    settings.Binary_Output = *row.Binary;
+  else
+    settings.Output = layout;
+  std::string unused;
+  Text_IO::Text_Output standard_output(&unused);
+  Destination destination(settings, standard_output);
+  const Pipeline::Data& internal = Library_Access::Data(data);
+  Put_Matrix_Distances(internal, Formula_Named(internal.Type, formula), settings, destination.Text(), &destination);
+  destination.Commit();
 }
 
 std::string Output_Layout_Name(Output_Layout layout) { return std::string(Phylo::Print::Layout_Row(layout).Name); }

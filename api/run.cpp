@@ -100,30 +100,41 @@ void Read_Matrices(Text_IO::Text_Input& input, const Run_Settings& s, Text_IO::T
       Phylo::Pipeline::Put_Data(output, data, s.Output, s.Aft);
       continue;
     }
-    const int taxa = data.Taxa();
-    const bool whole = !s.Rows && !s.Part && (taxa < 2 || Phylo::Pipeline::Fits(taxa, s.Memory));
-    if (whole) {
-      const Phylo::Squared_Access distances = Phylo::Pipeline::Distances(std::move(data), formula);
-      if (s.Binary_Output) {
-        if (!destination) throw Errors::Constraint_Error("binary layouts are written only by the program");
-        destination->Put_Binary(*distances);
-      } else {
-        Phylo::Pipeline::Put_Distances(output, *distances, s.Output, s.Aft);
-      }
-      continue;
-    }
-    const Phylo::Pipeline::Row_Blocks blocks(std::move(data), formula);
-    if (s.Binary_Output) {
-      if (!destination) throw Errors::Constraint_Error("binary layouts are written only by the program");
-      destination->Put_Binary(blocks, s.Memory);
-      continue;
-    }
-    Phylo::Pipeline::Row_Range rows{0, taxa};
-    if (s.Rows) rows = *s.Rows;
-    if (s.Part) rows = Phylo::Pipeline::Part_Rows(taxa, Phylo::Pipeline::Part_Of(s.Output), s.Part->first - 1, s.Part->second);
-    Phylo::Pipeline::Put_Distance_Rows(output, blocks, s.Output, rows, s.Memory, s.Aft);
+    Put_Matrix_Distances(std::move(data), formula, s, output, destination);
   }
 }
+
+template <class Data>
+void Put_Matrix_Distances(Data&& data, const Phylo::Pipeline::Formula& formula, const Run_Settings& s,
+                          Text_IO::Text_Output& output, Destination* destination) {
+  const int taxa = data.Taxa();
+  const bool whole = !s.Rows && !s.Part && (taxa < 2 || Phylo::Pipeline::Fits(taxa, s.Memory));
+  if (s.Binary_Output && !destination)
+    throw Errors::Constraint_Error("binary layouts are written only through a destination");
+  if (whole) {
+    const Phylo::Squared_Access distances = Phylo::Pipeline::Distances(std::forward<Data>(data), formula);
+    if (s.Binary_Output)
+      destination->Put_Binary(*distances);
+    else
+      Phylo::Pipeline::Put_Distances(output, *distances, s.Output, s.Aft);
+    return;
+  }
+  const Phylo::Pipeline::Row_Blocks blocks(std::forward<Data>(data), formula);
+  if (s.Binary_Output) {
+    destination->Put_Binary(blocks, s.Memory);
+    return;
+  }
+  Phylo::Pipeline::Row_Range rows{0, taxa};
+  if (s.Rows) rows = *s.Rows;
+  if (s.Part)
+    rows = Phylo::Pipeline::Part_Rows(taxa, Phylo::Pipeline::Part_Of(s.Output), s.Part->first - 1, s.Part->second);
+  Phylo::Pipeline::Put_Distance_Rows(output, blocks, s.Output, rows, s.Memory, s.Aft);
+}
+
+template void Put_Matrix_Distances(Phylo::Pipeline::Data&&, const Phylo::Pipeline::Formula&, const Run_Settings&,
+                                   Text_IO::Text_Output&, Destination*);
+template void Put_Matrix_Distances(const Phylo::Pipeline::Data&, const Phylo::Pipeline::Formula&, const Run_Settings&,
+                                   Text_IO::Text_Output&, Destination*);
 
 void Traverse_Files(const std::vector<std::string>& operands, const Run_Settings& settings,
                     Text_IO::Text_Output& output, Destination* destination) {

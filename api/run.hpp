@@ -90,6 +90,15 @@ class Destination;
 void Read_Matrices(Text_IO::Text_Input& input, const Run_Settings& settings,
                    Text_IO::Text_Output& output, Destination* destination = nullptr);
 
+// The distances of one matrix by `formula`, written as the run's settings
+// say: held whole, or beyond --memory (and for --rows, --part) a block of
+// rows at a time; text layouts to `output`, binary ones to `destination`.
+// `data` is moved from where the caller can spare it (the implied
+// transformations then work in place) and copied otherwise.
+template <class Data>
+void Put_Matrix_Distances(Data&& data, const Phylo::Pipeline::Formula& formula, const Run_Settings& settings,
+                          Text_IO::Text_Output& output, Destination* destination);
+
 // Walks the operands left to right ("-" is standard input).
 void Traverse_Files(const std::vector<std::string>& operands, const Run_Settings& settings,
                     Text_IO::Text_Output& output, Destination* destination = nullptr);

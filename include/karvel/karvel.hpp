@@ -218,6 +218,16 @@ void Write_Distances(Output& output, const Matrix& data, std::string_view formul
 // labelled with the taxa of `data`.
 void Write_Distances(Output& output, const Matrix& data, std::span<const double> square, Output_Layout layout);
 
+// Writes the distances of `data` by `formula` to the file `path` in
+// `layout`, hdf5 included, as `karvel --output=path` does: under a
+// temporary name beside it, renamed over `path` only when all is written
+// (an npy matrix with its labels beside it, path.labels.txt, the two
+// taking their names together); a device or FIFO is written through. More
+// distances than `memory` bytes are computed and written a block of rows at
+// a time. On an error `path` is as it was.
+void Write_Distances_To_File(const std::string& path, const Matrix& data, std::string_view formula,
+                             Output_Layout layout, std::size_t memory = std::size_t{1} << 30);
+
 // Writes distances a block of rows at a time, so that the whole square need
 // never be held: the header when made, then Put() for the rows in order
 // from row 0, then Finish() for the footer. Rows out of order, or Finish()

@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <cstdio>
 #include <map>
 #include <optional>
@@ -10,6 +15,8 @@
 #include <utility>
 #include <vector>
 
+#include "api/destination.hpp"
+#include "io/write_hdf5.hpp"
 #include "driver/karvel.hpp"
 #include "karvel/karvel.hpp"
 
@@ -323,4 +330,57 @@ TEST(Api, ReadsEveryFormatTheProgramReads) {
   }
   EXPECT_GT(warned, 0u); // the repeated label
   EXPECT_FALSE(K::Input_Layout_Named("genbank"));
+}
+
+// A file in every layout, hdf5 included, is the file `karvel --output=FILE`
+// writes, held whole or in blocks of rows; a failing pair leaves what was
+// there.
+TEST(Api, FilesInEveryLayoutAreTheProgramsFiles) {
+  namespace fs = std::filesystem;
+  const fs::path folder = fs::temp_directory_path() / ("karvel-api-files-" + std::to_string(::getpid()));
+  fs::create_directories(folder);
+  const auto bytes = [](const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+  };
+  const K::Matrix data = Only(Primates);
+  for (const Phylo::Print::Layout& row : Phylo::Print::Layouts()) {
+    if (!row.Distances) continue;
+    if (row.Binary == Phylo::Binary_Output::Layout::HDF5 && !Phylo::Binary_Output::Hdf5_Built()) continue;
+    for (const std::size_t memory : {std::size_t{1} << 30, std::size_t{200}}) {
+      const std::string to = "--to=" + std::string(row.Name), name = std::string(row.Name);
+      SCOPED_TRACE(to + " --memory=" + std::to_string(memory));
+      const fs::path mine = folder / ("lib." + name), theirs = folder / ("program." + name);
+      K::Write_Distances_To_File(mine.string(), data, "EUCLIDEAN", row.Id, memory);
+
+      std::vector<std::string> options{to, "--output=" + theirs.string(), "--memory=" + std::to_string(memory)};
+      const Karvel::Run_Settings settings = Karvel::Parse_Arguments(options);
+      std::string unused;
+      Text_IO::Text_Output out(&unused);
+      Karvel::Destination destination(settings, out);
+      Text_IO::Text_Input input(Primates);
+      Karvel::Read_Matrices(input, settings, destination.Text(), &destination);
+      destination.Commit();
+      if (row.Binary == Phylo::Binary_Output::Layout::HDF5) {
+        // The file names itself inside: compare what is read back instead.
+        EXPECT_GT(fs::file_size(mine), 0u);
+      } else {
+        EXPECT_EQ(bytes(mine), bytes(theirs));
+      }
+      EXPECT_EQ(fs::exists(mine.string() + ".labels.txt"), row.Labels_Beside);
+      if (row.Labels_Beside) {
+        EXPECT_EQ(bytes(mine.string() + ".labels.txt"), bytes(theirs.string() + ".labels.txt"));
+      }
+    }
+  }
+  // All zeros: no Bray-Curtis distance; the file stays as it was.
+  const fs::path kept = folder / "kept.txt";
+  std::ofstream(kept) << "before\n";
+  EXPECT_THROW(K::Write_Distances_To_File(kept.string(), Only("2 2\na 0 0\nb 0 0\n"), "BRAY_CURTIS",
+                                          K::Output_Layout::PHYLIP),
+               Karvel::Errors::Error);
+  EXPECT_EQ(bytes(kept), "before\n");
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder))
+    EXPECT_EQ(entry.path().filename().string().find(".karvel-"), std::string::npos) << entry.path();
+  fs::remove_all(folder);
 }
