@@ -30,7 +30,9 @@ using Distfunc::Row_Part;
 // start, the block is written on the spot.
 class Background_Writer {
 public:
-  Background_Writer() {
+  // With `start` false everything handed over runs on the spot.
+  explicit Background_Writer(bool start = true) {
+    if (!start) return;
     try {
       thread_ = Generic::Parallel::Start([this] { Loop(); });
     } catch (const Errors::Storage_Error&) {
@@ -142,6 +144,58 @@ void Format_Rows(std::vector<std::string>& pieces, const Taxon_Labels& labels, c
   });
 }
 
+namespace {
+
+// The rows of one block cut into pieces that any thread may take. The
+// formatting thread starts on them while the pool computes the next block,
+// and the computing thread joins in once its block is done, so both cores
+// stay busy whichever stage is the longer. A piece is made whole by one
+// thread, so the bytes never depend on who took it.
+class Format_Job {
+public:
+  // Rows first .. past - 1, the row `first` being first in `values`.
+  void Prepare(std::vector<std::string>& pieces, const Taxon_Labels& labels, const double* values, int first,
+               int past, const Print::Row_Layout& layout) {
+    const int rows = past - first;
+    // More pieces than threads, so that the thread that joins late still
+    // finds some left.
+    count_ = std::max(0, std::min(rows, 16));
+    pieces.resize(static_cast<std::size_t>(count_));
+    pieces_ = pieces.data();
+    labels_ = &labels;
+    values_ = values;
+    first_ = first;
+    rows_ = rows;
+    layout_ = &layout;
+    next_.store(0, std::memory_order_relaxed);
+  }
+  // Makes pieces until none is left to take.
+  void Work() {
+    const std::size_t taxa = labels_->size();
+    for (int piece; (piece = next_.fetch_add(1, std::memory_order_relaxed)) < count_;) {
+      std::string& text = pieces_[piece];
+      text.clear();
+      Text_IO::Text_Output out(&text);
+      const int from = static_cast<int>(static_cast<long>(rows_) * piece / count_);
+      const int to = static_cast<int>(static_cast<long>(rows_) * (piece + 1) / count_);
+      for (int row = from; row < to; ++row)
+        Print::Put_Row(out, *labels_, static_cast<std::size_t>(first_ + row),
+                       {values_ + static_cast<std::size_t>(row) * taxa, taxa}, *layout_);
+      out.Flush();
+    }
+  }
+
+private:
+  std::string* pieces_ = nullptr;
+  const Taxon_Labels* labels_ = nullptr;
+  const double* values_ = nullptr;
+  const Print::Row_Layout* layout_ = nullptr;
+  int first_ = 0, rows_ = 0, count_ = 0;
+  std::atomic<int> next_{0};
+};
+
+} // namespace
+
 // A block's distances take at most a quarter of the budget, so that its
 // text, which the writer holds for a block while the next one is made, stays
 // within the budget too.
@@ -198,6 +252,67 @@ Distfunc::Failed_Pair First_In_Taxa_Order(const Row_Blocks& blocks, Row_Range ro
   return best;
 }
 
+// Rows too many to hold go out block after block in three overlapped
+// stages: while the pool computes block k + 1, block k is formatted (by a
+// thread of its own, joined by the computing thread once it is done) and
+// block k - 1 is written. Two blocks of values and the text of two blocks
+// are held at once. The rows written before a failure, and the failure
+// reported, are those of a run that did one stage at a time.
+void Put_Streamed(Text_IO::Text_Output& output, const Row_Blocks& blocks, Row_Range rows, Row_Part part,
+                  const Print::Row_Layout& layout, int block_rows, Distfunc::Undefined_Pairs* undefined,
+                  Generic::Progress::Stage& progress) {
+  const auto width = static_cast<std::size_t>(blocks.Taxa());
+  std::vector<double> values[2];
+  std::vector<std::string> pieces;
+  Format_Job job;
+  struct Block {
+    int First = 0, Past = 0, Stop = 0;
+    Distfunc::Failed_Pair Failed;
+    std::exception_ptr Error; // raised once the blocks before are written
+  };
+  const auto compute = [&](int first, int turn) {
+    Block block{first, std::min(rows.Past, first + block_rows), 0, {}, nullptr};
+    try {
+      values[turn].resize(static_cast<std::size_t>(block_rows) * width);
+      block.Failed =
+          blocks.Compute(block.First, block.Past, part, Distfunc::Pair_Order::ROWS, values[turn].data(), undefined);
+    } catch (...) {
+      block.Error = std::current_exception();
+    }
+    block.Stop = !block.Failed.Found() ? block.Past : part == Row_Part::BEFORE ? block.Failed.J : block.Failed.I;
+    return block;
+  };
+  // Declared after what they read, so that they finish before it goes.
+  Background_Writer writer;
+  // One thread asked for is one thread used.
+  Background_Writer formatter(Generic::Parallel::Threads() > 1);
+  int turn = 0;
+  for (Block current = compute(rows.First, turn);; turn ^= 1) {
+    if (current.Error) {
+      writer.Finish();
+      std::rethrow_exception(current.Error);
+    }
+    job.Prepare(pieces, blocks.Labels(), values[turn].data(), current.First, current.Stop, layout);
+    formatter.Write([&job] { job.Work(); });
+    const bool more = !current.Failed.Found() && current.Past < rows.Past;
+    Block next;
+    if (more) next = compute(current.Past, turn ^ 1);
+    job.Work();
+    formatter.Finish();
+    writer.Write(output, pieces);
+    progress.Advance(static_cast<std::uint64_t>(current.Stop - current.First));
+    if (current.Failed.Found()) {
+      writer.Finish();
+      Distfunc::Failed_Pair failed = current.Failed;
+      if (part == Row_Part::BEFORE) failed = First_In_Taxa_Order(blocks, rows, failed, values[0], block_rows);
+      blocks.Raise(failed);
+    }
+    if (!more) break;
+    current = std::move(next);
+  }
+  writer.Finish();
+}
+
 } // namespace
 
 bool Fits(int taxa, std::size_t memory) {
@@ -243,9 +358,11 @@ void Put_Distance_Rows(Text_IO::Text_Output& output, const Row_Blocks& blocks, P
   const auto width = static_cast<std::size_t>(taxa);
   const auto count = static_cast<std::size_t>(rows.Past - rows.First);
   const bool held = width == 0 || count <= memory / sizeof(double) / width;
-  const int block_rows = held ? std::max(1, static_cast<int>(count)) : Block_Rows(taxa, memory);
+  // Streamed, two blocks of values are held at once (one computed while the
+  // other is formatted).
+  const int block_rows = held ? std::max(1, static_cast<int>(count)) : Block_Rows(taxa, memory / 2);
 
-  std::vector<double> values(static_cast<std::size_t>(block_rows) * width);
+  std::vector<double> values(held ? static_cast<std::size_t>(block_rows) * width : 0);
   std::vector<std::string> pieces;
   Distfunc::Undefined_Pairs undefined_pairs;
   Distfunc::Undefined_Pairs* const undefined = blocks.Undefined_As_NaN() ? &undefined_pairs : nullptr;
@@ -263,26 +380,19 @@ void Put_Distance_Rows(Text_IO::Text_Output& output, const Row_Blocks& blocks, P
   {
     // Counts the rows handed to the writer, a block at a time.
     Generic::Progress::Stage progress("distances", count, Generic::Progress::Unit::TAXA);
-    Background_Writer writer;
-    const int step = held ? std::max(1, Block_Rows(taxa, Default_Memory)) : block_rows;
-    for (int first = rows.First; first < rows.Past; first += step) {
-      const int past = std::min(rows.Past, first + step);
-      int stop = past;
-      Distfunc::Failed_Pair failed;
-      if (!held) {
-        failed = blocks.Compute(first, past, part, Distfunc::Pair_Order::ROWS, values.data(), undefined);
-        if (failed.Found()) stop = part == Row_Part::BEFORE ? failed.J : failed.I;
+    if (!held) {
+      if (count > 0) Put_Streamed(output, blocks, rows, part, layout, block_rows, undefined, progress);
+    } else {
+      Background_Writer writer;
+      const int step = std::max(1, Block_Rows(taxa, Default_Memory));
+      for (int first = rows.First; first < rows.Past; first += step) {
+        const int past = std::min(rows.Past, first + step);
+        Format_Rows(pieces, labels, values.data(), rows.First, first, past, layout);
+        writer.Write(output, pieces);
+        progress.Advance(static_cast<std::uint64_t>(past - first));
       }
-      Format_Rows(pieces, labels, values.data(), held ? rows.First : first, first, stop, layout);
-      writer.Write(output, pieces);
-      progress.Advance(static_cast<std::uint64_t>(stop - first));
-      if (failed.Found()) {
-        writer.Finish();
-        if (part == Row_Part::BEFORE) failed = First_In_Taxa_Order(blocks, rows, failed, values, block_rows);
-        blocks.Raise(failed);
-      }
+      writer.Finish();
     }
-    writer.Finish();
   }
   // Written as computed, the pairs are all known only now.
   if (undefined && !held) blocks.Warn(undefined_pairs);

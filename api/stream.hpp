@@ -52,9 +52,11 @@ void Format_Rows(std::vector<std::string>& pieces, const Taxon_Labels& labels, c
 // distances fit in `memory` bytes they are all computed before anything is
 // written, so a failing pair leaves nothing and is the first in the order of
 // the taxa; otherwise the rows go out block after block as they are computed
-// (the next block is computed while one is written), and a failing pair
-// leaves the rows before the earliest row that holds one; the pair
-// reported is still the first in the order of the taxa.
+// (the next block is computed while one is formatted and the one before
+// is written, so two blocks of values and the text of two blocks are held;
+// see Block_Rows), and a failing pair leaves the rows before the earliest
+// row that holds one; the pair reported is still the first in the order of
+// the taxa.
 // Where the formula keeps undefined pairs as NaN, their one warning counts
 // the pairs of these rows (see Distfunc::Row_Distances::Compute), after the
 // last row when the rows are written as computed.

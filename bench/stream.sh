@@ -11,6 +11,16 @@
 #                                        that the bytes are the same
 #   WORK=/some/disk bash bench/stream.sh where the files go (default: a
 #                                        temporary folder under /tmp)
+#   MEMORY=128M bash bench/stream.sh 8000 500
+#                                        a smaller budget, so that a smaller
+#                                        matrix streams too
+#   OLD=/other/build/driver/karvel bash bench/stream.sh
+#                                        runs each line with that binary and
+#                                        this one in turn, then prints the
+#                                        ratio new / old (a loaded machine
+#                                        shifts both alike)
+#   HELD=1 bash bench/stream.sh          also the held run to /dev/null (needs
+#                                        the square in memory)
 #   SCALE=1 bash bench/stream.sh         50000 x 1000 Bray-Curtis, the README's
 #                                        Scale figures: extended PHYLIP to
 #                                        /dev/null and (when the disk keeps
@@ -39,6 +49,7 @@ karvel=$build/driver/karvel
 peak=$build/tests/peak_rss
 memory=()
 [ "${1:-}" = "--smoke" ] && memory=(--memory=64K)
+[ -n "${MEMORY:-}" ] && memory=(--memory="$MEMORY")
 
 work=$(mktemp -d "${WORK:-/tmp}/karvel-stream.XXXXXX")
 trap 'rm -rf "$work"' EXIT
@@ -53,8 +64,23 @@ measure() {
   /usr/bin/time -f '%U %S' -o "$work/cpu" "$peak" -- "$@" 2>"$work/err"
   end=$(date +%s.%N)
   read -r user sys <"$work/cpu"
-  printf '%-28s %8.2f s  %8.2f s CPU  %s\n' "$label" "$(echo "$end - $start" | bc)" \
+  last=$(echo "$end - $start" | bc)
+  printf '%-28s %8.2f s  %8.2f s CPU  %s\n' "$label" "$last" \
     "$(echo "$user + $sys" | bc)" "$(grep -o '[0-9]* kB' "$work/err" | tail -1)"
+}
+
+# Runs a karvel command line (KARVEL stands for the binary) with OLD, when
+# given, and then with this build's karvel, and prints the ratio.
+compare() {
+  local label=$1 line=$2 before
+  if [ -n "${OLD:-}" ]; then
+    measure "$label (old)" sh -c "KARVEL=\"$OLD\"; $line"
+    before=$last
+  fi
+  measure "$label" sh -c "KARVEL=\"$karvel\"; $line"
+  [ -n "${OLD:-}" ] && printf '%-28s %8.2f   load %s\n' "  new / old" "$(echo "scale=3; $last / $before" | bc)" \
+    "$(cut -d' ' -f1-3 /proc/loadavg)"
+  return 0
 }
 
 echo "karvel $formula, $ntax x $nchar, $(nproc) CPUs ($(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //')), load $(cut -d' ' -f1-3 /proc/loadavg)"
@@ -85,8 +111,11 @@ if [ -n "${SCALE:-}" ]; then
   fi
   exit 0
 fi
-measure "to /dev/null" sh -c "exec \"$karvel\" -e ${memory[*]} \"$work/in.phy\" >/dev/null"
-measure "to a file" sh -c "exec \"$karvel\" -e ${memory[*]} \"$work/in.phy\" >\"$work/out.txt\""
+if [ -n "${HELD:-}" ]; then
+  compare "held, to /dev/null" "exec \"\$KARVEL\" -e --memory=1024G \"$work/in.phy\" >/dev/null"
+fi
+compare "to /dev/null" "exec \"\$KARVEL\" -e ${memory[*]} \"$work/in.phy\" >/dev/null"
+compare "to a file" "exec \"\$KARVEL\" -e ${memory[*]} \"$work/in.phy\" >\"$work/out.txt\""
 echo "$(stat -c %s "$work/out.txt") bytes written"
 measure "dd of the same bytes" dd if="$work/out.txt" of="$work/copy.txt" bs=1M status=none
 rm -f "$work/copy.txt"
