@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "driver/karvel.hpp"
+#include "driver/options_docs.hpp"
 #include "driver/options_table.hpp"
 #include "generic/simd.hpp"
 
@@ -160,7 +161,7 @@ Run_Settings Parse_Arguments(std::vector<std::string>& arguments) {
 
 namespace {
 
-void Put_Letter_Sections(Text_IO::Text_Output& file) {
+void Put_Letter_Sections(Text_IO::Text_Output& file, bool plain_usage) {
   for (Section section : {Section::INPUT_FORMAT, Section::INPUT_DATATYPE, Section::DISTANCE,
                           Section::TRANSFORMATION, Section::OUTPUT_FORMAT}) {
     file.Put(std::string(Options::Title(section)) + ":\n");
@@ -168,7 +169,7 @@ void Put_Letter_Sections(Text_IO::Text_Output& file) {
       if (o.Where != section || !o.Letter) continue;
       file.Put("  -");
       file.Put(o.Letter);
-      file.Put("  " + o.Help + "\n");
+      file.Put("  " + (plain_usage && !o.Usage_Line.empty() ? std::string(o.Usage_Line) : o.Help) + "\n");
     }
     file.Put("\n");
   }
@@ -189,25 +190,21 @@ std::string Long_Form(const Option& o) {
   return form;
 }
 
-// Two columns, the second starting two spaces after the widest first.
 void Put_Columns(Text_IO::Text_Output& file, const std::vector<std::pair<std::string, std::string>>& lines) {
-  std::size_t width = 0;
-  for (const auto& line : lines) width = std::max(width, line.first.size());
-  for (const auto& [left, right] : lines)
-    file.Put("  " + left + std::string(width + 2 - left.size(), ' ') + right + "\n");
+  file.Put(Options::Help_Columns(lines));
 }
 
 } // namespace
 
 void Put_Usage(Text_IO::Text_Output& file, const std::string& name) {
   Put_Head(file, name);
-  Put_Letter_Sections(file);
+  Put_Letter_Sections(file, true);
   Put_Credits(file);
 }
 
 void Put_Help(Text_IO::Text_Output& file, const std::string& name) {
   Put_Head(file, name);
-  Put_Letter_Sections(file);
+  Put_Letter_Sections(file, false);
   file.Put("Long options (--name=VALUE or --name VALUE; -- ends the options):\n");
   std::vector<std::pair<std::string, std::string>> lines;
   for (const Option& o : Options::All())

@@ -1,5 +1,6 @@
 #include "driver/options_docs.hpp"
 
+#include <algorithm>
 #include <string_view>
 
 namespace Karvel::Options {
@@ -66,6 +67,34 @@ std::string Man_Page(const std::string& page, const std::vector<Option>& options
     }
     for (std::size_t v; (v = line.find("@KARVEL_VERSION@")) != std::string::npos;)
       line.replace(v, 16, version);
+    out += line + "\n";
+  }
+  return out;
+}
+
+std::string Help_Columns(const std::vector<std::pair<std::string, std::string>>& lines, std::size_t width) {
+  std::size_t widest = 0;
+  for (const auto& line : lines) widest = std::max(widest, line.first.size());
+  const std::size_t indent = 2 + widest + 2;
+  std::string out;
+  for (const auto& [left, right] : lines) {
+    std::string line = "  " + left + std::string(indent - 2 - left.size(), ' ');
+    bool first_word = true;
+    for (std::size_t at = 0; at < right.size();) {
+      const std::size_t space = right.find(' ', at);
+      const std::size_t end = space == std::string::npos ? right.size() : space;
+      const std::string_view word(right.data() + at, end - at);
+      at = space == std::string::npos ? right.size() : space + 1;
+      if (word.empty()) continue;
+      // A word too long for any line stands alone rather than being cut.
+      if (!first_word && line.size() + 1 + word.size() > width) {
+        out += line + "\n";
+        line = std::string(indent, ' ');
+        first_word = true;
+      }
+      line += (first_word ? "" : " ") + std::string(word);
+      first_word = false;
+    }
     out += line + "\n";
   }
   return out;

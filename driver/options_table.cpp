@@ -199,8 +199,9 @@ std::vector<Option> Table() {
       {'K', "", "", {}, "Row-wise ranks", S::TRANSFORMATION, Set(&Run_Settings::Transformation, Transformation::RANKS)},
       {'I', "", "", {}, "Ranging (as -A, but also subtract minimum)", S::TRANSFORMATION,
        Set(&Run_Settings::Transformation, Transformation::FULL_RANGING)},
-      {'S', "", "", {}, "Standardization (divide through column variances)", S::TRANSFORMATION,
-       Set(&Run_Settings::Transformation, Transformation::Z_SCORES)},
+      {'S', "", "", {}, "Standardization (divide through column standard deviations)", S::TRANSFORMATION,
+       Set(&Run_Settings::Transformation, Transformation::Z_SCORES),
+       "Standardization (divide through column variances)"},
       {'Z', "", "", {}, "Z scores (as -S, but also subtract mean)", S::TRANSFORMATION,
        Set(&Run_Settings::Transformation, Transformation::FULL_Z_SCORES)},
 
@@ -223,7 +224,7 @@ std::vector<Option> Table() {
        }},
       {0, "undefined", "WHAT", {"error", "nan"},
        "a pair without a distance ends the run (error, the default) or is written as NaN, with one warning (nan)",
-       S::DISTANCE, [](Run_Settings& s, std::string_view v) {
+       S::OUTPUT_FORMAT, [](Run_Settings& s, std::string_view v) {
          s.Undefined_As_NaN = One_Of("--undefined", v, {"error", "nan"}) == "nan";
        }},
 

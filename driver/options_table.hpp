@@ -33,6 +33,9 @@ struct Option {
   // Sets what the option chooses; the value text is empty for flags. A
   // value that does not do throws Errors::Usage_Error.
   std::function<void(Run_Settings& settings, std::string_view value)> Apply;
+  // The plain usage text's line where its fixed wording differs from Help
+  // (scripts and users compare that text); empty: Help.
+  std::string_view Usage_Line = {};
 };
 
 // Every option: the table's rows, then one row per distance letter made

@@ -2,9 +2,14 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
+#include <string_view>
+#include <sys/ioctl.h>
 #include <unistd.h>
 #include <vector>
 
@@ -15,7 +20,7 @@ namespace Generic::Progress {
 using Clock = std::chrono::steady_clock;
 
 struct Access {
-  static std::string Line(const Stage& stage);
+  static std::string Line(const Stage& stage, std::size_t width);
 };
 
 namespace {
@@ -57,11 +62,28 @@ void Erase(State& s) {
   s.shown = 0;
 }
 
-// The caller holds the mutex. Padding covers what is left of a longer line.
+// The columns of the terminal on standard error, asked each time, as the
+// window may be resized while a run lasts; else COLUMNS, else 80.
+std::size_t Terminal_Width() {
+  winsize size{};
+  if (::ioctl(STDERR_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0) return size.ws_col;
+  if (const char* columns = std::getenv("COLUMNS")) {
+    std::size_t n = 0;
+    const std::string_view text(columns);
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (error == std::errc() && end == text.data() + text.size() && n > 0) return n;
+  }
+  return 80;
+}
+
+// The caller holds the mutex. Padding covers what is left of a longer line,
+// and stays short of the terminal's last column as the line does.
 void Draw(State& s) {
   if (s.stages.empty()) return Erase(s);
-  const std::string line = Access::Line(*s.stages.back());
-  Write("\r" + line + std::string(s.shown > line.size() ? s.shown - line.size() : 0, ' '));
+  const std::size_t width = Terminal_Width();
+  const std::string line = Access::Line(*s.stages.back(), width);
+  const std::size_t padded = std::min(std::max(s.shown, line.size()), width - 1);
+  Write("\r" + line + std::string(padded - line.size(), ' '));
   s.shown = line.size();
 }
 
@@ -83,26 +105,58 @@ std::string Two_Digits(long long n) { return (n < 10 ? "0" : "") + std::to_strin
 
 } // namespace
 
-std::string Access::Line(const Stage& stage) {
-  const std::uint64_t total = stage.total_;
-  std::uint64_t done = stage.done_.load(std::memory_order_relaxed);
-  if (total > 0) done = std::min(done, total);
-  const std::uint64_t scale = stage.unit_ == Unit::BYTES ? 1000000 : 1;
-  std::string line = "karvel: " + stage.name_ + " " + std::to_string(done / scale);
-  if (total > 0) line += "/" + std::to_string(total / scale);
-  line += stage.unit_ == Unit::BYTES ? " MB" : " taxa";
-  if (total == 0) return line;
-  const double rest = static_cast<double>(total - done) / static_cast<double>(total);
-  const double share = stage.unit_ == Unit::PAIR_ROWS ? 1.0 - rest * rest : 1.0 - rest;
-  line += " " + std::to_string(static_cast<int>(share * 100.0)) + "%";
-  if (done == 0 || done == total) return line;
-  // What is left at the pace so far.
-  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - stage.start_).count();
-  const auto seconds = static_cast<long long>(static_cast<double>(elapsed) / 1000.0 * (1.0 - share) / share);
-  line += " ";
-  if (seconds >= 3600) line += std::to_string(seconds / 3600) + ":" + Two_Digits(seconds / 60 % 60);
-  else line += std::to_string(seconds / 60);
-  return line + ":" + Two_Digits(seconds % 60) + " left";
+namespace {
+
+// Distances: row i of n (those with the most pairs first) holds n - 1 - i
+// pairs, so the first d rows hold d (n - 1) - d (d - 1) / 2 of them.
+std::uint64_t Pairs_Of_Rows(std::uint64_t rows, std::uint64_t n) {
+  if (rows == 0) return 0;
+  return rows * (n - 1) - rows * (rows - 1) / 2;
+}
+
+} // namespace
+
+std::string Format(std::string_view name, std::uint64_t done, std::uint64_t total, Unit unit,
+                   std::chrono::milliseconds elapsed, std::size_t width) {
+  // A total of 0 is one not known beforehand.
+  const bool known = total > 0;
+  if (known) done = std::min(done, total);
+  // The count and the share are of the one unit the line names.
+  std::string_view unit_name = " taxa";
+  std::uint64_t scale = 1;
+  if (unit == Unit::BYTES) {
+    unit_name = " MB";
+    scale = 1000000;
+  } else if (unit == Unit::PAIR_ROWS && known) {
+    unit_name = " pairs";
+    done = Pairs_Of_Rows(done, total);
+    total = Pairs_Of_Rows(total, total);
+  }
+  std::string line = "karvel: " + std::string(name) + " " + std::to_string(done / scale);
+  if (known) line += "/" + std::to_string(total / scale);
+  line += unit_name;
+  if (known) {
+    const double share = total == 0 ? 1.0 : static_cast<double>(done) / static_cast<double>(total);
+    line += " " + std::to_string(static_cast<int>(share * 100.0)) + "%";
+    // A pace measured over less than this foretells little: the first
+    // seconds hold the start of the threads and the slow first blocks.
+    if (done < total && share >= Estimate_After_Share && elapsed >= Estimate_After_Time) {
+      const long long seconds = std::llround(static_cast<double>(elapsed.count()) / 1000.0 * (1.0 - share) / share);
+      line += " ";
+      if (seconds >= 3600) line += std::to_string(seconds / 3600) + ":" + Two_Digits(seconds / 60 % 60);
+      else line += std::to_string(seconds / 60);
+      line += ":" + Two_Digits(seconds % 60) + " left";
+    }
+  }
+  // A line as wide as the terminal moves the cursor to the next one on
+  // some terminals, and the carriage return then leaves a trail of lines.
+  if (width > 0 && line.size() >= width) line.resize(width - 1);
+  return line;
+}
+
+std::string Access::Line(const Stage& stage, std::size_t width) {
+  const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - stage.start_);
+  return Format(stage.name_, stage.done_.load(std::memory_order_relaxed), stage.total_, stage.unit_, elapsed, width);
 }
 
 Display::Display(Mode mode) {
@@ -171,7 +225,7 @@ void Set_Timing(std::chrono::milliseconds delay, std::chrono::milliseconds perio
   s.period = period;
 }
 
-std::string Line(const Stage& stage) { return Access::Line(stage); }
+std::string Line(const Stage& stage) { return Access::Line(stage, 0); }
 
 } // namespace Testing
 

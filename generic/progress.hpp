@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace Generic::Progress {
 
@@ -19,8 +20,8 @@ enum class Mode { AUTO, ON, OFF };
 
 // What a stage counts: taxa (rows of a matrix), bytes (shown in MB), or
 // the taxa of a distance matrix whose pairs are done, those with the most
-// pairs first: the first taxa take the longest, which the share done and
-// the time left allow for.
+// pairs first: the first taxa take the longest, so these are shown as the
+// pairs they hold.
 enum class Unit { TAXA, BYTES, PAIR_ROWS };
 
 // The display: while one lives (the program makes one), a thread draws the
@@ -56,6 +57,15 @@ private:
   std::atomic<std::uint64_t> done_{0};
   bool listed_ = false;
 };
+
+// The line of a stage that has done `done` of `total` units in `elapsed`,
+// cut to fit `width` columns (0: uncut) short of the last one. PAIR_ROWS
+// stages count rows and are shown as the pairs those rows hold. The time
+// left is shown once both this share of the work and this time have passed.
+inline constexpr double Estimate_After_Share = 0.05;
+inline constexpr std::chrono::milliseconds Estimate_After_Time{2000};
+std::string Format(std::string_view name, std::uint64_t done, std::uint64_t total, Unit unit,
+                   std::chrono::milliseconds elapsed, std::size_t width);
 
 // Runs `print` (which writes whole lines to standard error) with the
 // progress line out of its way: erased before, drawn again later.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs a built tree into a scratch prefix and checks that the user's
-# files are there: the program, its man page (which must render), the bash
-# completion, the README and the licence.
+# files are there: the program (and karvel_mpi, where it is built), its man
+# page (which must render), the bash completion, the README, the licence
+# and the examples.
 #   install.sh BUILD_DIR
 set -u
 cmake=${CMAKE_COMMAND:-cmake}
@@ -10,8 +11,10 @@ trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
 "$cmake" --install "$1" --prefix "$prefix" >"$work/install.log" || { cat "$work/install.log"; exit 1; }
 fail=0
-for file in bin/karvel share/man/man1/karvel.1 share/bash-completion/completions/karvel \
-  share/doc/karvel/README.md share/doc/karvel/LICENSE; do
+programs=bin/karvel
+[ -x "$1/mpi/karvel_mpi" ] && programs+=" bin/karvel_mpi"
+for file in $programs share/man/man1/karvel.1 share/bash-completion/completions/karvel \
+  share/doc/karvel/README.md share/doc/karvel/LICENSE share/doc/karvel/examples/primates.phy; do
   [ -s "$prefix/$file" ] || { echo "not installed: $file"; fail=1; }
 done
 [ "$fail" = 0 ] || exit 1

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "driver/karvel.hpp"
+#include "driver/options_docs.hpp"
 #include "driver/options_table.hpp"
 
 namespace {
@@ -336,6 +337,8 @@ TEST(OptionsTable, NamesAreUniqueAndEveryRowIsComplete) {
   EXPECT_TRUE(names.count("help") && names.count("version") && names.count("threads"));
 }
 
+// The plain usage keeps its fixed wording where it differs from what the
+// program does; --help says what it does.
 TEST(Help, IsTheUsageWithTheLongOptionsAndTheEnvironmentBeforeTheCredits) {
   std::string usage, help;
   {
@@ -343,6 +346,14 @@ TEST(Help, IsTheUsageWithTheLongOptionsAndTheEnvironmentBeforeTheCredits) {
     Karvel::Put_Usage(u, "karvel");
     Text_IO::Text_Output h(&help);
     Karvel::Put_Help(h, "karvel");
+  }
+  EXPECT_NE(usage.find("\n  -S  Standardization (divide through column variances)\n"), std::string::npos);
+  EXPECT_NE(help.find("\n  -S  Standardization (divide through column standard deviations)\n"), std::string::npos);
+  for (const Karvel::Options::Option& o : Karvel::Options::All()) {
+    if (o.Usage_Line.empty()) continue;
+    const std::size_t at = usage.find("  " + std::string(o.Usage_Line) + "\n");
+    ASSERT_NE(at, std::string::npos) << o.Usage_Line;
+    usage.replace(at + 2, o.Usage_Line.size(), o.Help);
   }
   const std::size_t credits = usage.rfind("karvel ");
   ASSERT_EQ(help.rfind(usage.substr(0, credits), 0), 0u);
@@ -352,6 +363,20 @@ TEST(Help, IsTheUsageWithTheLongOptionsAndTheEnvironmentBeforeTheCredits) {
                            "\n  KARVEL_THREADS=N ", "\n  KARVEL_SIMD=NAME "})
     EXPECT_NE(added.find(line), std::string::npos) << line;
   for (char c : help) EXPECT_TRUE(c == '\n' || (c >= 32 && c < 127));
+  std::size_t start = 0;
+  for (std::size_t end; (end = help.find('\n', start)) != std::string::npos; start = end + 1)
+    EXPECT_LE(end - start, 80u) << help.substr(start, end - start);
+}
+
+TEST(Help, ColumnsWrapAtSpacesUnderTheirFirstLine) {
+  const std::string text = Karvel::Options::Help_Columns(
+      {{"--a=N", "one two three four"}, {"--long", "x"}, {"--b", "unbreakable-word-longer-than-the-line tail"}}, 20);
+  EXPECT_EQ(text,
+            "  --a=N   one two\n"
+            "          three four\n"
+            "  --long  x\n"
+            "  --b     unbreakable-word-longer-than-the-line\n"
+            "          tail\n");
 }
 
 } // namespace

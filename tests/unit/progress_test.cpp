@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -19,9 +21,8 @@ TEST(Progress, LineCountsTheUnitsAndAllowsForHeavyFirstRows) {
   Progress::Stage reading("reading", 10'000'000, Progress::Unit::BYTES);
   EXPECT_EQ(Progress::Testing::Line(reading), "karvel: reading 0/10 MB 0%");
   reading.Advance(2'500'000);
-  const std::string quarter = Progress::Testing::Line(reading);
-  EXPECT_EQ(quarter.rfind("karvel: reading 2/10 MB 25% ", 0), 0u) << quarter;
-  EXPECT_EQ(quarter.substr(quarter.size() - 5), " left");
+  // Too soon for the time left.
+  EXPECT_EQ(Progress::Testing::Line(reading), "karvel: reading 2/10 MB 25%");
   reading.Advance(9'000'000); // more than announced: the file grew
   EXPECT_EQ(Progress::Testing::Line(reading), "karvel: reading 10/10 MB 100%");
 
@@ -30,13 +31,39 @@ TEST(Progress, LineCountsTheUnitsAndAllowsForHeavyFirstRows) {
   EXPECT_EQ(Progress::Testing::Line(piped), "karvel: reading 3 MB");
 
   // Half the rows of a distance matrix, the longer half, are three
-  // quarters of its pairs.
+  // quarters of its pairs: the line counts pairs, so count and share agree.
   Progress::Stage distances("distances", 200, Progress::Unit::PAIR_ROWS);
   distances.Advance(100);
-  EXPECT_EQ(Progress::Testing::Line(distances).rfind("karvel: distances 100/200 taxa 75% ", 0), 0u);
+  EXPECT_EQ(Progress::Testing::Line(distances), "karvel: distances 14950/19900 pairs 75%");
   Progress::Stage writing("writing", 200, Progress::Unit::TAXA);
   writing.Advance(100);
-  EXPECT_EQ(Progress::Testing::Line(writing).rfind("karvel: writing 100/200 taxa 50% ", 0), 0u);
+  EXPECT_EQ(Progress::Testing::Line(writing), "karvel: writing 100/200 taxa 50%");
+}
+
+TEST(Progress, TimeLeftOnlyOnceEnoughIsMeasuredAndNeverWiderThanTheTerminal) {
+  using std::chrono::milliseconds;
+  const auto line = [](std::uint64_t done, std::uint64_t total, Progress::Unit unit, long long ms,
+                       std::size_t width = 0) {
+    return Progress::Format("distances", done, total, unit, milliseconds(ms), width);
+  };
+  // Too little done, or too soon, for a pace worth extrapolating.
+  EXPECT_EQ(line(4, 100, Progress::Unit::TAXA, 60'000), "karvel: distances 4/100 taxa 4%");
+  EXPECT_EQ(line(50, 100, Progress::Unit::TAXA, 1'999), "karvel: distances 50/100 taxa 50%");
+  EXPECT_EQ(line(5, 100, Progress::Unit::TAXA, 2'000), "karvel: distances 5/100 taxa 5% 0:38 left");
+  EXPECT_EQ(line(25, 100, Progress::Unit::TAXA, 1'200'000), "karvel: distances 25/100 taxa 25% 1:00:00 left");
+  EXPECT_EQ(line(100, 100, Progress::Unit::TAXA, 9'000), "karvel: distances 100/100 taxa 100%");
+  // The last row holds no pair; every pair is done before it.
+  EXPECT_EQ(line(1, 1, Progress::Unit::PAIR_ROWS, 0), "karvel: distances 0/0 pairs 100%");
+  EXPECT_EQ(line(3, 4, Progress::Unit::PAIR_ROWS, 0), "karvel: distances 6/6 pairs 100%");
+  EXPECT_EQ(line(1, 4, Progress::Unit::PAIR_ROWS, 0), "karvel: distances 3/6 pairs 50%");
+
+  // Cut short of the last column, where a terminal would wrap.
+  const std::string whole = line(1088, 8000, Progress::Unit::PAIR_ROWS, 10'000);
+  EXPECT_EQ(whole, "karvel: distances 8111584/31996000 pairs 25% 0:29 left");
+  for (std::size_t width : {std::size_t{1}, std::size_t{2}, std::size_t{20}, whole.size(), whole.size() + 1}) {
+    const std::string cut = line(1088, 8000, Progress::Unit::PAIR_ROWS, 10'000, width);
+    EXPECT_EQ(cut, whole.substr(0, std::min(whole.size(), width - 1))) << width;
+  }
 }
 
 using Test_Support::Run_Karvel;
