@@ -127,7 +127,7 @@ inline constexpr std::array<Real_Row, 18> Real{{
     {'g', "Geodesic", "GEODESIC", Real_Formula::GEODESIC, Pair_Tiles::Term::PRODUCT, Stat::SUMS_OF_SQUARES},
     {'t', "Gower & Legendre 1986, D9", "GOWER_D9", Real_Formula::GOWER_D9, Pair_Tiles::Term::D9, Stat::NONE},
     {'u', "Gower & Legendre 1986, D10", "GOWER_D10", Real_Formula::GOWER_D10, Pair_Tiles::Term::D10, Stat::NONE},
-    // Over rows of square roots, which the HELLINGER call prepares.
+    // Summed over rows of square roots (Stat::ROOTS), which the call prepares.
     {'h', "Hellinger", "HELLINGER", Real_Formula::HELLINGER, Pair_Tiles::Term::SQUARED_DIFF, Stat::ROOTS},
     {'k', "Kulczynski", "KULCZYNSKI", Real_Formula::KULCZYNSKI, Pair_Tiles::Term::MIN, Stat::ROW_SUMS},
     {'m', "Manhattan", "MANHATTAN", Real_Formula::MANHATTAN, Pair_Tiles::Term::ABS_DIFF, Stat::NONE},
@@ -171,6 +171,18 @@ constexpr bool Real_Rows_Agree() {
   }
   return true;
 }
+// Each formula has one row of its own, and the formulas of those rows are
+// the enumerators from the first on, none left out before the last.
+constexpr bool Real_Formulas_Each_Once() {
+  std::size_t own = 0;
+  for (const Real_Row& row : Real) own += row.Implied ? 0 : 1;
+  for (std::size_t k = 0; k < own; ++k) {
+    int rows = 0;
+    for (const Real_Row& row : Real) rows += !row.Implied && static_cast<std::size_t>(row.Value) == k ? 1 : 0;
+    if (rows != 1) return false;
+  }
+  return true;
+}
 template <class Table>
 constexpr int Defaults(const Table& table) {
   int count = 0;
@@ -179,7 +191,7 @@ constexpr int Defaults(const Table& table) {
 }
 } // namespace Check
 static_assert(Check::In_Enumeration_Order(Binary) && Check::In_Enumeration_Order(Discrete));
-static_assert(Check::Real_Rows_Agree());
+static_assert(Check::Real_Rows_Agree() && Check::Real_Formulas_Each_Once());
 static_assert(Check::Defaults(Binary) == 1 && Check::Defaults(Discrete) == 1 && Check::Defaults(Real) == 1);
 
 } // namespace Phylo::Distfunc::Formulas
