@@ -7,6 +7,7 @@
 #include <limits>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "distance/distfunc.hpp"
@@ -20,6 +21,79 @@
 namespace Phylo::Distfunc {
 
 const char* Name(Real_Formula formula) { return Formulas::Row_Of(formula).Name; }
+
+// The finish of each formula: its distance from the sums of a pair and the
+// row statistics its row asks for.
+namespace Real_Kernels {
+
+// The distance of a pair from its sums, before the range check. Root and
+// Arc_Cosine are the square root and arc cosine to use: the throwing ones of
+// the element module, or quiet ones that only note a domain error.
+template <Real_Formula F, class Root, class Arc_Cosine>
+inline double Finish(const Pair_Tiles::Sums& t, const Row_Stats<F>& p, const Constants& c, Root&& Sqrt,
+                     Arc_Cosine&& Arccos) {
+  using enum Real_Formula;
+  const double sum = t.Sum;
+  const double m = t.Second;
+  // A row statistic that overflowed would divide a finite sum into a
+  // plausible but wrong 0: the distance is not a number instead, and the
+  // range check reports it.
+  constexpr double undefined = std::numeric_limits<double>::quiet_NaN();
+  if constexpr (F == BRAY_CURTIS) {
+    const double total = p.s_j() + p.s_i();
+    if (!std::isfinite(total)) return undefined;
+    return sum / total;
+  } else if constexpr (F == CANBERRA) {
+    return sum / m;
+  } else if constexpr (F == CHORD) {
+    const double squares = p.q_j() * p.q_i();
+    if (!std::isfinite(squares)) return undefined;
+    return Sqrt(1.0 - Within_Unit(sum / Sqrt(squares))) * c.sqrt2;
+  } else if constexpr (F == CLARK) {
+    return Sqrt(sum / m);
+  } else if constexpr (F == EDGAR) {
+    return 1.0 - sum / Real_Chars::Min(p.s_i(), p.s_j());
+  } else if constexpr (F == EUCLIDEAN) {
+    return Sqrt(sum * c.inv_n);
+  } else if constexpr (F == EXCLUSIVE_EUCLIDEAN) {
+    return Sqrt(sum / m);
+  } else if constexpr (F == EXCLUSIVE_MANHATTAN) {
+    return sum / m;
+  } else if constexpr (F == GEODESIC) {
+    const double squares = p.q_j() * p.q_i();
+    if (!std::isfinite(squares)) return undefined;
+    return Arccos(Within_Unit(sum / Sqrt(squares)));
+  } else if constexpr (F == DRAVIK) {
+    return 1.0 - ((p.s_j() + p.s_i()) * 0.5) / sum;
+  } else if constexpr (F == GOWER_D9) {
+    return sum / t.Second;
+  } else if constexpr (F == GOWER_D10) {
+    return 1.0 - sum / m;
+  } else if constexpr (F == HELLINGER) {
+    return Sqrt(sum);
+  } else if constexpr (F == KULCZYNSKI) {
+    if (!std::isfinite(p.s_i()) || !std::isfinite(p.s_j())) return undefined;
+    return 1.0 - (sum / p.s_i() + sum / p.s_j()) * 0.5;
+  } else if constexpr (F == MANHATTAN) {
+    return sum * c.inv_n;
+  } else {
+    static_assert(F == PEARSON);
+    const double squares = p.q_j() * p.q_i();
+    const double mean_product = p.s_j() * p.s_i() * c.inv_n;
+    if (!std::isfinite(squares) || !std::isfinite(mean_product)) return undefined;
+    return (1.0 - Within_Unit((sum - mean_product) / Sqrt(squares))) * 0.5;
+  }
+}
+
+// The distance of one pair, before the range check; a square root or arc
+// cosine out of its domain throws Argument_Error.
+template <Real_Formula F>
+inline double Distance(const Pair& p, const Constants& c) {
+  return Finish<F>(Sums_Of<F>(p, c), p, c, [](double x) { return Real_Chars::Sqrt(x); },
+                   [](double x) { return Real_Chars::Arccos(x); });
+}
+
+} // namespace Real_Kernels
 
 namespace {
 
@@ -69,10 +143,20 @@ using enum Real_Formula;
 using Generic::Image;
 using Real_Kernels::Pair;
 
-bool Uses_Row_Sums(Real_Formula f) {
-  return f == BRAY_CURTIS || f == EDGAR || f == DRAVIK || f == KULCZYNSKI || f == PEARSON;
+using Formulas::Stat;
+
+// Calls act with the formula as a compile-time constant: the one place
+// that turns the formula of a call into the instantiations of its pair
+// loop, generated from the table.
+template <class Act>
+void With_Formula(Real_Formula f, Act&& act) {
+  const bool found = [&]<std::size_t... K>(std::index_sequence<K...>) {
+    return ((Formulas::Real[K].Value == f &&
+             (act(std::integral_constant<Real_Formula, Formulas::Real[K].Value>{}), true)) ||
+            ...);
+  }(std::make_index_sequence<Formulas::Real.size()>{});
+  if (!found) throw Errors::Constraint_Error("internal error: a real formula without its row");
 }
-bool Uses_Sums_Of_Squares(Real_Formula f) { return f == CHORD || f == GEODESIC || f == PEARSON; }
 
 // Everything the pair loop reads; fixed for one call.
 struct Call {
@@ -322,7 +406,7 @@ double Evaluate(const Call& call, int i, int j) {
   constexpr double largest = std::numeric_limits<double>::max();
   try {
     double d = Real_Kernels::Distance<F>(call.Pair_Of(i, j), call.constants);
-    if constexpr (F == HELLINGER)
+    if constexpr (Formulas::Row_Of(F).Needs.Has(Stat::ROOTS))
       if (std::isnan(d)) d = Real_Chars::Sqrt(Real_Kernels::Hellinger_Of_Values(call.Values_Of(i, j)));
     if (!(d >= 0.0 && d <= largest)) Range_Failure(call, F, i, j, d);
     return d == 0.0 ? 0.0 : d; // no -0.0 in the matrix
@@ -440,23 +524,23 @@ Call Prepare(const Real_Matrix& matrix, Real_Formula formula, double threshold) 
 
   // Without characters there is nothing to compare, and nothing to sum for
   // the per-row quantities (EUCLIDEAN counts as one that has them).
-  if (n == 0 && (matrix.Rows() > 1 || Uses_Row_Sums(formula) || Uses_Sums_Of_Squares(formula) ||
-                 formula == EUCLIDEAN))
+  const Formulas::Stats needs = Formulas::Row_Of(formula).Needs;
+  if (n == 0 && (matrix.Rows() > 1 || needs.Sums_Rows() || formula == EUCLIDEAN))
     throw Errors::Constraint_Error(std::string("index check failed: the rows have no characters, so the ") +
                                    Name(formula) + " distance has nothing to sum");
 
   const auto rows = static_cast<std::size_t>(matrix.Rows());
   call.s.assign(rows, 0.0);
   call.q.assign(rows, 0.0);
-  if (Uses_Row_Sums(formula)) call.s = Real_Chars::Functions::Sum(matrix);
-  if (Uses_Sums_Of_Squares(formula)) call.q = Real_Chars::Functions::Row_Sums(matrix, [](double a) { return a * a; });
-  if (formula == PEARSON) {
-    // Centred sums of squares in place of the plain ones.
+  if (needs.Has(Stat::ROW_SUMS)) call.s = Real_Chars::Functions::Sum(matrix);
+  if (needs.Has(Stat::SUMS_OF_SQUARES | Stat::CENTRED_SQUARES))
+    call.q = Real_Chars::Functions::Row_Sums(matrix, [](double a) { return a * a; });
+  if (needs.Has(Stat::CENTRED_SQUARES)) {
     for (std::size_t t = 0; t < rows; ++t)
       call.q[t] = call.q[t] - (call.s[t] * call.s[t]) * call.constants.inv_n;
   }
 
-  if (formula == HELLINGER) {
+  if (needs.Has(Stat::ROOTS)) {
     const std::size_t count = rows * static_cast<std::size_t>(n);
     call.roots.resize(count);
     for (std::size_t k = 0; k < count; ++k) call.roots[k] = Real_Kernels::Root_Of(call.values[k]);
@@ -471,24 +555,7 @@ Generic::Square_Block Distances(const Real_Matrix& matrix, Real_Formula formula,
                                 Undefined_Pairs* undefined) {
   const Call call = Prepare(matrix, formula, threshold);
   Generic::Square_Block result(call.first, call.last);
-  switch (formula) {
-    case BRAY_CURTIS: Fill<BRAY_CURTIS>(call, result, undefined); break;
-    case CANBERRA: Fill<CANBERRA>(call, result, undefined); break;
-    case CHORD: Fill<CHORD>(call, result, undefined); break;
-    case CLARK: Fill<CLARK>(call, result, undefined); break;
-    case EDGAR: Fill<EDGAR>(call, result, undefined); break;
-    case EUCLIDEAN: Fill<EUCLIDEAN>(call, result, undefined); break;
-    case EXCLUSIVE_EUCLIDEAN: Fill<EXCLUSIVE_EUCLIDEAN>(call, result, undefined); break;
-    case EXCLUSIVE_MANHATTAN: Fill<EXCLUSIVE_MANHATTAN>(call, result, undefined); break;
-    case GEODESIC: Fill<GEODESIC>(call, result, undefined); break;
-    case DRAVIK: Fill<DRAVIK>(call, result, undefined); break;
-    case GOWER_D9: Fill<GOWER_D9>(call, result, undefined); break;
-    case GOWER_D10: Fill<GOWER_D10>(call, result, undefined); break;
-    case HELLINGER: Fill<HELLINGER>(call, result, undefined); break;
-    case KULCZYNSKI: Fill<KULCZYNSKI>(call, result, undefined); break;
-    case MANHATTAN: Fill<MANHATTAN>(call, result, undefined); break;
-    case PEARSON: Fill<PEARSON>(call, result, undefined); break;
-  }
+  With_Formula(formula, [&](auto f) { Fill<decltype(f)::value>(call, result, undefined); });
   return result;
 }
 
@@ -600,28 +667,9 @@ private:
 
 std::unique_ptr<Row_Distances> Row_Distances_Of(const Real_Matrix& matrix, Real_Formula formula, double threshold) {
   Call call = Prepare(matrix, formula, threshold);
-  switch (formula) {
-#define KARVEL_ROWS(NAME) \
-  case NAME: return std::make_unique<Real_Rows<NAME>>(std::move(call));
-    KARVEL_ROWS(BRAY_CURTIS)
-    KARVEL_ROWS(CANBERRA)
-    KARVEL_ROWS(CHORD)
-    KARVEL_ROWS(CLARK)
-    KARVEL_ROWS(EDGAR)
-    KARVEL_ROWS(EUCLIDEAN)
-    KARVEL_ROWS(EXCLUSIVE_EUCLIDEAN)
-    KARVEL_ROWS(EXCLUSIVE_MANHATTAN)
-    KARVEL_ROWS(GEODESIC)
-    KARVEL_ROWS(DRAVIK)
-    KARVEL_ROWS(GOWER_D9)
-    KARVEL_ROWS(GOWER_D10)
-    KARVEL_ROWS(HELLINGER)
-    KARVEL_ROWS(KULCZYNSKI)
-    KARVEL_ROWS(MANHATTAN)
-    KARVEL_ROWS(PEARSON)
-#undef KARVEL_ROWS
-  }
-  throw Errors::Constraint_Error("internal error: no row distances for this formula");
+  std::unique_ptr<Row_Distances> rows;
+  With_Formula(formula, [&](auto f) { rows = std::make_unique<Real_Rows<decltype(f)::value>>(std::move(call)); });
+  return rows;
 }
 
 } // namespace Phylo::Distfunc

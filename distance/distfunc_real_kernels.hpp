@@ -1,7 +1,8 @@
 #pragma once
 // The arithmetic of one pair of taxa for the real-valued distances: one
-// inline summation per kind of column term and one function per formula,
-// over two rows of n values. Nothing here allocates, branches on the formula
+// inline summation per kind of column term over two rows of n values, and
+// what a formula's finish may read besides (the finishes themselves are in
+// distfunc_real.cpp, beside their causes of failure). Nothing here allocates, branches on the formula
 // at run time or goes through an indirect call, so the pair loop can be
 // instantiated per formula and later spread over lanes and threads.
 //
@@ -212,71 +213,30 @@ inline Pair_Tiles::Sums Sums_Of(const Pair& p, const Constants& c) {
   }
 }
 
-// The distance of a pair from its sums, before the range check. Root and
-// Arc_Cosine are the square root and arc cosine to use: the throwing ones of
-// the element module, or quiet ones that only note a domain error.
-template <Real_Formula F, class Root, class Arc_Cosine>
-inline double Finish(const Pair_Tiles::Sums& t, const Pair& p, const Constants& c, Root&& Sqrt,
-                     Arc_Cosine&& Arccos) {
-  using enum Real_Formula;
-  const double sum = t.Sum;
-  const double m = t.Second;
-  // A row statistic that overflowed would divide a finite sum into a
-  // plausible but wrong 0: the distance is not a number instead, and the
-  // range check reports it.
-  constexpr double undefined = std::numeric_limits<double>::quiet_NaN();
-  if constexpr (F == BRAY_CURTIS) {
-    const double total = p.s_j + p.s_i;
-    if (!std::isfinite(total)) return undefined;
-    return sum / total;
-  } else if constexpr (F == CANBERRA) {
-    return sum / m;
-  } else if constexpr (F == CHORD) {
-    const double squares = p.q_j * p.q_i;
-    if (!std::isfinite(squares)) return undefined;
-    return Sqrt(1.0 - Within_Unit(sum / Sqrt(squares))) * c.sqrt2;
-  } else if constexpr (F == CLARK) {
-    return Sqrt(sum / m);
-  } else if constexpr (F == EDGAR) {
-    return 1.0 - sum / Real_Chars::Min(p.s_i, p.s_j);
-  } else if constexpr (F == EUCLIDEAN) {
-    return Sqrt(sum * c.inv_n);
-  } else if constexpr (F == EXCLUSIVE_EUCLIDEAN) {
-    return Sqrt(sum / m);
-  } else if constexpr (F == EXCLUSIVE_MANHATTAN) {
-    return sum / m;
-  } else if constexpr (F == GEODESIC) {
-    const double squares = p.q_j * p.q_i;
-    if (!std::isfinite(squares)) return undefined;
-    return Arccos(Within_Unit(sum / Sqrt(squares)));
-  } else if constexpr (F == DRAVIK) {
-    return 1.0 - ((p.s_j + p.s_i) * 0.5) / sum;
-  } else if constexpr (F == GOWER_D9) {
-    return sum / t.Second;
-  } else if constexpr (F == GOWER_D10) {
-    return 1.0 - sum / m;
-  } else if constexpr (F == HELLINGER) {
-    return Sqrt(sum);
-  } else if constexpr (F == KULCZYNSKI) {
-    if (!std::isfinite(p.s_i) || !std::isfinite(p.s_j)) return undefined;
-    return 1.0 - (sum / p.s_i + sum / p.s_j) * 0.5;
-  } else if constexpr (F == MANHATTAN) {
-    return sum * c.inv_n;
-  } else {
-    static_assert(F == PEARSON);
-    const double squares = p.q_j * p.q_i;
-    const double mean_product = p.s_j * p.s_i * c.inv_n;
-    if (!std::isfinite(squares) || !std::isfinite(mean_product)) return undefined;
-    return (1.0 - Within_Unit((sum - mean_product) / Sqrt(squares))) * 0.5;
-  }
-}
-
-// The distance of one pair, before the range check; a square root or arc
-// cosine out of its domain throws Argument_Error.
+// What a finish may read of a pair besides its sums: the row statistics
+// its formula's row asks for, and no other. Reading one the row leaves out
+// (which the call would not have computed) does not compile.
 template <Real_Formula F>
-inline double Distance(const Pair& p, const Constants& c) {
-  return Finish<F>(Sums_Of<F>(p, c), p, c, [](double x) { return Real_Chars::Sqrt(x); },
-                   [](double x) { return Real_Chars::Arccos(x); });
-}
+class Row_Stats {
+public:
+  Row_Stats(const Pair& p) : p_(p) {} // NOLINT: converts where Finish is called
+  double s_i() const { return Sums(p_.s_i); }
+  double s_j() const { return Sums(p_.s_j); }
+  double q_i() const { return Squares(p_.q_i); }
+  double q_j() const { return Squares(p_.q_j); }
+
+private:
+  static constexpr Formulas::Stats Needs = Formulas::Row_Of(F).Needs;
+  static double Sums(double s) {
+    static_assert(Needs.Has(Formulas::Stat::ROW_SUMS), "the formula's row does not ask for Stat::ROW_SUMS");
+    return s;
+  }
+  static double Squares(double q) {
+    static_assert(Needs.Has(Formulas::Stat::SUMS_OF_SQUARES | Formulas::Stat::CENTRED_SQUARES),
+                  "the formula's row does not ask for its sums of squares");
+    return q;
+  }
+  Pair p_;
+};
 
 } // namespace Phylo::Distfunc::Real_Kernels

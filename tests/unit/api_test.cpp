@@ -17,6 +17,7 @@
 
 #include "api/destination.hpp"
 #include "io/write_hdf5.hpp"
+#include "distance/formulas.hpp"
 #include "driver/karvel.hpp"
 #include "karvel/karvel.hpp"
 
@@ -175,20 +176,16 @@ TEST(Api, RowBlocksMakeTheWholeMatrixAndItsText) {
 
 // Every name stands for the formula of the program's option letter.
 TEST(Api, FormulaeAndTransformationsByName) {
-  const std::map<std::string, std::string> binary{
-      {"ROGERS_TANIMOTO_ASYMMETRIC", "-a"}, {"SOKAL_SNEATH_1", "-b"}, {"SOKAL_SNEATH_2", "-c"},
-      {"SOKAL_SNEATH_3", "-d"}, {"SOKAL_SNEATH_4", "-e"}, {"FAITH", "-f"}, {"FAGER", "-g"}, {"HAMANN", "-h"},
-      {"JACCARD", "-i"}, {"KULCZYNSKI", "-k"}, {"MATCHING", "-m"}, {"YULE", "-n"}, {"OCHIAI", "-o"},
-      {"PHI", "-p"}, {"KULCZYNSKI_2", "-q"}, {"ROGERS_TANIMOTO", "-r"}, {"SOERENSEN", "-s"},
-      {"TRIPLE_WEIGHT", "-t"}, {"RUSSELL_RAO", "-u"}};
-  const std::map<std::string, std::string> discrete{
-      {"SOKAL_SNEATH_1", "-b"}, {"SOKAL_SNEATH_2", "-c"}, {"HAMANN", "-h"}, {"MATCHING", "-m"},
-      {"ROGERS_TANIMOTO", "-r"}};
-  const std::map<std::string, std::string> real{
-      {"CLARK", "-a"}, {"BRAY_CURTIS", "-b"}, {"CANBERRA", "-c"}, {"EDGAR", "-d"}, {"EUCLIDEAN", "-e"},
-      {"EXCLUSIVE_EUCLIDEAN", "-f"}, {"GEODESIC", "-g"}, {"HELLINGER", "-h"}, {"CHI_SQUARE", "-i"},
-      {"KULCZYNSKI", "-k"}, {"MANHATTAN", "-m"}, {"EXCLUSIVE_MANHATTAN", "-n"}, {"CHORD", "-o"},
-      {"PEARSON", "-p"}, {"DRAVIK", "-q"}, {"SPEARMAN", "-s"}, {"GOWER_D9", "-t"}, {"GOWER_D10", "-u"}};
+  // Read from the program's tables, so that a formula added as a row is
+  // compared here too.
+  const auto letters = [](const auto& table) {
+    std::map<std::string, std::string> by_name;
+    for (const auto& row : table) by_name[row.Name] = std::string("-") + row.Letter;
+    return by_name;
+  };
+  const std::map<std::string, std::string> binary = letters(Phylo::Distfunc::Formulas::Binary);
+  const std::map<std::string, std::string> discrete = letters(Phylo::Distfunc::Formulas::Discrete);
+  const std::map<std::string, std::string> real = letters(Phylo::Distfunc::Formulas::Real);
   const struct {
     K::Datatype type;
     const std::string& text;
