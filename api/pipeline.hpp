@@ -9,8 +9,8 @@
 
 #include "distance/distfunc.hpp"
 #include "generic/text_io.hpp"
-#include "io/print.hpp"
-#include "io/read.hpp"
+#include "write/print.hpp"
+#include "read/read.hpp"
 #include "model/model.hpp"
 #include "transform/real_chars.hpp"
 

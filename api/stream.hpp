@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "api/pipeline.hpp"
-#include "io/write_binary.hpp"
+#include "write/write_binary.hpp"
 
 namespace Phylo::Pipeline {
 

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "generic/parallel.hpp"
-#include "io/read.hpp"
+#include "read/read.hpp"
 
 int main(int argc, char** argv) {
   if (argc < 3 || argc > 5) {

@@ -5,7 +5,7 @@
 #include <unistd.h>
 
 #include "driver/options_table.hpp"
-#include "io/write_hdf5.hpp"
+#include "write/write_hdf5.hpp"
 
 namespace Karvel {
 

@@ -12,9 +12,9 @@
 #include "generic/text_io.hpp"
 #include "distance/distfunc.hpp"
 #include "distance/formulas.hpp"
-#include "io/print.hpp"
-#include "io/read.hpp"
-#include "io/write_binary.hpp"
+#include "write/print.hpp"
+#include "read/read.hpp"
+#include "write/write_binary.hpp"
 #include "transform/real_chars.hpp"
 
 namespace Karvel {
@@ -43,7 +43,7 @@ struct Run_Settings {
   // from 1).
   std::optional<Phylo::Pipeline::Row_Range> Rows;
   std::optional<std::pair<int, int>> Part;
-  // Digits after the point, or an Aft value of io/print.hpp (--decimals, --exact).
+  // Digits after the point, or an Aft value of write/print.hpp (--decimals, --exact).
   int Aft = Phylo::Print::Default_Aft;
   Run_Action Action = Run_Action::RUN;
   // Unset: KARVEL_THREADS, else every processor.

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "io/print.hpp"
+#include "write/print.hpp"
 
 namespace Karvel {
 

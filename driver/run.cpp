@@ -18,9 +18,9 @@
 #include "generic/parallel.hpp"
 #include "generic/simd.hpp"
 #include "generic/warnings.hpp"
-#include "io/label_checks.hpp"
-#include "io/layout_guess.hpp"
-#include "io/read_table.hpp"
+#include "read/label_checks.hpp"
+#include "read/layout_guess.hpp"
+#include "read/read_table.hpp"
 
 namespace Karvel {
 

@@ -30,7 +30,7 @@
 
 #include "fuzz/fuzz_support.hpp"
 #include "generic/parallel.hpp"
-#include "io/read.hpp"
+#include "read/read.hpp"
 #include "karvel/utf8.hpp"
 
 namespace {

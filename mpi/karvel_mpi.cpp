@@ -46,8 +46,8 @@
 #include "generic/progress.hpp"
 #include "generic/text_io.hpp"
 #include "generic/warnings.hpp"
-#include "io/label_checks.hpp"
-#include "io/write_binary.hpp"
+#include "read/label_checks.hpp"
+#include "write/write_binary.hpp"
 #include "mpi/job_files.hpp"
 
 namespace {

@@ -22,7 +22,7 @@
 
 #include "generic/errors.hpp"
 #include "generic/text_io.hpp"
-#include "io/read.hpp"
+#include "read/read.hpp"
 #include "tests/unit/test_support.hpp"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "io/fixed_format.hpp"
+#include "format/fixed_format.hpp"
 
 namespace {
 

@@ -7,7 +7,7 @@
 
 #include "generic/errors.hpp"
 #include "generic/warnings.hpp"
-#include "io/label_checks.hpp"
+#include "read/label_checks.hpp"
 #include "karvel/utf8.hpp"
 
 namespace {

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "distance/distfunc.hpp"
-#include "io/print.hpp"
+#include "write/print.hpp"
 #include "tests/unit/test_support.hpp"
 
 namespace {

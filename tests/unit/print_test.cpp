@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "generic/parallel.hpp"
-#include "io/print.hpp"
-#include "io/print_number.hpp"
+#include "write/print.hpp"
+#include "write/print_number.hpp"
 #include "tests/unit/test_support.hpp"
 
 namespace {

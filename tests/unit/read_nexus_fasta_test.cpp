@@ -5,7 +5,7 @@
 
 #include "generic/errors.hpp"
 #include "generic/warnings.hpp"
-#include "io/read.hpp"
+#include "read/read.hpp"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <vector>
 #include <zlib.h>
 
-#include "io/read.hpp"
+#include "read/read.hpp"
 #include "tests/unit/test_support.hpp"
 
 namespace {

@@ -14,7 +14,7 @@
 
 #include "generic/errors.hpp"
 #include "generic/parallel.hpp"
-#include "io/read.hpp"
+#include "read/read.hpp"
 #include "tests/unit/test_support.hpp"
 
 namespace {

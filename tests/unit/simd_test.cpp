@@ -6,7 +6,7 @@
 
 #include "distance/kernels/kernels.hpp"
 #include "generic/simd.hpp"
-#include "io/fixed_format_kernels.hpp"
+#include "format/fixed_format_kernels.hpp"
 #include "tests/unit/test_support.hpp"
 
 namespace {

@@ -16,8 +16,8 @@
 #include "driver/karvel.hpp"
 #include "generic/parallel.hpp"
 #include "distance/distfunc.hpp"
-#include "io/print.hpp"
-#include "io/read.hpp"
+#include "write/print.hpp"
+#include "read/read.hpp"
 #include "tests/unit/test_support.hpp"
 
 namespace {

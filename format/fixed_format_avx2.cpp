@@ -5,5 +5,5 @@
 #define LANES 4
 #define KARVEL_UNIT Avx2_Unit
 #define KARVEL_SET Avx2_Format_Kernels
-#include "io/fixed_format_unit.inc"
+#include "format/fixed_format_unit.inc"
 #endif

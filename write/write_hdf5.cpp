@@ -1,4 +1,4 @@
-#include "io/write_hdf5.hpp"
+#include "write/write_hdf5.hpp"
 
 #include <algorithm>
 #include <cerrno>

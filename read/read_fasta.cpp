@@ -1,4 +1,4 @@
-#include "io/read_fasta.hpp"
+#include "read/read_fasta.hpp"
 
 #include <algorithm>
 #include <cstddef>

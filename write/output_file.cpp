@@ -1,4 +1,4 @@
-#include "io/output_file.hpp"
+#include "write/output_file.hpp"
 
 #include <atomic>
 #include <cerrno>

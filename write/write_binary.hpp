@@ -22,7 +22,7 @@ namespace Phylo::Binary_Output {
 enum class Layout {
   NPY,           // n x n
   NPY_CONDENSED, // the n (n - 1) / 2 values (i, j), i < j, row after row (scipy's condensed order)
-  HDF5           // io/write_hdf5.hpp
+  HDF5           // write/write_hdf5.hpp
 };
 
 // Takes the rows of one matrix in order, then Finish. A row out of order, a

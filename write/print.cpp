@@ -1,4 +1,4 @@
-#include "io/print.hpp"
+#include "write/print.hpp"
 
 #include <algorithm>
 #include <charconv>
@@ -10,7 +10,7 @@
 
 #include "generic/parallel.hpp"
 #include "generic/progress.hpp"
-#include "io/print_number.hpp"
+#include "write/print_number.hpp"
 #include "karvel/utf8.hpp"
 #include "textutils/textutils.hpp"
 

@@ -11,7 +11,7 @@
 #include <cstring>
 #include <system_error>
 
-#include "io/fixed_format_kernels.hpp"
+#include "format/fixed_format_kernels.hpp"
 
 namespace Generic {
 

@@ -1,4 +1,4 @@
-#include "io/read.hpp"
+#include "read/read.hpp"
 
 #include <algorithm>
 #include <array>
@@ -15,10 +15,10 @@
 #include "generic/errors.hpp"
 #include "generic/parallel.hpp"
 #include "generic/warnings.hpp"
-#include "io/read_fasta.hpp"
-#include "io/read_nexus.hpp"
-#include "io/read_number.hpp"
-#include "io/read_table.hpp"
+#include "read/read_fasta.hpp"
+#include "read/read_nexus.hpp"
+#include "read/read_number.hpp"
+#include "read/read_table.hpp"
 #include "karvel/utf8.hpp"
 
 namespace Phylo::Read {
@@ -156,7 +156,7 @@ int Parse_Integer(Text_Input& in, const std::string& what) {
   return static_cast<int>(negative ? -magnitude : magnitude);
 }
 
-// The number scanner (Scan_Real, Convert_Real) is in io/read_number.hpp,
+// The number scanner (Scan_Real, Convert_Real) is in read/read_number.hpp,
 // shared with the table reader.
 
 // Why a text is not taken as a number.

@@ -21,13 +21,13 @@ enum class Input_Format {
   PHYLIP_INTERLEAVED,
   EXTENDED_INTERLEAVED,
   // Tables with a header row of character names, then label and values
-  // (io/read_table.hpp); one matrix is the whole input.
+  // (read/read_table.hpp); one matrix is the whole input.
   CSV,
   TSV,
   // R's read.csv2 convention: ';' between cells, decimal commas.
   CSV2,
   // NEXUS and FASTA inputs hold one matrix each and are read whole, by their
-  // own readers (io/read_nexus.hpp, io/read_fasta.hpp).
+  // own readers (read/read_nexus.hpp, read/read_fasta.hpp).
   NEXUS,
   FASTA,
 };
@@ -78,7 +78,7 @@ inline Real_Prefix Scan_Real_Prefix(std::string_view text);
 
 } // namespace Phylo::Read
 
-#include "io/read_number.hpp"
+#include "read/read_number.hpp"
 
 namespace Phylo::Read {
 

@@ -1,4 +1,4 @@
-#include "io/layout_guess.hpp"
+#include "read/layout_guess.hpp"
 
 #include <algorithm>
 #include <cctype>

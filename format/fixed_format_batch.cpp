@@ -2,7 +2,7 @@
 // plain vector paths have none: without a vector conversion between doubles
 // and 64-bit integers the general writer is as fast.
 
-#include "io/fixed_format_kernels.hpp"
+#include "format/fixed_format_kernels.hpp"
 
 namespace Generic {
 

@@ -8,7 +8,7 @@
 #include <memory>
 #include <string>
 
-#include "io/write_binary.hpp"
+#include "write/write_binary.hpp"
 #include "model/model.hpp"
 
 namespace Phylo::Binary_Output {

@@ -1,4 +1,4 @@
-#include "io/write_binary.hpp"
+#include "write/write_binary.hpp"
 
 #include <bit>
 #include <string_view>

@@ -5,5 +5,5 @@
 #define LANES 8
 #define KARVEL_UNIT Avx512_Unit
 #define KARVEL_SET Avx512_Format_Kernels
-#include "io/fixed_format_unit.inc"
+#include "format/fixed_format_unit.inc"
 #endif

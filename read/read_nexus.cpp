@@ -1,4 +1,4 @@
-#include "io/read_nexus.hpp"
+#include "read/read_nexus.hpp"
 
 #include <algorithm>
 #include <array>
@@ -15,7 +15,7 @@
 
 #include "generic/errors.hpp"
 #include "generic/warnings.hpp"
-#include "io/read.hpp"
+#include "read/read.hpp"
 
 namespace Phylo::Read {
 

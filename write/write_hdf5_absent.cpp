@@ -1,6 +1,6 @@
 // The HDF5 writer of a build without libhdf5.
 
-#include "io/write_hdf5.hpp"
+#include "write/write_hdf5.hpp"
 
 #include "generic/errors.hpp"
 

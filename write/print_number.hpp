@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <cstring>
 
-#include "io/fixed_format.hpp"
-#include "io/print.hpp"
+#include "format/fixed_format.hpp"
+#include "write/print.hpp"
 #include "generic/text_io.hpp"
 
 namespace Phylo::Print::Detail {

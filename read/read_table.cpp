@@ -1,4 +1,4 @@
-#include "io/read_table.hpp"
+#include "read/read_table.hpp"
 
 #include <algorithm>
 #include <cstddef>
@@ -12,7 +12,7 @@
 #include "generic/parallel.hpp"
 #include "generic/row_matrix.hpp"
 #include "generic/warnings.hpp"
-#include "io/read_number.hpp"
+#include "read/read_number.hpp"
 
 namespace Phylo::Read {
 

@@ -1,4 +1,4 @@
-#include "io/label_checks.hpp"
+#include "read/label_checks.hpp"
 
 #include <algorithm>
 #include <functional>
