@@ -15,7 +15,7 @@
 
 #include "generic/errors.hpp"
 #include "generic/warnings.hpp"
-#include "read/read.hpp"
+#include "read/words.hpp"
 
 namespace Phylo::Read {
 

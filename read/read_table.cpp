@@ -13,6 +13,7 @@
 #include "generic/row_matrix.hpp"
 #include "generic/warnings.hpp"
 #include "read/read_number.hpp"
+#include "read/words.hpp"
 
 namespace Phylo::Read {
 

@@ -8,7 +8,7 @@
 // whole input is one matrix.
 
 #include "generic/text_io.hpp"
-#include "read/read.hpp"
+#include "read/input_format.hpp"
 #include "model/model.hpp"
 
 namespace Phylo::Read {

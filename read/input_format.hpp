@@ -1,0 +1,40 @@
+#pragma once
+// The layouts a matrix is read in, named apart from the readers so that each
+// reader can take them without depending on the others.
+
+namespace Phylo::Read {
+
+enum class Input_Format {
+  COMMENTED_PHYLIP,
+  EXTENDED_PHYLIP,
+  PHYLIP,
+  // Interleaved PHYLIP: a first block of one line per taxon, its label (ten
+  // columns, or one word) and the first values, then blocks of one line of
+  // values per taxon in the same order, up to the number of characters.
+  PHYLIP_INTERLEAVED,
+  EXTENDED_INTERLEAVED,
+  // Tables with a header row of character names, then label and values
+  // (read/read_table.hpp); one matrix is the whole input.
+  CSV,
+  TSV,
+  // R's read.csv2 convention: ';' between cells, decimal commas.
+  CSV2,
+  // NEXUS and FASTA inputs hold one matrix each and are read whole, by their
+  // own readers (read/read_nexus.hpp, read/read_fasta.hpp).
+  NEXUS,
+  FASTA,
+};
+
+// How a table (CSV, TSV, CSV2) is read beyond its separator.
+struct Table_Options {
+  // The first column holds the labels; without, every column is a character
+  // and the taxa are named 1, 2, ... (write.csv(row.names = FALSE),
+  // to_csv(index = False)).
+  bool labels = true;
+  // Numbers are written with a decimal comma (always for CSV2).
+  bool decimal_comma = false;
+
+  bool operator==(const Table_Options&) const = default;
+};
+
+} // namespace Phylo::Read
