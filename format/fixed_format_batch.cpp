@@ -4,20 +4,20 @@
 
 #include "format/fixed_format_kernels.hpp"
 
-namespace Generic {
+namespace Format {
 
 #if defined(__x86_64__)
 extern const Format_Kernels Avx2_Format_Kernels, Avx512_Format_Kernels;
 #endif
 
-const Format_Kernels& Format_Kernels_Of(Simd::Path path) {
+const Format_Kernels& Format_Kernels_Of(Generic::Simd::Path path) {
   static const Format_Kernels none{nullptr};
   switch (path) {
-  case Simd::Path::SCALAR:
-  case Simd::Path::VECTOR: break;
+  case Generic::Simd::Path::SCALAR:
+  case Generic::Simd::Path::VECTOR: break;
 #if defined(__x86_64__)
-  case Simd::Path::AVX2: return Avx2_Format_Kernels;
-  case Simd::Path::AVX512: return Avx512_Format_Kernels;
+  case Generic::Simd::Path::AVX2: return Avx2_Format_Kernels;
+  case Generic::Simd::Path::AVX512: return Avx512_Format_Kernels;
 #else
   default: break;
 #endif
@@ -25,4 +25,4 @@ const Format_Kernels& Format_Kernels_Of(Simd::Path path) {
   return none;
 }
 
-} // namespace Generic
+} // namespace Format

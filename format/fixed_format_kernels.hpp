@@ -8,7 +8,7 @@
 
 #include "generic/simd.hpp"
 
-namespace Generic {
+namespace Format {
 
 // Writes values[0..) as the distance layout does, each after a tab, with
 // Fore 2 and 8 decimals, for as many whole groups of values at the start as
@@ -21,6 +21,6 @@ using Tabbed_Writer = std::size_t (*)(char*& out, const double* values, std::siz
 struct Format_Kernels {
   Tabbed_Writer Put_Tabbed;
 };
-const Format_Kernels& Format_Kernels_Of(Simd::Path path = Simd::Current());
+const Format_Kernels& Format_Kernels_Of(Generic::Simd::Path path = Generic::Simd::Current());
 
-} // namespace Generic
+} // namespace Format

@@ -123,14 +123,14 @@ void Put_Values(Text_Output& file, std::span<const double> row, int fore, int af
       char* const start = file.Reserve((stop - k) * Room);
       char* out = start;
       if (fore == 2 && separator == '\t')
-        if (const Generic::Tabbed_Writer batch = Generic::Format_Kernels_Of().Put_Tabbed)
+        if (const Format::Tabbed_Writer batch = Format::Format_Kernels_Of().Put_Tabbed)
           k += batch(out, row.data() + k, stop - k);
       for (; k < stop; ++k) {
-        Generic::Fixed8 parts;
+        Format::Fixed8 parts;
         const double value = row[k] == 0.0 ? 0.0 : row[k];
-        if (!Generic::Decompose_Fixed8(value, parts)) break;
+        if (!Format::Decompose_Fixed8(value, parts)) break;
         *out++ = separator;
-        out = Generic::Put_Fixed8(out, parts, fore);
+        out = Format::Put_Fixed8(out, parts, fore);
       }
       file.Commit(static_cast<std::size_t>(out - start));
       if (k < stop) {

@@ -29,10 +29,10 @@ inline void Put_Number(Text_IO::Text_Output& file, double value, int fore, int a
   if (value == 0.0) value = 0.0;
   // The layout every distance and data value of the program uses.
   if (exp == 0 && aft == 8 && fore <= 16) {
-    Generic::Fixed8 v;
-    if (Generic::Decompose_Fixed8(value, v)) {
+    Format::Fixed8 v;
+    if (Format::Decompose_Fixed8(value, v)) {
       char* const out = file.Reserve(64);
-      file.Commit(static_cast<std::size_t>(Generic::Put_Fixed8(out, v, fore) - out));
+      file.Commit(static_cast<std::size_t>(Format::Put_Fixed8(out, v, fore) - out));
       return;
     }
   }
@@ -58,7 +58,7 @@ inline void Put_Number(Text_IO::Text_Output& file, double value, int fore, int a
   else if (exp > 0)
     end = std::to_chars(out, out + room, value, std::chars_format::scientific, decimals).ptr;
   else
-    end = Generic::Format_Fixed(out, out + room, value, decimals);
+    end = Format::Format_Fixed(out, out + room, value, decimals);
   std::size_t length = static_cast<std::size_t>(end - out);
   // Without a point or an exponent (whole numbers, inf, nan) the whole text
   // counts as the integer part.
