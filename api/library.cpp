@@ -12,7 +12,7 @@
 
 #include "api/pipeline.hpp"
 #include "distance/formulas.hpp"
-#include "generic/parallel.hpp"
+#include "threads/parallel.hpp"
 
 namespace Karvel::Lib {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "generic/warnings.hpp"
+#include "diagnostics/warnings.hpp"
 #include "transform/disc_to_binary.hpp"
 
 namespace Phylo::Pipeline {

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "distance/distfunc.hpp"
-#include "generic/text_io.hpp"
+#include "text/text_io.hpp"
 #include "write/print.hpp"
 #include "read/read.hpp"
 #include "model/model.hpp"

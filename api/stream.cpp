@@ -14,8 +14,8 @@
 #include <utility>
 #include <vector>
 
-#include "generic/parallel.hpp"
-#include "generic/progress.hpp"
+#include "threads/parallel.hpp"
+#include "threads/progress.hpp"
 
 namespace Phylo::Pipeline {
 

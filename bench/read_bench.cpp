@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "generic/parallel.hpp"
+#include "threads/parallel.hpp"
 #include "read/read.hpp"
 
 int main(int argc, char** argv) {

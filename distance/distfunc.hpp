@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
-#include "generic/errors.hpp"
-#include "generic/row_matrix.hpp"
+#include "diagnostics/errors.hpp"
+#include "arrays/row_matrix.hpp"
 #include "model/model.hpp"
 
 namespace Phylo::Distfunc {

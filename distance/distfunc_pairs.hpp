@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "distance/distfunc.hpp"
-#include "generic/parallel.hpp"
+#include "threads/parallel.hpp"
 #include "distance/distfunc.hpp"
-#include "generic/progress.hpp"
-#include "generic/row_matrix.hpp"
+#include "threads/progress.hpp"
+#include "arrays/row_matrix.hpp"
 
 namespace Phylo::Distfunc::Detail {
 

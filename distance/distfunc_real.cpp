@@ -11,8 +11,8 @@
 
 #include "distance/distfunc.hpp"
 #include "distance/formulas.hpp"
-#include "generic/parallel.hpp"
-#include "generic/progress.hpp"
+#include "threads/parallel.hpp"
+#include "threads/progress.hpp"
 #include "distance/distfunc_pairs.hpp"
 #include "distance/distfunc_real_kernels.hpp"
 #include "distance/kernels/pair_tiles.hpp"

@@ -8,8 +8,8 @@
 
 #include "api/pipeline.hpp"
 #include "api/stream.hpp"
-#include "generic/progress.hpp"
-#include "generic/text_io.hpp"
+#include "threads/progress.hpp"
+#include "text/text_io.hpp"
 #include "distance/distfunc.hpp"
 #include "distance/formulas.hpp"
 #include "write/print.hpp"

@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-#include "generic/simd.hpp"
+#include "simd/simd.hpp"
 
 namespace Format {
 

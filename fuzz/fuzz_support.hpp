@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "generic/errors.hpp"
+#include "diagnostics/errors.hpp"
 
 namespace Fuzz {
 

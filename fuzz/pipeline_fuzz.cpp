@@ -19,7 +19,7 @@
 
 #include "driver/karvel.hpp"
 #include "fuzz/fuzz_support.hpp"
-#include "generic/parallel.hpp"
+#include "threads/parallel.hpp"
 
 namespace {
 

@@ -29,7 +29,7 @@
 #include <unistd.h>
 
 #include "fuzz/fuzz_support.hpp"
-#include "generic/parallel.hpp"
+#include "threads/parallel.hpp"
 #include "read/read.hpp"
 #include "karvel/utf8.hpp"
 

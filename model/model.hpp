@@ -8,10 +8,10 @@
 #include <utility>
 #include <vector>
 
-#include "generic/errors.hpp"
-#include "generic/generic_array_functions.hpp"
-#include "generic/row_matrix.hpp"
-#include "textutils/textutils.hpp"
+#include "diagnostics/errors.hpp"
+#include "arrays/array_functions.hpp"
+#include "arrays/row_matrix.hpp"
+#include "text/char_sets.hpp"
 
 namespace Phylo {
 

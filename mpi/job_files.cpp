@@ -13,7 +13,7 @@
 #include <cstring>
 #include <random>
 
-#include "generic/errors.hpp"
+#include "diagnostics/errors.hpp"
 
 namespace Karvel::Mpi {
 

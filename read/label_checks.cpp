@@ -6,7 +6,7 @@
 #include <vector>
 #include <unordered_map>
 
-#include "generic/warnings.hpp"
+#include "diagnostics/warnings.hpp"
 #include "karvel/utf8.hpp"
 
 namespace Phylo::Label_Checks {

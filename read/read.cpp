@@ -1,6 +1,6 @@
 #include "read/read.hpp"
 
-#include "generic/errors.hpp"
+#include "diagnostics/errors.hpp"
 #include "read/read_fasta.hpp"
 #include "read/read_nexus.hpp"
 #include "read/read_phylip.hpp"

@@ -2,11 +2,11 @@
 // Reading character matrices: one entry for every layout, which hands the
 // input to the layout's reader.
 
-#include "generic/text_io.hpp"
+#include "text/text_io.hpp"
 #include "model/model.hpp"
 #include "read/input_format.hpp"
 #include "read/words.hpp"
-#include "textutils/textutils.hpp"
+#include "text/char_sets.hpp"
 
 namespace Phylo::Read {
 

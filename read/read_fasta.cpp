@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "generic/errors.hpp"
+#include "diagnostics/errors.hpp"
 
 namespace Phylo::Read {
 

@@ -1,7 +1,7 @@
 #pragma once
 // Reading an aligned FASTA file: one matrix of symbols, a row per sequence.
 
-#include "generic/text_io.hpp"
+#include "text/text_io.hpp"
 #include "model/model.hpp"
 
 namespace Phylo::Read {

@@ -13,8 +13,8 @@
 #include <system_error>
 #include <vector>
 
-#include "generic/errors.hpp"
-#include "generic/warnings.hpp"
+#include "diagnostics/errors.hpp"
+#include "diagnostics/warnings.hpp"
 #include "read/words.hpp"
 
 namespace Phylo::Read {

@@ -4,7 +4,7 @@
 // from there). The rest of the file is read and passed over: one file holds
 // one matrix.
 
-#include "generic/text_io.hpp"
+#include "text/text_io.hpp"
 #include "model/model.hpp"
 
 namespace Phylo::Read {

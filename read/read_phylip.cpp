@@ -12,9 +12,9 @@
 #include <system_error>
 #include <vector>
 
-#include "generic/errors.hpp"
-#include "generic/parallel.hpp"
-#include "generic/warnings.hpp"
+#include "diagnostics/errors.hpp"
+#include "threads/parallel.hpp"
+#include "diagnostics/warnings.hpp"
 #include "read/read_number.hpp"
 #include "read/words.hpp"
 #include "karvel/utf8.hpp"

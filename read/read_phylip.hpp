@@ -2,10 +2,10 @@
 // Reading the PHYLIP-like layouts: sequential, interleaved, extended and
 // commented PHYLIP.
 
-#include "generic/text_io.hpp"
+#include "text/text_io.hpp"
 #include "model/model.hpp"
 #include "read/input_format.hpp"
-#include "textutils/textutils.hpp"
+#include "text/char_sets.hpp"
 
 namespace Phylo::Read {
 

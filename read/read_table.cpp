@@ -8,10 +8,10 @@
 #include <string_view>
 #include <vector>
 
-#include "generic/errors.hpp"
-#include "generic/parallel.hpp"
-#include "generic/row_matrix.hpp"
-#include "generic/warnings.hpp"
+#include "diagnostics/errors.hpp"
+#include "threads/parallel.hpp"
+#include "arrays/row_matrix.hpp"
+#include "diagnostics/warnings.hpp"
 #include "read/read_number.hpp"
 #include "read/words.hpp"
 

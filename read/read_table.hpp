@@ -7,7 +7,7 @@
 // doubled quotes; lines may end in CR LF; blank lines are passed over. The
 // whole input is one matrix.
 
-#include "generic/text_io.hpp"
+#include "text/text_io.hpp"
 #include "read/input_format.hpp"
 #include "model/model.hpp"
 

@@ -7,9 +7,9 @@
 #include <cstddef>
 #include <string_view>
 
-#include "generic/text_io.hpp"
+#include "text/text_io.hpp"
 #include "read/read_number.hpp"
-#include "textutils/textutils.hpp"
+#include "text/char_sets.hpp"
 
 namespace Phylo::Read {
 

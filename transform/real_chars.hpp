@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <string>
 
-#include "generic/errors.hpp"
+#include "diagnostics/errors.hpp"
 #include "model/model.hpp"
 
 namespace Phylo::Real_Chars {

@@ -15,8 +15,8 @@
 #include <unistd.h>
 #include <vector>
 
-#include "generic/errors.hpp"
-#include "generic/text_io.hpp"
+#include "diagnostics/errors.hpp"
+#include "text/text_io.hpp"
 
 namespace Phylo::Output {
 

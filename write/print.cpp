@@ -8,11 +8,11 @@
 #include <string_view>
 #include <vector>
 
-#include "generic/parallel.hpp"
-#include "generic/progress.hpp"
+#include "threads/parallel.hpp"
+#include "threads/progress.hpp"
 #include "write/print_number.hpp"
 #include "karvel/utf8.hpp"
-#include "textutils/textutils.hpp"
+#include "text/char_sets.hpp"
 
 namespace Phylo::Print {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "generic/text_io.hpp"
+#include "text/text_io.hpp"
 #include "model/model.hpp"
 
 namespace Phylo::Print {

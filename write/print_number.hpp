@@ -8,7 +8,7 @@
 
 #include "format/fixed_format.hpp"
 #include "write/print.hpp"
-#include "generic/text_io.hpp"
+#include "text/text_io.hpp"
 
 namespace Phylo::Print::Detail {
 

@@ -3,7 +3,7 @@
 #include <bit>
 #include <string_view>
 
-#include "generic/errors.hpp"
+#include "diagnostics/errors.hpp"
 #include "karvel/utf8.hpp"
 
 namespace Phylo::Binary_Output {

@@ -14,7 +14,7 @@
 #include <span>
 #include <string>
 
-#include "generic/text_io.hpp"
+#include "text/text_io.hpp"
 #include "model/model.hpp"
 
 namespace Phylo::Binary_Output {

@@ -10,8 +10,8 @@
 
 #include <hdf5.h>
 
-#include "generic/errors.hpp"
-#include "generic/text_io.hpp"
+#include "diagnostics/errors.hpp"
+#include "text/text_io.hpp"
 #include "karvel/utf8.hpp"
 
 namespace Phylo::Binary_Output {

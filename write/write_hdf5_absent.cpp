@@ -2,7 +2,7 @@
 
 #include "write/write_hdf5.hpp"
 
-#include "generic/errors.hpp"
+#include "diagnostics/errors.hpp"
 
 namespace Phylo::Binary_Output {
 

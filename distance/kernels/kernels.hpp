@@ -8,7 +8,7 @@
 #include <cstdint>
 
 #include "distance/kernels/pair_tiles.hpp"
-#include "generic/simd.hpp"
+#include "simd/simd.hpp"
 
 namespace Phylo::Kernels {
 

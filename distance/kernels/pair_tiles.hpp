@@ -9,7 +9,7 @@
 
 #include <cstddef>
 
-#include "generic/simd.hpp"
+#include "simd/simd.hpp"
 
 namespace Phylo::Pair_Tiles {
 

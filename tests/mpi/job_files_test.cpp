@@ -13,7 +13,7 @@
 #include <optional>
 #include <string>
 
-#include "generic/errors.hpp"
+#include "diagnostics/errors.hpp"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "generic/parallel.hpp"
+#include "threads/parallel.hpp"
 #include "distance/distfunc.hpp"
 #include "distance/kernels/pair_tiles.hpp"
 #include "tests/unit/test_support.hpp"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "api/pipeline.hpp"
-#include "generic/warnings.hpp"
+#include "diagnostics/warnings.hpp"
 #include "transform/disc_to_binary.hpp"
 
 namespace {

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "generic/errors.hpp"
-#include "generic/warnings.hpp"
+#include "diagnostics/errors.hpp"
+#include "diagnostics/warnings.hpp"
 #include "read/label_checks.hpp"
 #include "karvel/utf8.hpp"
 

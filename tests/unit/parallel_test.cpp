@@ -6,7 +6,7 @@
 #include <string>
 #include <thread>
 
-#include "generic/parallel.hpp"
+#include "threads/parallel.hpp"
 
 namespace {
 

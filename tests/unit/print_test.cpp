@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "generic/parallel.hpp"
+#include "threads/parallel.hpp"
 #include "write/print.hpp"
 #include "write/print_number.hpp"
 #include "tests/unit/test_support.hpp"

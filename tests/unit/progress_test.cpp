@@ -9,7 +9,7 @@
 
 #include "tests/unit/run_program.hpp"
 #include "driver/karvel.hpp"
-#include "generic/progress.hpp"
+#include "threads/progress.hpp"
 
 namespace {
 

@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "generic/errors.hpp"
-#include "generic/warnings.hpp"
+#include "diagnostics/errors.hpp"
+#include "diagnostics/warnings.hpp"
 #include "read/read.hpp"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "distance/kernels/kernels.hpp"
-#include "generic/simd.hpp"
+#include "simd/simd.hpp"
 #include "format/fixed_format_kernels.hpp"
 #include "tests/unit/test_support.hpp"
 

@@ -4,8 +4,8 @@
 // what was set before when it ends, failed assertion or not, so no test
 // leaves its choice to the next.
 
-#include "generic/parallel.hpp"
-#include "generic/simd.hpp"
+#include "threads/parallel.hpp"
+#include "simd/simd.hpp"
 
 namespace Test_Support {
 

@@ -14,7 +14,7 @@
 
 #include "tests/unit/run_program.hpp"
 #include "driver/karvel.hpp"
-#include "generic/parallel.hpp"
+#include "threads/parallel.hpp"
 #include "distance/distfunc.hpp"
 #include "write/print.hpp"
 #include "read/read.hpp"

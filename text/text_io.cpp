@@ -1,4 +1,4 @@
-#include "generic/text_io.hpp"
+#include "text/text_io.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -20,7 +20,7 @@
 #include <zstd_errors.h>
 #endif
 
-#include "generic/errors.hpp"
+#include "diagnostics/errors.hpp"
 
 namespace Text_IO {
 

@@ -1,4 +1,4 @@
-#include "generic/simd.hpp"
+#include "simd/simd.hpp"
 
 #include <atomic>
 

@@ -17,7 +17,7 @@
 #include <utility>
 #include <vector>
 
-#include "generic/errors.hpp"
+#include "diagnostics/errors.hpp"
 
 namespace Generic::Parallel {
 

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "generic/progress.hpp"
+#include "threads/progress.hpp"
 
 namespace Text_IO {
 

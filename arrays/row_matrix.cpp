@@ -1,6 +1,6 @@
-#include "generic/row_matrix.hpp"
+#include "arrays/row_matrix.hpp"
 
-#include "generic/parallel.hpp"
+#include "threads/parallel.hpp"
 
 #include <sys/mman.h>
 

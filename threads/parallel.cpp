@@ -1,4 +1,4 @@
-#include "generic/parallel.hpp"
+#include "threads/parallel.hpp"
 
 #include <atomic>
 #include <cerrno>

@@ -1,4 +1,4 @@
-#include "textutils/textutils.hpp"
+#include "text/char_sets.hpp"
 
 namespace TextUtils {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "generic/errors.hpp"
-#include "generic/row_matrix.hpp"
+#include "diagnostics/errors.hpp"
+#include "arrays/row_matrix.hpp"
 
 namespace Generic {
 

@@ -1,4 +1,4 @@
-#include "generic/progress.hpp"
+#include "threads/progress.hpp"
 
 #include <algorithm>
 #include <cerrno>
@@ -8,7 +8,7 @@
 #include <unistd.h>
 #include <vector>
 
-#include "generic/parallel.hpp"
+#include "threads/parallel.hpp"
 
 namespace Generic::Progress {
 

@@ -1,4 +1,4 @@
-#include "generic/warnings.hpp"
+#include "diagnostics/warnings.hpp"
 
 #include <mutex>
 #include <utility>
