@@ -9,7 +9,7 @@
 #include "diagnostics/warnings.hpp"
 #include "transform/disc_to_binary.hpp"
 
-namespace Phylo::Pipeline {
+namespace Karvel::Phylo::Pipeline {
 
 namespace {
 
@@ -287,4 +287,4 @@ void Row_Blocks::Raise(const Distfunc::Failed_Pair& pair) const {
 }
 
 
-} // namespace Phylo::Pipeline
+} // namespace Karvel::Phylo::Pipeline

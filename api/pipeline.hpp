@@ -14,7 +14,7 @@
 #include "model/model.hpp"
 #include "transform/real_chars.hpp"
 
-namespace Phylo::Pipeline {
+namespace Karvel::Phylo::Pipeline {
 
 enum class Datatype { BINARY, CONTINUOUS, DISCRETE };
 
@@ -111,4 +111,4 @@ private:
   bool undefined_as_nan_ = false;
 };
 
-} // namespace Phylo::Pipeline
+} // namespace Karvel::Phylo::Pipeline

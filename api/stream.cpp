@@ -17,7 +17,7 @@
 #include "threads/parallel.hpp"
 #include "threads/progress.hpp"
 
-namespace Phylo::Pipeline {
+namespace Karvel::Phylo::Pipeline {
 
 namespace {
 
@@ -333,4 +333,4 @@ void Put_Binary_Rows(Binary_Output::Matrix_Writer& writer, const Row_Blocks& blo
   if (undefined) blocks.Warn(undefined_pairs);
 }
 
-} // namespace Phylo::Pipeline
+} // namespace Karvel::Phylo::Pipeline

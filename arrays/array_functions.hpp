@@ -12,7 +12,7 @@
 #include "diagnostics/errors.hpp"
 #include "arrays/row_matrix.hpp"
 
-namespace Generic {
+namespace Karvel::Generic {
 
 // The shortest text that reads back as the same double, for messages:
 // -1e-17 must not show up as "-0.000000".
@@ -137,4 +137,4 @@ struct Generic_Float_Functions {
   static constexpr double Sqrt_Epsilon = 1.4901161193847656e-8;
 };
 
-} // namespace Generic
+} // namespace Karvel::Generic

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 
-namespace Generic {
+namespace Karvel::Generic {
 
 void* Allocate_Large(std::size_t bytes) {
   constexpr std::size_t Huge_Page = std::size_t{2} << 20;
@@ -93,4 +93,4 @@ Populating::~Populating() {
   worker_.join();
 }
 
-} // namespace Generic
+} // namespace Karvel::Generic

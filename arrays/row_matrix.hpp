@@ -20,7 +20,7 @@
 
 #include "diagnostics/errors.hpp"
 
-namespace Generic {
+namespace Karvel::Generic {
 
 // Leaves new elements of a vector uninitialised, as `new T` does, so that
 // growing a block by rows that are filled at once costs no extra pass.
@@ -206,4 +206,4 @@ private:
   std::unique_ptr<double, Free_Large> values_;
 };
 
-} // namespace Generic
+} // namespace Karvel::Generic

@@ -13,6 +13,8 @@
 #include "distance/distfunc.hpp"
 #include "distance/kernels/pair_tiles.hpp"
 
+using namespace Karvel;
+
 namespace {
 
 double Seconds_For(const Phylo::Real_Matrix& m, Phylo::Distfunc::Real_Formula f) {

@@ -15,6 +15,8 @@
 #include "threads/parallel.hpp"
 #include "read/read.hpp"
 
+using namespace Karvel;
+
 int main(int argc, char** argv) {
   if (argc < 3 || argc > 5) {
     std::fputs("usage: karvel_read_bench extended|csv|tsv FILE [REPEAT] [discrete]\n", stderr);

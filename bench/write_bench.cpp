@@ -17,6 +17,8 @@
 #include "write/write_binary.hpp"
 #include "write/write_hdf5.hpp"
 
+using namespace Karvel;
+
 namespace {
 
 using namespace Phylo;

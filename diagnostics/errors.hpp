@@ -8,9 +8,7 @@
 
 #include "karvel/errors.hpp"
 
-namespace Errors = Karvel::Errors;
-
-namespace Generic {
+namespace Karvel::Generic {
 
 // What the user might try instead, carried by an error to the report, which
 // prints it on a line of its own after the error's own lines.
@@ -31,4 +29,4 @@ public:
   With_Hint(const Error& error, std::string hint) : Error(error), Hint(std::move(hint)) {}
 };
 
-} // namespace Generic
+} // namespace Karvel::Generic

@@ -5,7 +5,7 @@
 
 #include "karvel/utf8.hpp"
 
-namespace Generic::Warnings {
+namespace Karvel::Generic::Warnings {
 
 namespace {
 std::mutex lock;
@@ -25,4 +25,4 @@ void Issue(const std::string& message) {
   if (sink) sink(Karvel::Utf8::Shown(message));
 }
 
-} // namespace Generic::Warnings
+} // namespace Karvel::Generic::Warnings

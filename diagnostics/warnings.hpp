@@ -7,7 +7,7 @@
 #include <functional>
 #include <string>
 
-namespace Generic::Warnings {
+namespace Karvel::Generic::Warnings {
 
 using Sink = std::function<void(const std::string& message)>;
 
@@ -18,4 +18,4 @@ void Set_Sink(Sink sink);
 // Hands one warning, a single line without a line feed, to the sink.
 void Issue(const std::string& message);
 
-} // namespace Generic::Warnings
+} // namespace Karvel::Generic::Warnings

@@ -8,7 +8,7 @@
 #include "arrays/row_matrix.hpp"
 #include "model/model.hpp"
 
-namespace Phylo::Distfunc {
+namespace Karvel::Phylo::Distfunc {
 
 enum class Binary_Formula {
   HAMANN, MATCHING, ROGERS_TANIMOTO, SOKAL_SNEATH_1, SOKAL_SNEATH_2, SOKAL_SNEATH_3, SOKAL_SNEATH_4,
@@ -116,4 +116,4 @@ public:
 using Pair_Range_Error = Pair_Error<Errors::Constraint_Error>;
 using Pair_Argument_Error = Pair_Error<Errors::Argument_Error>;
 
-} // namespace Phylo::Distfunc
+} // namespace Karvel::Phylo::Distfunc

@@ -17,7 +17,7 @@
 #include "distance/distfunc_real_kernels.hpp"
 #include "distance/kernels/pair_tiles.hpp"
 
-namespace Phylo::Distfunc {
+namespace Karvel::Phylo::Distfunc {
 
 const char* Name(Real_Formula formula) { return Formulas::Row_Of(formula).Name; }
 
@@ -492,9 +492,9 @@ Generic::Square_Block Distances(const Real_Matrix& matrix, Real_Formula formula,
   return result;
 }
 
-} // namespace Phylo::Distfunc
+} // namespace Karvel::Phylo::Distfunc
 
-namespace Phylo::Distfunc {
+namespace Karvel::Phylo::Distfunc {
 
 namespace {
 
@@ -624,4 +624,4 @@ std::unique_ptr<Row_Distances> Row_Distances_Of(const Real_Matrix& matrix, Real_
   throw Errors::Constraint_Error("internal error: no row distances for this formula");
 }
 
-} // namespace Phylo::Distfunc
+} // namespace Karvel::Phylo::Distfunc

@@ -18,7 +18,7 @@
 #include "distance/kernels/pair_tiles.hpp"
 #include "model/model.hpp"
 
-namespace Phylo::Distfunc::Real_Kernels {
+namespace Karvel::Phylo::Distfunc::Real_Kernels {
 
 // Row i (x) and row j (y) with the per-row quantities the formulae use.
 struct Pair {
@@ -279,4 +279,4 @@ inline double Distance(const Pair& p, const Constants& c) {
                    [](double x) { return Real_Chars::Arccos(x); });
 }
 
-} // namespace Phylo::Distfunc::Real_Kernels
+} // namespace Karvel::Phylo::Distfunc::Real_Kernels

@@ -13,7 +13,7 @@
 
 #include "format/fixed_format_kernels.hpp"
 
-namespace Format {
+namespace Karvel::Format {
 
 namespace Fixed_Detail {
 
@@ -174,4 +174,4 @@ inline char* Format_Fixed(char* first, char* last, double value, int aft) {
   return Put_Fixed8(first, v, 0);
 }
 
-} // namespace Format
+} // namespace Karvel::Format

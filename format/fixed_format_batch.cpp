@@ -4,7 +4,7 @@
 
 #include "format/fixed_format_kernels.hpp"
 
-namespace Format {
+namespace Karvel::Format {
 
 #if defined(__x86_64__)
 extern const Format_Kernels Avx2_Format_Kernels, Avx512_Format_Kernels;
@@ -25,4 +25,4 @@ const Format_Kernels& Format_Kernels_Of(Generic::Simd::Path path) {
   return none;
 }
 
-} // namespace Format
+} // namespace Karvel::Format

@@ -8,7 +8,7 @@
 
 #include "simd/simd.hpp"
 
-namespace Format {
+namespace Karvel::Format {
 
 // Writes values[0..) as the distance layout does, each after a tab, with
 // Fore 2 and 8 decimals, for as many whole groups of values at the start as
@@ -23,4 +23,4 @@ struct Format_Kernels {
 };
 const Format_Kernels& Format_Kernels_Of(Generic::Simd::Path path = Generic::Simd::Current());
 
-} // namespace Format
+} // namespace Karvel::Format

@@ -28,6 +28,8 @@
 #include "write/print_number.hpp"
 #include "read/read.hpp"
 
+using namespace Karvel;
+
 namespace {
 
 using Text_IO::Text_Input;

@@ -21,6 +21,8 @@
 #include "fuzz/fuzz_support.hpp"
 #include "threads/parallel.hpp"
 
+using namespace Karvel;
+
 namespace {
 
 // What the program writes for the text, or its output up to the error and

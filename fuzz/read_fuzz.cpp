@@ -33,6 +33,8 @@
 #include "read/read.hpp"
 #include "karvel/utf8.hpp"
 
+using namespace Karvel;
+
 namespace {
 
 using Phylo::Read::Input_Format;

@@ -13,7 +13,7 @@
 #include "arrays/row_matrix.hpp"
 #include "text/char_sets.hpp"
 
-namespace Phylo {
+namespace Karvel::Phylo {
 
 enum class Binary : std::uint8_t { PRESENCE, ABSENCE, UNKNOWN };
 
@@ -91,4 +91,4 @@ using Squared_Access = std::unique_ptr<Squared>;
 // they are the continuation bytes of UTF-8 letters.
 const TextUtils::Character_Set& Whitespace();
 
-} // namespace Phylo
+} // namespace Karvel::Phylo

@@ -50,6 +50,8 @@
 #include "write/write_binary.hpp"
 #include "mpi/job_files.hpp"
 
+using namespace Karvel;
+
 namespace {
 
 namespace Pipeline = Phylo::Pipeline;

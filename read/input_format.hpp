@@ -2,7 +2,7 @@
 // The layouts a matrix is read in, named apart from the readers so that each
 // reader can take them without depending on the others.
 
-namespace Phylo::Read {
+namespace Karvel::Phylo::Read {
 
 enum class Input_Format {
   COMMENTED_PHYLIP,
@@ -37,4 +37,4 @@ struct Table_Options {
   bool operator==(const Table_Options&) const = default;
 };
 
-} // namespace Phylo::Read
+} // namespace Karvel::Phylo::Read

@@ -9,7 +9,7 @@
 #include "diagnostics/warnings.hpp"
 #include "karvel/utf8.hpp"
 
-namespace Phylo::Label_Checks {
+namespace Karvel::Phylo::Label_Checks {
 
 namespace {
 
@@ -120,4 +120,4 @@ void Convert_From_Latin1(Taxon_Labels& labels) {
   for (std::string& label : labels) label = Karvel::Utf8::From_Latin1(label);
 }
 
-} // namespace Phylo::Label_Checks
+} // namespace Karvel::Phylo::Label_Checks

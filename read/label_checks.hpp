@@ -7,7 +7,7 @@
 
 #include "model/model.hpp"
 
-namespace Phylo::Label_Checks {
+namespace Karvel::Phylo::Label_Checks {
 
 // A warning for each label that an earlier taxon of the matrix already has;
 // `matrix` names the matrix in the warnings ("the matrix that starts on
@@ -30,4 +30,4 @@ void Warn_Of_Controls(const Taxon_Labels& labels);
 // The labels read as ISO 8859-1, now in UTF-8 (--encoding=latin-1).
 void Convert_From_Latin1(Taxon_Labels& labels);
 
-} // namespace Phylo::Label_Checks
+} // namespace Karvel::Phylo::Label_Checks

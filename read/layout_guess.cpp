@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <vector>
 
-namespace Phylo::Read {
+namespace Karvel::Phylo::Read {
 
 namespace {
 
@@ -77,4 +77,4 @@ std::string Guess_Layout(std::string_view head) {
   return "";
 }
 
-} // namespace Phylo::Read
+} // namespace Karvel::Phylo::Read

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace Phylo::Read {
+namespace Karvel::Phylo::Read {
 
 // From the first bytes of an input (a few kilobytes are plenty): the words
 // that complete "FILE ..." in a hint, such as "looks like a comma-separated
@@ -14,4 +14,4 @@ namespace Phylo::Read {
 // layouts it knows.
 std::string Guess_Layout(std::string_view head);
 
-} // namespace Phylo::Read
+} // namespace Karvel::Phylo::Read

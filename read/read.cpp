@@ -6,7 +6,7 @@
 #include "read/read_phylip.hpp"
 #include "read/read_table.hpp"
 
-namespace Phylo::Read {
+namespace Karvel::Phylo::Read {
 
 namespace {
 
@@ -50,4 +50,4 @@ Real_Data_Access Get(Text_IO::Text_Input& file, Input_Format format, Table_Optio
   return Short_Of_Damage(file, [&] { return Get_Numbers(file, format, table); });
 }
 
-} // namespace Phylo::Read
+} // namespace Karvel::Phylo::Read

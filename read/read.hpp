@@ -8,7 +8,7 @@
 #include "read/words.hpp"
 #include "text/char_sets.hpp"
 
-namespace Phylo::Read {
+namespace Karvel::Phylo::Read {
 
 // Reads one matrix of discrete characters; every character outside
 // `whitespace` is a value.
@@ -17,4 +17,4 @@ Disc_Data_Access Get(Text_IO::Text_Input& file, Input_Format format,
 // Reads one matrix of real numbers.
 Real_Data_Access Get(Text_IO::Text_Input& file, Input_Format format, Table_Options table = {});
 
-} // namespace Phylo::Read
+} // namespace Karvel::Phylo::Read

@@ -9,7 +9,7 @@
 
 #include "diagnostics/errors.hpp"
 
-namespace Phylo::Read {
+namespace Karvel::Phylo::Read {
 
 namespace {
 
@@ -161,4 +161,4 @@ void Refuse_Fasta_Numbers() {
                            "(binary)");
 }
 
-} // namespace Phylo::Read
+} // namespace Karvel::Phylo::Read

@@ -4,7 +4,7 @@
 #include "text/text_io.hpp"
 #include "model/model.hpp"
 
-namespace Phylo::Read {
+namespace Karvel::Phylo::Read {
 
 // Every sequence of the input: the label is the first word after '>' (the
 // rest of the line describes it), the symbols are every byte but blanks on
@@ -16,4 +16,4 @@ Disc_Data_Access Get_Fasta(Text_IO::Text_Input& file);
 // it.
 [[noreturn]] void Refuse_Fasta_Numbers();
 
-} // namespace Phylo::Read
+} // namespace Karvel::Phylo::Read

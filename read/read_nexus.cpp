@@ -17,7 +17,7 @@
 #include "diagnostics/warnings.hpp"
 #include "read/words.hpp"
 
-namespace Phylo::Read {
+namespace Karvel::Phylo::Read {
 
 namespace {
 
@@ -796,4 +796,4 @@ Real_Data_Access Get_Nexus_Numbers(Text_IO::Text_Input& file) {
   });
 }
 
-} // namespace Phylo::Read
+} // namespace Karvel::Phylo::Read

@@ -7,7 +7,7 @@
 #include "text/text_io.hpp"
 #include "model/model.hpp"
 
-namespace Phylo::Read {
+namespace Karvel::Phylo::Read {
 
 // Standard, DNA, RNA, nucleotide, protein and restriction data. The symbols
 // are kept as written, except that a polymorphic {01} or uncertain (01) cell
@@ -19,4 +19,4 @@ Disc_Data_Access Get_Nexus_Symbols(Text_IO::Text_Input& file);
 // Continuous data; any other datatype is a Data_Error.
 Real_Data_Access Get_Nexus_Numbers(Text_IO::Text_Input& file);
 
-} // namespace Phylo::Read
+} // namespace Karvel::Phylo::Read

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <system_error>
 
-namespace Phylo::Read::Number_Text {
+namespace Karvel::Phylo::Read::Number_Text {
 
 constexpr bool Is_Digit(int c) { return c >= '0' && c <= '9'; }
 
@@ -125,4 +125,4 @@ inline Conversion Convert_Real(const char* first, const char* last, double& valu
   return Conversion::OK;
 }
 
-} // namespace Phylo::Read::Number_Text
+} // namespace Karvel::Phylo::Read::Number_Text

@@ -19,7 +19,7 @@
 #include "read/words.hpp"
 #include "karvel/utf8.hpp"
 
-namespace Phylo::Read {
+namespace Karvel::Phylo::Read {
 
 namespace {
 
@@ -953,4 +953,4 @@ double Read_Real(Text_IO::Text_Input& file) {
   return result;
 }
 
-} // namespace Phylo::Read
+} // namespace Karvel::Phylo::Read

@@ -7,7 +7,7 @@
 #include "read/input_format.hpp"
 #include "text/char_sets.hpp"
 
-namespace Phylo::Read {
+namespace Karvel::Phylo::Read {
 
 // One matrix of discrete characters in a PHYLIP-like `format`; every
 // character outside `whitespace` is a value.
@@ -16,4 +16,4 @@ Disc_Data_Access Get_Phylip_Symbols(Text_IO::Text_Input& file, Input_Format form
 // One matrix of real numbers in a PHYLIP-like `format`.
 Real_Data_Access Get_Phylip_Numbers(Text_IO::Text_Input& file, Input_Format format);
 
-} // namespace Phylo::Read
+} // namespace Karvel::Phylo::Read

@@ -15,7 +15,7 @@
 #include "read/read_number.hpp"
 #include "read/words.hpp"
 
-namespace Phylo::Read {
+namespace Karvel::Phylo::Read {
 
 namespace {
 
@@ -600,4 +600,4 @@ Disc_Data_Access Get_Table_Symbols(Text_IO::Text_Input& file, Input_Format forma
   return Read_Table<Disc_Matrix>(file, format, options, 1, Symbols{Separator_Of(format)});
 }
 
-} // namespace Phylo::Read
+} // namespace Karvel::Phylo::Read

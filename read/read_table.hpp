@@ -11,7 +11,7 @@
 #include "read/input_format.hpp"
 #include "model/model.hpp"
 
-namespace Phylo::Read {
+namespace Karvel::Phylo::Read {
 
 // CSV, TSV and CSV2.
 bool Is_Table(Input_Format format);
@@ -26,4 +26,4 @@ Real_Data_Access Get_Table_Numbers(Text_IO::Text_Input& file, Input_Format forma
 // symbol '?'.
 Disc_Data_Access Get_Table_Symbols(Text_IO::Text_Input& file, Input_Format format, Table_Options options);
 
-} // namespace Phylo::Read
+} // namespace Karvel::Phylo::Read

@@ -11,7 +11,7 @@
 #include "read/read_number.hpp"
 #include "text/char_sets.hpp"
 
-namespace Phylo::Read {
+namespace Karvel::Phylo::Read {
 
 // The space and the ASCII control characters (0..32, 127): where labels end
 // and, for discrete data, what lies between values.
@@ -46,4 +46,4 @@ inline Real_Prefix Scan_Real_Prefix(std::string_view text) {
   return found;
 }
 
-} // namespace Phylo::Read
+} // namespace Karvel::Phylo::Read

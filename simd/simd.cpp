@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-namespace Generic::Simd {
+namespace Karvel::Generic::Simd {
 
 namespace {
 
@@ -89,4 +89,4 @@ std::string Names(bool available_only) {
   return names;
 }
 
-} // namespace Generic::Simd
+} // namespace Karvel::Generic::Simd

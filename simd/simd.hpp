@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-namespace Generic::Simd {
+namespace Karvel::Generic::Simd {
 
 // From the plainest to the widest; the CPU features each needs are listed
 // once, in simd.cpp, and match the compile flags of its translation units.
@@ -31,4 +31,4 @@ std::optional<Path> Parse(std::string_view name);
 // The names of the available paths, or of all paths: "scalar, vector, avx2".
 std::string Names(bool available_only);
 
-} // namespace Generic::Simd
+} // namespace Karvel::Generic::Simd

@@ -1,6 +1,6 @@
 #include "text/char_sets.hpp"
 
-namespace TextUtils {
+namespace Karvel::TextUtils {
 
 Character_Set Range(int low, int high) {
   Character_Set set;
@@ -33,4 +33,4 @@ std::string_view Trim(std::string_view text, const Character_Set& set) {
   return text;
 }
 
-} // namespace TextUtils
+} // namespace Karvel::TextUtils

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace TextUtils {
+namespace Karvel::TextUtils {
 
 // A set of 8-bit characters, indexed by the character's code 0..255.
 using Character_Set = std::bitset<256>;
@@ -30,4 +30,4 @@ std::string Translate(std::string_view text, const Character_Mapping& mapping);
 // The text without the leading and trailing members of `set`.
 std::string_view Trim(std::string_view text, const Character_Set& set);
 
-} // namespace TextUtils
+} // namespace Karvel::TextUtils

@@ -22,7 +22,7 @@
 
 #include "diagnostics/errors.hpp"
 
-namespace Text_IO {
+namespace Karvel::Text_IO {
 
 namespace {
 constexpr std::size_t Input_Block = 1 << 20;
@@ -726,4 +726,4 @@ std::string Write_Failure(int error) {
   return why;
 }
 
-} // namespace Text_IO
+} // namespace Karvel::Text_IO

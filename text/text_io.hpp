@@ -17,7 +17,7 @@
 
 #include "threads/progress.hpp"
 
-namespace Text_IO {
+namespace Karvel::Text_IO {
 
 class Decoder;
 
@@ -215,4 +215,4 @@ private:
 // which limit was met (under `ulimit -f` the run is not killed but told).
 std::string Write_Failure(int error);
 
-} // namespace Text_IO
+} // namespace Karvel::Text_IO

@@ -10,7 +10,7 @@
 #include <malloc.h>
 #endif
 
-namespace Generic::Parallel {
+namespace Karvel::Generic::Parallel {
 
 namespace {
 
@@ -122,4 +122,4 @@ int Threads() {
 
 void Set_Threads(int count) { chosen.store(count > 0 ? count : 1, std::memory_order_relaxed); }
 
-} // namespace Generic::Parallel
+} // namespace Karvel::Generic::Parallel

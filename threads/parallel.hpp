@@ -19,7 +19,7 @@
 
 #include "diagnostics/errors.hpp"
 
-namespace Generic::Parallel {
+namespace Karvel::Generic::Parallel {
 
 // How many threads the heavy stages use: the number set last, or else the
 // number of CPUs this process may run on (its affinity mask).
@@ -252,4 +252,4 @@ void In_Order(int count, int workers, Make&& make, Consume&& consume) {
   if (failure) std::rethrow_exception(failure);
 }
 
-} // namespace Generic::Parallel
+} // namespace Karvel::Generic::Parallel

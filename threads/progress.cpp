@@ -10,7 +10,7 @@
 
 #include "threads/parallel.hpp"
 
-namespace Generic::Progress {
+namespace Karvel::Generic::Progress {
 
 using Clock = std::chrono::steady_clock;
 
@@ -175,4 +175,4 @@ std::string Line(const Stage& stage) { return Access::Line(stage); }
 
 } // namespace Testing
 
-} // namespace Generic::Progress
+} // namespace Karvel::Generic::Progress

@@ -11,7 +11,7 @@
 #include <functional>
 #include <string>
 
-namespace Generic::Progress {
+namespace Karvel::Generic::Progress {
 
 // AUTO shows progress only when standard error is a terminal and standard
 // output is none: on a terminal the line would be drawn over the output.
@@ -68,4 +68,4 @@ void Set_Timing(std::chrono::milliseconds delay, std::chrono::milliseconds perio
 std::string Line(const Stage& stage);
 } // namespace Testing
 
-} // namespace Generic::Progress
+} // namespace Karvel::Generic::Progress

@@ -18,7 +18,7 @@
 #include "diagnostics/errors.hpp"
 #include "text/text_io.hpp"
 
-namespace Phylo::Output {
+namespace Karvel::Phylo::Output {
 
 namespace {
 
@@ -237,4 +237,4 @@ void Output_File::Commit_Together(Output_File& labels, Output_File& matrix) {
   Unregister(matrix.temporary_);
 }
 
-} // namespace Phylo::Output
+} // namespace Karvel::Phylo::Output

@@ -13,7 +13,7 @@
 
 #include <string>
 
-namespace Phylo::Output {
+namespace Karvel::Phylo::Output {
 
 class Output_File {
 public:
@@ -66,4 +66,4 @@ private:
   bool committed_ = false;
 };
 
-} // namespace Phylo::Output
+} // namespace Karvel::Phylo::Output

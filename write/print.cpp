@@ -14,7 +14,7 @@
 #include "karvel/utf8.hpp"
 #include "text/char_sets.hpp"
 
-namespace Phylo::Print {
+namespace Karvel::Phylo::Print {
 
 namespace {
 
@@ -682,4 +682,4 @@ void Put(Text_Output& file, const Real_Data& data, Output_Format format, int for
   });
 }
 
-} // namespace Phylo::Print
+} // namespace Karvel::Phylo::Print

@@ -9,7 +9,7 @@
 #include "text/text_io.hpp"
 #include "model/model.hpp"
 
-namespace Phylo::Print {
+namespace Karvel::Phylo::Print {
 
 // The tables (LSMAT, CSV) are written for other programs to read by label:
 // no padding anywhere, values without leading blanks, a label quoted (RFC
@@ -122,4 +122,4 @@ Nexus_Datatype Nexus_Datatype_Of(const Disc_Data& data, bool binary, std::string
 void Print_Numbers(Text_IO::Text_Output& file, int characters, int width);
 void Print_Footer(Text_IO::Text_Output& file, Output_Format format);
 
-} // namespace Phylo::Print
+} // namespace Karvel::Phylo::Print

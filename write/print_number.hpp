@@ -10,7 +10,7 @@
 #include "write/print.hpp"
 #include "text/text_io.hpp"
 
-namespace Phylo::Print::Detail {
+namespace Karvel::Phylo::Print::Detail {
 
 // Fixed notation of any finite double needs at most a sign, 309 integer
 // digits and the point before the decimals; scientific notation needs less.
@@ -73,4 +73,4 @@ inline void Put_Number(Text_IO::Text_Output& file, double value, int fore, int a
   file.Commit(length);
 }
 
-} // namespace Phylo::Print::Detail
+} // namespace Karvel::Phylo::Print::Detail

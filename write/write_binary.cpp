@@ -6,7 +6,7 @@
 #include "diagnostics/errors.hpp"
 #include "karvel/utf8.hpp"
 
-namespace Phylo::Binary_Output {
+namespace Karvel::Phylo::Binary_Output {
 
 // The values go out as they lie in memory.
 static_assert(std::endian::native == std::endian::little, "npy files are written little-endian from memory");
@@ -136,4 +136,4 @@ const char* Name(Layout layout) {
   return "";
 }
 
-} // namespace Phylo::Binary_Output
+} // namespace Karvel::Phylo::Binary_Output

@@ -17,7 +17,7 @@
 #include "text/text_io.hpp"
 #include "model/model.hpp"
 
-namespace Phylo::Binary_Output {
+namespace Karvel::Phylo::Binary_Output {
 
 enum class Layout {
   NPY,           // n x n
@@ -64,4 +64,4 @@ void Put_Labels(Text_IO::Text_Output& out, const Taxon_Labels& labels);
 // The layout's name as written in messages and options.
 const char* Name(Layout layout);
 
-} // namespace Phylo::Binary_Output
+} // namespace Karvel::Phylo::Binary_Output

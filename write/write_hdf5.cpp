@@ -14,7 +14,7 @@
 #include "text/text_io.hpp"
 #include "karvel/utf8.hpp"
 
-namespace Phylo::Binary_Output {
+namespace Karvel::Phylo::Binary_Output {
 
 namespace {
 
@@ -331,4 +331,4 @@ std::unique_ptr<Matrix_Writer> Hdf5_Writer(const std::string& path, const std::s
   return std::make_unique<Hdf5>(path, shown, labels);
 }
 
-} // namespace Phylo::Binary_Output
+} // namespace Karvel::Phylo::Binary_Output

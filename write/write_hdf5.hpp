@@ -11,7 +11,7 @@
 #include "write/write_binary.hpp"
 #include "model/model.hpp"
 
-namespace Phylo::Binary_Output {
+namespace Karvel::Phylo::Binary_Output {
 
 // Whether this build writes HDF5, and, when it does, why the library
 // cannot be loaded now (empty when it can).
@@ -23,4 +23,4 @@ std::string Hdf5_Unavailable();
 std::unique_ptr<Matrix_Writer> Hdf5_Writer(const std::string& path, const std::string& shown,
                                            const Taxon_Labels& labels);
 
-} // namespace Phylo::Binary_Output
+} // namespace Karvel::Phylo::Binary_Output

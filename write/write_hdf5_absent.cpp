@@ -4,7 +4,7 @@
 
 #include "diagnostics/errors.hpp"
 
-namespace Phylo::Binary_Output {
+namespace Karvel::Phylo::Binary_Output {
 
 bool Hdf5_Built() { return false; }
 
@@ -15,4 +15,4 @@ std::unique_ptr<Matrix_Writer> Hdf5_Writer(const std::string&, const std::string
                                  "(Debian: libhdf5-dev), or write --to=npy");
 }
 
-} // namespace Phylo::Binary_Output
+} // namespace Karvel::Phylo::Binary_Output

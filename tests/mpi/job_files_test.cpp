@@ -15,6 +15,8 @@
 
 #include "diagnostics/errors.hpp"
 
+using namespace Karvel;
+
 namespace {
 
 namespace fs = std::filesystem;

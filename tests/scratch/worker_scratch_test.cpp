@@ -17,6 +17,8 @@
 #include "distance/kernels/pair_tiles.hpp"
 #include "tests/unit/test_support.hpp"
 
+using namespace Karvel;
+
 namespace {
 
 std::atomic<bool> counting{false};

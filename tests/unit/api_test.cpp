@@ -12,6 +12,8 @@
 #include "driver/karvel.hpp"
 #include "karvel/karvel.hpp"
 
+using namespace Karvel;
+
 namespace {
 
 namespace K = Karvel::Lib;

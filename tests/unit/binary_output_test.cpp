@@ -17,6 +17,8 @@
 #include "write/write_binary.hpp"
 #include "tests/unit/test_support.hpp"
 
+using namespace Karvel;
+
 namespace {
 
 using namespace Phylo;

@@ -25,6 +25,8 @@
 #include "read/read.hpp"
 #include "tests/unit/test_support.hpp"
 
+using namespace Karvel;
+
 namespace {
 
 using Phylo::Read::Input_Format;

@@ -10,6 +10,8 @@
 #include "diagnostics/warnings.hpp"
 #include "transform/disc_to_binary.hpp"
 
+using namespace Karvel;
+
 namespace {
 
 using Phylo::Binary;

@@ -11,6 +11,8 @@
 #include "distance/distfunc.hpp"
 #include "model/model.hpp"
 
+using namespace Karvel;
+
 namespace {
 
 using Phylo::Real_Matrix;

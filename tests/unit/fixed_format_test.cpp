@@ -12,6 +12,8 @@
 
 #include "format/fixed_format.hpp"
 
+using namespace Karvel;
+
 namespace {
 
 std::string Library(double v, int aft = 8) {

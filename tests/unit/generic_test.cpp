@@ -20,6 +20,8 @@
 #include "model/model.hpp"
 #include "tests/unit/test_support.hpp"
 
+using namespace Karvel;
+
 namespace {
 
 using Phylo::Real_Matrix;

@@ -15,6 +15,8 @@
 
 #include "write/write_hdf5.hpp"
 
+using namespace Karvel;
+
 namespace {
 
 using namespace Phylo;

@@ -10,6 +10,8 @@
 #include "read/label_checks.hpp"
 #include "karvel/utf8.hpp"
 
+using namespace Karvel;
+
 namespace {
 
 namespace Utf8 = Karvel::Utf8;

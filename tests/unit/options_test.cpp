@@ -8,6 +8,8 @@
 #include "driver/karvel.hpp"
 #include "driver/options_table.hpp"
 
+using namespace Karvel;
+
 namespace {
 
 using Generic::Progress::Mode;

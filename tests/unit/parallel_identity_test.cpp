@@ -16,6 +16,8 @@
 #include "write/print.hpp"
 #include "tests/unit/test_support.hpp"
 
+using namespace Karvel;
+
 namespace {
 
 using Phylo::Distfunc::Binary_Formula;

@@ -8,6 +8,8 @@
 
 #include "threads/parallel.hpp"
 
+using namespace Karvel;
+
 namespace {
 
 TEST(InOrder, PiecesArriveInOrderWhateverTheWorkers) {

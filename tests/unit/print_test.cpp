@@ -15,6 +15,8 @@
 #include "write/print_number.hpp"
 #include "tests/unit/test_support.hpp"
 
+using namespace Karvel;
+
 namespace {
 
 using namespace Phylo;

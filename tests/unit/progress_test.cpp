@@ -11,6 +11,8 @@
 #include "driver/karvel.hpp"
 #include "threads/progress.hpp"
 
+using namespace Karvel;
+
 namespace {
 
 namespace Progress = Generic::Progress;

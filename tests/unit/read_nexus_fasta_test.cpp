@@ -7,6 +7,8 @@
 #include "diagnostics/warnings.hpp"
 #include "read/read.hpp"
 
+using namespace Karvel;
+
 namespace {
 
 using Phylo::Read::Input_Format;

@@ -9,6 +9,8 @@
 #include "format/fixed_format_kernels.hpp"
 #include "tests/unit/test_support.hpp"
 
+using namespace Karvel;
+
 namespace {
 
 using Generic::Simd::Path;

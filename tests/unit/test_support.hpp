@@ -7,7 +7,7 @@
 #include "threads/parallel.hpp"
 #include "simd/simd.hpp"
 
-namespace Test_Support {
+namespace Karvel::Test_Support {
 
 class Settings_Scope {
 public:
@@ -32,4 +32,4 @@ private:
   int threads_ = Generic::Parallel::Threads();
 };
 
-} // namespace Test_Support
+} // namespace Karvel::Test_Support

@@ -20,6 +20,8 @@
 #include "read/read.hpp"
 #include "tests/unit/test_support.hpp"
 
+using namespace Karvel;
+
 namespace {
 
 namespace Parallel = Generic::Parallel;
