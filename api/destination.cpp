@@ -4,8 +4,8 @@
 #include <string>
 #include <unistd.h>
 
-#include "generic/temporaries.hpp"
-#include "io/write_hdf5.hpp"
+#include "write/temporaries.hpp"
+#include "write/write_hdf5.hpp"
 
 namespace Karvel {
 

@@ -8,8 +8,8 @@
 
 #include "api/stream.hpp"
 #include "api/run.hpp"
-#include "io/output_file.hpp"
-#include "io/write_binary.hpp"
+#include "write/output_file.hpp"
+#include "write/write_binary.hpp"
 
 namespace Karvel {
 

@@ -13,9 +13,9 @@
 #include "api/destination.hpp"
 #include "api/pipeline.hpp"
 #include "api/run.hpp"
-#include "generic/warnings.hpp"
+#include "diagnostics/warnings.hpp"
 #include "distance/formulas.hpp"
-#include "generic/parallel.hpp"
+#include "threads/parallel.hpp"
 
 namespace Karvel::Lib {
 

@@ -6,10 +6,10 @@
 #include <string>
 #include <utility>
 
-#include "generic/warnings.hpp"
+#include "diagnostics/warnings.hpp"
 #include "transform/disc_to_binary.hpp"
 
-namespace Phylo::Pipeline {
+namespace Karvel::Phylo::Pipeline {
 
 namespace {
 
@@ -289,4 +289,4 @@ void Row_Blocks::Raise(const Distfunc::Failed_Pair& pair) const {
 }
 
 
-} // namespace Phylo::Pipeline
+} // namespace Karvel::Phylo::Pipeline

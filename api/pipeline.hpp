@@ -8,13 +8,13 @@
 #include <string>
 
 #include "distance/distfunc.hpp"
-#include "generic/text_io.hpp"
-#include "io/print.hpp"
-#include "io/read.hpp"
+#include "text/text_io.hpp"
+#include "write/print.hpp"
+#include "read/read.hpp"
 #include "model/model.hpp"
 #include "transform/real_chars.hpp"
 
-namespace Phylo::Pipeline {
+namespace Karvel::Phylo::Pipeline {
 
 enum class Datatype { BINARY, CONTINUOUS, DISCRETE };
 
@@ -111,4 +111,4 @@ private:
   bool undefined_as_nan_ = false;
 };
 
-} // namespace Phylo::Pipeline
+} // namespace Karvel::Phylo::Pipeline

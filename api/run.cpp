@@ -1,9 +1,9 @@
 #include "api/run.hpp"
 
 #include "api/destination.hpp"
-#include "generic/errors.hpp"
-#include "io/label_checks.hpp"
-#include "io/layout_guess.hpp"
+#include "diagnostics/errors.hpp"
+#include "read/label_checks.hpp"
+#include "read/layout_guess.hpp"
 
 namespace Karvel {
 

@@ -13,13 +13,13 @@
 
 #include "api/pipeline.hpp"
 #include "api/stream.hpp"
-#include "generic/progress.hpp"
-#include "generic/text_io.hpp"
+#include "threads/progress.hpp"
+#include "text/text_io.hpp"
 #include "distance/distfunc.hpp"
 #include "distance/formulas.hpp"
-#include "io/print.hpp"
-#include "io/read.hpp"
-#include "io/write_binary.hpp"
+#include "write/print.hpp"
+#include "read/read.hpp"
+#include "write/write_binary.hpp"
 #include "transform/real_chars.hpp"
 
 namespace Karvel {

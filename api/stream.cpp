@@ -14,10 +14,10 @@
 #include <utility>
 #include <vector>
 
-#include "generic/parallel.hpp"
-#include "generic/progress.hpp"
+#include "threads/parallel.hpp"
+#include "threads/progress.hpp"
 
-namespace Phylo::Pipeline {
+namespace Karvel::Phylo::Pipeline {
 
 namespace {
 
@@ -436,4 +436,4 @@ void Put_Binary_Rows(Binary_Output::Matrix_Writer& writer, const Row_Blocks& blo
   if (undefined) blocks.Warn(undefined_pairs);
 }
 
-} // namespace Phylo::Pipeline
+} // namespace Karvel::Phylo::Pipeline

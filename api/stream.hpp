@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "api/pipeline.hpp"
-#include "io/write_binary.hpp"
+#include "write/write_binary.hpp"
 
-namespace Phylo::Pipeline {
+namespace Karvel::Phylo::Pipeline {
 
 // The bytes of distances a run may hold at once, unless told otherwise.
 inline constexpr std::size_t Default_Memory = std::size_t{1} << 30;
@@ -73,4 +73,4 @@ void Put_Distance_Rows(Text_IO::Text_Output& output, const Row_Blocks& blocks, P
 void Put_Binary_Rows(Binary_Output::Matrix_Writer& writer, const Row_Blocks& blocks, Distfunc::Row_Part part,
                      std::size_t memory);
 
-} // namespace Phylo::Pipeline
+} // namespace Karvel::Phylo::Pipeline

@@ -9,9 +9,11 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "generic/parallel.hpp"
+#include "threads/parallel.hpp"
 #include "distance/distfunc.hpp"
 #include "distance/kernels/pair_tiles.hpp"
+
+using namespace Karvel;
 
 namespace {
 

@@ -12,8 +12,10 @@
 #include <cstdlib>
 #include <string>
 
-#include "generic/parallel.hpp"
-#include "io/read.hpp"
+#include "threads/parallel.hpp"
+#include "read/read.hpp"
+
+using namespace Karvel;
 
 int main(int argc, char** argv) {
   if (argc < 3 || argc > 5) {

@@ -13,9 +13,11 @@
 #include <string>
 #include <unistd.h>
 
-#include "io/print.hpp"
-#include "io/write_binary.hpp"
-#include "io/write_hdf5.hpp"
+#include "write/print.hpp"
+#include "write/write_binary.hpp"
+#include "write/write_hdf5.hpp"
+
+using namespace Karvel;
 
 namespace {
 

@@ -4,11 +4,11 @@
 #include <memory>
 #include <string>
 
-#include "generic/errors.hpp"
-#include "generic/row_matrix.hpp"
+#include "diagnostics/errors.hpp"
+#include "arrays/row_matrix.hpp"
 #include "model/model.hpp"
 
-namespace Phylo::Distfunc {
+namespace Karvel::Phylo::Distfunc {
 
 enum class Binary_Formula {
   HAMANN, MATCHING, ROGERS_TANIMOTO, SOKAL_SNEATH_1, SOKAL_SNEATH_2, SOKAL_SNEATH_3, SOKAL_SNEATH_4,
@@ -114,4 +114,4 @@ public:
 using Pair_Range_Error = Pair_Error<Errors::Constraint_Error>;
 using Pair_Argument_Error = Pair_Error<Errors::Argument_Error>;
 
-} // namespace Phylo::Distfunc
+} // namespace Karvel::Phylo::Distfunc

@@ -12,7 +12,7 @@
 #include "distance/distfunc_binary_packed.hpp"
 #include "distance/distfunc_pairs.hpp"
 
-namespace Phylo::Distfunc {
+namespace Karvel::Phylo::Distfunc {
 
 const char* Name(Binary_Formula formula) { return Formulas::Row_Of(formula).Name; }
 
@@ -160,9 +160,9 @@ Generic::Square_Block Distances(const Binary_Matrix& matrix, Binary_Formula form
       [&](int i, int j, double value) { Fail(formula, i, j, value, packed.Table(i, j)); }, undefined);
 }
 
-} // namespace Phylo::Distfunc
+} // namespace Karvel::Phylo::Distfunc
 
-namespace Phylo::Distfunc {
+namespace Karvel::Phylo::Distfunc {
 
 namespace {
 
@@ -193,4 +193,4 @@ std::unique_ptr<Row_Distances> Row_Distances_Of(const Binary_Matrix& matrix, Bin
   return std::make_unique<Binary_Rows>(matrix, formula);
 }
 
-} // namespace Phylo::Distfunc
+} // namespace Karvel::Phylo::Distfunc

@@ -12,7 +12,7 @@
 #include "distance/kernels/kernels.hpp"
 #include "model/model.hpp"
 
-namespace Phylo::Distfunc::Detail {
+namespace Karvel::Phylo::Distfunc::Detail {
 
 using Frequency_Table = Kernels::Frequency_Table;
 
@@ -53,4 +53,4 @@ private:
   int (*count_common_)(const std::uint64_t*, const std::uint64_t*, std::size_t);
 };
 
-} // namespace Phylo::Distfunc::Detail
+} // namespace Karvel::Phylo::Distfunc::Detail

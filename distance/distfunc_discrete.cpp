@@ -10,7 +10,7 @@
 #include "distance/distfunc_pairs.hpp"
 #include "distance/kernels/kernels.hpp"
 
-namespace Phylo::Distfunc {
+namespace Karvel::Phylo::Distfunc {
 
 const char* Name(Discrete_Formula formula) { return Formulas::Row_Of(formula).Name; }
 
@@ -62,9 +62,9 @@ Generic::Square_Block Distances(const Disc_Matrix& matrix, Discrete_Formula form
       undefined);
 }
 
-} // namespace Phylo::Distfunc
+} // namespace Karvel::Phylo::Distfunc
 
-namespace Phylo::Distfunc {
+namespace Karvel::Phylo::Distfunc {
 
 namespace {
 
@@ -111,4 +111,4 @@ std::unique_ptr<Row_Distances> Row_Distances_Of(const Disc_Matrix& matrix, Discr
   return std::make_unique<Discrete_Rows>(matrix, formula);
 }
 
-} // namespace Phylo::Distfunc
+} // namespace Karvel::Phylo::Distfunc

@@ -11,12 +11,12 @@
 #include <vector>
 
 #include "distance/distfunc.hpp"
-#include "generic/parallel.hpp"
+#include "threads/parallel.hpp"
 #include "distance/distfunc.hpp"
-#include "generic/progress.hpp"
-#include "generic/row_matrix.hpp"
+#include "threads/progress.hpp"
+#include "arrays/row_matrix.hpp"
 
-namespace Phylo::Distfunc::Detail {
+namespace Karvel::Phylo::Distfunc::Detail {
 
 // A distance is never negative, infinite or not a number; a formula whose
 // denominator vanished shows up here, since divisions are not guarded.
@@ -260,4 +260,4 @@ Failed_Pair Fill_Rows(int taxa, int first, int past, Row_Part part, Pair_Order o
   return first_failure.First();
 }
 
-} // namespace Phylo::Distfunc::Detail
+} // namespace Karvel::Phylo::Distfunc::Detail

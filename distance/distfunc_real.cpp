@@ -12,13 +12,13 @@
 
 #include "distance/distfunc.hpp"
 #include "distance/formulas.hpp"
-#include "generic/parallel.hpp"
-#include "generic/progress.hpp"
+#include "threads/parallel.hpp"
+#include "threads/progress.hpp"
 #include "distance/distfunc_pairs.hpp"
 #include "distance/distfunc_real_kernels.hpp"
 #include "distance/kernels/pair_tiles.hpp"
 
-namespace Phylo::Distfunc {
+namespace Karvel::Phylo::Distfunc {
 
 const char* Name(Real_Formula formula) { return Formulas::Row_Of(formula).Name; }
 
@@ -559,9 +559,9 @@ Generic::Square_Block Distances(const Real_Matrix& matrix, Real_Formula formula,
   return result;
 }
 
-} // namespace Phylo::Distfunc
+} // namespace Karvel::Phylo::Distfunc
 
-namespace Phylo::Distfunc {
+namespace Karvel::Phylo::Distfunc {
 
 namespace {
 
@@ -672,4 +672,4 @@ std::unique_ptr<Row_Distances> Row_Distances_Of(const Real_Matrix& matrix, Real_
   return rows;
 }
 
-} // namespace Phylo::Distfunc
+} // namespace Karvel::Phylo::Distfunc

@@ -19,7 +19,7 @@
 #include "distance/kernels/pair_tiles.hpp"
 #include "model/model.hpp"
 
-namespace Phylo::Distfunc::Real_Kernels {
+namespace Karvel::Phylo::Distfunc::Real_Kernels {
 
 // Row i (x) and row j (y) with the per-row quantities the formulae use.
 struct Pair {
@@ -239,4 +239,4 @@ private:
   Pair p_;
 };
 
-} // namespace Phylo::Distfunc::Real_Kernels
+} // namespace Karvel::Phylo::Distfunc::Real_Kernels

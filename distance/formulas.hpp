@@ -14,7 +14,7 @@
 #include "distance/kernels/pair_tiles.hpp"
 #include "transform/real_chars.hpp"
 
-namespace Phylo::Distfunc::Formulas {
+namespace Karvel::Phylo::Distfunc::Formulas {
 
 // One formula of the binary or discrete family. Default marks the formula
 // used when no letter chooses one (a star in the usage text).
@@ -194,4 +194,4 @@ static_assert(Check::In_Enumeration_Order(Binary) && Check::In_Enumeration_Order
 static_assert(Check::Real_Rows_Agree() && Check::Real_Formulas_Each_Once());
 static_assert(Check::Defaults(Binary) == 1 && Check::Defaults(Discrete) == 1 && Check::Defaults(Real) == 1);
 
-} // namespace Phylo::Distfunc::Formulas
+} // namespace Karvel::Phylo::Distfunc::Formulas

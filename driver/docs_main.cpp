@@ -9,6 +9,8 @@
 
 #include "driver/options_docs.hpp"
 
+using namespace Karvel;
+
 int main(int argc, char** argv) {
   const std::string what = argc > 1 ? argv[1] : "";
   std::string text;

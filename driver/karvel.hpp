@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "api/run.hpp"
-#include "generic/text_io.hpp"
+#include "text/text_io.hpp"
 
 namespace Karvel {
 

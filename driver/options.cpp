@@ -11,7 +11,7 @@
 #include "driver/karvel.hpp"
 #include "driver/options_docs.hpp"
 #include "driver/options_table.hpp"
-#include "generic/simd.hpp"
+#include "simd/simd.hpp"
 
 namespace Karvel {
 

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "driver/karvel.hpp"
-#include "io/print.hpp"
+#include "write/print.hpp"
 
 namespace Karvel::Options {
 

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "generic/errors.hpp"
+#include "diagnostics/errors.hpp"
 
 namespace Karvel {
 

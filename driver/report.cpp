@@ -6,9 +6,9 @@
 #include <new>
 
 #include "driver/options_table.hpp"
-#include "generic/errors.hpp"
-#include "generic/progress.hpp"
-#include "generic/warnings.hpp"
+#include "diagnostics/errors.hpp"
+#include "threads/progress.hpp"
+#include "diagnostics/warnings.hpp"
 #include "api/run.hpp"
 #include "karvel/utf8.hpp"
 

@@ -16,10 +16,10 @@
 #include "driver/karvel.hpp"
 #include "driver/options_table.hpp"
 #include "driver/report.hpp"
-#include "generic/parallel.hpp"
-#include "generic/simd.hpp"
-#include "generic/warnings.hpp"
-#include "io/read_table.hpp"
+#include "threads/parallel.hpp"
+#include "simd/simd.hpp"
+#include "diagnostics/warnings.hpp"
+#include "read/read_table.hpp"
 
 namespace Karvel {
 

@@ -9,9 +9,9 @@
 #include <string>
 #include <string_view>
 
-#include "generic/errors.hpp"
+#include "diagnostics/errors.hpp"
 
-namespace Fuzz {
+namespace Karvel::Fuzz {
 
 // The inputs of the reader and pipeline targets are an option line, a line
 // feed, then the text karvel reads: seeds stay readable and a matrix file is
@@ -62,4 +62,4 @@ inline std::string Describe(const Errors::Error& e) { return std::string(e.Name(
   std::abort();
 }
 
-} // namespace Fuzz
+} // namespace Karvel::Fuzz

@@ -24,9 +24,11 @@
 #include <vector>
 
 #include "fuzz/fuzz_support.hpp"
-#include "io/print.hpp"
-#include "io/print_number.hpp"
-#include "io/read.hpp"
+#include "write/print.hpp"
+#include "write/print_number.hpp"
+#include "read/read.hpp"
+
+using namespace Karvel;
 
 namespace {
 

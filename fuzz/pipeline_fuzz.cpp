@@ -19,7 +19,9 @@
 
 #include "driver/karvel.hpp"
 #include "fuzz/fuzz_support.hpp"
-#include "generic/parallel.hpp"
+#include "threads/parallel.hpp"
+
+using namespace Karvel;
 
 namespace {
 

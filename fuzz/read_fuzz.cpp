@@ -29,9 +29,11 @@
 #include <unistd.h>
 
 #include "fuzz/fuzz_support.hpp"
-#include "generic/parallel.hpp"
-#include "io/read.hpp"
+#include "threads/parallel.hpp"
+#include "read/read.hpp"
 #include "karvel/utf8.hpp"
+
+using namespace Karvel;
 
 namespace {
 

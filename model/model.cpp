@@ -1,10 +1,10 @@
 #include "model/model.hpp"
 
-namespace Phylo {
+namespace Karvel::Phylo {
 
 const TextUtils::Character_Set& Whitespace() {
   static const TextUtils::Character_Set set = TextUtils::Range(0, 32) | TextUtils::Range(127, 127);
   return set;
 }
 
-} // namespace Phylo
+} // namespace Karvel::Phylo

@@ -8,12 +8,12 @@
 #include <utility>
 #include <vector>
 
-#include "generic/errors.hpp"
-#include "generic/generic_array_functions.hpp"
-#include "generic/row_matrix.hpp"
-#include "textutils/textutils.hpp"
+#include "diagnostics/errors.hpp"
+#include "arrays/array_functions.hpp"
+#include "arrays/row_matrix.hpp"
+#include "text/char_sets.hpp"
 
-namespace Phylo {
+namespace Karvel::Phylo {
 
 // Which distances of a row a layout shows: all of them, those to the taxa
 // before it (a lower triangle) or those to the taxa after it (an upper one).
@@ -95,4 +95,4 @@ using Squared_Access = std::unique_ptr<Squared>;
 // they are the continuation bytes of UTF-8 letters.
 const TextUtils::Character_Set& Whitespace();
 
-} // namespace Phylo
+} // namespace Karvel::Phylo

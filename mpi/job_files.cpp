@@ -13,9 +13,9 @@
 #include <cstring>
 #include <random>
 
-#include "generic/errors.hpp"
-#include "generic/temporaries.hpp"
-#include "generic/text_io.hpp"
+#include "diagnostics/errors.hpp"
+#include "write/temporaries.hpp"
+#include "text/text_io.hpp"
 
 namespace Karvel::Mpi {
 

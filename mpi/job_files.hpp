@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <string>
 
-#include "generic/temporaries.hpp"
+#include "write/temporaries.hpp"
 
 namespace Karvel::Mpi {
 

@@ -43,14 +43,16 @@
 #include "driver/karvel.hpp"
 #include "driver/options_table.hpp"
 #include "driver/report.hpp"
-#include "generic/parallel.hpp"
-#include "generic/progress.hpp"
-#include "generic/temporaries.hpp"
-#include "generic/text_io.hpp"
-#include "generic/warnings.hpp"
-#include "io/label_checks.hpp"
-#include "io/write_binary.hpp"
+#include "threads/parallel.hpp"
+#include "threads/progress.hpp"
+#include "write/temporaries.hpp"
+#include "text/text_io.hpp"
+#include "diagnostics/warnings.hpp"
+#include "read/label_checks.hpp"
+#include "write/write_binary.hpp"
 #include "mpi/job_files.hpp"
+
+using namespace Karvel;
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-namespace Phylo::Disc_To_Binary {
+namespace Karvel::Phylo::Disc_To_Binary {
 
 namespace {
 
@@ -33,4 +33,4 @@ Binary_Matrix Translate(const Disc_Matrix& source, const Binary_Translator& tabl
   return result;
 }
 
-} // namespace Phylo::Disc_To_Binary
+} // namespace Karvel::Phylo::Disc_To_Binary

@@ -7,7 +7,7 @@
 
 #include "model/model.hpp"
 
-namespace Phylo::Disc_To_Binary {
+namespace Karvel::Phylo::Disc_To_Binary {
 
 // One binary value for every character code 0..255.
 using Binary_Translator = std::array<Binary, 256>;
@@ -16,4 +16,4 @@ std::vector<Binary> Translate(std::span<const char> source, const Binary_Transla
 // A new matrix with one translated row for every row of the source.
 Binary_Matrix Translate(const Disc_Matrix& source, const Binary_Translator& table);
 
-} // namespace Phylo::Disc_To_Binary
+} // namespace Karvel::Phylo::Disc_To_Binary

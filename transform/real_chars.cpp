@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace Phylo::Real_Chars {
+namespace Karvel::Phylo::Real_Chars {
 namespace {
 
 // An aligned matrix is one row-major block, so every step below walks it row
@@ -444,4 +444,4 @@ void Transform_Matrix(Real_Matrix& matrix, Transformation transformation) {
   }
 }
 
-} // namespace Phylo::Real_Chars
+} // namespace Karvel::Phylo::Real_Chars

@@ -4,10 +4,10 @@
 #include <cstddef>
 #include <string>
 
-#include "generic/errors.hpp"
+#include "diagnostics/errors.hpp"
 #include "model/model.hpp"
 
-namespace Phylo::Real_Chars {
+namespace Karvel::Phylo::Real_Chars {
 
 // Z_SCORES (-S) is standardisation: each column divided by its standard
 // deviation, its mean left in. FULL_Z_SCORES (-Z) gives z scores proper:
@@ -51,4 +51,4 @@ private:
   std::string after_;
 };
 
-} // namespace Phylo::Real_Chars
+} // namespace Karvel::Phylo::Real_Chars

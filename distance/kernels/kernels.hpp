@@ -8,9 +8,9 @@
 #include <cstdint>
 
 #include "distance/kernels/pair_tiles.hpp"
-#include "generic/simd.hpp"
+#include "simd/simd.hpp"
 
-namespace Phylo::Kernels {
+namespace Karvel::Phylo::Kernels {
 
 using Generic::Simd::Path;
 
@@ -57,7 +57,7 @@ struct Kernel_Set {
 // every family takes.
 const Kernel_Set& Kernels(Path path = Generic::Simd::Current());
 
-} // namespace Phylo::Kernels
+} // namespace Karvel::Phylo::Kernels
 
 // What each kernels_<path>.cpp defines: its set, from the bodies it included
 // into the namespace UNIT.

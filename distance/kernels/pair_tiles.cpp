@@ -2,7 +2,7 @@
 
 #include "distance/kernels/kernels.hpp"
 
-namespace Phylo::Pair_Tiles {
+namespace Karvel::Phylo::Pair_Tiles {
 
 int Block_Width(Path path) { return Kernels::Kernels(path).Tiles.Block_Width; }
 
@@ -16,9 +16,9 @@ void Tile_Sums(Path path, Term term, const double* data, std::size_t p, double t
                                          columns);
 }
 
-} // namespace Phylo::Pair_Tiles
+} // namespace Karvel::Phylo::Pair_Tiles
 
-namespace Phylo::Kernels {
+namespace Karvel::Phylo::Kernels {
 
 extern const Kernel_Set Scalar_Set, Vector_Set;
 #if defined(__x86_64__)
@@ -39,4 +39,4 @@ const Kernel_Set& Kernels(Path path) {
   return Vector_Set;
 }
 
-} // namespace Phylo::Kernels
+} // namespace Karvel::Phylo::Kernels

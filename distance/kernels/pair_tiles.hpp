@@ -9,9 +9,9 @@
 
 #include <cstddef>
 
-#include "generic/simd.hpp"
+#include "simd/simd.hpp"
 
-namespace Phylo::Pair_Tiles {
+namespace Karvel::Phylo::Pair_Tiles {
 
 // The per-column term of a summation, x from row i and y from row j.
 enum class Term {
@@ -59,4 +59,4 @@ void Tile_Sums(Path path, Term term, const double* data, std::size_t p, double t
                int i_end, int j_begin, int j_count, Sums* out, double* panel,
                std::size_t columns = Column_Block);
 
-} // namespace Phylo::Pair_Tiles
+} // namespace Karvel::Phylo::Pair_Tiles

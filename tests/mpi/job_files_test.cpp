@@ -13,7 +13,9 @@
 #include <optional>
 #include <string>
 
-#include "generic/errors.hpp"
+#include "diagnostics/errors.hpp"
+
+using namespace Karvel;
 
 namespace {
 

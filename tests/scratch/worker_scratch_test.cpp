@@ -12,10 +12,12 @@
 #include <cstdlib>
 #include <new>
 
-#include "generic/parallel.hpp"
+#include "threads/parallel.hpp"
 #include "distance/distfunc.hpp"
 #include "distance/kernels/pair_tiles.hpp"
 #include "tests/unit/test_support.hpp"
+
+using namespace Karvel;
 
 namespace {
 

@@ -16,10 +16,12 @@
 #include <vector>
 
 #include "api/destination.hpp"
-#include "io/write_hdf5.hpp"
+#include "write/write_hdf5.hpp"
 #include "distance/formulas.hpp"
 #include "driver/karvel.hpp"
 #include "karvel/karvel.hpp"
+
+using namespace Karvel;
 
 namespace {
 

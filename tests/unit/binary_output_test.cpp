@@ -12,10 +12,12 @@
 #include <vector>
 
 #include "distance/distfunc.hpp"
-#include "io/output_file.hpp"
-#include "io/print_number.hpp"
-#include "io/write_binary.hpp"
+#include "write/output_file.hpp"
+#include "write/print_number.hpp"
+#include "write/write_binary.hpp"
 #include "tests/unit/test_support.hpp"
+
+using namespace Karvel;
 
 namespace {
 

@@ -20,10 +20,12 @@
 #include <zstd.h>
 #endif
 
-#include "generic/errors.hpp"
-#include "generic/text_io.hpp"
-#include "io/read.hpp"
+#include "diagnostics/errors.hpp"
+#include "text/text_io.hpp"
+#include "read/read.hpp"
 #include "tests/unit/test_support.hpp"
+
+using namespace Karvel;
 
 namespace {
 

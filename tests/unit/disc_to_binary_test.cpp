@@ -7,8 +7,10 @@
 #include <vector>
 
 #include "api/pipeline.hpp"
-#include "generic/warnings.hpp"
+#include "diagnostics/warnings.hpp"
 #include "transform/disc_to_binary.hpp"
+
+using namespace Karvel;
 
 namespace {
 

@@ -11,6 +11,8 @@
 #include "tests/unit/test_support.hpp"
 #include "distance/distfunc_binary_packed.hpp"
 
+using namespace Karvel;
+
 namespace {
 
 using Phylo::Binary;

@@ -10,6 +10,8 @@
 #include "distance/distfunc.hpp"
 #include "tests/unit/test_support.hpp"
 
+using namespace Karvel;
+
 namespace {
 
 using Phylo::Disc_Matrix;

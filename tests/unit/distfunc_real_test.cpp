@@ -12,6 +12,8 @@
 #include "distance/formulas.hpp"
 #include "model/model.hpp"
 
+using namespace Karvel;
+
 namespace {
 
 using Phylo::Real_Matrix;

@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "io/fixed_format.hpp"
+#include "format/fixed_format.hpp"
+
+using namespace Karvel;
 
 namespace {
 
@@ -22,7 +24,7 @@ std::string Library(double v, int aft = 8) {
 
 std::string Fast(double v, int aft = 8) {
   char buf[400];
-  return std::string(buf, Generic::Format_Fixed(buf, buf + sizeof buf, v, aft));
+  return std::string(buf, Format::Format_Fixed(buf, buf + sizeof buf, v, aft));
 }
 
 TEST(FormatFixed, KnownValues) {
@@ -78,10 +80,10 @@ std::string Padded_Library(double v, int fore) {
 }
 
 std::string Fast_Field(double v, int fore) {
-  Generic::Fixed8 parts;
-  if (!Generic::Decompose_Fixed8(v, parts)) return "(not taken)";
+  Format::Fixed8 parts;
+  if (!Format::Decompose_Fixed8(v, parts)) return "(not taken)";
   char buf[64];
-  return std::string(buf, Generic::Put_Fixed8(buf, parts, fore));
+  return std::string(buf, Format::Put_Fixed8(buf, parts, fore));
 }
 
 TEST(FormatFixed, FieldsMatchThePaddedLibraryText) {
@@ -123,7 +125,7 @@ TEST(FormatFixed, VectorWritersMatchTheLibrary) {
   int tried = 0;
   for (Generic::Simd::Path path : Generic::Simd::All_Paths) {
     if (!Generic::Simd::Available(path)) continue;
-    const Generic::Tabbed_Writer writer = Generic::Format_Kernels_Of(path).Put_Tabbed;
+    const Format::Tabbed_Writer writer = Format::Format_Kernels_Of(path).Put_Tabbed;
     if (!writer) continue;
     const char* const name = Generic::Simd::Name(path);
     ++tried;

@@ -12,13 +12,15 @@
 #include <thread>
 #include <vector>
 
-#include "generic/errors.hpp"
-#include "generic/generic_array_functions.hpp"
-#include "generic/parallel.hpp"
-#include "generic/row_matrix.hpp"
-#include "generic/text_io.hpp"
+#include "diagnostics/errors.hpp"
+#include "arrays/array_functions.hpp"
+#include "threads/parallel.hpp"
+#include "arrays/row_matrix.hpp"
+#include "text/text_io.hpp"
 #include "model/model.hpp"
 #include "tests/unit/test_support.hpp"
+
+using namespace Karvel;
 
 namespace {
 

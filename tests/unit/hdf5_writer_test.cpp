@@ -13,7 +13,9 @@
 
 #include <hdf5.h>
 
-#include "io/write_hdf5.hpp"
+#include "write/write_hdf5.hpp"
+
+using namespace Karvel;
 
 namespace {
 

@@ -5,10 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "generic/errors.hpp"
-#include "generic/warnings.hpp"
-#include "io/label_checks.hpp"
+#include "diagnostics/errors.hpp"
+#include "diagnostics/warnings.hpp"
+#include "read/label_checks.hpp"
 #include "karvel/utf8.hpp"
+
+using namespace Karvel;
 
 namespace {
 

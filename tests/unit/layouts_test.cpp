@@ -11,7 +11,9 @@
 
 #include "driver/karvel.hpp"
 #include "driver/options_table.hpp"
-#include "io/print.hpp"
+#include "write/print.hpp"
+
+using namespace Karvel;
 
 namespace {
 

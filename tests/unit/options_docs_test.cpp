@@ -8,6 +8,8 @@
 #include "driver/karvel.hpp"
 #include "driver/options_docs.hpp"
 
+using namespace Karvel;
+
 namespace {
 
 using Karvel::Options::Option;

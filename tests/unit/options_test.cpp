@@ -9,6 +9,8 @@
 #include "driver/options_docs.hpp"
 #include "driver/options_table.hpp"
 
+using namespace Karvel;
+
 namespace {
 
 using Generic::Progress::Mode;

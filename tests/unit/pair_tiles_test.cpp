@@ -9,6 +9,8 @@
 
 #include "distance/kernels/pair_tiles.hpp"
 
+using namespace Karvel;
+
 namespace {
 
 using Generic::Simd::Path;

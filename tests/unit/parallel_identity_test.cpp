@@ -14,8 +14,10 @@
 
 #include "distance/distfunc.hpp"
 #include "distance/formulas.hpp"
-#include "io/print.hpp"
+#include "write/print.hpp"
 #include "tests/unit/test_support.hpp"
+
+using namespace Karvel;
 
 namespace {
 

@@ -6,7 +6,9 @@
 #include <string>
 #include <thread>
 
-#include "generic/parallel.hpp"
+#include "threads/parallel.hpp"
+
+using namespace Karvel;
 
 namespace {
 

@@ -10,10 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "generic/parallel.hpp"
-#include "io/print.hpp"
-#include "io/print_number.hpp"
+#include "threads/parallel.hpp"
+#include "write/print.hpp"
+#include "write/print_number.hpp"
 #include "tests/unit/test_support.hpp"
+
+using namespace Karvel;
 
 namespace {
 

@@ -11,7 +11,9 @@
 
 #include "tests/unit/run_program.hpp"
 #include "driver/karvel.hpp"
-#include "generic/progress.hpp"
+#include "threads/progress.hpp"
+
+using namespace Karvel;
 
 namespace {
 

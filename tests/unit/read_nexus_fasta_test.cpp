@@ -3,9 +3,11 @@
 #include <string>
 #include <vector>
 
-#include "generic/errors.hpp"
-#include "generic/warnings.hpp"
-#include "io/read.hpp"
+#include "diagnostics/errors.hpp"
+#include "diagnostics/warnings.hpp"
+#include "read/read.hpp"
+
+using namespace Karvel;
 
 namespace {
 

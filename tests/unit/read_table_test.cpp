@@ -7,8 +7,10 @@
 #include <vector>
 #include <zlib.h>
 
-#include "io/read.hpp"
+#include "read/read.hpp"
 #include "tests/unit/test_support.hpp"
+
+using namespace Karvel;
 
 namespace {
 

@@ -12,10 +12,12 @@
 #include <unistd.h>
 #include <vector>
 
-#include "generic/errors.hpp"
-#include "generic/parallel.hpp"
-#include "io/read.hpp"
+#include "diagnostics/errors.hpp"
+#include "threads/parallel.hpp"
+#include "read/read.hpp"
 #include "tests/unit/test_support.hpp"
+
+using namespace Karvel;
 
 namespace {
 

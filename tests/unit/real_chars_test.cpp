@@ -7,6 +7,8 @@
 
 #include "transform/real_chars.hpp"
 
+using namespace Karvel;
+
 namespace {
 
 using Phylo::Real_Matrix;

@@ -9,7 +9,7 @@
 
 #include "driver/karvel.hpp"
 
-namespace Test_Support {
+namespace Karvel::Test_Support {
 
 struct Run_Result {
   int status;
@@ -43,4 +43,4 @@ inline Run_Result Run_Karvel(std::vector<std::string> arguments) {
   return {status, Contents(out), Contents(err)};
 }
 
-} // namespace Test_Support
+} // namespace Karvel::Test_Support

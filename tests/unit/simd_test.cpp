@@ -5,9 +5,11 @@
 #include <string>
 
 #include "distance/kernels/kernels.hpp"
-#include "generic/simd.hpp"
-#include "io/fixed_format_kernels.hpp"
+#include "simd/simd.hpp"
+#include "format/fixed_format_kernels.hpp"
 #include "tests/unit/test_support.hpp"
+
+using namespace Karvel;
 
 namespace {
 
@@ -38,10 +40,10 @@ TEST(Simd, EveryFamilyFollowsTheChosenPathAndTheScopeRestoresIt) {
     EXPECT_EQ(Generic::Simd::Current(), path);
     EXPECT_EQ(Generic::Parallel::Threads(), 3);
     EXPECT_EQ(&Phylo::Kernels::Kernels(), &Phylo::Kernels::Kernels(path));
-    EXPECT_EQ(&Generic::Format_Kernels_Of(), &Generic::Format_Kernels_Of(path));
+    EXPECT_EQ(&Format::Format_Kernels_Of(), &Format::Format_Kernels_Of(path));
     // Only the paths with vector conversions between doubles and integers
     // have a batch writer.
-    EXPECT_EQ(Generic::Format_Kernels_Of(path).Put_Tabbed != nullptr, path >= Path::AVX2) << Generic::Simd::Name(path);
+    EXPECT_EQ(Format::Format_Kernels_Of(path).Put_Tabbed != nullptr, path >= Path::AVX2) << Generic::Simd::Name(path);
   }
   EXPECT_EQ(Generic::Simd::Current(), before);
   EXPECT_EQ(Generic::Parallel::Threads(), threads);

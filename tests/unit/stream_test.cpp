@@ -14,6 +14,8 @@
 #include "karvel/karvel.hpp"
 #include "tests/unit/test_support.hpp"
 
+using namespace Karvel;
+
 namespace {
 
 namespace Formulas = Phylo::Distfunc::Formulas;

@@ -4,10 +4,10 @@
 // what was set before when it ends, failed assertion or not, so no test
 // leaves its choice to the next.
 
-#include "generic/parallel.hpp"
-#include "generic/simd.hpp"
+#include "threads/parallel.hpp"
+#include "simd/simd.hpp"
 
-namespace Test_Support {
+namespace Karvel::Test_Support {
 
 class Settings_Scope {
 public:
@@ -32,4 +32,4 @@ private:
   int threads_ = Generic::Parallel::Threads();
 };
 
-} // namespace Test_Support
+} // namespace Karvel::Test_Support

@@ -14,11 +14,13 @@
 
 #include "tests/unit/run_program.hpp"
 #include "driver/karvel.hpp"
-#include "generic/parallel.hpp"
+#include "threads/parallel.hpp"
 #include "distance/distfunc.hpp"
-#include "io/print.hpp"
-#include "io/read.hpp"
+#include "write/print.hpp"
+#include "read/read.hpp"
 #include "tests/unit/test_support.hpp"
+
+using namespace Karvel;
 
 namespace {
 

@@ -1,0 +1,61 @@
+#pragma once
+// The layouts a matrix is read in, named apart from the readers so that each
+// reader can take them without depending on the others.
+
+#include <string_view>
+
+namespace Karvel::Phylo::Read {
+
+enum class Input_Format {
+  COMMENTED_PHYLIP,
+  EXTENDED_PHYLIP,
+  PHYLIP,
+  // Interleaved PHYLIP: a first block of one line per taxon, its label (ten
+  // columns, or one word) and the first values, then blocks of one line of
+  // values per taxon in the same order, up to the number of characters.
+  PHYLIP_INTERLEAVED,
+  EXTENDED_INTERLEAVED,
+  // Tables with a header row of character names, then label and values
+  // (read/read_table.hpp); one matrix is the whole input.
+  CSV,
+  TSV,
+  // R's read.csv2 convention: ';' between cells, decimal commas.
+  CSV2,
+  // NEXUS and FASTA inputs hold one matrix each and are read whole, by their
+  // own readers (read/read_nexus.hpp, read/read_fasta.hpp).
+  NEXUS,
+  FASTA,
+};
+
+// The names of the formats, as --from and the library take them, in the
+// order --help lists them. A new format is one row here.
+struct Input_Format_Name {
+  std::string_view Name;
+  Input_Format Format;
+};
+inline constexpr Input_Format_Name Input_Format_Names[] = {
+    {"phylip", Input_Format::PHYLIP},
+    {"extended", Input_Format::EXTENDED_PHYLIP},
+    {"commented", Input_Format::COMMENTED_PHYLIP},
+    {"phylip-interleaved", Input_Format::PHYLIP_INTERLEAVED},
+    {"extended-interleaved", Input_Format::EXTENDED_INTERLEAVED},
+    {"csv", Input_Format::CSV},
+    {"tsv", Input_Format::TSV},
+    {"csv2", Input_Format::CSV2},
+    {"nexus", Input_Format::NEXUS},
+    {"fasta", Input_Format::FASTA},
+};
+
+// How a table (CSV, TSV, CSV2) is read beyond its separator.
+struct Table_Options {
+  // The first column holds the labels; without, every column is a character
+  // and the taxa are named 1, 2, ... (write.csv(row.names = FALSE),
+  // to_csv(index = False)).
+  bool labels = true;
+  // Numbers are written with a decimal comma (always for CSV2).
+  bool decimal_comma = false;
+
+  bool operator==(const Table_Options&) const = default;
+};
+
+} // namespace Karvel::Phylo::Read

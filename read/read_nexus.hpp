@@ -1,0 +1,22 @@
+#pragma once
+// Reading the character matrix of a NEXUS file: the first DATA or
+// CHARACTERS block (with the TAXA block before it, where the labels come
+// from there). The rest of the file is read and passed over: one file holds
+// one matrix.
+
+#include "text/text_io.hpp"
+#include "model/model.hpp"
+
+namespace Karvel::Phylo::Read {
+
+// Standard, DNA, RNA, nucleotide, protein and restriction data. The symbols
+// are kept as written, except that a polymorphic {01} or uncertain (01) cell
+// becomes the missing symbol, a match character the first taxon's symbol,
+// and letters take the case of the symbols list (else upper case) unless the
+// FORMAT says respectcase. Continuous data are a Data_Error.
+Disc_Data_Access Get_Nexus_Symbols(Text_IO::Text_Input& file);
+
+// Continuous data; any other datatype is a Data_Error.
+Real_Data_Access Get_Nexus_Numbers(Text_IO::Text_Input& file);
+
+} // namespace Karvel::Phylo::Read

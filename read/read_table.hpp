@@ -1,0 +1,29 @@
+#pragma once
+// Reading character matrices from comma- and tab-separated tables, as
+// spreadsheets, R's write.csv and pandas' to_csv write them: a header row
+// (its first cell empty or the name of the label column, then the names of
+// the characters), then one row per taxon, the label first. Fields follow
+// RFC 4180: a field in double quotes may hold separators, line feeds and
+// doubled quotes; lines may end in CR LF; blank lines are passed over. The
+// whole input is one matrix.
+
+#include "text/text_io.hpp"
+#include "read/input_format.hpp"
+#include "model/model.hpp"
+
+namespace Karvel::Phylo::Read {
+
+// CSV, TSV and CSV2.
+bool Is_Table(Input_Format format);
+// ',' for CSV, a tab for TSV, ';' for CSV2.
+char Separator_Of(Input_Format format);
+
+// Every cell a number; a missing value (empty, NA, NaN, ?) is a Data_Error,
+// as continuous characters have no unknown state.
+Real_Data_Access Get_Table_Numbers(Text_IO::Text_Input& file, Input_Format format, Table_Options options);
+
+// Every cell one symbol; an empty cell, NA, NaN and ? are the unknown
+// symbol '?'.
+Disc_Data_Access Get_Table_Symbols(Text_IO::Text_Input& file, Input_Format format, Table_Options options);
+
+} // namespace Karvel::Phylo::Read
