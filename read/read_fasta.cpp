@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "diagnostics/errors.hpp"
+#include "read/words.hpp"
 
 namespace Karvel::Phylo::Read {
 
@@ -15,12 +16,6 @@ namespace {
 
 using Text_IO::Text_Input;
 
-// Blanks are ASCII controls and the space; bytes from 128 up may be part of
-// a UTF-8 label.
-constexpr bool Is_Blank(char c) {
-  const auto u = static_cast<unsigned char>(c);
-  return u <= 32 || u == 127;
-}
 
 std::string Place(long line, std::size_t column) { return std::to_string(line) + ":" + std::to_string(column); }
 

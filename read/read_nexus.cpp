@@ -27,12 +27,6 @@ using Text_IO::Text_Input;
 // place in line and column, and what a header promises is not believed
 // before the rows are there.
 
-// Only ASCII controls and the space: bytes from 128 up belong to UTF-8
-// labels.
-constexpr bool Is_Blank(char c) {
-  const auto u = static_cast<unsigned char>(c);
-  return u <= 32 || u == 127;
-}
 
 constexpr std::string_view Punctuation = "()[]{}/\\,;:=*'\"`+-<>";
 bool Is_Punctuation(char c) { return Punctuation.find(c) != std::string_view::npos; }
@@ -656,14 +650,20 @@ std::unique_ptr<Data_Record<Generic::Row_Matrix<T>>> Read_Matrix(Nexus& nx, cons
   return Named(std::make_unique<Data_Record<Generic::Row_Matrix<T>>>(std::move(labels), std::move(matrix)), header);
 }
 
+// Reads the header up to the MATRIX command, which must begin a block of
+// `kind`.
+void Read_To_Matrix(Nexus& nx, Header& header, Kind kind) {
+  const Token matrix_token = Read_Header(nx, header);
+  Check_Kind(header, matrix_token, kind);
+}
+
 } // namespace
 
 Disc_Data_Access Get_Nexus_Symbols(Text_IO::Text_Input& file) {
   file.Skip_Byte_Order_Mark();
   Nexus nx(file);
   Header header;
-  const Token matrix_token = Read_Header(nx, header);
-  Check_Kind(header, matrix_token, Kind::SYMBOLS);
+  Read_To_Matrix(nx, header, Kind::SYMBOLS);
   const Layout& format = header.Format;
   const std::array<char, 256> fold = Case_Folding(format);
   auto folded = [&](char c) { return fold[static_cast<unsigned char>(c)]; };
@@ -769,8 +769,7 @@ Real_Data_Access Get_Nexus_Numbers(Text_IO::Text_Input& file) {
   file.Skip_Byte_Order_Mark();
   Nexus nx(file);
   Header header;
-  const Token matrix_token = Read_Header(nx, header);
-  Check_Kind(header, matrix_token, Kind::NUMBERS);
+  Read_To_Matrix(nx, header, Kind::NUMBERS);
   return Read_Matrix<double>(nx, header, [&](auto& row, const auto*) {
     // The numbers of the PHYLIP layouts, rounded the same way.
     std::size_t want = 64;

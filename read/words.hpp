@@ -13,6 +13,13 @@
 
 namespace Karvel::Phylo::Read {
 
+// Where a word ends: ASCII controls and the space. Bytes from 128 up belong
+// to UTF-8 labels.
+constexpr bool Is_Blank(char c) {
+  const auto u = static_cast<unsigned char>(c);
+  return u <= 32 || u == 127;
+}
+
 // The space and the ASCII control characters (0..32, 127): where labels end
 // and, for discrete data, what lies between values.
 const TextUtils::Character_Set& Whitespace();
