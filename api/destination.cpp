@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include "write/temporaries.hpp"
-#include "write/write_hdf5.hpp"
 
 namespace Karvel {
 
@@ -19,13 +18,9 @@ Destination::Destination(const Run_Settings& settings, Text_IO::Text_Output& sta
     : settings_(settings), text_(&standard_output) {
   if (settings.Binary_Output) {
     const auto layout = *settings.Binary_Output;
-    if (layout == Phylo::Binary_Output::Layout::HDF5) {
-      if (!Phylo::Binary_Output::Hdf5_Built())
-        throw Errors::Usage_Error("this karvel was built without HDF5; rebuild it where libhdf5 is installed "
-                                  "(Debian: libhdf5-dev), or write --to=npy");
-      if (const std::string why = Phylo::Binary_Output::Hdf5_Unavailable(); !why.empty())
-        throw Errors::Usage_Error(why + "; write --to=npy instead");
-    }
+    const Phylo::Print::Layout& row = Phylo::Print::Layout_Row(layout);
+    if (row.Refusal)
+      if (const std::string why = row.Refusal(); !why.empty()) throw Errors::Usage_Error(why);
     if (settings.Print_Data)
       throw Errors::Usage_Error("-W writes character data in text layouts, not in " + Layout_Name(settings));
     if (!settings.Output_File) {
@@ -57,11 +52,12 @@ std::unique_ptr<Phylo::Binary_Output::Matrix_Writer> Destination::Open_Writer(co
   if (++matrices_ > 1)
     throw Errors::Constraint_Error("an " + Layout_Name(settings_) +
                                    " file holds one distance matrix, and the input holds more");
-  if (layout == Out::Layout::HDF5) return Out::Hdf5_Writer(file_->Temporary_Path(), file_->Path(), labels);
-  std::unique_ptr<Out::Matrix_Writer> writer = Out::Npy_Writer(*text_, labels.size(), layout);
+  const Phylo::Print::Layout& row = Phylo::Print::Layout_Row(layout);
+  std::unique_ptr<Out::Matrix_Writer> writer =
+      row.Open(Out::Target{text_, file_ ? file_->Temporary_Path() : "", file_ ? file_->Path() : ""}, labels, layout);
   // Only a named regular file has a place beside it for the labels: a
   // device's folder (/dev) is no place for them.
-  if (file_ && !file_->Direct() && Phylo::Print::Layout_Row(layout).Labels_Beside) {
+  if (file_ && !file_->Direct() && row.Labels_Beside) {
     labels_file_.emplace(file_->Path() + ".labels.txt");
     Text_IO::Text_Output text(labels_file_->Descriptor(), labels_file_->Path());
     Out::Put_Labels(text, labels);

@@ -1,5 +1,7 @@
 #include "write/print.hpp"
 
+#include "write/write_hdf5.hpp"
+
 #include <algorithm>
 #include <charconv>
 #include <cstring>
@@ -11,6 +13,7 @@
 #include "threads/parallel.hpp"
 #include "threads/progress.hpp"
 #include "write/print_number.hpp"
+#include "write/write_hdf5.hpp"
 #include "karvel/utf8.hpp"
 #include "text/char_sets.hpp"
 
@@ -369,22 +372,22 @@ using B = Binary_Output::Layout;
 // One row per layout, in the order --help lists them.
 // clang-format off
 constexpr Layout Table[] = {
-//  id                  name            alias  letter binary              dist   style                width             unpadded header             row           footer        part       beside pipe   apart  help
-  {D::EXTENDED_PHYLIP, "extended",     "",    'X', std::nullopt,       true,  O::EXTENDED_PHYLIP, W::LONGEST,        false, Count_Header,       Labelled_Row, No_Footer,    P::ALL,    false, true,  true,  "extended PHYLIP format (default)"},
-  {D::PHYLIP,          "phylip",       "",    'P', std::nullopt,       true,  O::PHYLIP,          W::PHYLIP,         false, Count_Header,       Labelled_Row, No_Footer,    P::ALL,    false, true,  true,  "ordinary PHYLIP format"},
-  {D::NEXUS,           "nexus",        "",    'N', std::nullopt,       true,  O::NEXUS,           W::LONGEST,        false, Nexus_Header,       Labelled_Row, Nexus_Footer, P::ALL,    false, true,  true,  "NEXUS format, labels cleaned"},
-  {D::NEXUS_ENCLOSED,  "nexus-quoted", "",    'E', std::nullopt,       true,  O::NEXUS_ENCLOSED,  W::LONGEST_QUOTED, false, Nexus_Header,       Labelled_Row, Nexus_Footer, P::ALL,    false, true,  true,  "NEXUS format, labels enclosed in single quotes"},
-  {D::TAB_SEPARATED,   "tab",          "",    'T', std::nullopt,       true,  O::EXTENDED_PHYLIP, W::LONGEST,        false, Tab_Header,         Labelled_Row, No_Footer,    P::ALL,    false, true,  true,  "tab-separated format"},
-  {D::ONE_COLUMN,      "pairs",        "",    'O', std::nullopt,       true,  O::EXTENDED_PHYLIP, W::LONGEST,        false, No_Header,          Pairs_Row,    Line_Footer,  P::BEFORE, false, true,  true,  "one-column format"},
-  {D::LABELS,          "labels",       "",    'L', std::nullopt,       true,  O::LABELS,          W::PHYLIP,         false, No_Header,          Label_Row,    Line_Footer,  P::BEFORE, false, true,  true,  "Labels only"},
-  {D::RAW,             "raw",          "",    'R', std::nullopt,       true,  O::RAW,             W::NONE,           false, No_Header,          Raw_Row,      Line_Footer,  P::ALL,    false, true,  true,  "raw format (no labels, no header)"},
-  {D::LSMAT,           "lsmat",        "tsv", 0,   std::nullopt,       true,  O::TSV,             W::UNPADDED,       true,  Table_Header<'\t'>, Labelled_Row, No_Footer,    P::ALL,    false, true,  true,  "a tab-separated table indexed by label"},
-  {D::CSV,             "csv",          "",    0,   std::nullopt,       true,  O::CSV,             W::UNPADDED,       true,  Table_Header<','>,  Labelled_Row, No_Footer,    P::ALL,    false, true,  true,  "a comma-separated table indexed by label"},
-  {D::PHYLIP_LOWER,    "phylip-lower", "",    0,   std::nullopt,       true,  O::PHYLIP,          W::PHYLIP,         false, Count_Header,       Lower_Row,    No_Footer,    P::BEFORE, false, true,  true,  "the lower triangle"},
-  {D::FASTA,           "fasta",        "",    0,   std::nullopt,       false, O::FASTA,           W::UNPADDED,       false, nullptr,            nullptr,      nullptr,      P::ALL,    false, true,  true,  "sequences, with -W only"},
-  {D::NPY,             "npy",          "",    0,   B::NPY,             true,  O::EXTENDED_PHYLIP, W::NONE,           false, nullptr,            nullptr,      nullptr,      P::ALL,    true,  true,  true,  "NumPy, n x n"},
-  {D::NPY_CONDENSED,   "npy-condensed", "",   0,   B::NPY_CONDENSED,   true,  O::EXTENDED_PHYLIP, W::NONE,           false, nullptr,            nullptr,      nullptr,      P::AFTER,  true,  true,  true,  "NumPy, scipy's condensed order"},
-  {D::HDF5,            "hdf5",         "",    0,   B::HDF5,            true,  O::EXTENDED_PHYLIP, W::NONE,           false, nullptr,            nullptr,      nullptr,      P::ALL,    false, false, false, "scikit-bio's BDSM"},
+//  id                  name            alias  letter binary              dist   style                width             unpadded header             row           footer        open                       refusal                           part       beside pipe   apart  help
+  {D::EXTENDED_PHYLIP, "extended",     "",    'X', std::nullopt,       true,  O::EXTENDED_PHYLIP, W::LONGEST,        false, Count_Header,       Labelled_Row, No_Footer, nullptr,                  nullptr,    P::ALL,    false, true,  true,  "extended PHYLIP format (default)"},
+  {D::PHYLIP,          "phylip",       "",    'P', std::nullopt,       true,  O::PHYLIP,          W::PHYLIP,         false, Count_Header,       Labelled_Row, No_Footer, nullptr,                  nullptr,    P::ALL,    false, true,  true,  "ordinary PHYLIP format"},
+  {D::NEXUS,           "nexus",        "",    'N', std::nullopt,       true,  O::NEXUS,           W::LONGEST,        false, Nexus_Header,       Labelled_Row, Nexus_Footer, nullptr,                  nullptr,    P::ALL,    false, true,  true,  "NEXUS format, labels cleaned"},
+  {D::NEXUS_ENCLOSED,  "nexus-quoted", "",    'E', std::nullopt,       true,  O::NEXUS_ENCLOSED,  W::LONGEST_QUOTED, false, Nexus_Header,       Labelled_Row, Nexus_Footer, nullptr,                  nullptr,    P::ALL,    false, true,  true,  "NEXUS format, labels enclosed in single quotes"},
+  {D::TAB_SEPARATED,   "tab",          "",    'T', std::nullopt,       true,  O::EXTENDED_PHYLIP, W::LONGEST,        false, Tab_Header,         Labelled_Row, No_Footer, nullptr,                  nullptr,    P::ALL,    false, true,  true,  "tab-separated format"},
+  {D::ONE_COLUMN,      "pairs",        "",    'O', std::nullopt,       true,  O::EXTENDED_PHYLIP, W::LONGEST,        false, No_Header,          Pairs_Row,    Line_Footer, nullptr,                  nullptr,  P::BEFORE, false, true,  true,  "one-column format"},
+  {D::LABELS,          "labels",       "",    'L', std::nullopt,       true,  O::LABELS,          W::PHYLIP,         false, No_Header,          Label_Row,    Line_Footer, nullptr,                  nullptr,  P::BEFORE, false, true,  true,  "Labels only"},
+  {D::RAW,             "raw",          "",    'R', std::nullopt,       true,  O::RAW,             W::NONE,           false, No_Header,          Raw_Row,      Line_Footer, nullptr,                  nullptr,  P::ALL,    false, true,  true,  "raw format (no labels, no header)"},
+  {D::LSMAT,           "lsmat",        "tsv", 0,   std::nullopt,       true,  O::TSV,             W::UNPADDED,       true,  Table_Header<'\t'>, Labelled_Row, No_Footer, nullptr,                  nullptr,    P::ALL,    false, true,  true,  "a tab-separated table indexed by label"},
+  {D::CSV,             "csv",          "",    0,   std::nullopt,       true,  O::CSV,             W::UNPADDED,       true,  Table_Header<','>,  Labelled_Row, No_Footer, nullptr,                  nullptr,    P::ALL,    false, true,  true,  "a comma-separated table indexed by label"},
+  {D::PHYLIP_LOWER,    "phylip-lower", "",    0,   std::nullopt,       true,  O::PHYLIP,          W::PHYLIP,         false, Count_Header,       Lower_Row,    No_Footer, nullptr,                  nullptr,    P::BEFORE, false, true,  true,  "the lower triangle"},
+  {D::FASTA,           "fasta",        "",    0,   std::nullopt,       false, O::FASTA,           W::UNPADDED,       false, nullptr,            nullptr,      nullptr, nullptr,                  nullptr,      P::ALL,    false, true,  true,  "sequences, with -W only"},
+  {D::NPY,             "npy",          "",    0,   B::NPY,             true,  O::EXTENDED_PHYLIP, W::NONE,           false, nullptr,            nullptr,      nullptr, Binary_Output::Npy_Open,  nullptr,      P::ALL,    true,  true,  true,  "NumPy, n x n"},
+  {D::NPY_CONDENSED,   "npy-condensed", "",   0,   B::NPY_CONDENSED,   true,  O::EXTENDED_PHYLIP, W::NONE,           false, nullptr,            nullptr,      nullptr, Binary_Output::Npy_Open,  nullptr,      P::AFTER,  true,  true,  true,  "NumPy, scipy's condensed order"},
+  {D::HDF5,            "hdf5",         "",    0,   B::HDF5,            true,  O::EXTENDED_PHYLIP, W::NONE,           false, nullptr,            nullptr,      nullptr, Binary_Output::Hdf5_Open, Binary_Output::Hdf5_Refusal,      P::ALL,    false, false, false, "scikit-bio's BDSM"},
 };
 // clang-format on
 
@@ -402,7 +405,7 @@ constexpr bool Complete() {
   for (const Layout& row : Table) {
     const bool text = !row.Binary && row.Distances;
     if (row.Name.empty() || text != (row.Header != nullptr) || text != (row.Row != nullptr) ||
-        text != (row.Footer != nullptr) || row.Help.empty() ||
+        text != (row.Footer != nullptr) || row.Binary.has_value() != (row.Open != nullptr) || row.Help.empty() ||
         (row.Blocks_Apart && !row.To_Pipe))
       return false;
   }

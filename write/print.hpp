@@ -149,6 +149,10 @@ struct Layout {
   Header_Writer Header;
   Row_Writer Row;
   Footer_Writer Footer;
+  // Binary layouts only: the writer of a matrix, and why this run cannot
+  // write the layout (null: it always can; an empty text: it can now).
+  Binary_Output::Opener Open;
+  std::string (*Refusal)();
   // The distances of a row the layout shows, which is how --part shares out
   // its rows and what blocks of rows need to compute.
   Row_Part Part;

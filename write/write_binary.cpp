@@ -131,4 +131,8 @@ void Put_Labels(Text_IO::Text_Output& out, const Taxon_Labels& labels) {
 // The names are the table's, which are null-terminated literals.
 const char* Name(Layout layout) { return Print::Layout_Row(layout).Name.data(); }
 
+std::unique_ptr<Matrix_Writer> Npy_Open(const Target& target, const Taxon_Labels& labels, Layout layout) {
+  return Npy_Writer(*target.Text, labels.size(), layout);
+}
+
 } // namespace Karvel::Phylo::Binary_Output

@@ -58,6 +58,19 @@ Byte_Range Npy_Rows(std::size_t taxa, Layout layout, std::size_t first, std::siz
 // the caller flushes `out`.
 std::unique_ptr<Matrix_Writer> Npy_Writer(Text_IO::Text_Output& out, std::size_t taxa, Layout layout);
 
+// Where a binary layout's writer writes: the run's text output, which the
+// npy bytes go through, and the file by name for a writer that opens it
+// itself (HDF5): the temporary, or the file when written through, and the
+// name messages give it.
+struct Target {
+  Text_IO::Text_Output* Text = nullptr;
+  std::string Path;
+  std::string Shown;
+};
+// A layout's writer of one matrix; its row of the layouts' table names it.
+using Opener = std::unique_ptr<Matrix_Writer> (*)(const Target& target, const Taxon_Labels& labels, Layout layout);
+std::unique_ptr<Matrix_Writer> Npy_Open(const Target& target, const Taxon_Labels& labels, Layout layout);
+
 // The labels one a line, as the labels file beside an npy file holds them.
 void Put_Labels(Text_IO::Text_Output& out, const Taxon_Labels& labels);
 

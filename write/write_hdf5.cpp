@@ -331,4 +331,13 @@ std::unique_ptr<Matrix_Writer> Hdf5_Writer(const std::string& path, const std::s
   return std::make_unique<Hdf5>(path, shown, labels);
 }
 
+std::string Hdf5_Refusal() {
+  const std::string why = Hdf5_Unavailable();
+  return why.empty() ? why : why + "; write --to=npy instead";
+}
+
+std::unique_ptr<Matrix_Writer> Hdf5_Open(const Target& target, const Taxon_Labels& labels, Layout) {
+  return Hdf5_Writer(target.Path, target.Shown, labels);
+}
+
 } // namespace Karvel::Phylo::Binary_Output

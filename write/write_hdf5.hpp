@@ -17,6 +17,10 @@ namespace Karvel::Phylo::Binary_Output {
 // cannot be loaded now (empty when it can).
 bool Hdf5_Built();
 std::string Hdf5_Unavailable();
+// Why this run cannot write HDF5, as a report puts it, or nothing.
+std::string Hdf5_Refusal();
+// The HDF5 writer of one matrix into target.Path.
+std::unique_ptr<Matrix_Writer> Hdf5_Open(const Target& target, const Taxon_Labels& labels, Layout layout);
 
 // Creates (or truncates) the file at `path` and writes all but the matrix's
 // values, which the rows then fill; `shown` is the name errors give.

@@ -15,4 +15,13 @@ std::unique_ptr<Matrix_Writer> Hdf5_Writer(const std::string&, const std::string
                                  "(Debian: libhdf5-dev), or write --to=npy");
 }
 
+std::string Hdf5_Refusal() {
+  return "this karvel was built without HDF5; rebuild it where libhdf5 is installed (Debian: libhdf5-dev), or write "
+         "--to=npy";
+}
+
+std::unique_ptr<Matrix_Writer> Hdf5_Open(const Target& target, const Taxon_Labels& labels, Layout) {
+  return Hdf5_Writer(target.Path, target.Shown, labels);
+}
+
 } // namespace Karvel::Phylo::Binary_Output
