@@ -28,6 +28,9 @@ TEST(Layouts, EveryNameAndLetterPicksItsRow) {
     if (row.Binary) {
       EXPECT_EQ(&Print::Layout_Row(*row.Binary), &row);
     }
+    // A binary row names its writer; a text row has none to name.
+    EXPECT_EQ(row.Open != nullptr, row.Binary.has_value());
+    EXPECT_TRUE(row.Refusal == nullptr || row.Binary.has_value());
     EXPECT_EQ(Karvel::Lib::Output_Layout_Name(row.Id), row.Name);
     for (const std::string_view name : {row.Name, row.Alias}) {
       if (name.empty()) continue;
