@@ -4,7 +4,6 @@
 #include <string>
 #include <unistd.h>
 
-#include "write/temporaries.hpp"
 
 namespace Karvel {
 
@@ -33,9 +32,6 @@ Destination::Destination(const Run_Settings& settings, Text_IO::Text_Output& sta
                                   "--output=FILE, or send standard output to a file or a pipe");
     }
   }
-  // Also makes a file-size limit a reported write error, wherever the
-  // output goes.
-  Generic::Temporaries::Remove_On_Signals();
   if (settings.Output_File) {
     file_.emplace(*settings.Output_File);
     file_text_ = std::make_unique<Text_IO::Text_Output>(file_->Descriptor(), file_->Path());

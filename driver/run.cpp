@@ -16,6 +16,7 @@
 #include "driver/karvel.hpp"
 #include "driver/options_table.hpp"
 #include "driver/report.hpp"
+#include "write/temporaries.hpp"
 #include "threads/parallel.hpp"
 #include "simd/simd.hpp"
 #include "diagnostics/warnings.hpp"
@@ -117,6 +118,10 @@ int Main(int argc, char** argv) {
     {
       // Errors leave --output's file as it was: the destination removes its
       // temporary unless the run gets to Commit.
+      // The program owns its signals (a library's caller keeps its own): a
+      // signal removes the temporaries, and a file-size limit is a
+      // reported write error wherever the output goes.
+      Generic::Temporaries::Remove_On_Signals();
       Destination destination(settings, out);
       // Ends, and leaves the terminal clean, before any error is reported.
       const Generic::Progress::Display progress(settings.Progress);

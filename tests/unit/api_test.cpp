@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include <csignal>
+
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -342,6 +344,9 @@ TEST(Api, FilesInEveryLayoutAreTheProgramsFiles) {
     std::ifstream in(file, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
   };
+  constexpr int Signals[] = {SIGINT, SIGTERM, SIGHUP, SIGXFSZ};
+  struct sigaction before[std::size(Signals)] {};
+  for (std::size_t k = 0; k < std::size(Signals); ++k) sigaction(Signals[k], nullptr, &before[k]);
   const K::Matrix data = Only(Primates);
   for (const Phylo::Print::Layout& row : Phylo::Print::Layouts()) {
     if (!row.Distances) continue;
@@ -371,6 +376,12 @@ TEST(Api, FilesInEveryLayoutAreTheProgramsFiles) {
         EXPECT_EQ(bytes(mine.string() + ".labels.txt"), bytes(theirs.string() + ".labels.txt"));
       }
     }
+  }
+  // The caller's signals stay the caller's: the library installs no handler.
+  for (std::size_t k = 0; k < std::size(Signals); ++k) {
+    struct sigaction now {};
+    sigaction(Signals[k], nullptr, &now);
+    EXPECT_EQ(now.sa_handler, before[k].sa_handler) << Signals[k];
   }
   // All zeros: no Bray-Curtis distance; the file stays as it was.
   const fs::path kept = folder / "kept.txt";
