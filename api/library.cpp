@@ -79,6 +79,13 @@ struct Library_Access {
 
 namespace {
 
+// A layout cast from a number the enumeration does not have.
+Input_Layout Checked(Input_Layout layout) {
+  if (static_cast<std::size_t>(layout) > static_cast<std::size_t>(Input_Layout::FASTA))
+    throw Errors::Constraint_Error("not an input layout");
+  return layout;
+}
+
 Pipeline::Datatype Internal(Datatype type) {
   switch (type) {
   case Datatype::BINARY: return Pipeline::Datatype::BINARY;
@@ -88,26 +95,7 @@ Pipeline::Datatype Internal(Datatype type) {
   return Pipeline::Datatype::CONTINUOUS;
 }
 
-// The program's input formats, in the order of Input_Layout.
-constexpr Phylo::Read::Input_Format Input_Formats[] = {
-    Phylo::Read::Input_Format::PHYLIP,
-    Phylo::Read::Input_Format::EXTENDED_PHYLIP,
-    Phylo::Read::Input_Format::COMMENTED_PHYLIP,
-    Phylo::Read::Input_Format::CSV,
-    Phylo::Read::Input_Format::TSV,
-    Phylo::Read::Input_Format::PHYLIP_INTERLEAVED,
-    Phylo::Read::Input_Format::EXTENDED_INTERLEAVED,
-    Phylo::Read::Input_Format::CSV2,
-    Phylo::Read::Input_Format::NEXUS,
-    Phylo::Read::Input_Format::FASTA,
-};
-static_assert(std::size(Input_Formats) == static_cast<std::size_t>(Input_Layout::FASTA) + 1);
 
-Phylo::Read::Input_Format Internal(Input_Layout layout) {
-  const auto index = static_cast<std::size_t>(layout);
-  if (index >= std::size(Input_Formats)) throw Errors::Constraint_Error("not an input layout");
-  return Input_Formats[index];
-}
 
 // The public names of the transformations; those of the formulae are the
 // names in the formula tables, the same that messages use.
@@ -227,21 +215,21 @@ Reader& Reader::operator=(Reader&&) noexcept = default;
 Reader::~Reader() = default;
 
 Reader Reader::From_File(const std::string& name, Input_Layout layout, Datatype type) {
-  return Reader(std::make_unique<State>(State{Text_IO::Text_Input::Open(name), nullptr, {}, Internal(layout), Internal(type), false}));
+  return Reader(std::make_unique<State>(State{Text_IO::Text_Input::Open(name), nullptr, {}, Checked(layout), Internal(type), false}));
 }
 
 Reader Reader::From_Descriptor(int fd, Input_Layout layout, Datatype type) {
   return Reader(std::make_unique<State>(
-      State{std::make_unique<Text_IO::Text_Input>(fd, false), nullptr, {}, Internal(layout), Internal(type), false}));
+      State{std::make_unique<Text_IO::Text_Input>(fd, false), nullptr, {}, Checked(layout), Internal(type), false}));
 }
 
 Reader Reader::From_Stream(std::istream& stream, Input_Layout layout, Datatype type) {
-  return Reader(std::make_unique<State>(State{nullptr, &stream, {}, Internal(layout), Internal(type), false}));
+  return Reader(std::make_unique<State>(State{nullptr, &stream, {}, Checked(layout), Internal(type), false}));
 }
 
 Reader Reader::From_Text(std::string_view text, Input_Layout layout, Datatype type) {
   return Reader(std::make_unique<State>(
-      State{std::make_unique<Text_IO::Text_Input>(text), nullptr, {}, Internal(layout), Internal(type), false}));
+      State{std::make_unique<Text_IO::Text_Input>(text), nullptr, {}, Checked(layout), Internal(type), false}));
 }
 
 std::optional<Matrix> Reader::Next() {
@@ -272,9 +260,7 @@ std::vector<std::string> Input_Layout_Names() {
 
 std::optional<Input_Layout> Input_Layout_Named(std::string_view name) {
   for (const auto& row : Phylo::Read::Input_Format_Names) {
-    if (row.Name != name) continue;
-    const auto* at = std::find(std::begin(Input_Formats), std::end(Input_Formats), row.Format);
-    if (at != std::end(Input_Formats)) return static_cast<Input_Layout>(at - std::begin(Input_Formats));
+    if (row.Name == name) return row.Format;
   }
   return std::nullopt;
 }

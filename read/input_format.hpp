@@ -4,28 +4,21 @@
 
 #include <string_view>
 
+#include "karvel/karvel.hpp"
+
 namespace Karvel::Phylo::Read {
 
-enum class Input_Format {
-  COMMENTED_PHYLIP,
-  EXTENDED_PHYLIP,
-  PHYLIP,
-  // Interleaved PHYLIP: a first block of one line per taxon, its label (ten
-  // columns, or one word) and the first values, then blocks of one line of
-  // values per taxon in the same order, up to the number of characters.
-  PHYLIP_INTERLEAVED,
-  EXTENDED_INTERLEAVED,
-  // Tables with a header row of character names, then label and values
-  // (read/read_table.hpp); one matrix is the whole input.
-  CSV,
-  TSV,
-  // R's read.csv2 convention: ';' between cells, decimal commas.
-  CSV2,
-  // NEXUS and FASTA inputs hold one matrix each and are read whole, by their
-  // own readers (read/read_nexus.hpp, read/read_fasta.hpp).
-  NEXUS,
-  FASTA,
-};
+// The library's enumeration (karvel/karvel.hpp), which names every layout
+// the program reads, so that the library and the readers cannot drift apart.
+// Interleaved PHYLIP: a first block of one line per taxon, its label (ten
+// columns, or one word) and the first values, then blocks of one line of
+// values per taxon in the same order, up to the number of characters.
+// Tables (CSV, TSV, CSV2: ';' between cells, decimal commas, as R's
+// read.csv2) have a header row of character names, then label and values
+// (read/read_table.hpp); one matrix is the whole input. NEXUS and FASTA
+// inputs hold one matrix each and are read whole, by their own readers
+// (read/read_nexus.hpp, read/read_fasta.hpp).
+using Input_Format = Karvel::Lib::Input_Layout;
 
 // The names of the formats, as --from and the library take them, in the
 // order --help lists them. A new format is one row here.

@@ -43,6 +43,7 @@ namespace Karvel::Lib {
 // character names, then a label and the values in each row; the whole text
 // is one matrix); interleaved PHYLIP and extended PHYLIP; CSV2 (';' between
 // cells, decimal commas); a NEXUS file's DATA or CHARACTERS block; FASTA.
+// The readers use this enumeration too; new layouts are added at the end.
 enum class Input_Layout {
   PHYLIP,
   EXTENDED_PHYLIP,
