@@ -252,6 +252,8 @@ std::optional<Matrix> Reader::Next() {
   return Library_Access::Make(Read_Next_Matrix(*s.Input, settings));
 }
 
+const char* Version() { return KARVEL_VERSION; }
+
 std::vector<std::string> Input_Layout_Names() {
   std::vector<std::string> names;
   for (const auto& row : Phylo::Read::Input_Format_Names) names.emplace_back(row.Name);

@@ -7,6 +7,7 @@
 #include <sstream>
 #include <string>
 
+#include "karvel/version.hpp"
 #include "driver/options_docs.hpp"
 
 using namespace Karvel;

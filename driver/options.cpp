@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "karvel/version.hpp"
 #include "driver/karvel.hpp"
 #include "driver/options_docs.hpp"
 #include "driver/options_table.hpp"

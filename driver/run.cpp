@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "karvel/version.hpp"
 #include "api/destination.hpp"
 #include "driver/karvel.hpp"
 #include "driver/options_table.hpp"

@@ -33,8 +33,14 @@
 #include <vector>
 
 #include "karvel/errors.hpp"
+#include "karvel/version.hpp"
 
 namespace Karvel::Lib {
+
+// The version of the library this program runs with ("0.1.0"); KARVEL_VERSION
+// and KARVEL_VERSION_MAJOR, _MINOR and _PATCH (karvel/version.hpp) give that
+// of the headers it was compiled with.
+const char* Version();
 
 // The layouts matrices are read in, every one the program reads: PHYLIP (a
 // label is the first ten characters of its record), extended PHYLIP (a label

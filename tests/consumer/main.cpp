@@ -4,8 +4,11 @@
 #include <karvel/karvel.hpp>
 
 #include <cstdio>
+#include <cstring>
 #include <optional>
 #include <vector>
+
+static_assert(KARVEL_VERSION_MAJOR >= 0 && KARVEL_VERSION_MINOR >= 0 && KARVEL_VERSION_PATCH >= 0);
 
 int main(int argc, char** argv) {
   if (argc != 2) {
@@ -13,6 +16,11 @@ int main(int argc, char** argv) {
     return 2;
   }
   namespace K = Karvel::Lib;
+  // The installed headers and library come from one build.
+  if (std::strcmp(K::Version(), KARVEL_VERSION) != 0) {
+    std::fprintf(stderr, "headers of karvel %s, library of karvel %s\n", KARVEL_VERSION, K::Version());
+    return 1;
+  }
   try {
     K::Reader reader = K::Reader::From_File(argv[1]);
     K::Output out(1);
