@@ -66,7 +66,7 @@ void Take_Read_Labels(Phylo::Pipeline::Data& data, const Run_Settings& s, const 
 void Check_Labels_For_Output(const Phylo::Pipeline::Data& data, const Run_Settings& s) {
   namespace Checks = Phylo::Label_Checks;
   const Phylo::Print::Output_Format style = Phylo::Print::Label_Format(s.Output);
-  if (style == Phylo::Print::Output_Format::PHYLIP) Checks::Warn_Of_Phylip_Cut_Collisions(data.Labels());
+  if (Phylo::Print::Cuts_Labels(style)) Checks::Warn_Of_Phylip_Cut_Collisions(data.Labels());
   // hdf5 stores any text; the npy labels file is one label a line.
   const bool bare = s.Binary_Output ? Phylo::Print::Layout_Row(*s.Binary_Output).Labels_Beside
                                     : Phylo::Print::Writes_Controls_As_Underscores(style);

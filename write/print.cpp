@@ -154,6 +154,17 @@ void Put_Values(Text_Output& file, std::span<const double> row, int fore, int af
 // length. All labels empty would make it 0; one space keeps the columns.
 int Longest_Width(const Taxon_Labels& labels) { return std::max(Longest_Label(labels), 1); }
 
+int Label_Width(Width_Rule rule, const Taxon_Labels& labels) {
+  switch (rule) {
+  case Width_Rule::PHYLIP: return Phylip_Width;
+  case Width_Rule::LONGEST: return Longest_Width(labels);
+  case Width_Rule::LONGEST_QUOTED: return Longest_Label(labels) + 2;
+  // Nothing is padded; the width only passes the label check.
+  case Width_Rule::UNPADDED: break;
+  }
+  return 1;
+}
+
 // One cell of a CSV or TSV table: as it is, or between double quotes with
 // its quotes doubled where it holds the separator, a quote or a line break
 // (RFC 4180; pandas, R and the csv readers of every language take it).
@@ -171,8 +182,6 @@ void Put_Field(Text_Output& file, std::string_view text, char separator) {
   }
   file.Put('"');
 }
-
-char Separator_Of(Output_Format style) { return style == Output_Format::CSV ? ',' : '\t'; }
 
 // A NEXUS word: as it is when it holds only letters, digits and the
 // punctuation a word may hold, else between single quotes with its quotes
@@ -205,24 +214,206 @@ void Put_Nexus_Opening(Text_Output& file, std::string_view block) {
 
 } // namespace
 
+// --- The label styles: their writers, then their table.
+
+namespace {
+
+void Underscored_Label(Text_Output& file, const std::string& label, int width, char) {
+  Put_Underscored(file, label, static_cast<std::size_t>(width));
+}
+
+void Line_Label(Text_Output& file, const std::string& label, int, char) {
+  Put_Padded(file, label.size(), label.size(), [&](std::size_t k) { return Fit(label[k]); });
+  file.New_Line();
+}
+
+void Nexus_Label(Text_Output& file, const std::string& label, int width, char) {
+  // Cleaned straight into the output; this is To_Nexus_Label.
+  const std::string_view kept = TextUtils::Trim(label, Nexus_Unfit());
+  const TextUtils::Character_Mapping& mapping = Nexus_Mapping();
+  Put_Padded(file, kept.size(), static_cast<std::size_t>(width),
+             [&](std::size_t k) { return mapping[static_cast<unsigned char>(kept[k])]; });
+}
+
+void Quoted_Nexus_Label(Text_Output& file, const std::string& label, int width, char) {
+  // A quote inside would end the quoted label early.
+  const std::size_t last = label.size() + 1;
+  Put_Padded(file, label.size() + 2, static_cast<std::size_t>(width), [&](std::size_t k) {
+    if (k == 0 || k == last) return '\'';
+    const char c = label[k - 1];
+    return c == '\'' ? '`' : c;
+  });
+}
+
+void Phylip_Label(Text_Output& file, const std::string& label, int, char) {
+  // Cut before a letter that would not fit whole; spaces fill the ten
+  // bytes, so that readers counting bytes still find the values.
+  Put_Padded(file, Karvel::Utf8::Cut(label, Phylip_Width), Phylip_Width, [&](std::size_t k) { return Fit(label[k]); });
+}
+
+void No_Label(Text_Output&, const std::string&, int, char) {}
+
+void Field_Label(Text_Output& file, const std::string& label, int, char separator) {
+  Put_Field(file, label, separator);
+}
+
+// The label is the first word of the line: blanks as underscores.
+void Fasta_Label(Text_Output& file, const std::string& label, int, char) {
+  file.Put('>');
+  Put_Underscored(file, label, label.size());
+}
+
+void No_Data_Header(Text_Output&, const Data_Header&, char) {}
+
+void Count_Data_Header(Text_Output& file, const Data_Header& header, char) {
+  Put_Count(file, header.Taxa);
+  file.Put('\t');
+  Put_Count(file, header.Characters);
+  file.New_Line();
+}
+
+void Nexus_Data_Header(Text_Output& file, const Data_Header& header, char) {
+  Put_Nexus_Opening(file, "data");
+  file.Put("ntax=");
+  Put_Count(file, header.Taxa);
+  file.Put(" nchar=");
+  Put_Count(file, header.Characters);
+  file.Put(";\n\tformat datatype=");
+  switch (header.Datatype) {
+  case Nexus_Datatype::CONTINUOUS: file.Put("continuous"); break;
+  case Nexus_Datatype::DNA: file.Put("nucleotide gap=-"); break;
+  case Nexus_Datatype::STANDARD: {
+    // Readers fold the case of symbols unless told not to; a and A are
+    // two states here.
+    bool both_cases = false;
+    for (const char c : header.Symbols)
+      both_cases |= c >= 'a' && c <= 'z' && header.Symbols.find(static_cast<char>(c - 'a' + 'A')) != std::string_view::npos;
+    file.Put(both_cases ? "standard respectcase symbols=\"" : "standard symbols=\"");
+    file.Put(header.Symbols);
+    file.Put("\" gap=-");
+    break;
+  }
+  }
+  file.Put(" missing=?;\n");
+  if (!header.Names.empty()) {
+    file.Put("\tcharlabels");
+    for (const std::string& name : header.Names) {
+      file.Put(' ');
+      Put_Nexus_Word(file, name);
+    }
+    file.Put(";\n");
+  }
+  file.Put("\tmatrix\n");
+}
+
+// A header row of an empty cell and the characters' names.
+void Table_Data_Header(Text_Output& file, const Data_Header& header, char separator) {
+  if (!header.Names.empty()) {
+    for (const std::string& name : header.Names) {
+      file.Put(separator);
+      Put_Field(file, name, separator);
+    }
+    file.New_Line();
+    return;
+  }
+  // Without names from the input, c1, c2, ...: names in every reader (a
+  // name that is a number is not, in R).
+  char name[24] = {separator, 'c'};
+  for (int k = 1; k <= header.Characters; ++k)
+    file.Put(std::string_view(name, static_cast<std::size_t>(std::to_chars(name + 2, name + sizeof name, k).ptr - name)));
+  file.New_Line();
+}
+
+// The symbols as one word after the separator.
+void Word_Symbols(Text_Output& file, std::span<const char> row, char separator) {
+  file.Put(separator);
+  file.Put(std::string_view(row.data(), row.size()));
+  file.New_Line();
+}
+
+// One symbol a cell.
+void Cell_Symbols(Text_Output& file, std::span<const char> row, char separator) {
+  for (const char& c : row) {
+    file.Put(separator);
+    Put_Field(file, std::string_view(&c, 1), separator);
+  }
+  file.New_Line();
+}
+
+// The sequence on the line after its label.
+void Sequence_Symbols(Text_Output& file, std::span<const char> row, char) {
+  file.New_Line();
+  file.Put(std::string_view(row.data(), row.size()));
+  file.New_Line();
+}
+
+void No_Symbols(Text_Output&, std::span<const char>, char) {}
+
+void Number_Cells(Text_Output& file, std::span<const double> row, char separator, int fore, int aft, int exp) {
+  Put_Values(file, row, fore, aft, exp, separator);
+}
+
+void No_Numbers(Text_Output&, std::span<const double>, char, int, int, int) {}
+
+void No_Footer(Text_Output&) {}
+
+void Nexus_Data_Footer(Text_Output& file) {
+  file.Put(Paup_Opening);
+  file.Put(Data_Paup_Settings);
+}
+
+using O = Output_Format;
+using W = Width_Rule;
+
+// One row per style, in the order of Output_Format. Data in CSV and TSV are
+// a header row of an empty cell and the characters' names, then per taxon
+// its label and its characters, one a cell; in FASTA ">label" and the
+// sequence on the next line, symbols only.
+// clang-format off
+constexpr Style Style_Table[] = {
+//  id                  name            label               width              sep   unpadded controls header             numbered datatype symbols           numbers       footer
+  {O::EXTENDED_PHYLIP, "extended",     Underscored_Label,  W::LONGEST,        '\t', false,   true,    Count_Data_Header, false,   false,   Word_Symbols,     Number_Cells, No_Footer},
+  {O::LABELS,          "labels",       Line_Label,         W::UNPADDED,       '\t', false,   true,    No_Data_Header,    false,   false,   No_Symbols,       No_Numbers,   No_Footer},
+  {O::NEXUS,           "nexus",        Nexus_Label,        W::LONGEST,        '\t', false,   false,   Nexus_Data_Header, true,    true,    Word_Symbols,     Number_Cells, Nexus_Data_Footer},
+  {O::NEXUS_ENCLOSED,  "nexus-quoted", Quoted_Nexus_Label, W::LONGEST_QUOTED, '\t', false,   false,   Nexus_Data_Header, true,    true,    Word_Symbols,     Number_Cells, Nexus_Data_Footer},
+  {O::PHYLIP,          "phylip",       Phylip_Label,       W::PHYLIP,         '\t', false,   true,    Count_Data_Header, false,   false,   Word_Symbols,     Number_Cells, No_Footer},
+  {O::RAW,             "raw",          No_Label,           W::UNPADDED,       '\t', false,   false,   No_Data_Header,    false,   false,   Word_Symbols,     Number_Cells, No_Footer},
+  {O::CSV,             "csv",          Field_Label,        W::UNPADDED,       ',',  true,    false,   Table_Data_Header, false,   false,   Cell_Symbols,     Number_Cells, No_Footer},
+  {O::TSV,             "tsv",          Field_Label,        W::UNPADDED,       '\t', true,    false,   Table_Data_Header, false,   false,   Cell_Symbols,     Number_Cells, No_Footer},
+  {O::FASTA,           "fasta",        Fasta_Label,        W::UNPADDED,       '\t', false,   true,    No_Data_Header,    false,   false,   Sequence_Symbols, nullptr,      No_Footer},
+};
+// clang-format on
+
+// Every style has its row at its own index. (A row that leaves out its last
+// members does not compile with the warnings as errors; that each names its
+// writers, which g++ cannot check at compile time under
+// -fsanitize=undefined, is checked by a unit test.)
+constexpr bool Styles_In_Order() {
+  if (std::size(Style_Table) != static_cast<std::size_t>(Output_Format::FASTA) + 1) return false;
+  for (std::size_t k = 0; k < std::size(Style_Table); ++k)
+    if (static_cast<std::size_t>(Style_Table[k].Id) != k || Style_Table[k].Name.empty()) return false;
+  return true;
+}
+static_assert(Styles_In_Order(), "every style needs its row, in the order of Output_Format");
+
+} // namespace
+
+std::span<const Style> Styles() { return Style_Table; }
+
+const Style& Style_Row(Output_Format style) {
+  const auto k = static_cast<std::size_t>(style);
+  if (k >= std::size(Style_Table))
+    throw Errors::Constraint_Error("range check failed: no label style " + std::to_string(k));
+  return Style_Table[k];
+}
+
 // --- Labels
 
 Output_Format Label_Format(Dist_Output_Format format) { return Layout_Row(format).Style; }
 
-bool Writes_Controls_As_Underscores(Output_Format style) {
-  switch (style) {
-  case Output_Format::EXTENDED_PHYLIP:
-  case Output_Format::PHYLIP:
-  case Output_Format::LABELS:
-  case Output_Format::FASTA: return true;
-  case Output_Format::NEXUS:
-  case Output_Format::NEXUS_ENCLOSED:
-  case Output_Format::RAW:
-  case Output_Format::CSV:
-  case Output_Format::TSV: break;
-  }
-  return false;
-}
+bool Writes_Controls_As_Underscores(Output_Format style) { return Style_Row(style).Controls_As_Underscores; }
+
+bool Cuts_Labels(Output_Format style) { return Style_Row(style).Width == Width_Rule::PHYLIP; }
 
 int Longest_Label(const Taxon_Labels& labels) {
   std::size_t longest = 0;
@@ -238,50 +429,8 @@ void Print_Label(Text_Output& file, const std::string& label, Output_Format styl
   if (width < 1)
     throw Errors::Constraint_Error("range check failed: a label width must be positive, not " +
                                    std::to_string(width));
-  const auto w = static_cast<std::size_t>(width);
-  switch (style) {
-  case Output_Format::EXTENDED_PHYLIP:
-    Put_Underscored(file, label, w);
-    break;
-  case Output_Format::LABELS:
-    Put_Padded(file, label.size(), label.size(), [&](std::size_t k) { return Fit(label[k]); });
-    file.New_Line();
-    break;
-  case Output_Format::NEXUS: {
-    // Cleaned straight into the output; this is To_Nexus_Label.
-    const std::string_view kept = TextUtils::Trim(label, Nexus_Unfit());
-    const TextUtils::Character_Mapping& mapping = Nexus_Mapping();
-    Put_Padded(file, kept.size(), w,
-               [&](std::size_t k) { return mapping[static_cast<unsigned char>(kept[k])]; });
-    break;
-  }
-  case Output_Format::NEXUS_ENCLOSED: {
-    // A quote inside would end the quoted label early.
-    const std::size_t last = label.size() + 1;
-    Put_Padded(file, label.size() + 2, w, [&](std::size_t k) {
-      if (k == 0 || k == last) return '\'';
-      const char c = label[k - 1];
-      return c == '\'' ? '`' : c;
-    });
-    break;
-  }
-  case Output_Format::PHYLIP:
-    // Cut before a letter that would not fit whole; spaces fill the ten
-    // bytes, so that readers counting bytes still find the values.
-    Put_Padded(file, Karvel::Utf8::Cut(label, Phylip_Width), Phylip_Width,
-               [&](std::size_t k) { return Fit(label[k]); });
-    break;
-  case Output_Format::RAW:
-    break;
-  case Output_Format::CSV:
-  case Output_Format::TSV:
-    Put_Field(file, label, Separator_Of(style));
-    break;
-  case Output_Format::FASTA:
-    file.Put('>');
-    Put_Underscored(file, label, label.size());
-    break;
-  }
+  const Style& row = Style_Row(style);
+  row.Label(file, label, width, row.Separator);
 }
 
 // --- The layouts of distances: their writers, then their table.
@@ -289,7 +438,6 @@ void Print_Label(Text_Output& file, const std::string& label, Output_Format styl
 namespace {
 
 void No_Header(Text_Output&, const Taxon_Labels&) {}
-void No_Footer(Text_Output&) {}
 
 void Count_Header(Text_Output& file, const Taxon_Labels& labels) {
   Put_Count(file, static_cast<long>(labels.size()));
@@ -352,7 +500,7 @@ void Pairs_Row(Text_Output& file, const Taxon_Labels& labels, std::size_t row, s
 void Labelled_Row(Text_Output& file, const Taxon_Labels& labels, std::size_t row, std::span<const double> values,
                   const Row_Layout& layout) {
   Print_Label(file, labels[row], layout.Style, layout.Width);
-  Put_Values(file, values, layout.Fore, layout.Aft, layout.Exp, Separator_Of(layout.Style));
+  Put_Values(file, values, layout.Fore, layout.Aft, layout.Exp, Style_Row(layout.Style).Separator);
 }
 
 // The distances to the taxa before this one: none on the first row.
@@ -370,29 +518,28 @@ void Nexus_Footer(Text_Output& file) {
 
 using D = Dist_Output_Format;
 using O = Output_Format;
-using W = Width_Rule;
 using P = Row_Part;
 using B = Binary_Output::Layout;
 
 // One row per layout, in the order --help lists them.
 // clang-format off
 constexpr Layout Table[] = {
-//  id                  name            alias  letter binary              dist   style                width             unpadded header             row           footer        open                       refusal                           part       beside pipe   apart  help
-  {D::EXTENDED_PHYLIP, "extended",     "",    'X', std::nullopt,       true,  O::EXTENDED_PHYLIP, W::LONGEST,        false, Count_Header,       Labelled_Row, No_Footer, nullptr,                  nullptr,    P::ALL,    false, true,  true,  "extended PHYLIP format (default)"},
-  {D::PHYLIP,          "phylip",       "",    'P', std::nullopt,       true,  O::PHYLIP,          W::PHYLIP,         false, Count_Header,       Labelled_Row, No_Footer, nullptr,                  nullptr,    P::ALL,    false, true,  true,  "ordinary PHYLIP format"},
-  {D::NEXUS,           "nexus",        "",    'N', std::nullopt,       true,  O::NEXUS,           W::LONGEST,        false, Nexus_Header,       Labelled_Row, Nexus_Footer, nullptr,                  nullptr,    P::ALL,    false, true,  true,  "NEXUS format, labels cleaned"},
-  {D::NEXUS_ENCLOSED,  "nexus-quoted", "",    'E', std::nullopt,       true,  O::NEXUS_ENCLOSED,  W::LONGEST_QUOTED, false, Nexus_Header,       Labelled_Row, Nexus_Footer, nullptr,                  nullptr,    P::ALL,    false, true,  true,  "NEXUS format, labels enclosed in single quotes"},
-  {D::TAB_SEPARATED,   "tab",          "",    'T', std::nullopt,       true,  O::EXTENDED_PHYLIP, W::LONGEST,        false, Tab_Header,         Labelled_Row, No_Footer, nullptr,                  nullptr,    P::ALL,    false, true,  true,  "tab-separated format"},
-  {D::ONE_COLUMN,      "pairs",        "",    'O', std::nullopt,       true,  O::EXTENDED_PHYLIP, W::LONGEST,        false, No_Header,          Pairs_Row,    Line_Footer, nullptr,                  nullptr,  P::BEFORE, false, true,  true,  "one-column format"},
-  {D::LABELS,          "labels",       "",    'L', std::nullopt,       true,  O::LABELS,          W::PHYLIP,         false, No_Header,          Label_Row,    Line_Footer, nullptr,                  nullptr,  P::BEFORE, false, true,  true,  "Labels only"},
-  {D::RAW,             "raw",          "",    'R', std::nullopt,       true,  O::RAW,             W::NONE,           false, No_Header,          Raw_Row,      Line_Footer, nullptr,                  nullptr,  P::ALL,    false, true,  true,  "raw format (no labels, no header)"},
-  {D::LSMAT,           "lsmat",        "tsv", 0,   std::nullopt,       true,  O::TSV,             W::UNPADDED,       true,  Tsv_Header,         Labelled_Row, No_Footer, nullptr,                  nullptr,    P::ALL,    false, true,  true,  "a tab-separated table indexed by label"},
-  {D::CSV,             "csv",          "",    0,   std::nullopt,       true,  O::CSV,             W::UNPADDED,       true,  Csv_Header,         Labelled_Row, No_Footer, nullptr,                  nullptr,    P::ALL,    false, true,  true,  "a comma-separated table indexed by label"},
-  {D::PHYLIP_LOWER,    "phylip-lower", "",    0,   std::nullopt,       true,  O::PHYLIP,          W::PHYLIP,         false, Count_Header,       Lower_Row,    No_Footer, nullptr,                  nullptr,    P::BEFORE, false, true,  true,  "the lower triangle"},
-  {D::FASTA,           "fasta",        "",    0,   std::nullopt,       false, O::FASTA,           W::UNPADDED,       false, nullptr,            nullptr,      nullptr, nullptr,                  nullptr,      P::ALL,    false, true,  true,  "sequences, with -W only"},
-  {D::NPY,             "npy",          "",    0,   B::NPY,             true,  O::EXTENDED_PHYLIP, W::NONE,           false, nullptr,            nullptr,      nullptr, Binary_Output::Npy_Open,  nullptr,      P::ALL,    true,  true,  true,  "NumPy, n x n"},
-  {D::NPY_CONDENSED,   "npy-condensed", "",   0,   B::NPY_CONDENSED,   true,  O::EXTENDED_PHYLIP, W::NONE,           false, nullptr,            nullptr,      nullptr, Binary_Output::Npy_Open,  nullptr,      P::AFTER,  true,  true,  true,  "NumPy, scipy's condensed order"},
-  {D::HDF5,            "hdf5",         "",    0,   B::HDF5,            true,  O::EXTENDED_PHYLIP, W::NONE,           false, nullptr,            nullptr,      nullptr, Binary_Output::Hdf5_Open, Binary_Output::Hdf5_Refusal,      P::ALL,    false, false, false, "scikit-bio's BDSM"},
+//  id                  name            alias  letter binary              dist   style                header             row           footer        open                       refusal                           part       beside pipe   apart  help
+  {D::EXTENDED_PHYLIP, "extended",     "",    'X', std::nullopt,       true,  O::EXTENDED_PHYLIP, Count_Header,       Labelled_Row, No_Footer, nullptr,                  nullptr,    P::ALL,    false, true,  true,  "extended PHYLIP format (default)"},
+  {D::PHYLIP,          "phylip",       "",    'P', std::nullopt,       true,  O::PHYLIP,          Count_Header,       Labelled_Row, No_Footer, nullptr,                  nullptr,    P::ALL,    false, true,  true,  "ordinary PHYLIP format"},
+  {D::NEXUS,           "nexus",        "",    'N', std::nullopt,       true,  O::NEXUS,           Nexus_Header,       Labelled_Row, Nexus_Footer, nullptr,                  nullptr,    P::ALL,    false, true,  true,  "NEXUS format, labels cleaned"},
+  {D::NEXUS_ENCLOSED,  "nexus-quoted", "",    'E', std::nullopt,       true,  O::NEXUS_ENCLOSED,  Nexus_Header,       Labelled_Row, Nexus_Footer, nullptr,                  nullptr,    P::ALL,    false, true,  true,  "NEXUS format, labels enclosed in single quotes"},
+  {D::TAB_SEPARATED,   "tab",          "",    'T', std::nullopt,       true,  O::EXTENDED_PHYLIP, Tab_Header,         Labelled_Row, No_Footer, nullptr,                  nullptr,    P::ALL,    false, true,  true,  "tab-separated format"},
+  {D::ONE_COLUMN,      "pairs",        "",    'O', std::nullopt,       true,  O::EXTENDED_PHYLIP, No_Header,          Pairs_Row,    Line_Footer, nullptr,                  nullptr,  P::BEFORE, false, true,  true,  "one-column format"},
+  {D::LABELS,          "labels",       "",    'L', std::nullopt,       true,  O::LABELS,          No_Header,          Label_Row,    Line_Footer, nullptr,                  nullptr,  P::BEFORE, false, true,  true,  "Labels only"},
+  {D::RAW,             "raw",          "",    'R', std::nullopt,       true,  O::RAW,             No_Header,          Raw_Row,      Line_Footer, nullptr,                  nullptr,  P::ALL,    false, true,  true,  "raw format (no labels, no header)"},
+  {D::LSMAT,           "lsmat",        "tsv", 0,   std::nullopt,       true,  O::TSV,             Tsv_Header,         Labelled_Row, No_Footer, nullptr,                  nullptr,    P::ALL,    false, true,  true,  "a tab-separated table indexed by label"},
+  {D::CSV,             "csv",          "",    0,   std::nullopt,       true,  O::CSV,             Csv_Header,         Labelled_Row, No_Footer, nullptr,                  nullptr,    P::ALL,    false, true,  true,  "a comma-separated table indexed by label"},
+  {D::PHYLIP_LOWER,    "phylip-lower", "",    0,   std::nullopt,       true,  O::PHYLIP,          Count_Header,       Lower_Row,    No_Footer, nullptr,                  nullptr,    P::BEFORE, false, true,  true,  "the lower triangle"},
+  {D::FASTA,           "fasta",        "",    0,   std::nullopt,       false, O::FASTA,           nullptr,            nullptr,      nullptr, nullptr,                  nullptr,      P::ALL,    false, true,  true,  "sequences, with -W only"},
+  {D::NPY,             "npy",          "",    0,   B::NPY,             true,  O::EXTENDED_PHYLIP, nullptr,            nullptr,      nullptr, Binary_Output::Npy_Open,  nullptr,      P::ALL,    true,  true,  true,  "NumPy, n x n"},
+  {D::NPY_CONDENSED,   "npy-condensed", "",   0,   B::NPY_CONDENSED,   true,  O::EXTENDED_PHYLIP, nullptr,            nullptr,      nullptr, Binary_Output::Npy_Open,  nullptr,      P::AFTER,  true,  true,  true,  "NumPy, scipy's condensed order"},
+  {D::HDF5,            "hdf5",         "",    0,   B::HDF5,            true,  O::EXTENDED_PHYLIP, nullptr,            nullptr,      nullptr, Binary_Output::Hdf5_Open, Binary_Output::Hdf5_Refusal,      P::ALL,    false, false, false, "scikit-bio's BDSM"},
 };
 // clang-format on
 
@@ -472,18 +619,10 @@ const Layout& Text_Row(Dist_Output_Format format) {
 
 Row_Layout Layout_Of(const Taxon_Labels& labels, Dist_Output_Format format, int fore, int aft, int exp) {
   const Layout& row = Text_Row(format);
-  int width = 0;
-  switch (row.Width) {
-  case Width_Rule::NONE: break;
-  case Width_Rule::PHYLIP: width = Phylip_Width; break;
-  case Width_Rule::LONGEST: width = Longest_Width(labels); break;
-  case Width_Rule::LONGEST_QUOTED: width = Longest_Label(labels) + 2; break;
-  // Nothing is padded; the width only passes the label check.
-  case Width_Rule::UNPADDED: width = 1; break;
-  }
+  const Style& style = Style_Row(row.Style);
   // Readers of the tables take a number as it is; blanks before it only
   // make the cell text differ from what the same value prints elsewhere.
-  return {format, row.Row, row.Style, width, row.Unpadded_Numbers ? 0 : fore, aft, exp};
+  return {format, row.Row, row.Style, Label_Width(style.Width, labels), style.Unpadded_Numbers ? 0 : fore, aft, exp};
 }
 
 void Print_Header(Text_Output& file, const Taxon_Labels& labels, Dist_Output_Format format) {
@@ -549,71 +688,9 @@ void Put(Text_Output& file, const Squared& matrix, Dist_Output_Format format, in
 void Print_Header(Text_Output& file, int taxa, int characters, Output_Format format,
                   Nexus_Datatype datatype, std::string_view symbols, std::span<const std::string> names) {
   const bool named = !names.empty() && names.size() == static_cast<std::size_t>(std::max(characters, 0));
-  switch (format) {
-  case Output_Format::EXTENDED_PHYLIP:
-  case Output_Format::PHYLIP:
-    Put_Count(file, taxa);
-    file.Put('\t');
-    Put_Count(file, characters);
-    file.New_Line();
-    break;
-  case Output_Format::NEXUS:
-  case Output_Format::NEXUS_ENCLOSED:
-    Put_Nexus_Opening(file, "data");
-    file.Put("ntax=");
-    Put_Count(file, taxa);
-    file.Put(" nchar=");
-    Put_Count(file, characters);
-    file.Put(";\n\tformat datatype=");
-    switch (datatype) {
-    case Nexus_Datatype::CONTINUOUS: file.Put("continuous"); break;
-    case Nexus_Datatype::DNA: file.Put("nucleotide gap=-"); break;
-    case Nexus_Datatype::STANDARD: {
-      // Readers fold the case of symbols unless told not to; a and A are
-      // two states here.
-      bool both_cases = false;
-      for (const char c : symbols)
-        both_cases |= c >= 'a' && c <= 'z' && symbols.find(static_cast<char>(c - 'a' + 'A')) != std::string_view::npos;
-      file.Put(both_cases ? "standard respectcase symbols=\"" : "standard symbols=\"");
-      file.Put(symbols);
-      file.Put("\" gap=-");
-      break;
-    }
-    }
-    file.Put(" missing=?;\n");
-    if (named) {
-      file.Put("\tcharlabels");
-      for (const std::string& name : names) {
-        file.Put(' ');
-        Put_Nexus_Word(file, name);
-      }
-      file.Put(";\n");
-    }
-    file.Put("\tmatrix\n");
-    break;
-  case Output_Format::CSV:
-  case Output_Format::TSV: {
-    const char separator = Separator_Of(format);
-    if (named) {
-      for (const std::string& name : names) {
-        file.Put(separator);
-        Put_Field(file, name, separator);
-      }
-      file.New_Line();
-      break;
-    }
-    // Without names from the input, these are names in every reader (a
-    // name that is a number is not, in R).
-    char name[24] = {separator, 'c'};
-    for (int k = 1; k <= characters; ++k)
-      file.Put(std::string_view(name, static_cast<std::size_t>(std::to_chars(name + 2, name + sizeof name, k).ptr - name)));
-    file.New_Line();
-    break;
-  }
-  case Output_Format::LABELS:
-  case Output_Format::RAW:
-  case Output_Format::FASTA: break;
-  }
+  const Style& style = Style_Row(format);
+  style.Header(file, {taxa, characters, datatype, symbols, named ? names : std::span<const std::string>()},
+               style.Separator);
 }
 
 Nexus_Datatype Nexus_Datatype_Of(const Disc_Data& data, bool binary, std::string& symbols) {
@@ -656,88 +733,51 @@ void Print_Numbers(Text_Output& file, int characters, int width) {
   file.Put("]\n");
 }
 
-void Print_Footer(Text_Output& file, Output_Format format) {
-  if (format != Output_Format::NEXUS && format != Output_Format::NEXUS_ENCLOSED) return;
-  file.Put(Paup_Opening);
-  file.Put(Data_Paup_Settings);
-}
+void Print_Footer(Text_Output& file, Output_Format format) { Style_Row(format).Footer(file); }
 
 namespace {
 
-// The steps shared by both kinds of data; put_row writes the values of one
-// row after the label and ends the line.
+// The steps shared by both kinds of data; put_row_values writes the values
+// of one row after the label and ends the line.
 template <class Data, class Put_Row_Values>
-void Put_Data(Text_Output& file, const Data& data, Output_Format format, Nexus_Datatype datatype,
+void Put_Data(Text_Output& file, const Data& data, const Style& style, Nexus_Datatype datatype,
               std::string_view symbols, Put_Row_Values put_row_values) {
   if (data.Labels.empty())
     throw Errors::Constraint_Error("index check failed: character data without taxa cannot be written");
   const int characters = data.Matrix.Row_Length(0);
-  Print_Header(file, static_cast<int>(data.Labels.size()), characters, format, datatype, symbols,
+  Print_Header(file, static_cast<int>(data.Labels.size()), characters, style.Id, datatype, symbols,
                data.Character_Names);
-  int width = Phylip_Width;
-  switch (format) {
-  case Output_Format::NEXUS:
-    width = Longest_Width(data.Labels);
-    Print_Numbers(file, characters, width);
-    break;
-  case Output_Format::NEXUS_ENCLOSED:
-    width = Longest_Label(data.Labels) + 2;
-    Print_Numbers(file, characters, width);
-    break;
-  case Output_Format::EXTENDED_PHYLIP: width = Longest_Width(data.Labels); break;
-  case Output_Format::CSV:
-  case Output_Format::TSV:
-  case Output_Format::FASTA: width = 1; break;
-  case Output_Format::LABELS:
-  case Output_Format::PHYLIP:
-  case Output_Format::RAW: break;
-  }
+  const int width = Label_Width(style.Width, data.Labels);
+  if (style.Numbered) Print_Numbers(file, characters, width);
   for (int taxon = 0; taxon < data.Taxa(); ++taxon) {
-    Print_Label(file, data.Labels[static_cast<std::size_t>(taxon)], format, width);
-    if (format != Output_Format::LABELS) put_row_values(data.Matrix.Row(taxon));
+    style.Label(file, data.Labels[static_cast<std::size_t>(taxon)], width, style.Separator);
+    put_row_values(data.Matrix.Row(taxon));
   }
-  Print_Footer(file, format);
+  style.Footer(file);
 }
 
 } // namespace
 
 void Put(Text_Output& file, const Disc_Data& data, Output_Format format, bool binary) {
+  const Style& style = Style_Row(format);
   std::string symbols;
-  const Nexus_Datatype datatype = format == Output_Format::NEXUS || format == Output_Format::NEXUS_ENCLOSED
-                                      ? Nexus_Datatype_Of(data, binary, symbols)
-                                      : Nexus_Datatype::DNA;
-  Put_Data(file, data, format, datatype, symbols, [&](std::span<const char> row) {
-    switch (format) {
-    case Output_Format::CSV:
-    case Output_Format::TSV: {
-      // One symbol a cell.
-      const char separator = Separator_Of(format);
-      for (const char& c : row) {
-        file.Put(separator);
-        Put_Field(file, std::string_view(&c, 1), separator);
-      }
-      break;
-    }
-    case Output_Format::FASTA:
-      file.New_Line();
-      file.Put(std::string_view(row.data(), row.size()));
-      break;
-    default:
-      file.Put('\t');
-      file.Put(std::string_view(row.data(), row.size()));
-      break;
-    }
-    file.New_Line();
-  });
+  const Nexus_Datatype datatype =
+      style.Declares_Datatype ? Nexus_Datatype_Of(data, binary, symbols) : Nexus_Datatype::DNA;
+  const Symbol_Row_Writer put_symbols = style.Symbols;
+  Put_Data(file, data, style, datatype, symbols,
+           [&](std::span<const char> row) { put_symbols(file, row, style.Separator); });
 }
 
 void Put(Text_Output& file, const Real_Data& data, Output_Format format, int fore, int aft, int exp) {
-  if (format == Output_Format::FASTA)
-    throw Errors::Constraint_Error("the fasta layout holds symbols; continuous characters cannot be written in it");
+  const Style& style = Style_Row(format);
+  if (!style.Numbers)
+    throw Errors::Constraint_Error("the " + std::string(style.Name) +
+                                   " layout holds symbols; continuous characters cannot be written in it");
+  const Number_Row_Writer put_numbers = style.Numbers;
   // The tables take numbers without blanks, as the distance tables do.
-  const bool table = format == Output_Format::CSV || format == Output_Format::TSV;
-  Put_Data(file, data, format, Nexus_Datatype::CONTINUOUS, {}, [&](std::span<const double> row) {
-    Put_Values(file, row, table ? 0 : fore, aft, exp, Separator_Of(format));
+  const int shown_fore = style.Unpadded_Numbers ? 0 : fore;
+  Put_Data(file, data, style, Nexus_Datatype::CONTINUOUS, {}, [&](std::span<const double> row) {
+    put_numbers(file, row, style.Separator, shown_fore, aft, exp);
   });
 }
 

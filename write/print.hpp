@@ -24,10 +24,8 @@ namespace Karvel::Phylo::Print {
 // triangle without the diagonal, labels and values as in PHYLIP. FASTA is a
 // layout of character data only; distances cannot be written in it.
 using Dist_Output_Format = Karvel::Lib::Output_Layout;
-// CSV and TSV: a header row of an empty cell and the names c1, c2, ...,
-// then per taxon its label and its characters, one a cell. FASTA: ">label"
-// (blanks as underscores, as the label is the first word) and the sequence
-// on the next line; symbols only.
+// The label styles, which are also the layouts character data are written
+// in (-W); one row of Styles() each.
 enum class Output_Format { EXTENDED_PHYLIP, LABELS, NEXUS, NEXUS_ENCLOSED, PHYLIP, RAW, CSV, TSV, FASTA };
 
 // The NEXUS data type written in the header of character data: DNA when
@@ -62,6 +60,9 @@ Output_Format Label_Format(Dist_Output_Format format);
 // '_': those that write labels bare. The tables quote them; NEXUS cleans
 // its labels or quotes them.
 bool Writes_Controls_As_Underscores(Output_Format style);
+// Whether the style cuts labels to a fixed width, so that two labels may
+// come out the same.
+bool Cuts_Labels(Output_Format style);
 
 // A distance matrix, header to footer.
 void Put(Text_IO::Text_Output& file, const Squared& matrix, Dist_Output_Format format, int fore,
@@ -116,11 +117,6 @@ void Print_Footer(Text_IO::Text_Output& file, Dist_Output_Format format);
 
 // --- The layouts of distances, one row each.
 
-// The width labels are padded (or cut) to in the body: none (no labels), the
-// ten of PHYLIP, the longest label (at least 1), the longest with its two
-// quotes, or 1 (tables and other layouts that pad nothing).
-enum class Width_Rule { NONE, PHYLIP, LONGEST, LONGEST_QUOTED, UNPADDED };
-
 using Header_Writer = void (*)(Text_IO::Text_Output& file, const Taxon_Labels& labels);
 // A Row_Writer writes the body lines of taxon labels[row] from its
 // distances to every taxon; the text may depend only on the labels, the row
@@ -139,12 +135,9 @@ struct Layout {
   std::optional<Binary_Output::Layout> Binary;
   // False for a layout of character data only (-W), which refuses distances.
   bool Distances;
-  // How labels are written, which is also what -W writes the data in
-  // (binary layouts refuse -W).
+  // How labels are written, their width and the padding of numbers, which
+  // is also what -W writes the data in (binary layouts refuse -W).
   Output_Format Style;
-  Width_Rule Width;
-  // The tables write numbers without leading blanks.
-  bool Unpadded_Numbers;
   // Text layouts of distances only (null in the others).
   Header_Writer Header;
   Row_Writer Row;
@@ -175,6 +168,62 @@ const Layout& Layout_Row(Dist_Output_Format format);
 const Layout& Layout_Row(Binary_Output::Layout layout);
 // The layout --to=name picks, or none.
 const Layout* Layout_Named(std::string_view name);
+
+// --- The label styles and the layouts of character data (-W), one row each.
+
+// The width labels are padded (or cut) to: the ten of PHYLIP, the longest
+// label (at least 1), the longest with its two quotes, or 1 (tables and
+// the styles that pad nothing).
+enum class Width_Rule { PHYLIP, LONGEST, LONGEST_QUOTED, UNPADDED };
+
+// What the header of character data says; Names is empty unless it holds
+// one name for each character.
+struct Data_Header {
+  int Taxa;
+  int Characters;
+  Nexus_Datatype Datatype;
+  std::string_view Symbols;
+  std::span<const std::string> Names;
+};
+
+// Each writer gets the style's separator, which only some of them use.
+using Label_Writer = void (*)(Text_IO::Text_Output& file, const std::string& label, int width, char separator);
+using Data_Header_Writer = void (*)(Text_IO::Text_Output& file, const Data_Header& header, char separator);
+// A row of data after its label, the end of its line included; called once
+// a row, so that the symbols and numbers themselves are written inline.
+using Symbol_Row_Writer = void (*)(Text_IO::Text_Output& file, std::span<const char> row, char separator);
+using Number_Row_Writer = void (*)(Text_IO::Text_Output& file, std::span<const double> row, char separator,
+                                   int fore, int aft, int exp);
+
+struct Style {
+  Output_Format Id;
+  // The --to name of the layout that writes data in this style, for
+  // messages.
+  std::string_view Name;
+  Label_Writer Label;
+  Width_Rule Width;
+  // Between a label and the first value, and between values.
+  char Separator;
+  // The tables write numbers without leading blanks.
+  bool Unpadded_Numbers;
+  bool Controls_As_Underscores;
+  // The header of character data, and whether the NEXUS comment lines
+  // numbering the characters follow it.
+  Data_Header_Writer Header;
+  bool Numbered;
+  // Whether the header declares a NEXUS data type, which a matrix of
+  // symbols then has to be searched for.
+  bool Declares_Datatype;
+  Symbol_Row_Writer Symbols;
+  // Null for a style that holds symbols only, which refuses continuous
+  // characters.
+  Number_Row_Writer Numbers;
+  Footer_Writer Footer;
+};
+
+// Every style; Styles()[k].Id is style k.
+std::span<const Style> Styles();
+const Style& Style_Row(Output_Format style);
 
 // --- The steps of character data.
 // `symbols` are the NEXUS symbols of a STANDARD matrix.

@@ -1,14 +1,17 @@
-// The table of output layouts: every row is reachable by its names and
-// letter, and what the program, its docs and the writers do with a layout
-// follows from its row.
+// The tables of output layouts and of label styles: every row is reachable
+// by its names and letter, and what the program, its docs and the writers
+// do with a layout follows from its row.
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <set>
+#include <utility>
 #include <string>
 #include <vector>
 
+#include "api/pipeline.hpp"
 #include "driver/karvel.hpp"
 #include "driver/options_table.hpp"
 #include "write/print.hpp"
@@ -96,6 +99,110 @@ TEST(Layouts, RowsWithoutTextRefuseTheTextSteps) {
     EXPECT_THROW(Print::Layout_Of(labels, row.Id, 2, 8, 0), Errors::Constraint_Error) << row.Name;
     EXPECT_THROW(Print::Print_Footer(out, row.Id), Errors::Constraint_Error) << row.Name;
   }
+}
+
+// The label styles, which are also the layouts of -W.
+
+// Every style names its writers and is the style of the layout its name
+// picks, so that a message naming it names what the user chose.
+TEST(Styles, EveryRowIsCompleteAndNamedAfterItsLayout) {
+  for (const Print::Style& style : Print::Styles()) {
+    SCOPED_TRACE(std::string(style.Name));
+    EXPECT_EQ(&Print::Style_Row(style.Id), &style);
+    EXPECT_TRUE(style.Label && style.Header && style.Symbols && style.Footer);
+    EXPECT_NE(style.Separator, '\0');
+    const Print::Layout* layout = Print::Layout_Named(style.Name);
+    ASSERT_NE(layout, nullptr);
+    EXPECT_EQ(layout->Style, style.Id);
+  }
+}
+
+// What -W writes in a style reads back the same through the reader of its
+// layout, symbols and numbers; a style that holds symbols only refuses
+// numbers by its name. LABELS and RAW have no reader: no labels or no values.
+TEST(Styles, DataReadBackThroughTheReaderOfTheirLayout) {
+  using Print::Output_Format;
+  using Phylo::Read::Input_Format;
+  const auto reader = [](Output_Format style) -> std::optional<Input_Format> {
+    constexpr std::pair<Output_Format, Input_Format> readers[] = {
+        {Output_Format::EXTENDED_PHYLIP, Input_Format::EXTENDED_PHYLIP},
+        {Output_Format::PHYLIP, Input_Format::PHYLIP},
+        {Output_Format::NEXUS, Input_Format::NEXUS},
+        {Output_Format::NEXUS_ENCLOSED, Input_Format::NEXUS},
+        {Output_Format::CSV, Input_Format::CSV},
+        {Output_Format::TSV, Input_Format::TSV},
+        {Output_Format::FASTA, Input_Format::FASTA},
+    };
+    for (const auto& [written, read] : readers)
+      if (written == style) return read;
+    return std::nullopt;
+  };
+  using Phylo::Pipeline::Data;
+  using Phylo::Pipeline::Datatype;
+  // A reader's refusal is a failure of this style; the others are still read.
+  const auto read = [](const std::string& text, Input_Format format, Datatype type) -> std::optional<Data> {
+    try {
+      Text_IO::Text_Input input(text);
+      return Phylo::Pipeline::Read(input, format, type);
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << e.what() << "\n" << text;
+      return std::nullopt;
+    }
+  };
+  const Phylo::Taxon_Labels labels{"Homo", "Pan", "Gorilla"};
+  const std::vector<std::string> symbols{"ACGT", "AC-T", "AGG?"};
+  const std::vector<std::vector<double>> numbers{{0.5, -12.25, 0.0}, {1.0, 2.0, 3.0}, {-0.125, 7.5, 100.0}};
+  Phylo::Disc_Matrix disc;
+  for (const std::string& row : symbols) disc.Append_Row(std::span<const char>(row.data(), row.size()));
+  Phylo::Real_Matrix real;
+  for (const auto& row : numbers) real.Append_Row(row);
+  const Phylo::Disc_Data disc_data(labels, std::move(disc));
+  const Phylo::Real_Data real_data(labels, std::move(real));
+
+  int read_back = 0;
+  for (const Print::Style& style : Print::Styles()) {
+    SCOPED_TRACE(std::string(style.Name));
+    std::string disc_text, real_text;
+    {
+      Text_IO::Text_Output out(&disc_text);
+      Print::Put(out, disc_data, style.Id);
+    }
+    {
+      Text_IO::Text_Output out(&real_text);
+      if (style.Numbers) {
+        Print::Put(out, real_data, style.Id, Print::Default_Fore, Print::Default_Aft, Print::Default_Exp);
+      } else {
+        try {
+          Print::Put(out, real_data, style.Id, Print::Default_Fore, Print::Default_Aft, Print::Default_Exp);
+          ADD_FAILURE() << "continuous characters written";
+        } catch (const Errors::Constraint_Error& e) {
+          EXPECT_EQ(std::string(e.what()), "the " + std::string(style.Name) +
+                                               " layout holds symbols; continuous characters cannot be written in it");
+        }
+      }
+    }
+    const std::optional<Input_Format> format = reader(style.Id);
+    if (!format) continue;
+    ++read_back;
+    const std::optional<Data> disc_read = read(disc_text, *format, Datatype::DISCRETE);
+    if (disc_read) {
+      EXPECT_EQ(disc_read->Labels(), labels) << disc_text;
+      for (int taxon = 0; taxon < 3; ++taxon) {
+        const auto row = disc_read->Symbols->Matrix.Row(taxon);
+        EXPECT_EQ(std::string(row.begin(), row.end()), symbols[static_cast<std::size_t>(taxon)]) << disc_text;
+      }
+    }
+    if (!style.Numbers) continue;
+    const std::optional<Data> real_read = read(real_text, *format, Datatype::CONTINUOUS);
+    if (real_read) {
+      EXPECT_EQ(real_read->Labels(), labels) << real_text;
+      for (int taxon = 0; taxon < 3; ++taxon) {
+        const auto row = real_read->Numbers->Matrix.Row(taxon);
+        EXPECT_EQ(std::vector<double>(row.begin(), row.end()), numbers[static_cast<std::size_t>(taxon)]) << real_text;
+      }
+    }
+  }
+  EXPECT_EQ(read_back, 7);
 }
 
 } // namespace
