@@ -171,9 +171,6 @@ TEST(ParseArguments, TiesRankAsAverageOnlyTheRanksOfKAndS) {
   const Run_Settings other = Parse({"--ties=average", "-Z", "-i", "f"}).settings;
   EXPECT_EQ(Run_Transformation(other), Transformation::FULL_Z_SCORES);
   EXPECT_EQ(Run_Formula(other).Implied, Transformation::FOR_CHI);
-  const Run_Settings none = Parse({"--ties=average", "f"}).settings;
-  EXPECT_FALSE(Run_Transformation(none));
-  EXPECT_FALSE(Run_Formula(none).Implied);
   // The rest of the formula is the settings', --undefined included.
   EXPECT_TRUE(Run_Formula(Parse({"--undefined=nan", "-s", "f"}).settings).Undefined_As_NaN);
 }

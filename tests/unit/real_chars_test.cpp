@@ -174,17 +174,6 @@ TEST(RealCharsTransform, AverageRanksAreMidranksFromOne) {
   EXPECT_EQ(got[1][1], 750.5);
 }
 
-// -K and the ranks of -s become midranks under --ties=average only.
-TEST(RealCharsTransform, TiesRuleTurnsOnlyRanksIntoAverageRanks) {
-  using Phylo::Real_Chars::Ties;
-  using Phylo::Real_Chars::With_Ties;
-  for (int k = 0; k <= static_cast<int>(Transformation::AVERAGE_RANKS); ++k) {
-    const auto t = static_cast<Transformation>(k);
-    EXPECT_EQ(With_Ties(t, Ties::HEAP), t) << k;
-    EXPECT_EQ(With_Ties(t, Ties::AVERAGE), t == Transformation::RANKS ? Transformation::AVERAGE_RANKS : t) << k;
-  }
-}
-
 TEST(RealCharsTransform, SingleTaxon) {
   const Rows one = {{1.5, -2, 0}};
   EXPECT_EQ(transformed(one, {Transformation::Z_SCORES}), one);
