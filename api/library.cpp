@@ -105,12 +105,13 @@ struct Named {
   Value Meaning;
 };
 
-constexpr std::array<Named<Transformation>, 7> Transformations{{
+constexpr std::array<Named<Transformation>, 8> Transformations{{
     {"RANGING", Transformation::RANGING},
     {"FULL_RANGING", Transformation::FULL_RANGING},
     {"ROW_FRACTIONS", Transformation::ROW_FRACTIONS},
     {"COLUMN_FRACTIONS", Transformation::COLUMN_FRACTIONS},
     {"RANKS", Transformation::RANKS},
+    {"AVERAGE_RANKS", Transformation::AVERAGE_RANKS},
     {"Z_SCORES", Transformation::Z_SCORES},
     {"FULL_Z_SCORES", Transformation::FULL_Z_SCORES},
 }};

@@ -73,6 +73,17 @@ void Check_Labels_For_Output(const Phylo::Pipeline::Data& data, const Run_Settin
   if (bare) Checks::Warn_Of_Controls(data.Labels());
 }
 
+std::optional<Phylo::Real_Chars::Transformation> Run_Transformation(const Run_Settings& s) {
+  if (!s.Transformation) return std::nullopt;
+  return Phylo::Real_Chars::With_Ties(*s.Transformation, s.Ties);
+}
+
+Phylo::Pipeline::Formula Run_Formula(const Run_Settings& s) {
+  std::optional<Phylo::Real_Chars::Transformation> implied;
+  if (s.Implied_Transformation) implied = Phylo::Real_Chars::With_Ties(*s.Implied_Transformation, s.Ties);
+  return {s.Binary_Formula, s.Discrete_Formula, s.Real_Formula, implied, s.Undefined_As_NaN};
+}
+
 Phylo::Pipeline::Data Read_Next_Matrix(Text_IO::Text_Input& input, const Run_Settings& s) {
   Position::Skip_To_Header(input, s.Format);
   Position::Where().matrix_line = input.Line();
@@ -88,14 +99,14 @@ Phylo::Pipeline::Data Read_Next_Matrix(Text_IO::Text_Input& input, const Run_Set
 // only and are ignored with the others.
 void Read_Matrices(Text_IO::Text_Input& input, const Run_Settings& s, Text_IO::Text_Output& output,
                    Destination* destination) {
-  const Phylo::Pipeline::Formula formula{s.Binary_Formula, s.Discrete_Formula, s.Real_Formula,
-                                         s.Implied_Transformation, s.Undefined_As_NaN};
+  const Phylo::Pipeline::Formula formula = Run_Formula(s);
+  const std::optional<Phylo::Real_Chars::Transformation> transformation = Run_Transformation(s);
   input.Skip_Byte_Order_Mark();
   while (!input.At_End_Of_Input()) {
     Phylo::Pipeline::Data data = Read_Next_Matrix(input, s);
     Check_Labels_For_Output(data, s);
-    if (s.Transformation && s.Datatype == Input_Datatype::CONTINUOUS)
-      Phylo::Pipeline::Transform(data, *s.Transformation);
+    if (transformation && s.Datatype == Input_Datatype::CONTINUOUS)
+      Phylo::Pipeline::Transform(data, *transformation);
     if (s.Print_Data) {
       Phylo::Pipeline::Put_Data(output, data, s.Output, s.Aft);
       continue;

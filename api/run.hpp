@@ -39,6 +39,10 @@ struct Run_Settings {
   // Only what a real formula implies: FOR_CHI (-i) or RANKS (-s).
   std::optional<Phylo::Real_Chars::Transformation> Implied_Transformation;
   std::optional<Phylo::Real_Chars::Transformation> Transformation;
+  // --ties: how the ranks of -K and -s treat equal values. Kept apart from
+  // the two transformations above so that the letters and --ties may come
+  // in any order; Run_Transformation and Run_Formula put them together.
+  Phylo::Real_Chars::Ties Ties = Phylo::Real_Chars::Ties::HEAP;
   Phylo::Print::Dist_Output_Format Output = Phylo::Print::Dist_Output_Format::EXTENDED_PHYLIP;
   bool Print_Data = false;
   // The bytes of distances held at most: a matrix whose square needs more
@@ -67,6 +71,12 @@ struct Run_Settings {
   // The parser tells contradicting options by the settings they leave.
   bool operator==(const Run_Settings&) const = default;
 };
+
+// What the run does to continuous characters before anything else (-A ..
+// -Z), and the formulae of its distances with their implied
+// transformations: the ranks of -K and -s are ranked as --ties says.
+std::optional<Phylo::Real_Chars::Transformation> Run_Transformation(const Run_Settings& settings);
+Phylo::Pipeline::Formula Run_Formula(const Run_Settings& settings);
 
 // The labels of a matrix just read, as read: converted from Latin-1 under
 // --encoding=latin-1, else warned of where not UTF-8; duplicates warned of,

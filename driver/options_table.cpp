@@ -18,6 +18,7 @@ namespace {
 
 using Phylo::Print::Dist_Output_Format;
 using Phylo::Read::Input_Format;
+using Phylo::Real_Chars::Ties;
 using Phylo::Real_Chars::Transformation;
 
 namespace Formulas = Phylo::Distfunc::Formulas;
@@ -129,6 +130,21 @@ void Add_Layout_Letters(std::vector<Option>& options) {
   for (Option& letter : letters) options.push_back(std::move(letter));
 }
 
+// --ties's values, the default first.
+constexpr std::pair<std::string_view, Ties> Ties_Rules[] = {{"heap", Ties::HEAP}, {"average", Ties::AVERAGE}};
+
+std::vector<std::string_view> Ties_Names() {
+  std::vector<std::string_view> names;
+  for (const auto& [name, rule] : Ties_Rules) names.push_back(name);
+  return names;
+}
+
+void Apply_Ties(Run_Settings& s, std::string_view value) {
+  const std::string_view name = One_Of("--ties", value, Ties_Names());
+  for (const auto& [known, rule] : Ties_Rules)
+    if (known == name) s.Ties = rule;
+}
+
 std::vector<std::string_view> Input_Format_Names() {
   std::vector<std::string_view> names;
   for (const auto& format : Phylo::Read::Input_Format_Names) names.push_back(format.Name);
@@ -204,7 +220,11 @@ std::vector<Option> Table() {
        "Standardization (divide through column variances)"},
       {'Z', "", "", {}, "Z scores (as -S, but also subtract mean)", S::TRANSFORMATION,
        Set(&Run_Settings::Transformation, Transformation::FULL_Z_SCORES)},
-
+      {0, "ties", "RULE", Ties_Names(),
+       "how the ranks of -K and -s treat equal values: heap (the default; distinct ranks from 0, ties in the "
+       "order a heap sort leaves them) or average (ranks from 1, equal values sharing the mean of their ranks, "
+       "as R's rank() and scipy's rankdata give them)",
+       S::TRANSFORMATION, Apply_Ties},
   };
   Add_Layout_Letters(all);
   all.insert(all.end(), {

@@ -345,7 +345,8 @@ struct Beside {
 
 void Run(Shared_File& file, const std::vector<std::string>& operands, const Karvel::Run_Settings& s, const Job& job,
          Beside& beside) {
-  const Pipeline::Formula formula{s.Binary_Formula, s.Discrete_Formula, s.Real_Formula, s.Implied_Transformation};
+  const Pipeline::Formula formula = Karvel::Run_Formula(s);
+  const std::optional<Phylo::Real_Chars::Transformation> transformation = Karvel::Run_Transformation(s);
   for (const std::string& operand : operands) {
     Karvel::Position::Enter_Input(operand);
     std::unique_ptr<Text_IO::Text_Input> input;
@@ -385,8 +386,8 @@ void Run(Shared_File& file, const std::vector<std::string>& operands, const Karv
         }
         // Every rank finds them; only rank 0 has a sink.
         Karvel::Check_Labels_For_Output(data, s);
-        if (s.Transformation && s.Datatype == Karvel::Input_Datatype::CONTINUOUS)
-          Pipeline::Transform(data, *s.Transformation);
+        if (transformation && s.Datatype == Karvel::Input_Datatype::CONTINUOUS)
+          Pipeline::Transform(data, *transformation);
         if (s.Print_Data) {
           if (job.rank == 0)
             data_text = Text_Of([&](Text_IO::Text_Output& out) { Pipeline::Put_Data(out, data, s.Output, s.Aft); });

@@ -12,9 +12,28 @@ namespace Karvel::Phylo::Real_Chars {
 // Z_SCORES (-S) is standardisation: each column divided by its standard
 // deviation, its mean left in. FULL_Z_SCORES (-Z) gives z scores proper:
 // the mean subtracted first, then divided by the standard deviation.
+// RANKS and AVERAGE_RANKS rank each row (taxon) over its characters; they
+// differ in their ties (see Ties).
 enum class Transformation {
-  ROW_FRACTIONS, COLUMN_FRACTIONS, FOR_CHI, RANGING, FULL_RANGING, Z_SCORES, FULL_Z_SCORES, RANKS
+  ROW_FRACTIONS, COLUMN_FRACTIONS, FOR_CHI, RANGING, FULL_RANGING, Z_SCORES, FULL_Z_SCORES, RANKS, AVERAGE_RANKS
 };
+
+// How -K and the ranks of -s treat equal values. HEAP: every value its own
+// rank from 0, ties in the order the heap sort leaves them, which has been
+// karvel's ranking all along and stays the default so that earlier results
+// can be repeated. AVERAGE: ranks from 1, and equal values the mean of the
+// ranks they span, as R's rank() and scipy.stats.rankdata give them; the
+// Pearson distance of those ranks is then the Spearman distance R's
+// cor(method = "spearman") and scipy.stats.spearmanr give.
+enum class Ties { HEAP, AVERAGE };
+
+// The ranking that `transformation` stands for under the rule `ties`: RANKS
+// becomes AVERAGE_RANKS under Ties::AVERAGE; every other transformation is
+// itself.
+constexpr Transformation With_Ties(Transformation transformation, Ties ties) {
+  return transformation == Transformation::RANKS && ties == Ties::AVERAGE ? Transformation::AVERAGE_RANKS
+                                                                          : transformation;
+}
 
 // Rewrites the values of an aligned matrix; the shape stays. Rows of
 // different lengths are a Size_Error before anything changes.

@@ -154,8 +154,14 @@ private:
 };
 
 // The transformations of continuous characters, by name: RANGING,
-// FULL_RANGING, ROW_FRACTIONS, COLUMN_FRACTIONS, RANKS, Z_SCORES,
-// FULL_Z_SCORES.
+// FULL_RANGING, ROW_FRACTIONS, COLUMN_FRACTIONS, RANKS, AVERAGE_RANKS,
+// Z_SCORES, FULL_Z_SCORES. Both rankings rank each taxon's values: RANKS
+// from 0, equal values getting distinct ranks (the program's -K);
+// AVERAGE_RANKS from 1, equal values sharing the mean of their ranks, as
+// R's rank() and scipy.stats.rankdata do (-K --ties=average). The formula
+// SPEARMAN ranks as RANKS does; PEARSON distances of a copy transformed by
+// AVERAGE_RANKS are the program's -s --ties=average, the Spearman distance
+// of R's cor(method = "spearman").
 std::vector<std::string> Transformation_Names();
 // Rewrites the values of a CONTINUOUS matrix in place. An unknown name or
 // another datatype is a Constraint_Error.

@@ -113,6 +113,41 @@ check("-p = pdist correlation / 2", karvel(["-p"], Y), pairwise(Y, lambda x, y: 
 ranks = np.argsort(np.argsort(Y, axis=1), axis=1).astype(float)
 check("-s = (1 - Spearman rho) / 2", karvel(["-s"], Y), pairwise(ranks, lambda x, y: (1 - corr(x, y)) / 2))
 check("-K -W = ranks from 0", karvel(["-K", "-W"], Y), ranks)
+
+
+def rankdata(row):
+    """scipy.stats.rankdata's default ("average"): one more than the count of
+    smaller values, plus half the count of the others equal to it."""
+    return np.array([1 + (row < x).sum() + ((row == x).sum() - 1) / 2 for x in row])
+
+
+# Rows with long runs of equal values, as abundances with zeros have them,
+# from a generator of their own so that the data of the checks after these
+# stay as they were; the diagonal keeps every row from being constant.
+# Without ties the midranks are the ranks from 0 plus one.
+ties_rng = np.random.default_rng(20261210)
+T = np.round(ties_rng.gamma(0.6, 3.0, (7, 15)) * (ties_rng.random((7, 15)) < 0.6))
+T[np.arange(7), np.arange(7)] = 50.0
+T[3] = np.where(np.arange(15) == 3, 50.0, 2.0)
+midranks = np.array([rankdata(row) for row in T])
+assert (midranks != np.floor(midranks)).any(), "the data should hold ties"
+check("-K --ties=average -W = t(apply(X, 1, rank)) = rankdata(X, axis=1)", karvel(["-K", "--ties=average", "-W"], T), midranks)
+check("-K --ties=average -W without ties = ranks from 0 plus 1", karvel(["-K", "--ties=average", "-W"], Y), ranks + 1)
+check("-s --ties=average = (1 - cor(method = spearman)) / 2", karvel(["-s", "--ties=average"], T),
+      pairwise(midranks, lambda x, y: (1 - corr(x, y)) / 2))
+check("-s --ties=average without ties = -s", karvel(["-s", "--ties=average"], Y), karvel(["-s"], Y))
+heap_ties = karvel(["-s"], T)
+if not np.abs(heap_ties - pairwise(midranks, lambda x, y: (1 - corr(x, y)) / 2)).max() > 1e-3:
+    failures.append("-s without --ties should differ from the midranks' Spearman on tied rows")
+try:
+    import scipy.stats
+except ImportError:
+    pass
+else:
+    check("-s --ties=average = (1 - scipy.stats.spearmanr) / 2", karvel(["-s", "--ties=average"], T),
+          pairwise(T, lambda x, y: (1 - scipy.stats.spearmanr(x, y)[0]) / 2))
+    check("-K --ties=average -W = scipy.stats.rankdata", karvel(["-K", "--ties=average", "-W"], T),
+          scipy.stats.rankdata(T, axis=1))
 # Negative values are missing for -f and -n; R's dist scales by p / used.
 present = lambda x, y: (x >= 0) & (y >= 0)
 check("-f = R dist euclidean (negatives NA) / sqrt(p)", karvel(["-f"], Y),

@@ -210,17 +210,38 @@ TEST(Api, FormulaeAndTransformationsByName) {
     }
   }
 
-  const std::map<std::string, std::string> transformations{
-      {"RANGING", "-A"}, {"ROW_FRACTIONS", "-F"}, {"COLUMN_FRACTIONS", "-G"}, {"FULL_RANGING", "-I"},
-      {"RANKS", "-K"}, {"Z_SCORES", "-S"}, {"FULL_Z_SCORES", "-Z"}};
+  const std::map<std::string, std::vector<std::string>> transformations{
+      {"RANGING", {"-A"}}, {"ROW_FRACTIONS", {"-F"}}, {"COLUMN_FRACTIONS", {"-G"}}, {"FULL_RANGING", {"-I"}},
+      {"RANKS", {"-K"}}, {"AVERAGE_RANKS", {"-K", "--ties=average"}}, {"Z_SCORES", {"-S"}},
+      {"FULL_Z_SCORES", {"-Z"}}};
   ASSERT_EQ(K::Transformation_Names().size(), transformations.size());
   for (const std::string& name : K::Transformation_Names()) {
     K::Matrix data = Only(Primates);
     K::Transform(data, name);
+    std::vector<std::string> options = transformations.at(name);
+    options.insert(options.end(), {"-W", "-R"});
     EXPECT_EQ(Written([&](K::Output& out) { K::Write_Data(out, data, K::Output_Layout::RAW); }),
-              Program(Primates, {transformations.at(name), "-W", "-R"}))
+              Program(Primates, options))
         << name;
   }
+}
+
+// The library's way to the Spearman distance with average ties: PEARSON
+// distances of the midranks, as the program's -s --ties=average computes
+// them; with ties in the rows they differ from SPEARMAN's.
+TEST(Api, SpearmanWithAverageTiesIsPearsonOfAverageRanks) {
+  const std::string tied = "4 6\na 1 2 2 3 3 3\nb 6 5 5 1 2 2\nc 4 4 4 4 1 9\nd 1 2 3 4 5 6\n";
+  K::Matrix data = Only(tied);
+  const std::string heap = Written([&](K::Output& out) {
+    K::Write_Distances(out, data, "SPEARMAN", K::Output_Layout::RAW);
+  });
+  EXPECT_EQ(heap, Program(tied, {"-s", "-R"}));
+  K::Transform(data, "AVERAGE_RANKS");
+  const std::string average = Written([&](K::Output& out) {
+    K::Write_Distances(out, data, "PEARSON", K::Output_Layout::RAW);
+  });
+  EXPECT_EQ(average, Program(tied, {"-s", "--ties=average", "-R"}));
+  EXPECT_NE(average, heap);
 }
 
 TEST(Api, ImpliedTransformationsLeaveTheMatrixAlone) {

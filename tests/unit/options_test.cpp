@@ -147,6 +147,34 @@ TEST(ParseArguments, ImpliedTransformationSurvivesPlainDistanceLetters) {
   EXPECT_EQ(*ks.settings.Implied_Transformation, Transformation::RANKS);
 }
 
+// --ties is kept apart from the letters, so that it may stand on either
+// side of them, and reaches the ranks of -K and of -s and nothing else.
+TEST(ParseArguments, TiesRankAsAverageOnlyTheRanksOfKAndS) {
+  using Phylo::Real_Chars::Ties;
+  EXPECT_EQ(Parse({"f"}).settings.Ties, Ties::HEAP);
+  EXPECT_EQ(Parse({"--ties=heap", "f"}).settings.Ties, Ties::HEAP);
+  for (const std::vector<std::string>& arguments :
+       {std::vector<std::string>{"--ties=average", "-K", "-s", "f"}, {"-K", "-s", "--ties", "average", "f"},
+        {"-s", "f", "--ties=average", "-K"}}) {
+    const Run_Settings s = Parse(arguments).settings;
+    EXPECT_EQ(s.Ties, Ties::AVERAGE);
+    EXPECT_EQ(*s.Transformation, Transformation::RANKS);
+    EXPECT_EQ(Run_Transformation(s), Transformation::AVERAGE_RANKS);
+    EXPECT_EQ(Run_Formula(s).Implied, Transformation::AVERAGE_RANKS);
+    EXPECT_EQ(Run_Formula(s).Real, Real_Formula::PEARSON);
+  }
+  // Without --ties the ranks are as they always were.
+  const Run_Settings heap = Parse({"-K", "-s", "f"}).settings;
+  EXPECT_EQ(Run_Transformation(heap), Transformation::RANKS);
+  EXPECT_EQ(Run_Formula(heap).Implied, Transformation::RANKS);
+  // Other transformations, and the conversion of -i, are not ranks.
+  const Run_Settings other = Parse({"--ties=average", "-Z", "-i", "f"}).settings;
+  EXPECT_EQ(Run_Transformation(other), Transformation::FULL_Z_SCORES);
+  EXPECT_EQ(Run_Formula(other).Implied, Transformation::FOR_CHI);
+  // The rest of the formula is the settings', --undefined included.
+  EXPECT_TRUE(Run_Formula(Parse({"--undefined=nan", "-s", "f"}).settings).Undefined_As_NaN);
+}
+
 TEST(LabelFormat, DataAfterOneColumnAndTabSeparatedPrintExtendedPhylip) {
   using O = Phylo::Print::Output_Format;
   EXPECT_EQ(Phylo::Print::Label_Format(Dist_Output_Format::ONE_COLUMN), O::EXTENDED_PHYLIP);
@@ -280,6 +308,8 @@ TEST(LongOptions, ContradictionsAreRefusedNamingBoth) {
   EXPECT_EQ(Refusal({"--threads=2", "--threads=5"}), "--threads is given twice (2 and 5)");
   EXPECT_EQ(Refusal({"--to=npy", "--to=csv"}), "--to is given twice (npy and csv)");
   EXPECT_EQ(Refusal({"--undefined=nan", "--undefined=error"}), "--undefined is given twice (nan and error)");
+  EXPECT_EQ(Refusal({"--ties=average", "-K", "--ties=heap"}), "--ties is given twice (average and heap)");
+  EXPECT_EQ(Refusal({"--ties=mean"}), "invalid value 'mean' for '--ties' (one of heap, average)");
   EXPECT_EQ(Refusal({"-P", "--to=csv"}), "-P and --to=csv contradict each other");
   EXPECT_EQ(Refusal({"--to=csv", "-D", "-P"}), "--to=csv and -P contradict each other");
   EXPECT_EQ(Refusal({"-1", "--from=csv"}), "-1 and --from=csv contradict each other");
@@ -292,7 +322,8 @@ TEST(LongOptions, ContradictionsAreRefusedNamingBoth) {
   for (const std::vector<std::string>& agree :
        {std::vector<std::string>{"--decimals=2", "--decimals=02"}, {"-P", "--to=phylip"}, {"--to=tab", "-T"},
         {"-1", "--from=phylip"}, {"--from=extended", "-2"}, {"--to=npy", "--to", "npy"}, {"--exact", "--exact"},
-        {"-W", "--to=fasta"}, {"-D", "--from=csv", "-m"}, {"--progress", "--progress"}})
+        {"-W", "--to=fasta"}, {"-D", "--from=csv", "-m"}, {"--progress", "--progress"},
+        {"--ties=average", "-K"}, {"-s", "--ties=average"}, {"--ties=heap", "--ties=heap"}})
     EXPECT_EQ(Refusal(agree), "") << agree[0] << " " << agree[1];
   const Run_Settings agreed = Parse({"-P", "--to=phylip", "-1", "--from=phylip", "f"}).settings;
   EXPECT_EQ(agreed.Output, Dist_Output_Format::PHYLIP);

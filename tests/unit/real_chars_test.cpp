@@ -124,6 +124,56 @@ TEST(RealCharsTransform, RanksBreakTiesAsTheHeapSortLeavesThem) {
             (Rows{{2, 0, 1}, {1, 2, 0}, {0, 1, 2}}));
 }
 
+// The midrank of x, written from its definition: one more than the count
+// of smaller values, plus half the count of the other values equal to it.
+std::vector<double> Midranks(const std::vector<double>& row) {
+  std::vector<double> ranks;
+  for (double x : row) {
+    double smaller = 0, equal = 0;
+    for (double y : row) {
+      smaller += y < x ? 1 : 0;
+      equal += y == x ? 1 : 0;
+    }
+    ranks.push_back(1 + smaller + (equal - 1) / 2);
+  }
+  return ranks;
+}
+
+TEST(RealCharsTransform, AverageRanksAreMidranksFromOne) {
+  using Row = std::vector<double>;
+  // R's rank(c(10, 20, 20, 30)).
+  EXPECT_EQ(transformed({{10, 20, 20, 30}}, {Transformation::AVERAGE_RANKS})[0], (Row{1, 2.5, 2.5, 4}));
+  // Without ties the ranks are RANKS' plus one.
+  EXPECT_EQ(transformed({{3, 1, 2}}, {Transformation::AVERAGE_RANKS})[0], (Row{3, 1, 2}));
+  const std::vector<Row> rows = {
+      {1, 2, 3, 4, 5},                    // no ties
+      {5, 4, 3, 2, 1},                    // no ties, descending
+      {1, 1, 1, 2, 3},                    // a run at the start
+      {3, 2, 9, 9, 9},                    // a run at the end
+      {7, 7, 7, 7, 7, 7},                 // all equal
+      {5, 5},                             // two, equal
+      {2, 1, 2, 1, 3, 1},                 // interleaved runs
+      {0.5, 0.5, 0.2, 0.9, 0.5, -1e300},  // a run among others, one far below
+      {0.0, -0.0, 1.0, -0.0},             // -0.0 equals 0.0
+      {42},
+  };
+  for (const Row& row : rows)
+    EXPECT_EQ(transformed({row}, {Transformation::AVERAGE_RANKS})[0], Midranks(row)) << ::testing::PrintToString(row);
+
+  // A long row of few distinct values: long runs everywhere, and each row
+  // ranked on its own with one pair array reused for all of them.
+  Rows many(3);
+  for (int j = 0; j < 1000; ++j) {
+    many[0].push_back(static_cast<double>((j * 7919) % 13));
+    many[1].push_back(static_cast<double>(j % 2));
+    many[2].push_back(static_cast<double>(999 - j));
+  }
+  const Rows got = transformed(many, {Transformation::AVERAGE_RANKS});
+  for (std::size_t i = 0; i < many.size(); ++i) EXPECT_EQ(got[i], Midranks(many[i])) << "row " << i;
+  EXPECT_EQ(got[1][0], 250.5);
+  EXPECT_EQ(got[1][1], 750.5);
+}
+
 TEST(RealCharsTransform, SingleTaxon) {
   const Rows one = {{1.5, -2, 0}};
   EXPECT_EQ(transformed(one, {Transformation::Z_SCORES}), one);
@@ -155,7 +205,7 @@ TEST(RealCharsTransform, TransformationsApplyInSequence) {
 }
 
 TEST(RealCharsTransform, RowsWithoutCharactersAreLeftAlone) {
-  for (int t = 0; t <= static_cast<int>(Transformation::RANKS); ++t) {
+  for (int t = 0; t <= static_cast<int>(Transformation::AVERAGE_RANKS); ++t) {
     Real_Matrix m = make({{}, {}});
     EXPECT_NO_THROW(Transform_Matrix(m, static_cast<Transformation>(t)));
     EXPECT_EQ(m.Row_Length(1), 0);
@@ -183,7 +233,7 @@ TEST(RealCharsTransform, ConstantColumnsHaveNoSpread) {
 
 TEST(RealCharsTransform, UnequalRowsAreRefusedBeforeAnyChange) {
   const Rows ragged = {{1, 2, 3}, {4, 5, 6}, {7, 8}};
-  for (int t = 0; t <= static_cast<int>(Transformation::RANKS); ++t) {
+  for (int t = 0; t <= static_cast<int>(Transformation::AVERAGE_RANKS); ++t) {
     Real_Matrix m = make(ragged);
     try {
       Transform_Matrix(m, static_cast<Transformation>(t));
