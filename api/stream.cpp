@@ -1,5 +1,6 @@
 #include "api/stream.hpp"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -17,6 +18,7 @@
 #include <span>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -274,13 +276,13 @@ public:
       : rows_(block_rows), past_(past), width_(static_cast<std::size_t>(taxa)), budget_(budget),
         folder_(folder.empty() ? Default_Folder() : std::move(folder)) {
     const int blocks = (past + block_rows - 1) / block_rows;
-    memory_.resize(static_cast<std::size_t>(blocks) * static_cast<std::size_t>(blocks));
-    base_.resize(static_cast<std::size_t>(blocks), 0);
+    base_.resize(static_cast<std::size_t>(blocks) + 1, 0);
     std::uint64_t offset = 0;
     for (int m = 0; m < blocks; ++m) {
       base_[static_cast<std::size_t>(m)] = offset;
       offset += static_cast<std::uint64_t>(Size(m)) * static_cast<std::uint64_t>(First(m)) * sizeof(double);
     }
+    base_.back() = offset;
   }
   ~Kept_Tiles() {
     if (fd_ >= 0) close(fd_);
@@ -291,14 +293,13 @@ public:
   // Keeps of block k, the row First(k) first in `values`, its tiles for
   // every later block.
   void Keep(int k, const double* values) {
-    const int blocks = static_cast<int>(base_.size());
+    const int blocks = static_cast<int>(base_.size()) - 1;
     for (int m = k + 1; m < blocks; ++m) {
       const std::size_t count = static_cast<std::size_t>(Size(k)) * static_cast<std::size_t>(Size(m));
       const std::size_t bytes = count * sizeof(double);
-      std::vector<double>& kept = memory_[Index(k, m)];
       // Whichever tiles stay in memory, as many bytes go to the file.
       const bool held = held_ + bytes <= budget_;
-      std::vector<double>& tile = held ? kept : buffer_;
+      std::vector<double>& tile = held ? memory_[Key(k, m)] : buffer_;
       tile.resize(count);
       Transpose(values, k, m, tile.data());
       if (held) {
@@ -313,23 +314,35 @@ public:
   // columns before First(m).
   void Fill(int m, double* values) {
     const std::size_t size = static_cast<std::size_t>(Size(m));
+    bool read = false;
     for (int k = 0; k < m; ++k) {
       const std::size_t columns = static_cast<std::size_t>(Size(k));
-      std::vector<double>& kept = memory_[Index(k, m)];
-      const double* tile = kept.data();
-      if (kept.empty()) {
+      const auto kept = memory_.find(Key(k, m));
+      const double* tile = nullptr;
+      if (kept != memory_.end()) {
+        tile = kept->second.data();
+      } else {
         buffer_.resize(size * columns);
         Get(buffer_.data(), size * columns * sizeof(double), Offset(k, m));
         tile = buffer_.data();
+        read = true;
       }
       const std::size_t at = static_cast<std::size_t>(First(k));
       for (std::size_t r = 0; r < size; ++r)
         std::memcpy(values + r * width_ + at, tile + r * columns, columns * sizeof(double));
-      if (!kept.empty()) {
-        held_ -= kept.size() * sizeof(double);
-        std::vector<double>().swap(kept);
+      if (kept != memory_.end()) {
+        held_ -= kept->second.size() * sizeof(double);
+        memory_.erase(kept);
       }
     }
+    // The file gives back the space of what it will not be asked for
+    // again, so that it holds only what later blocks still need, and pages
+    // not yet on the disk need not go there.
+    // Where holes cannot be made, the file just keeps them.
+    const auto from = base_[static_cast<std::size_t>(m)], to = base_[static_cast<std::size_t>(m) + 1];
+    if (read)
+      static_cast<void>(fallocate(fd_, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(from),
+                                  static_cast<off_t>(to - from)));
   }
 
 private:
@@ -339,8 +352,8 @@ private:
   }
   int First(int k) const { return k * rows_; }
   int Size(int k) const { return std::min(past_, First(k) + rows_) - First(k); }
-  std::size_t Index(int k, int m) const {
-    return static_cast<std::size_t>(k) * base_.size() + static_cast<std::size_t>(m);
+  static std::uint64_t Key(int k, int m) {
+    return static_cast<std::uint64_t>(static_cast<std::uint32_t>(k)) << 32 | static_cast<std::uint32_t>(m);
   }
   // Block m's tiles in the order of k, each Size(m) rows of Size(k).
   std::uint64_t Offset(int k, int m) const {
@@ -397,8 +410,9 @@ private:
   std::size_t width_, budget_, held_ = 0;
   std::string folder_;
   int fd_ = -1;
-  std::vector<std::vector<double>> memory_; // tile (k, m) at Index(k, m), empty once read or when in the file
-  std::vector<std::uint64_t> base_;         // where block m's tiles start in the file
+  // The tiles in memory, by Key: a few, however many blocks there are.
+  std::unordered_map<std::uint64_t, std::vector<double>> memory_;
+  std::vector<std::uint64_t> base_; // where block m's tiles start in the file, and where they end
   std::vector<double> buffer_;
 };
 
