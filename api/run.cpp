@@ -139,7 +139,14 @@ void Put_Matrix_Distances(Data&& data, const Phylo::Pipeline::Formula& formula, 
   if (s.Rows) rows = *s.Rows;
   if (s.Part)
     rows = Phylo::Pipeline::Part_Rows(taxa, Phylo::Pipeline::Part_Of(s.Output), s.Part->first - 1, s.Part->second);
-  Phylo::Pipeline::Put_Distance_Rows(output, blocks, s.Output, rows, s.Memory, s.Aft);
+  // Values kept for later rows go beside the output, on the disk that has
+  // room for it.
+  std::string scratch;
+  if (s.Output_File) {
+    const std::size_t slash = s.Output_File->rfind('/');
+    scratch = slash == std::string::npos ? "." : slash == 0 ? "/" : s.Output_File->substr(0, slash);
+  }
+  Phylo::Pipeline::Put_Distance_Rows(output, blocks, s.Output, rows, s.Memory, s.Aft, scratch);
 }
 
 template void Put_Matrix_Distances(Phylo::Pipeline::Data&&, const Phylo::Pipeline::Formula&, const Run_Settings&,

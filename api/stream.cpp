@@ -1,21 +1,30 @@
 #include "api/stream.hpp"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <exception>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <mutex>
 #include <span>
 #include <string>
 #include <thread>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
 #include "threads/parallel.hpp"
 #include "threads/progress.hpp"
+#include "write/temporaries.hpp"
 
 namespace Karvel::Phylo::Pipeline {
 
@@ -252,19 +261,207 @@ Distfunc::Failed_Pair First_In_Taxa_Order(const Row_Blocks& blocks, Row_Range ro
   return best;
 }
 
+// A square's rows computed a block at a time, each pair once: block k
+// computes of its rows only the columns from its own first row on, and
+// hands every later block m the tile of its rows against m's, transposed,
+// which are the columns before m's first row that m does not compute. The
+// tiles stay in memory while they fit the budget and go beyond it to a
+// scratch file without a name, where the tiles of one block lie one after
+// the other in the order they are read.
+class Kept_Tiles {
+public:
+  // Blocks of `block_rows` rows (the last one shorter) over rows 0 ..
+  // past - 1 of a square of `taxa` columns.
+  Kept_Tiles(int past, int block_rows, int taxa, std::size_t budget, std::string folder)
+      : rows_(block_rows), past_(past), width_(static_cast<std::size_t>(taxa)), budget_(budget),
+        folder_(folder.empty() ? Default_Folder() : std::move(folder)) {
+    const int blocks = (past + block_rows - 1) / block_rows;
+    base_.resize(static_cast<std::size_t>(blocks) + 1, 0);
+    std::uint64_t offset = 0;
+    for (int m = 0; m < blocks; ++m) {
+      base_[static_cast<std::size_t>(m)] = offset;
+      offset += static_cast<std::uint64_t>(Size(m)) * static_cast<std::uint64_t>(First(m)) * sizeof(double);
+    }
+    base_.back() = offset;
+  }
+  ~Kept_Tiles() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Kept_Tiles(const Kept_Tiles&) = delete;
+  Kept_Tiles& operator=(const Kept_Tiles&) = delete;
+
+  // Keeps of block k, the row First(k) first in `values`, its tiles for
+  // every later block.
+  void Keep(int k, const double* values) {
+    const int blocks = static_cast<int>(base_.size()) - 1;
+    for (int m = k + 1; m < blocks; ++m) {
+      const std::size_t count = static_cast<std::size_t>(Size(k)) * static_cast<std::size_t>(Size(m));
+      const std::size_t bytes = count * sizeof(double);
+      // Whichever tiles stay in memory, as many bytes go to the file.
+      const bool held = held_ + bytes <= budget_;
+      std::vector<double>& tile = held ? memory_[Key(k, m)] : buffer_;
+      tile.resize(count);
+      Transpose(values, k, m, tile.data());
+      if (held) {
+        held_ += bytes;
+        continue;
+      }
+      Put(tile.data(), bytes, Offset(k, m));
+    }
+  }
+
+  // Fills of block m's rows, the row First(m) first in `values`, the
+  // columns before First(m).
+  void Fill(int m, double* values) {
+    const std::size_t size = static_cast<std::size_t>(Size(m));
+    bool read = false;
+    for (int k = 0; k < m; ++k) {
+      const std::size_t columns = static_cast<std::size_t>(Size(k));
+      const auto kept = memory_.find(Key(k, m));
+      const double* tile = nullptr;
+      if (kept != memory_.end()) {
+        tile = kept->second.data();
+      } else {
+        buffer_.resize(size * columns);
+        Get(buffer_.data(), size * columns * sizeof(double), Offset(k, m));
+        tile = buffer_.data();
+        read = true;
+      }
+      const std::size_t at = static_cast<std::size_t>(First(k));
+      for (std::size_t r = 0; r < size; ++r)
+        std::memcpy(values + r * width_ + at, tile + r * columns, columns * sizeof(double));
+      if (kept != memory_.end()) {
+        held_ -= kept->second.size() * sizeof(double);
+        memory_.erase(kept);
+      }
+    }
+    // The file gives back the space of what it will not be asked for
+    // again, so that it holds only what later blocks still need, and pages
+    // not yet on the disk need not go there.
+    // Where holes cannot be made, the file just keeps them.
+    const auto from = base_[static_cast<std::size_t>(m)], to = base_[static_cast<std::size_t>(m) + 1];
+    if (read)
+      static_cast<void>(fallocate(fd_, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE, static_cast<off_t>(from),
+                                  static_cast<off_t>(to - from)));
+  }
+
+private:
+  static std::string Default_Folder() {
+    const char* folder = std::getenv("TMPDIR");
+    return folder && *folder ? folder : "/tmp";
+  }
+  int First(int k) const { return k * rows_; }
+  int Size(int k) const { return std::min(past_, First(k) + rows_) - First(k); }
+  static std::uint64_t Key(int k, int m) {
+    return static_cast<std::uint64_t>(static_cast<std::uint32_t>(k)) << 32 | static_cast<std::uint32_t>(m);
+  }
+  // Block m's tiles in the order of k, each Size(m) rows of Size(k).
+  std::uint64_t Offset(int k, int m) const {
+    return base_[static_cast<std::size_t>(m)] +
+           static_cast<std::uint64_t>(Size(m)) * static_cast<std::uint64_t>(First(k)) * sizeof(double);
+  }
+
+  // Rows of block m against the columns of block k, from block k's rows,
+  // in squares that stay in the cache on both sides.
+  void Transpose(const double* values, int k, int m, double* tile) const {
+    constexpr int Side = 32;
+    const int rows = Size(m), columns = Size(k), at = First(m);
+    for (int r0 = 0; r0 < rows; r0 += Side)
+      for (int c0 = 0; c0 < columns; c0 += Side) {
+        const int r1 = std::min(rows, r0 + Side), c1 = std::min(columns, c0 + Side);
+        for (int c = c0; c < c1; ++c) {
+          const double* from = values + static_cast<std::size_t>(c) * width_ + static_cast<std::size_t>(at);
+          for (int r = r0; r < r1; ++r)
+            tile[static_cast<std::size_t>(r) * static_cast<std::size_t>(columns) + static_cast<std::size_t>(c)] =
+                from[r];
+        }
+      }
+  }
+
+  void Put(const double* data, std::size_t bytes, std::uint64_t offset) {
+    if (fd_ < 0) fd_ = Generic::Temporaries::Create_Scratch(folder_);
+    const char* from = reinterpret_cast<const char*>(data);
+    while (bytes > 0) {
+      const ssize_t done = pwrite(fd_, from, bytes, static_cast<off_t>(offset));
+      if (done < 0 && errno == EINTR) continue;
+      if (done <= 0) Fail("write", done < 0 ? errno : ENOSPC);
+      from += done;
+      bytes -= static_cast<std::size_t>(done);
+      offset += static_cast<std::uint64_t>(done);
+    }
+  }
+  void Get(double* data, std::size_t bytes, std::uint64_t offset) const {
+    char* to = reinterpret_cast<char*>(data);
+    while (bytes > 0) {
+      const ssize_t done = pread(fd_, to, bytes, static_cast<off_t>(offset));
+      if (done < 0 && errno == EINTR) continue;
+      if (done <= 0) Fail("read", done < 0 ? errno : EIO);
+      to += done;
+      bytes -= static_cast<std::size_t>(done);
+      offset += static_cast<std::uint64_t>(done);
+    }
+  }
+  [[noreturn]] void Fail(const char* what, int error) const {
+    throw Errors::Device_Error(std::string("cannot ") + what + " a temporary file in '" + folder_ +
+                               "': " + Text_IO::Write_Failure(error));
+  }
+
+  int rows_, past_;
+  std::size_t width_, budget_, held_ = 0;
+  std::string folder_;
+  int fd_ = -1;
+  // The tiles in memory, by Key: a few, however many blocks there are.
+  std::unordered_map<std::uint64_t, std::vector<double>> memory_;
+  std::vector<std::uint64_t> base_; // where block m's tiles start in the file, and where they end
+  std::vector<double> buffer_;
+};
+
+// Of block rows first .. past - 1, the columns of the pairs within the
+// block that each row's earlier taxon holds: the kernels gave them to the
+// earlier row only.
+void Mirror_Block(double* values, int first, int past, std::size_t width) {
+  const int rows = past - first;
+  const int threads = std::max(1, std::min(Generic::Parallel::Threads(), rows / 64));
+  // Row r copies r values: taking every threads-th row evens the work out.
+  Generic::Parallel::Run(threads, [&](int worker) {
+    for (int r = worker; r < rows; r += threads) {
+      double* row = values + static_cast<std::size_t>(r) * width;
+      for (int c = 0; c < r; ++c)
+        row[first + c] = values[static_cast<std::size_t>(c) * width + static_cast<std::size_t>(first + r)];
+    }
+  });
+}
+
 // Rows too many to hold go out block after block in three overlapped
 // stages: while the pool computes block k + 1, block k is formatted (by a
 // thread of its own, joined by the computing thread once it is done) and
 // block k - 1 is written. Two blocks of values and the text of two blocks
 // are held at once. The rows written before a failure, and the failure
 // reported, are those of a run that did one stage at a time.
+// A square from row 0 computes each pair once (see Kept_Tiles): a block's
+// first failing pair is then still the square's, since every pair of its
+// rows with an earlier taxon before the block was computed, without
+// failing, by an earlier block. Its tiles are kept, and the next block's
+// read, on a thread of their own while the next block is computed, into
+// the columns it does not compute.
 void Put_Streamed(Text_IO::Text_Output& output, const Row_Blocks& blocks, Row_Range rows, Row_Part part,
-                  const Print::Row_Layout& layout, int block_rows, Distfunc::Undefined_Pairs* undefined,
-                  Generic::Progress::Stage& progress) {
+                  const Print::Row_Layout& layout, int block_rows, std::size_t memory, const std::string& scratch,
+                  Distfunc::Undefined_Pairs* undefined, Generic::Progress::Stage& progress) {
   const auto width = static_cast<std::size_t>(blocks.Taxa());
+  // A part that starts later would need its columns before its first row
+  // from blocks it does not have.
+  const bool once = part == Row_Part::ALL && rows.First == 0 && rows.Past > block_rows;
+  const Row_Part computed = once ? Row_Part::AFTER : part;
   std::vector<double> values[2];
   std::vector<std::string> pieces;
   Format_Job job;
+  std::unique_ptr<Kept_Tiles> kept;
+  if (once) {
+    // Both blocks are in place before any thread writes to them.
+    for (std::vector<double>& block : values) block.resize(static_cast<std::size_t>(block_rows) * width);
+    // What the blocks and their text leave of the budget.
+    kept = std::make_unique<Kept_Tiles>(rows.Past, block_rows, blocks.Taxa(), memory / 2, scratch);
+  }
   struct Block {
     int First = 0, Past = 0, Stop = 0;
     Distfunc::Failed_Pair Failed;
@@ -274,8 +471,9 @@ void Put_Streamed(Text_IO::Text_Output& output, const Row_Blocks& blocks, Row_Ra
     Block block{first, std::min(rows.Past, first + block_rows), 0, {}, nullptr};
     try {
       values[turn].resize(static_cast<std::size_t>(block_rows) * width);
-      block.Failed =
-          blocks.Compute(block.First, block.Past, part, Distfunc::Pair_Order::ROWS, values[turn].data(), undefined);
+      block.Failed = blocks.Compute(block.First, block.Past, computed, Distfunc::Pair_Order::ROWS,
+                                    values[turn].data(), undefined);
+      if (once) Mirror_Block(values[turn].data(), block.First, block.Past, width);
     } catch (...) {
       block.Error = std::current_exception();
     }
@@ -286,6 +484,7 @@ void Put_Streamed(Text_IO::Text_Output& output, const Row_Blocks& blocks, Row_Ra
   Background_Writer writer;
   // One thread asked for is one thread used.
   Background_Writer formatter(Generic::Parallel::Threads() > 1);
+  Background_Writer tiles(Generic::Parallel::Threads() > 1);
   int turn = 0;
   for (Block current = compute(rows.First, turn);; turn ^= 1) {
     if (current.Error) {
@@ -295,10 +494,20 @@ void Put_Streamed(Text_IO::Text_Output& output, const Row_Blocks& blocks, Row_Ra
     job.Prepare(pieces, blocks.Labels(), values[turn].data(), current.First, current.Stop, layout);
     formatter.Write([&job] { job.Work(); });
     const bool more = !current.Failed.Found() && current.Past < rows.Past;
+    if (once && more) {
+      // The next block's columns before its first row are not the ones it
+      // computes, so both go on at once.
+      const int k = current.First / block_rows;
+      tiles.Write([&kept, &values, turn, k] {
+        kept->Keep(k, values[turn].data());
+        kept->Fill(k + 1, values[turn ^ 1].data());
+      });
+    }
     Block next;
     if (more) next = compute(current.Past, turn ^ 1);
     job.Work();
     formatter.Finish();
+    tiles.Finish();
     writer.Write(output, pieces);
     progress.Advance(static_cast<std::uint64_t>(current.Stop - current.First));
     if (current.Failed.Found()) {
@@ -345,7 +554,7 @@ Row_Range Part_Rows(int taxa, Row_Part part, int index, int parts) {
 }
 
 void Put_Distance_Rows(Text_IO::Text_Output& output, const Row_Blocks& blocks, Print::Dist_Output_Format format,
-                       Row_Range rows, std::size_t memory, int aft) {
+                       Row_Range rows, std::size_t memory, int aft, const std::string& scratch) {
   const int taxa = blocks.Taxa();
   if (rows.First < 0 || rows.First > rows.Past || rows.Past > taxa)
     throw Errors::Constraint_Error("range check failed: rows " + std::to_string(rows.First) + " to " +
@@ -381,7 +590,8 @@ void Put_Distance_Rows(Text_IO::Text_Output& output, const Row_Blocks& blocks, P
     // Counts the rows handed to the writer, a block at a time.
     Generic::Progress::Stage progress("distances", count, Generic::Progress::Unit::TAXA);
     if (!held) {
-      if (count > 0) Put_Streamed(output, blocks, rows, part, layout, block_rows, undefined, progress);
+      if (count > 0)
+        Put_Streamed(output, blocks, rows, part, layout, block_rows, memory, scratch, undefined, progress);
     } else {
       Background_Writer writer;
       const int step = std::max(1, Block_Rows(taxa, Default_Memory));

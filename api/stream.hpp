@@ -60,9 +60,14 @@ void Format_Rows(std::vector<std::string>& pieces, const Taxon_Labels& labels, c
 // Where the formula keeps undefined pairs as NaN, their one warning counts
 // the pairs of these rows (see Distfunc::Row_Distances::Compute), after the
 // last row when the rows are written as computed.
-// `aft` is the number layout's (see Put_Distances).
+// `aft` is the number layout's (see Put_Distances). A square written as
+// computed from row 0 computes each pair once and keeps the values later
+// rows need, those beyond the budget in a nameless file in `scratch` (the
+// output's folder; empty: $TMPDIR, else /tmp); a file that cannot be
+// written is a Device_Error.
 void Put_Distance_Rows(Text_IO::Text_Output& output, const Row_Blocks& blocks, Print::Dist_Output_Format format,
-                       Row_Range rows, std::size_t memory, int aft = Print::Default_Aft);
+                       Row_Range rows, std::size_t memory, int aft = Print::Default_Aft,
+                       const std::string& scratch = {});
 
 // Writes every row of the distances to `writer`, a block of rows at a time
 // (the next computed while one is written) and of each row the distances

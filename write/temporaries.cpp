@@ -72,6 +72,38 @@ int Create_Beside(const std::string& target, const std::string& shown, std::stri
   }
 }
 
+int Create_Scratch(const std::string& folder) {
+  const std::string where = folder.empty() ? std::string(".") : folder;
+  const auto fail = [&](int error) -> int {
+    throw Errors::Device_Error("cannot write a temporary file in '" + where + "': " + Text_IO::Write_Failure(error));
+  };
+#ifdef O_TMPFILE
+  int fd;
+  do fd = open(where.c_str(), O_TMPFILE | O_RDWR | O_EXCL | O_CLOEXEC, 0600);
+  while (fd < 0 && errno == EINTR);
+  if (fd >= 0) return fd;
+  // Older kernels and some file systems (network ones, overlays) refuse it
+  // with one of these; anything else is a real failure of the folder.
+  if (errno != EOPNOTSUPP && errno != EISDIR && errno != EINVAL) fail(errno);
+#endif
+  for (int attempt = 0;; ++attempt) {
+    const std::string name = Name_Beside(where + "/scratch");
+    const int named = open(name.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (named >= 0) {
+      // Until the name goes, a signal removes it.
+      Remove_On_Signal(name);
+      const int error = unlink(name.c_str()) == 0 ? 0 : errno;
+      Forget(name);
+      if (error != 0) {
+        close(named);
+        fail(error);
+      }
+      return named;
+    }
+    if (errno != EEXIST || attempt == 100) fail(errno);
+  }
+}
+
 Replacement Look_At(const std::string& path, mode_t mask) {
   Replacement r;
   r.Target = path;

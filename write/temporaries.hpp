@@ -21,6 +21,13 @@ std::string Name_Beside(const std::string& target);
 // `shown`.
 int Create_Beside(const std::string& target, const std::string& shown, std::string& name);
 
+// A file for a run's own scratch values in `folder`, open for reading and
+// writing and already without a name, so that nothing is left behind by a
+// crash or a signal: O_TMPFILE where the file system has it, else a file
+// created as Create_Beside creates one and unlinked at once. Fails with a
+// Device_Error naming the folder.
+int Create_Scratch(const std::string& folder);
+
 // What replacing the file at `path` by a new one means. A link stays a
 // link: the file it leads to (Target) is replaced. A replaced file keeps its
 // mode, and its owner and group where the process may set them; a new file

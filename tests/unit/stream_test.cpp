@@ -4,13 +4,17 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "driver/karvel.hpp"
+#include "diagnostics/warnings.hpp"
 #include "karvel/karvel.hpp"
 #include "tests/unit/test_support.hpp"
 
@@ -174,6 +178,68 @@ TEST(Streamed, DiscreteEveryFormulaAndLayout) {
   Expect_Streamed_As_Whole(Symbols(35, 60, "ACGT", {}), "-D", Formulas::Discrete);
   // Rows of one symbol each, all different: those taxa differ everywhere.
   Expect_Streamed_As_Whole(Symbols(35, 60, "ACGT", {3, 20, 31}), "-D", Formulas::Discrete);
+}
+
+// The square layouts computed a pair at a time and handed on to later rows:
+// a budget that keeps every tile on disk, one that keeps some of them in
+// memory, and one that keeps them all there, on 1, 2 and 7 threads, give
+// the held run's bytes, its failure after the same rows, and, with
+// undefined pairs as NaN, its one warning; the values kept on disk go to
+// $TMPDIR and leave nothing there.
+TEST(Streamed, SquareRowsFromKeptTiles) {
+  Test_Support::Settings_Scope scope;
+  char folder[] = "/tmp/karvel-tiles-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const char* before = std::getenv("TMPDIR");
+  const std::string saved = before ? before : "";
+  setenv("TMPDIR", folder, 1);
+  std::vector<std::string> warnings;
+  Generic::Warnings::Set_Sink([&](const std::string& message) { warnings.push_back(message); });
+  const std::string failing = Continuous(61, 5, {9, 40, 52});
+  for (const Phylo::Print::Layout* layout : Text_Layouts()) {
+    if (layout->Part != Phylo::Row_Part::ALL) continue;
+    for (const char* undefined : {"--undefined=error", "--undefined=nan"}) {
+      std::vector<std::string> options{"-C", "-b", To(*layout), undefined};
+      const Karvel::Run_Settings settings = Karvel::Parse_Arguments(options);
+      SCOPED_TRACE(To(*layout) + " " + undefined);
+      scope.Threads(2);
+      warnings.clear();
+      const Outcome held = Karvel_Run(failing, settings);
+      const std::vector<std::string> held_warnings = warnings;
+      ASSERT_EQ(held.Error.empty(), std::string(undefined) == "--undefined=nan") << held.Error;
+      Outcome expected = held;
+      if (!held.Error.empty()) {
+        Karvel::Run_Settings part = settings;
+        part.Rows = Phylo::Pipeline::Row_Range{0, Earlier_Taxon(held.Error)};
+        expected.Out = Karvel_Run(failing, part).Out;
+      }
+      // 61 rows of 488 bytes (held from 29768 bytes on): blocks of 1, 3
+      // and 7 rows, whose tiles are all on disk, partly, and not at all.
+      for (std::size_t memory : {std::size_t{1}, std::size_t{12000}, std::size_t{29000}})
+        for (int threads : {1, 2, 7}) {
+          scope.Threads(threads);
+          Karvel::Run_Settings streamed = settings;
+          streamed.Memory = memory;
+          warnings.clear();
+          const Outcome got = Karvel_Run(failing, streamed);
+          EXPECT_EQ(got.Error, expected.Error) << memory << " bytes, " << threads << " threads";
+          EXPECT_EQ(got.Out, expected.Out) << memory << " bytes, " << threads << " threads";
+          EXPECT_EQ(warnings, held_warnings) << memory << " bytes, " << threads << " threads";
+        }
+    }
+  }
+  // A folder the values cannot go to ends the run with a device error.
+  const std::string missing = std::string(folder) + "/missing";
+  setenv("TMPDIR", missing.c_str(), 1);
+  std::vector<std::string> euclidean{"-C", "-e"};
+  Karvel::Run_Settings settings = Karvel::Parse_Arguments(euclidean);
+  settings.Memory = 1;
+  const Outcome got = Karvel_Run(Continuous(20, 3, {}), settings);
+  EXPECT_EQ(got.Error.rfind("DEVICE_ERROR: cannot write a temporary file in '" + missing + "': ", 0), 0u) << got.Error;
+  Generic::Warnings::Set_Sink({});
+  if (before) setenv("TMPDIR", saved.c_str(), 1);
+  else unsetenv("TMPDIR");
+  EXPECT_EQ(rmdir(folder), 0) << "left in " << folder;
 }
 
 // The parts of a run, one after the other, are the whole run: for every
