@@ -139,25 +139,21 @@ struct Quiet_Domain {
   }
 };
 
-// One worker of the tiled loops (Fill, Real_Rows): its scratch, and the
-// quiet square root and arc cosine its finishes call. Take sizes the
-// scratch and says whether the worker got it (Scratch_For).
-struct Tile_Worker {
+// One worker of the tiled loops (Fill, Real_Rows): its scratch (a panel of
+// rows j, the sums of a chunk of rows i against it) and its quiet square
+// root and arc cosine, handed to tiles(panel, sums, domain, sqrt, arccos);
+// nothing when the worker gets no scratch (Scratch_For). The domain stays
+// a local that tiles, inlined, can keep in a register.
+template <class Tiles>
+void Tile_Worker(int worker, Pair_Tiles::Path path, std::size_t characters, int chunk, int width, Tiles&& tiles) {
   std::vector<double> panel;
   std::vector<Pair_Tiles::Sums> sums;
+  if (!Scratch_For(worker, panel, Pair_Tiles::Panel_Size(path, characters), sums,
+                   static_cast<std::size_t>(chunk) * static_cast<std::size_t>(width)))
+    return;
   Quiet_Domain domain;
-  decltype(std::declval<Quiet_Domain&>().Sqrt()) quiet_sqrt = domain.Sqrt();
-  decltype(std::declval<Quiet_Domain&>().Arccos()) quiet_arccos = domain.Arccos();
-
-  Tile_Worker() = default;
-  Tile_Worker(const Tile_Worker&) = delete; // the quiet functions point at domain
-  Tile_Worker& operator=(const Tile_Worker&) = delete;
-
-  bool Take(int worker, Pair_Tiles::Path path, std::size_t characters, int chunk, int width) {
-    return Scratch_For(worker, panel, Pair_Tiles::Panel_Size(path, characters), sums,
-                       static_cast<std::size_t>(chunk) * static_cast<std::size_t>(width));
-  }
-};
+  tiles(panel, sums, domain, domain.Sqrt(), domain.Arccos());
+}
 
 using enum Real_Formula;
 using Generic::Image;
@@ -484,37 +480,37 @@ void Fill(const Call& call, Generic::Square_Block& result, Undefined_Pairs* unde
   std::vector<long long> counts(static_cast<std::size_t>(threads), 0);
   Generic::Parallel::Run(threads, [&](int worker) {
     Detail::First_Failure& failure = failures[static_cast<std::size_t>(worker)];
-    Tile_Worker scratch;
-    if (!scratch.Take(worker, path, p, Chunk, width)) return;
-    auto& [panel, sums, domain, quiet_sqrt, quiet_arccos] = scratch;
-    for (int block; (block = next_block.fetch_sub(1, std::memory_order_relaxed)) >= 0;) {
-      const int j0 = block * width;
-      const int count = std::min(width, taxa - j0);
-      const int i_end = j0 + count - 1; // rows i < the last j of the block
-      for (int i0 = 0; i0 < i_end; i0 += Chunk) {
-        const int i1 = std::min(i_end, i0 + Chunk);
-        Pair_Tiles::Tile_Sums(path, term, call.block, p, call.constants.threshold, i0, i1, j0, count,
-                              sums.data(), panel.data());
-        for (int i = i0; i < i1; ++i) {
-          const Pair_Tiles::Sums* row_sums = &sums[static_cast<std::size_t>(i - i0) * static_cast<std::size_t>(count)];
-          for (int l = std::max(0, i + 1 - j0); l < count; ++l) {
-            const int ti = call.first + i, tj = call.first + j0 + l;
-            domain.error = false;
-            double d = Real_Kernels::Finish<F>(row_sums[l], call.Pair_Of(ti, tj), call.constants, quiet_sqrt,
-                                               quiet_arccos);
-            if (domain.error || !(d >= 0.0 && d <= largest)) {
-              failure.Offer(ti, tj, d);
-              d = undefined ? std::numeric_limits<double>::quiet_NaN() : 0.0;
-              counts[static_cast<std::size_t>(worker)] += undefined != nullptr;
+    Tile_Worker(worker, path, p, Chunk, width, [&](auto& panel, auto& sums, Quiet_Domain& domain, auto quiet_sqrt,
+                                                   auto quiet_arccos) {
+      for (int block; (block = next_block.fetch_sub(1, std::memory_order_relaxed)) >= 0;) {
+        const int j0 = block * width;
+        const int count = std::min(width, taxa - j0);
+        const int i_end = j0 + count - 1; // rows i < the last j of the block
+        for (int i0 = 0; i0 < i_end; i0 += Chunk) {
+          const int i1 = std::min(i_end, i0 + Chunk);
+          Pair_Tiles::Tile_Sums(path, term, call.block, p, call.constants.threshold, i0, i1, j0, count,
+                                sums.data(), panel.data());
+          for (int i = i0; i < i1; ++i) {
+            const Pair_Tiles::Sums* row_sums = &sums[static_cast<std::size_t>(i - i0) * static_cast<std::size_t>(count)];
+            for (int l = std::max(0, i + 1 - j0); l < count; ++l) {
+              const int ti = call.first + i, tj = call.first + j0 + l;
+              domain.error = false;
+              double d = Real_Kernels::Finish<F>(row_sums[l], call.Pair_Of(ti, tj), call.constants, quiet_sqrt,
+                                                 quiet_arccos);
+              if (domain.error || !(d >= 0.0 && d <= largest)) {
+                failure.Offer(ti, tj, d);
+                d = undefined ? std::numeric_limits<double>::quiet_NaN() : 0.0;
+                counts[static_cast<std::size_t>(worker)] += undefined != nullptr;
+              }
+              if (d == 0.0) d = 0.0; // no -0.0 in the matrix
+              result(ti, tj) = d;
+              result(tj, ti) = d;
             }
-            if (d == 0.0) d = 0.0; // no -0.0 in the matrix
-            result(ti, tj) = d;
-            result(tj, ti) = d;
           }
         }
+        progress.Advance(static_cast<std::uint64_t>(count));
       }
-      progress.Advance(static_cast<std::uint64_t>(count));
-    }
+    });
   });
   Detail::First_Failure first;
   for (const Detail::First_Failure& f : failures) first.Offer(f);
@@ -654,36 +650,36 @@ public:
                                                  Detail::Noted_Failures(part, order));
     Generic::Parallel::Run(threads, [&](int worker) {
       Detail::Noted_Failures& failure = failures[static_cast<std::size_t>(worker)];
-      Tile_Worker scratch;
-      if (!scratch.Take(worker, path, p, Chunk, width)) return;
-      auto& [panel, sums, domain, quiet_sqrt, quiet_arccos] = scratch;
-      for (std::size_t k; (k = next.fetch_add(1, std::memory_order_relaxed)) < tiles.size();) {
-        const Tile& t = tiles[k];
-        Pair_Tiles::Tile_Sums(path, term, call.block, p, call.constants.threshold, t.i0, t.i1, t.j0, t.count,
-                              sums.data(), panel.data());
-        for (int i = t.i0; i < t.i1; ++i) {
-          const Pair_Tiles::Sums* row_sums = &sums[static_cast<std::size_t>(i - t.i0) * static_cast<std::size_t>(t.count)];
-          for (int l = std::max(0, i + 1 - t.j0); l < t.count; ++l) {
-            const int j = t.j0 + l;
-            domain.error = false;
-            double d = Real_Kernels::Finish<F>(row_sums[l], call.Pair_Of(i, j), call.constants, quiet_sqrt,
-                                               quiet_arccos);
-            if (domain.error || !(d >= 0.0 && d <= largest)) {
-              if (!undefined) {
-                failure.Note(i, j);
-                continue;
+      Tile_Worker(worker, path, p, Chunk, width, [&](auto& panel, auto& sums, Quiet_Domain& domain, auto quiet_sqrt,
+                                                     auto quiet_arccos) {
+        for (std::size_t k; (k = next.fetch_add(1, std::memory_order_relaxed)) < tiles.size();) {
+          const Tile& t = tiles[k];
+          Pair_Tiles::Tile_Sums(path, term, call.block, p, call.constants.threshold, t.i0, t.i1, t.j0, t.count,
+                                sums.data(), panel.data());
+          for (int i = t.i0; i < t.i1; ++i) {
+            const Pair_Tiles::Sums* row_sums = &sums[static_cast<std::size_t>(i - t.i0) * static_cast<std::size_t>(t.count)];
+            for (int l = std::max(0, i + 1 - t.j0); l < t.count; ++l) {
+              const int j = t.j0 + l;
+              domain.error = false;
+              double d = Real_Kernels::Finish<F>(row_sums[l], call.Pair_Of(i, j), call.constants, quiet_sqrt,
+                                                 quiet_arccos);
+              if (domain.error || !(d >= 0.0 && d <= largest)) {
+                if (!undefined) {
+                  failure.Note(i, j);
+                  continue;
+                }
+                d = std::numeric_limits<double>::quiet_NaN();
+                // Each pair is computed once here: counted in the row that owns it.
+                const int own = part == Row_Part::BEFORE ? j : i;
+                if (own >= first && own < past) failure.Note_Undefined(i, j);
               }
-              d = std::numeric_limits<double>::quiet_NaN();
-              // Each pair is computed once here: counted in the row that owns it.
-              const int own = part == Row_Part::BEFORE ? j : i;
-              if (own >= first && own < past) failure.Note_Undefined(i, j);
+              if (d == 0.0) d = 0.0; // no -0.0, as in Fill
+              if (in_row_i && i >= first && i < past) rows[static_cast<std::size_t>(i - first) * row_length + static_cast<std::size_t>(j)] = d;
+              if (in_row_j && j < past) rows[static_cast<std::size_t>(j - first) * row_length + static_cast<std::size_t>(i)] = d;
             }
-            if (d == 0.0) d = 0.0; // no -0.0, as in Fill
-            if (in_row_i && i >= first && i < past) rows[static_cast<std::size_t>(i - first) * row_length + static_cast<std::size_t>(j)] = d;
-            if (in_row_j && j < past) rows[static_cast<std::size_t>(j - first) * row_length + static_cast<std::size_t>(i)] = d;
           }
         }
-      }
+      });
     });
     for (int r = first; r < past; ++r) rows[static_cast<std::size_t>(r - first) * row_length + static_cast<std::size_t>(r)] = 0.0;
     Detail::Noted_Failures first_failure(part, order);
