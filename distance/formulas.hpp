@@ -151,8 +151,8 @@ inline constexpr std::array<Binary_Row, 19> Binary{{
 
 // A pair of discrete rows is k differing characters out of n (and 1 / n).
 using Discrete_Finish = Named<double(double k, double n, double inv_n)>;
-// Empty when the formula has nothing specific to say, and k and n are
-// reported.
+// What made a pair's value fail, from k and n; empty when the formula has
+// nothing specific to say, and k and n themselves are reported.
 using Discrete_Cause = Named<std::string(std::size_t k, std::size_t n)>;
 
 using Discrete_Row = Row<Discrete_Formula, Discrete_Finish, Discrete_Cause>;
