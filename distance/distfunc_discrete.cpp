@@ -2,7 +2,9 @@
 // k, the number of characters whose states differ, out of n.
 
 #include <cstddef>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "distance/distfunc.hpp"
@@ -16,27 +18,41 @@ const char* Name(Discrete_Formula formula) { return Formulas::Row_Of(formula).Na
 
 namespace {
 
-// The operation order of each form is fixed so that results are identical
-// from run to run and machine to machine; MATCHING multiplies by the
-// reciprocal and may therefore end one unit in the last place below k / n.
-double Distance(Discrete_Formula formula, double k, double n, double inv_n) {
-  switch (formula) {
-  case Discrete_Formula::HAMANN: return 0.5 - ((n - 2.0 * k) * 0.5) / n;
-  case Discrete_Formula::MATCHING: return k * inv_n;
-  case Discrete_Formula::ROGERS_TANIMOTO: return (k + k) / (n + k);
-  case Discrete_Formula::SOKAL_SNEATH_1: return k / ((n + n) - k);
-  case Discrete_Formula::SOKAL_SNEATH_2: return k / (n - k);
-  }
-  return 0.0;
+// The distance of a pair, before the range check.
+template <Discrete_Formula F>
+double Distance(std::size_t k, std::size_t n, double inv_n) {
+  constexpr auto finish = Formulas::Row_Of(F).Finish.Function;
+  return finish(static_cast<double>(k), static_cast<double>(n), inv_n);
 }
 
-[[noreturn]] void Fail(Discrete_Formula formula, int i, int j, double value, std::size_t k, std::size_t n) {
-  const std::string reason = k == n ? "k = n = " + std::to_string(n) + ": the taxa differ at every character"
-                                    : "k = " + std::to_string(k) + ", n = " + std::to_string(n);
+[[noreturn]] [[gnu::cold]] void Fail(Discrete_Formula formula, int i, int j, double value, std::size_t k,
+                                     std::size_t n) {
+  std::string reason = Formulas::Row_Of(formula).Cause.Function(k, n);
+  if (reason.empty()) reason = "k = " + std::to_string(k) + ", n = " + std::to_string(n);
   throw Pair_Range_Error(Detail::Range_Message(Name(formula), value, reason), i, j);
 }
 
+template <Discrete_Formula F, class Count>
+Generic::Square_Block Fill(const std::vector<const char*>& rows, std::size_t n, double inv_n, Count count,
+                           Undefined_Pairs* undefined) {
+  auto row = [&](int taxon) { return rows[static_cast<std::size_t>(taxon)]; };
+  return Detail::Fill_Pairs(
+      0, static_cast<int>(rows.size()) - 1, [&](int i, int j) { return Distance<F>(count(row(i), row(j), n), n, inv_n); },
+      [&](int i, int j, double value) { Fail(F, i, j, value, count(row(i), row(j), n), n); }, undefined);
+}
+
 } // namespace
+
+namespace Formulas::Discrete_Causes {
+
+std::string None(std::size_t, std::size_t) { return {}; }
+
+std::string Differ_Everywhere(std::size_t k, std::size_t n) {
+  if (k == n) return "k = n = " + std::to_string(n) + ": the taxa differ at every character";
+  return {};
+}
+
+} // namespace Formulas::Discrete_Causes
 
 Generic::Square_Block Distances(const Disc_Matrix& matrix, Discrete_Formula formula, Undefined_Pairs* undefined) {
   Discrete_Chars::Basic::Require_Aligned(matrix, "discrete distances");
@@ -49,17 +65,13 @@ Generic::Square_Block Distances(const Disc_Matrix& matrix, Discrete_Formula form
   std::vector<const char*> rows;
   rows.reserve(static_cast<std::size_t>(matrix.Rows()));
   for (int i = 0; i < matrix.Rows(); ++i) rows.push_back(matrix.Row(i).data());
-  auto row = [&](int taxon) { return rows[static_cast<std::size_t>(taxon)]; };
   const auto Count_Mismatches = Kernels::Kernels().Mismatches.Count_Mismatches;
 
-  return Detail::Fill_Pairs(
-      0, matrix.Rows() - 1,
-      [&](int i, int j) {
-        const std::size_t k = Count_Mismatches(row(i), row(j), n);
-        return Distance(formula, static_cast<double>(k), static_cast<double>(n), inv_n);
-      },
-      [&](int i, int j, double value) { Fail(formula, i, j, value, Count_Mismatches(row(i), row(j), n), n); },
-      undefined);
+  std::optional<Generic::Square_Block> result;
+  Formulas::With_Formula(formula, [&](auto f) {
+    result.emplace(Fill<decltype(f)::value>(rows, n, inv_n, Count_Mismatches, undefined));
+  });
+  return std::move(*result);
 }
 
 } // namespace Karvel::Phylo::Distfunc
@@ -68,9 +80,10 @@ namespace Karvel::Phylo::Distfunc {
 
 namespace {
 
+template <Discrete_Formula F>
 class Discrete_Rows final : public Row_Distances {
 public:
-  Discrete_Rows(const Disc_Matrix& matrix, Discrete_Formula formula) : formula_(formula) {
+  explicit Discrete_Rows(const Disc_Matrix& matrix) {
     Discrete_Chars::Basic::Require_Aligned(matrix, "discrete distances");
     n_ = static_cast<std::size_t>(matrix.Row_Length(0));
     inv_n_ = 1.0 / static_cast<double>(n_);
@@ -87,18 +100,15 @@ public:
         [&](int i, int j) { Raise(i, j); });
   }
   [[noreturn]] void Raise(int i, int j) const override {
-    Fail(formula_, i, j, Value(i, j), Mismatches(i, j), n_);
+    Fail(F, i, j, Value(i, j), Mismatches(i, j), n_);
   }
 
 private:
   std::size_t Mismatches(int i, int j) const {
     return count_(rows_[static_cast<std::size_t>(i)], rows_[static_cast<std::size_t>(j)], n_);
   }
-  double Value(int i, int j) const {
-    return Distance(formula_, static_cast<double>(Mismatches(i, j)), static_cast<double>(n_), inv_n_);
-  }
+  double Value(int i, int j) const { return Distance<F>(Mismatches(i, j), n_, inv_n_); }
 
-  Discrete_Formula formula_;
   std::size_t n_ = 0;
   double inv_n_ = 0.0;
   std::vector<const char*> rows_;
@@ -108,7 +118,9 @@ private:
 } // namespace
 
 std::unique_ptr<Row_Distances> Row_Distances_Of(const Disc_Matrix& matrix, Discrete_Formula formula) {
-  return std::make_unique<Discrete_Rows>(matrix, formula);
+  std::unique_ptr<Row_Distances> rows;
+  Formulas::With_Formula(formula, [&](auto f) { rows = std::make_unique<Discrete_Rows<decltype(f)::value>>(matrix); });
+  return rows;
 }
 
 } // namespace Karvel::Phylo::Distfunc

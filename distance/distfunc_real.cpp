@@ -139,24 +139,29 @@ struct Quiet_Domain {
   }
 };
 
+// One worker of the tiled loops (Fill, Real_Rows): its scratch (a panel of
+// rows j, the sums of a chunk of rows i against it) and its quiet square
+// root and arc cosine, handed to tiles(panel, sums, domain, sqrt, arccos);
+// nothing when the worker gets no scratch (Scratch_For). The domain stays
+// a local that tiles, inlined, can keep in a register.
+template <class Tiles>
+void Tile_Worker(int worker, Pair_Tiles::Path path, std::size_t characters, int chunk, int width, Tiles&& tiles) {
+  std::vector<double> panel;
+  std::vector<Pair_Tiles::Sums> sums;
+  if (!Scratch_For(worker, panel, Pair_Tiles::Panel_Size(path, characters), sums,
+                   static_cast<std::size_t>(chunk) * static_cast<std::size_t>(width)))
+    return;
+  Quiet_Domain domain;
+  tiles(panel, sums, domain, domain.Sqrt(), domain.Arccos());
+}
+
 using enum Real_Formula;
 using Generic::Image;
 using Real_Kernels::Pair;
 
 using Formulas::Stat;
 
-// Calls act with the formula as a compile-time constant: the one place
-// that turns the formula of a call into the instantiations of its pair
-// loop, generated from the table.
-template <class Act>
-void With_Formula(Real_Formula f, Act&& act) {
-  const bool found = [&]<std::size_t... K>(std::index_sequence<K...>) {
-    return ((Formulas::Real[K].Value == f &&
-             (act(std::integral_constant<Real_Formula, Formulas::Real[K].Value>{}), true)) ||
-            ...);
-  }(std::make_index_sequence<Formulas::Real.size()>{});
-  if (!found) throw Errors::Constraint_Error("internal error: a real formula without its row");
-}
+using Formulas::With_Formula;
 
 // Everything the pair loop reads; fixed for one call.
 struct Call {
@@ -256,130 +261,164 @@ std::string Pearson_Cause(const Pair& p) {
   return Of_The_Rows(Pearson_Row_Fault(p.x, p.n, p.s_i, p.q_i), Pearson_Row_Fault(p.y, p.n, p.s_j, p.q_j));
 }
 
-// What in the data made the pair's distance fail, as far as the formula
+} // namespace
+
+// What in the data made a pair's distance fail, as far as its formula
 // tells; empty when nothing specific is known. Only called on failure.
 // Finite values can still overflow on the way: a term (a difference, its
 // square, a ratio), a summation, a row statistic, or the quotient of two
 // finite sums; and a product of two tiny sums of squares can underflow to
 // 0. Each says so rather than blame the values.
+namespace Formulas::Real_Causes {
+
+namespace K = Real_Kernels;
+using Real_Kernels::Constants;
+
+namespace {
+bool Quotient_Fails(double a, double b) { return Overflows(a / b); }
+
+std::string Exclusive(const Pair& p, const Constants& c, const K::Counted_Sum& sum, const char* differences) {
+  if (K::Sum_Of_ED(p, c.threshold).m == 0)
+    return "no column has both values present (not below " + Image(c.threshold) + ")";
+  if (Overflows(sum.sum)) return std::string("the ") + differences + " overflow";
+  return {};
+}
+} // namespace
+
+std::string Bray_Curtis(const Pair& p, const Constants&) {
+  const double total = p.s_j + p.s_i;
+  if (std::isnan(total)) return Opposite_Row_Sums(p);
+  if (!(total > 0.0)) return "the two rows sum to " + Image(total);
+  const double differences = K::Manhattan(p);
+  if (Overflows(differences))
+    return Overflows(total) ? "the absolute differences overflow and the two rows sum to " + Image(total)
+                            : "the absolute differences overflow";
+  if (Quotient_Fails(differences, total))
+    return Quotient_Overflows("the absolute differences", differences, "the two rows", total);
+  if (Overflows(total)) return "the two rows sum to " + Image(total);
+  return {};
+}
+
+std::string Canberra(const Pair& p, const Constants&) {
+  if (K::Canberra(p).m == 0) return "every column is 0 in both rows";
+  if (const int k = Column_Where(p, [](double a, double b) {
+        return Overflows(std::fabs(a - b)) && Overflows(std::fabs(a) + std::fabs(b));
+      }))
+    return "the absolute difference and the sum of the absolute values overflow in column " + std::to_string(k);
+  return {};
+}
+
+std::string Clark(const Pair& p, const Constants&) {
+  if (K::Clark(p).m == 0) return "the two values sum to 0 in every column";
+  if (const int k = Column_Where(p, [](double a, double b) { return a + b != 0.0 && Overflows(a - b); }))
+    return "the difference overflows in column " + std::to_string(k);
+  return {};
+}
+
+std::string Exclusive_Euclidean(const Pair& p, const Constants& c) {
+  return Exclusive(p, c, K::Sum_Of_ESD(p, c.threshold), "squared differences");
+}
+
+std::string Exclusive_Manhattan(const Pair& p, const Constants& c) {
+  return Exclusive(p, c, K::Sum_Of_ED(p, c.threshold), "absolute differences");
+}
+
+std::string Gower_D10(const Pair& p, const Constants&) {
+  if (K::Sum_Of_D10(p).m == 0) return "the larger value is 0 in every column";
+  if (Overflows(K::Sum_Of_D10(p).sum)) return "the ratios of the smaller to the larger value overflow";
+  return {};
+}
+
+std::string Sums_Of_Squares(const Pair& p, const Constants&) {
+  if (p.q_i == 0.0 || p.q_j == 0.0)
+    return Of_The_Rows(Fault_If(p.q_i == 0.0, "has a sum of squares of 0", "have a sum of squares of 0"),
+                       Fault_If(p.q_j == 0.0, "has a sum of squares of 0", "have a sum of squares of 0"));
+  if (Overflows(p.q_i) || Overflows(p.q_j))
+    return Of_The_Rows(Fault_If(Overflows(p.q_i), "has a sum of squares of inf", "have a sum of squares of inf"),
+                       Fault_If(Overflows(p.q_j), "has a sum of squares of inf", "have a sum of squares of inf"));
+  if (p.q_j * p.q_i == 0.0 || Overflows(p.q_j * p.q_i))
+    return "the sums of squares " + Image(p.q_i) + " and " + Image(p.q_j) + " multiply to " + Image(p.q_j * p.q_i);
+  return {};
+}
+
+std::string Pearson(const Pair& p, const Constants&) {
+  if (std::string rows = Pearson_Cause(p); !rows.empty()) return rows;
+  if (p.q_j * p.q_i == 0.0 || Overflows(p.q_j * p.q_i))
+    return "the centred sums of squares " + Image(p.q_i) + " and " + Image(p.q_j) + " multiply to " +
+           Image(p.q_j * p.q_i);
+  if (Overflows(p.s_j * p.s_i))
+    return "the row sums " + Image(p.s_i) + " and " + Image(p.s_j) + " multiply to " + Image(p.s_j * p.s_i);
+  return {};
+}
+
+std::string Edgar(const Pair& p, const Constants&) {
+  const double smaller = Real_Chars::Min(p.s_i, p.s_j);
+  if (!(smaller > 0.0)) return "the smaller row sum is " + Image(smaller);
+  const double minima = K::Sum_Of_Mins(p);
+  if (Overflows(minima)) return "the column minima sum to " + Image(minima);
+  if (Quotient_Fails(minima, smaller)) return Quotient_Overflows("the column minima", minima, "the smaller row", smaller);
+  return {};
+}
+
+std::string Kulczynski(const Pair& p, const Constants&) {
+  if (!(p.s_i > 0.0 && p.s_j > 0.0) || Overflows(p.s_i) || Overflows(p.s_j))
+    return "the row sums are " + Image(p.s_i) + " and " + Image(p.s_j);
+  const double minima = K::Sum_Of_Mins(p);
+  if (Overflows(minima)) return "the column minima sum to " + Image(minima);
+  if (Quotient_Fails(minima, p.s_i)) return Quotient_Overflows("the column minima", minima, "the first row", p.s_i);
+  if (Quotient_Fails(minima, p.s_j)) return Quotient_Overflows("the column minima", minima, "the second row", p.s_j);
+  if (const double quotients = minima / p.s_i + minima / p.s_j; Overflows(quotients))
+    return "the column minima sum to " + Image(minima) + " and the rows to " + Image(p.s_i) + " and " +
+           Image(p.s_j) + ", whose quotients sum to " + Image(quotients);
+  return {};
+}
+
+std::string Dravik(const Pair& p, const Constants&) {
+  const double maxima = K::Dravik_Sum(p);
+  if (!(maxima > 0.0)) return "the column maxima sum to " + Image(maxima);
+  const double total = p.s_j + p.s_i;
+  if (std::isnan(total)) return Opposite_Row_Sums(p);
+  if (Overflows(total)) return "the two rows sum to " + Image(total);
+  return {};
+}
+
+std::string Gower_D9(const Pair& p, const Constants&) {
+  const K::Gower_Sums sums = K::Sum_Of_D9(p);
+  if (!(sums.maxima > 0.0)) return "the column maxima sum to " + Image(sums.maxima);
+  if (Overflows(sums.differences))
+    return Overflows(sums.maxima) ? "the absolute differences overflow and the column maxima sum to " + Image(sums.maxima)
+                                  : "the absolute differences overflow";
+  if (Quotient_Fails(sums.differences, sums.maxima))
+    return Quotient_Overflows("the absolute differences", sums.differences, "the column maxima", sums.maxima);
+  return {};
+}
+
+std::string Euclidean(const Pair& p, const Constants&) {
+  if (Overflows(K::Squared_Differences(p))) return "the squared differences overflow";
+  return {};
+}
+
+std::string Hellinger(const Pair& p, const Constants&) {
+  if (Overflows(K::Column_Sum(p, [](double a, double b) {
+        const double t = K::Root_Of(a) - K::Root_Of(b);
+        return t * t;
+      })))
+    return "the squared differences of the square roots overflow";
+  return {};
+}
+
+std::string Manhattan(const Pair& p, const Constants&) {
+  if (Overflows(K::Manhattan(p))) return "the absolute differences overflow";
+  return {};
+}
+
+} // namespace Formulas::Real_Causes
+
+namespace {
+
+// The formula's cause, or else what any formula says of the values.
 std::string Cause(Real_Formula f, const Pair& p, const Real_Kernels::Constants& c) {
-  namespace K = Real_Kernels;
-  const auto quotient_fails = [](double a, double b) { return Overflows(a / b); };
-  switch (f) {
-    case BRAY_CURTIS: {
-      const double total = p.s_j + p.s_i;
-      if (std::isnan(total)) return Opposite_Row_Sums(p);
-      if (!(total > 0.0)) return "the two rows sum to " + Image(total);
-      const double differences = K::Manhattan(p);
-      if (Overflows(differences))
-        return Overflows(total) ? "the absolute differences overflow and the two rows sum to " + Image(total)
-                                : "the absolute differences overflow";
-      if (quotient_fails(differences, total))
-        return Quotient_Overflows("the absolute differences", differences, "the two rows", total);
-      if (Overflows(total)) return "the two rows sum to " + Image(total);
-      break;
-    }
-    case CANBERRA:
-      if (K::Canberra(p).m == 0) return "every column is 0 in both rows";
-      if (const int k = Column_Where(p, [](double a, double b) {
-            return Overflows(std::fabs(a - b)) && Overflows(std::fabs(a) + std::fabs(b));
-          }))
-        return "the absolute difference and the sum of the absolute values overflow in column " + std::to_string(k);
-      break;
-    case CLARK:
-      if (K::Clark(p).m == 0) return "the two values sum to 0 in every column";
-      if (const int k = Column_Where(p, [](double a, double b) { return a + b != 0.0 && Overflows(a - b); }))
-        return "the difference overflows in column " + std::to_string(k);
-      break;
-    case EXCLUSIVE_EUCLIDEAN:
-    case EXCLUSIVE_MANHATTAN:
-      if (K::Sum_Of_ED(p, c.threshold).m == 0)
-        return "no column has both values present (not below " + Image(c.threshold) + ")";
-      if (f == EXCLUSIVE_EUCLIDEAN && Overflows(K::Sum_Of_ESD(p, c.threshold).sum))
-        return "the squared differences overflow";
-      if (f == EXCLUSIVE_MANHATTAN && Overflows(K::Sum_Of_ED(p, c.threshold).sum))
-        return "the absolute differences overflow";
-      break;
-    case GOWER_D10:
-      if (K::Sum_Of_D10(p).m == 0) return "the larger value is 0 in every column";
-      if (Overflows(K::Sum_Of_D10(p).sum)) return "the ratios of the smaller to the larger value overflow";
-      break;
-    case CHORD:
-    case GEODESIC:
-      if (p.q_i == 0.0 || p.q_j == 0.0)
-        return Of_The_Rows(Fault_If(p.q_i == 0.0, "has a sum of squares of 0", "have a sum of squares of 0"),
-                           Fault_If(p.q_j == 0.0, "has a sum of squares of 0", "have a sum of squares of 0"));
-      if (Overflows(p.q_i) || Overflows(p.q_j))
-        return Of_The_Rows(Fault_If(Overflows(p.q_i), "has a sum of squares of inf", "have a sum of squares of inf"),
-                           Fault_If(Overflows(p.q_j), "has a sum of squares of inf", "have a sum of squares of inf"));
-      if (p.q_j * p.q_i == 0.0 || Overflows(p.q_j * p.q_i))
-        return "the sums of squares " + Image(p.q_i) + " and " + Image(p.q_j) + " multiply to " +
-               Image(p.q_j * p.q_i);
-      break;
-    case PEARSON:
-      if (std::string rows = Pearson_Cause(p); !rows.empty()) return rows;
-      if (p.q_j * p.q_i == 0.0 || Overflows(p.q_j * p.q_i))
-        return "the centred sums of squares " + Image(p.q_i) + " and " + Image(p.q_j) + " multiply to " +
-               Image(p.q_j * p.q_i);
-      if (Overflows(p.s_j * p.s_i))
-        return "the row sums " + Image(p.s_i) + " and " + Image(p.s_j) + " multiply to " + Image(p.s_j * p.s_i);
-      break;
-    case EDGAR: {
-      const double smaller = Real_Chars::Min(p.s_i, p.s_j);
-      if (!(smaller > 0.0)) return "the smaller row sum is " + Image(smaller);
-      const double minima = K::Sum_Of_Mins(p);
-      if (Overflows(minima)) return "the column minima sum to " + Image(minima);
-      if (quotient_fails(minima, smaller))
-        return Quotient_Overflows("the column minima", minima, "the smaller row", smaller);
-      break;
-    }
-    case KULCZYNSKI: {
-      if (!(p.s_i > 0.0 && p.s_j > 0.0) || Overflows(p.s_i) || Overflows(p.s_j))
-        return "the row sums are " + Image(p.s_i) + " and " + Image(p.s_j);
-      const double minima = K::Sum_Of_Mins(p);
-      if (Overflows(minima)) return "the column minima sum to " + Image(minima);
-      if (quotient_fails(minima, p.s_i))
-        return Quotient_Overflows("the column minima", minima, "the first row", p.s_i);
-      if (quotient_fails(minima, p.s_j))
-        return Quotient_Overflows("the column minima", minima, "the second row", p.s_j);
-      if (const double quotients = minima / p.s_i + minima / p.s_j; Overflows(quotients))
-        return "the column minima sum to " + Image(minima) + " and the rows to " + Image(p.s_i) + " and " +
-               Image(p.s_j) + ", whose quotients sum to " + Image(quotients);
-      break;
-    }
-    case DRAVIK: {
-      const double maxima = K::Dravik_Sum(p);
-      if (!(maxima > 0.0)) return "the column maxima sum to " + Image(maxima);
-      const double total = p.s_j + p.s_i;
-      if (std::isnan(total)) return Opposite_Row_Sums(p);
-      if (Overflows(total)) return "the two rows sum to " + Image(total);
-      break;
-    }
-    case GOWER_D9: {
-      const K::Gower_Sums sums = K::Sum_Of_D9(p);
-      if (!(sums.maxima > 0.0)) return "the column maxima sum to " + Image(sums.maxima);
-      if (Overflows(sums.differences))
-        return Overflows(sums.maxima)
-                   ? "the absolute differences overflow and the column maxima sum to " + Image(sums.maxima)
-                   : "the absolute differences overflow";
-      if (quotient_fails(sums.differences, sums.maxima))
-        return Quotient_Overflows("the absolute differences", sums.differences, "the column maxima", sums.maxima);
-      break;
-    }
-    case EUCLIDEAN:
-      if (Overflows(K::Squared_Differences(p))) return "the squared differences overflow";
-      break;
-    case HELLINGER:
-      if (Overflows(K::Column_Sum(p, [](double a, double b) {
-            const double t = K::Root_Of(a) - K::Root_Of(b);
-            return t * t;
-          })))
-        return "the squared differences of the square roots overflow";
-      break;
-    case MANHATTAN:
-      if (Overflows(K::Manhattan(p))) return "the absolute differences overflow";
-      break;
-  }
+  if (std::string cause = Formulas::Row_Of(f).Cause.Function(p, c); !cause.empty()) return cause;
   if (double value = 0.0; Find_Non_Finite(p, value)) return "a row holds the value " + Image(value);
   if (Holds_Negative(p)) return "the rows hold negative values";
   return {};
@@ -441,42 +480,37 @@ void Fill(const Call& call, Generic::Square_Block& result, Undefined_Pairs* unde
   std::vector<long long> counts(static_cast<std::size_t>(threads), 0);
   Generic::Parallel::Run(threads, [&](int worker) {
     Detail::First_Failure& failure = failures[static_cast<std::size_t>(worker)];
-    std::vector<double> panel;
-    std::vector<Pair_Tiles::Sums> sums;
-    if (!Scratch_For(worker, panel, Pair_Tiles::Panel_Size(path, p), sums,
-                     static_cast<std::size_t>(Chunk) * static_cast<std::size_t>(width)))
-      return;
-    Quiet_Domain domain;
-    const auto quiet_sqrt = domain.Sqrt();
-    const auto quiet_arccos = domain.Arccos();
-    for (int block; (block = next_block.fetch_sub(1, std::memory_order_relaxed)) >= 0;) {
-      const int j0 = block * width;
-      const int count = std::min(width, taxa - j0);
-      const int i_end = j0 + count - 1; // rows i < the last j of the block
-      for (int i0 = 0; i0 < i_end; i0 += Chunk) {
-        const int i1 = std::min(i_end, i0 + Chunk);
-        Pair_Tiles::Tile_Sums(path, term, call.block, p, call.constants.threshold, i0, i1, j0, count,
-                              sums.data(), panel.data());
-        for (int i = i0; i < i1; ++i) {
-          const Pair_Tiles::Sums* row_sums = &sums[static_cast<std::size_t>(i - i0) * static_cast<std::size_t>(count)];
-          for (int l = std::max(0, i + 1 - j0); l < count; ++l) {
-            const int ti = call.first + i, tj = call.first + j0 + l;
-            domain.error = false;
-            double d = Real_Kernels::Finish<F>(row_sums[l], call.Pair_Of(ti, tj), call.constants, quiet_sqrt,
-                                               quiet_arccos);
-            if (domain.error || !(d >= 0.0 && d <= largest)) {
-              failure.Offer(ti, tj, d);
-              d = undefined ? std::numeric_limits<double>::quiet_NaN() : 0.0;
-              counts[static_cast<std::size_t>(worker)] += undefined != nullptr;
+    Tile_Worker(worker, path, p, Chunk, width, [&](auto& panel, auto& sums, Quiet_Domain& domain, auto quiet_sqrt,
+                                                   auto quiet_arccos) {
+      for (int block; (block = next_block.fetch_sub(1, std::memory_order_relaxed)) >= 0;) {
+        const int j0 = block * width;
+        const int count = std::min(width, taxa - j0);
+        const int i_end = j0 + count - 1; // rows i < the last j of the block
+        for (int i0 = 0; i0 < i_end; i0 += Chunk) {
+          const int i1 = std::min(i_end, i0 + Chunk);
+          Pair_Tiles::Tile_Sums(path, term, call.block, p, call.constants.threshold, i0, i1, j0, count,
+                                sums.data(), panel.data());
+          for (int i = i0; i < i1; ++i) {
+            const Pair_Tiles::Sums* row_sums = &sums[static_cast<std::size_t>(i - i0) * static_cast<std::size_t>(count)];
+            for (int l = std::max(0, i + 1 - j0); l < count; ++l) {
+              const int ti = call.first + i, tj = call.first + j0 + l;
+              domain.error = false;
+              double d = Real_Kernels::Finish<F>(row_sums[l], call.Pair_Of(ti, tj), call.constants, quiet_sqrt,
+                                                 quiet_arccos);
+              if (domain.error || !(d >= 0.0 && d <= largest)) {
+                failure.Offer(ti, tj, d);
+                d = undefined ? std::numeric_limits<double>::quiet_NaN() : 0.0;
+                counts[static_cast<std::size_t>(worker)] += undefined != nullptr;
+              }
+              if (d == 0.0) d = 0.0; // no -0.0 in the matrix
+              result(ti, tj) = d;
+              result(tj, ti) = d;
             }
-            if (d == 0.0) d = 0.0; // no -0.0 in the matrix
-            result(ti, tj) = d;
-            result(tj, ti) = d;
           }
         }
+        progress.Advance(static_cast<std::uint64_t>(count));
       }
-      progress.Advance(static_cast<std::uint64_t>(count));
-    }
+    });
   });
   Detail::First_Failure first;
   for (const Detail::First_Failure& f : failures) first.Offer(f);
@@ -616,41 +650,36 @@ public:
                                                  Detail::Noted_Failures(part, order));
     Generic::Parallel::Run(threads, [&](int worker) {
       Detail::Noted_Failures& failure = failures[static_cast<std::size_t>(worker)];
-      std::vector<double> panel;
-      std::vector<Pair_Tiles::Sums> sums;
-      if (!Scratch_For(worker, panel, Pair_Tiles::Panel_Size(path, p), sums,
-                       static_cast<std::size_t>(Chunk) * static_cast<std::size_t>(width)))
-        return;
-      Quiet_Domain domain;
-      const auto quiet_sqrt = domain.Sqrt();
-      const auto quiet_arccos = domain.Arccos();
-      for (std::size_t k; (k = next.fetch_add(1, std::memory_order_relaxed)) < tiles.size();) {
-        const Tile& t = tiles[k];
-        Pair_Tiles::Tile_Sums(path, term, call.block, p, call.constants.threshold, t.i0, t.i1, t.j0, t.count,
-                              sums.data(), panel.data());
-        for (int i = t.i0; i < t.i1; ++i) {
-          const Pair_Tiles::Sums* row_sums = &sums[static_cast<std::size_t>(i - t.i0) * static_cast<std::size_t>(t.count)];
-          for (int l = std::max(0, i + 1 - t.j0); l < t.count; ++l) {
-            const int j = t.j0 + l;
-            domain.error = false;
-            double d = Real_Kernels::Finish<F>(row_sums[l], call.Pair_Of(i, j), call.constants, quiet_sqrt,
-                                               quiet_arccos);
-            if (domain.error || !(d >= 0.0 && d <= largest)) {
-              if (!undefined) {
-                failure.Note(i, j);
-                continue;
+      Tile_Worker(worker, path, p, Chunk, width, [&](auto& panel, auto& sums, Quiet_Domain& domain, auto quiet_sqrt,
+                                                     auto quiet_arccos) {
+        for (std::size_t k; (k = next.fetch_add(1, std::memory_order_relaxed)) < tiles.size();) {
+          const Tile& t = tiles[k];
+          Pair_Tiles::Tile_Sums(path, term, call.block, p, call.constants.threshold, t.i0, t.i1, t.j0, t.count,
+                                sums.data(), panel.data());
+          for (int i = t.i0; i < t.i1; ++i) {
+            const Pair_Tiles::Sums* row_sums = &sums[static_cast<std::size_t>(i - t.i0) * static_cast<std::size_t>(t.count)];
+            for (int l = std::max(0, i + 1 - t.j0); l < t.count; ++l) {
+              const int j = t.j0 + l;
+              domain.error = false;
+              double d = Real_Kernels::Finish<F>(row_sums[l], call.Pair_Of(i, j), call.constants, quiet_sqrt,
+                                                 quiet_arccos);
+              if (domain.error || !(d >= 0.0 && d <= largest)) {
+                if (!undefined) {
+                  failure.Note(i, j);
+                  continue;
+                }
+                d = std::numeric_limits<double>::quiet_NaN();
+                // Each pair is computed once here: counted in the row that owns it.
+                const int own = part == Row_Part::BEFORE ? j : i;
+                if (own >= first && own < past) failure.Note_Undefined(i, j);
               }
-              d = std::numeric_limits<double>::quiet_NaN();
-              // Each pair is computed once here: counted in the row that owns it.
-              const int own = part == Row_Part::BEFORE ? j : i;
-              if (own >= first && own < past) failure.Note_Undefined(i, j);
+              if (d == 0.0) d = 0.0; // no -0.0, as in Fill
+              if (in_row_i && i >= first && i < past) rows[static_cast<std::size_t>(i - first) * row_length + static_cast<std::size_t>(j)] = d;
+              if (in_row_j && j < past) rows[static_cast<std::size_t>(j - first) * row_length + static_cast<std::size_t>(i)] = d;
             }
-            if (d == 0.0) d = 0.0; // no -0.0, as in Fill
-            if (in_row_i && i >= first && i < past) rows[static_cast<std::size_t>(i - first) * row_length + static_cast<std::size_t>(j)] = d;
-            if (in_row_j && j < past) rows[static_cast<std::size_t>(j - first) * row_length + static_cast<std::size_t>(i)] = d;
           }
         }
-      }
+      });
     });
     for (int r = first; r < past; ++r) rows[static_cast<std::size_t>(r - first) * row_length + static_cast<std::size_t>(r)] = 0.0;
     Detail::Noted_Failures first_failure(part, order);

@@ -1,13 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <initializer_list>
 #include <random>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "distance/distfunc.hpp"
+#include "distance/formulas.hpp"
 #include "tests/unit/test_support.hpp"
 #include "distance/distfunc_binary_packed.hpp"
 
@@ -148,6 +151,55 @@ TEST(BinaryDistances, RangeErrorsNameFormulaAndCause) {
             "range check failed: the PHI distance is not a number "
             "(b + d = 0: the second taxon has no absence among the known characters)");
   EXPECT_EQ(Range_Error_Message("1100", "1010", Binary_Formula::KULCZYNSKI), "");
+}
+
+// Each formula's reason for a pair whose value fails is the cause its row
+// names; a formula not listed for a pair gives that pair a distance.
+TEST(BinaryDistances, EachFormulaGivesTheCauseOfItsRow) {
+  using enum Binary_Formula;
+  using Formulas = std::vector<Binary_Formula>;
+  const Formulas marginals = {SOKAL_SNEATH_3, SOKAL_SNEATH_4, PHI, KULCZYNSKI_2, OCHIAI, FAGER};
+  const Formulas one_absence = {SOKAL_SNEATH_3, SOKAL_SNEATH_4, PHI}; // the others still divide by a + b, a + c
+  struct Case {
+    std::string_view x, y;
+    std::vector<std::pair<std::string, Formulas>> reasons; // no formulas: every one
+  };
+  const std::vector<Case> cases = {
+      {"1?", "?1", {{"no character is known in both taxa", {}}}},
+      {"0000", "0000",
+       {{"no presence in either taxon among the known characters",
+         {JACCARD, SOERENSEN, TRIPLE_WEIGHT, ROGERS_TANIMOTO_ASYMMETRIC}},
+        {"a + b = 0: the first taxon has no presence among the known characters", marginals},
+        {"a * d + b * c = 0 with a = 0, b = 0, c = 0, d = 4", {YULE}},
+        {"b + c = 0: the taxa agree at every known character", {KULCZYNSKI}}}},
+      {"0101", "0000",
+       {{"a + c = 0: the second taxon has no presence among the known characters", marginals},
+        {"a * d + b * c = 0 with a = 0, b = 2, c = 0, d = 2", {YULE}}}},
+      {"1101", "1111",
+       {{"b + d = 0: the second taxon has no absence among the known characters", one_absence},
+        {"a * d + b * c = 0 with a = 3, b = 0, c = 1, d = 0", {YULE}},
+        {"a = 3 > b + c = 1", {KULCZYNSKI}}}},
+      {"11", "10",
+       {{"c + d = 0: the first taxon has no absence among the known characters", one_absence},
+        {"a * d + b * c = 0 with a = 1, b = 1, c = 0, d = 0", {YULE}}}},
+      {"10", "01", {{"a + d = 0: the taxa differ at every known character", {SOKAL_SNEATH_2}}}},
+  };
+  for (const Case& c : cases)
+    for (const auto& row : Phylo::Distfunc::Formulas::Binary) {
+      SCOPED_TRACE(std::string(row.Name) + " of " + std::string(c.x) + ", " + std::string(c.y));
+      std::string expected;
+      for (const auto& [reason, formulas] : c.reasons)
+        if (formulas.empty() || std::find(formulas.begin(), formulas.end(), row.Value) != formulas.end())
+          expected = reason;
+      const std::string message = Range_Error_Message(c.x, c.y, row.Value);
+      if (expected.empty()) {
+        EXPECT_EQ(message, "");
+      } else {
+        EXPECT_TRUE(message.starts_with(std::string("range check failed: the ") + row.Name + " distance is "))
+            << message;
+        EXPECT_TRUE(message.ends_with(" (" + expected + ")")) << message;
+      }
+    }
 }
 
 TEST(BinaryDistances, RangeErrorCarriesTheTaxaOfThePair) {

@@ -221,6 +221,7 @@ TEST(RealDistances, OverflowsAreNamedAsTheCause) {
   } cases[] = {
       {EUCLIDEAN, {1e200}, {0}, "the squared differences overflow"},
       {EXCLUSIVE_EUCLIDEAN, {1e200, 1}, {0, 1}, "the squared differences overflow"},
+      {EXCLUSIVE_MANHATTAN, {1.7e308, 1.7e308}, {0, 0}, "the absolute differences overflow"},
       {HELLINGER, {1.7e308, 1.7e308}, {0, 0}, "the squared differences of the square roots overflow"},
       {BRAY_CURTIS, {1.5e308, 1e308}, {-0.6e308, 1e308},
        "the absolute differences overflow and the two rows sum to inf"},
@@ -257,6 +258,13 @@ TEST(RealDistances, OverflowsAreNamedAsTheCause) {
     const std::string tail = std::string(" (") + c.cause + ")";
     EXPECT_TRUE(message.size() > tail.size() && message.ends_with(tail)) << Name(c.formula) << ": " << message;
   }
+}
+
+// A row with an implied transformation computes with its formula's own
+// row, and so reports a failing pair as that row does.
+TEST(RealDistances, ImpliedRowsNameTheCauseOfTheirFormula) {
+  for (const auto& row : Phylo::Distfunc::Formulas::Real)
+    EXPECT_EQ(row.Cause.Function, Phylo::Distfunc::Formulas::Row_Of(row.Value).Cause.Function) << row.Name;
 }
 
 TEST(RealDistances, DomainErrorsNameTheFormulaAndPair) {
