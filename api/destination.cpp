@@ -72,7 +72,10 @@ void Destination::Put_Binary(const Phylo::Squared& distances) {
 void Destination::Put_Binary(const Phylo::Pipeline::Row_Blocks& blocks, std::size_t memory) {
   const std::unique_ptr<Phylo::Binary_Output::Matrix_Writer> writer = Open_Writer(blocks.Labels());
   // The condensed layout shows only the pairs after each row's taxon.
-  Phylo::Pipeline::Put_Binary_Rows(*writer, blocks, Phylo::Print::Layout_Row(*settings_.Binary_Output).Part, memory);
+  // A square beyond the budget keeps values for later rows beside the file.
+  const std::string scratch = file_ && !file_->Direct() ? Phylo::Pipeline::Folder_Of(file_->Path()) : std::string();
+  Phylo::Pipeline::Put_Binary_Rows(*writer, blocks, Phylo::Print::Layout_Row(*settings_.Binary_Output).Part, memory,
+                                   scratch);
   writer->Finish();
 }
 

@@ -141,11 +141,7 @@ void Put_Matrix_Distances(Data&& data, const Phylo::Pipeline::Formula& formula, 
     rows = Phylo::Pipeline::Part_Rows(taxa, Phylo::Pipeline::Part_Of(s.Output), s.Part->first - 1, s.Part->second);
   // Values kept for later rows go beside the output, on the disk that has
   // room for it.
-  std::string scratch;
-  if (s.Output_File) {
-    const std::size_t slash = s.Output_File->rfind('/');
-    scratch = slash == std::string::npos ? "." : slash == 0 ? "/" : s.Output_File->substr(0, slash);
-  }
+  const std::string scratch = s.Output_File ? Phylo::Pipeline::Folder_Of(*s.Output_File) : std::string();
   Phylo::Pipeline::Put_Distance_Rows(output, blocks, s.Output, rows, s.Memory, s.Aft, scratch);
 }
 

@@ -524,6 +524,11 @@ void Put_Streamed(Text_IO::Text_Output& output, const Row_Blocks& blocks, Row_Ra
 
 } // namespace
 
+std::string Folder_Of(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
+
 bool Fits(int taxa, std::size_t memory) {
   const auto n = static_cast<std::size_t>(std::max(taxa, 0));
   return n == 0 || n <= memory / sizeof(double) / n;
@@ -610,10 +615,15 @@ void Put_Distance_Rows(Text_IO::Text_Output& output, const Row_Blocks& blocks, P
 }
 
 void Put_Binary_Rows(Binary_Output::Matrix_Writer& writer, const Row_Blocks& blocks, Row_Part part,
-                     std::size_t memory) {
+                     std::size_t memory, const std::string& scratch) {
   const int taxa = blocks.Taxa();
   const auto width = static_cast<std::size_t>(taxa);
-  const int block_rows = Block_Rows(taxa, memory);
+  // A square computes each pair once, as the text layouts do, and keeps
+  // what later rows show in half the budget (and beyond it on disk).
+  const bool once = part == Row_Part::ALL && !Fits(taxa, memory);
+  const int block_rows = Block_Rows(taxa, once ? memory / 2 : memory);
+  std::unique_ptr<Kept_Tiles> kept;
+  if (once) kept = std::make_unique<Kept_Tiles>(taxa, block_rows, taxa, memory / 2, scratch);
   // Two blocks take turns: one is written while the other is computed.
   std::vector<double> values[2];
   Generic::Progress::Stage progress("distances", static_cast<std::uint64_t>(taxa), Generic::Progress::Unit::TAXA);
@@ -628,8 +638,15 @@ void Put_Binary_Rows(Binary_Output::Matrix_Writer& writer, const Row_Blocks& blo
     // Of the square and of the upper triangle alike, a block's first failing
     // pair in the order of the taxa is the whole matrix's when no earlier
     // block failed: each pair (i, j), i < j, is computed with row i.
-    const Distfunc::Failed_Pair failed =
-        blocks.Compute(first, past, part, Distfunc::Pair_Order::TAXA, block.data(), undefined);
+    const Distfunc::Failed_Pair failed = blocks.Compute(first, past, once ? Row_Part::AFTER : part,
+                                                        Distfunc::Pair_Order::TAXA, block.data(), undefined);
+    if (once) {
+      // The rows before a failing pair are written, so they too are made
+      // whole; only what follows a failure is not kept.
+      Mirror_Block(block.data(), first, past, width);
+      kept->Fill(first / block_rows, block.data());
+      if (!failed.Found()) kept->Keep(first / block_rows, block.data());
+    }
     const int stop = failed.Found() ? std::max(first, failed.I) : past;
     if (stop > first)
       background.Write([&writer, &block, first, stop, width] {

@@ -74,8 +74,13 @@ void Put_Distance_Rows(Text_IO::Text_Output& output, const Row_Blocks& blocks, P
 // `part` holds: ALL for the square layouts, AFTER for the condensed one.
 // A failing pair is the first in the order of the taxa; the rows before its
 // earlier taxon's are handed to the writer before its error is raised.
-// The caller finishes the writer.
+// The caller finishes the writer. A square beyond `memory` computes each
+// pair once, keeping values for later rows as Put_Distance_Rows does (in
+// `scratch`, the output's folder, beyond the budget).
 void Put_Binary_Rows(Binary_Output::Matrix_Writer& writer, const Row_Blocks& blocks, Distfunc::Row_Part part,
-                     std::size_t memory);
+                     std::size_t memory, const std::string& scratch = {});
+
+// The folder of a file's path, where a run's scratch file goes beside it.
+std::string Folder_Of(const std::string& path);
 
 } // namespace Karvel::Phylo::Pipeline

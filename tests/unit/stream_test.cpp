@@ -10,9 +10,11 @@
 #include <cstdio>
 #include <cstdlib>
 #include <random>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "api/stream.hpp"
 #include "driver/karvel.hpp"
 #include "diagnostics/warnings.hpp"
 #include "karvel/karvel.hpp"
@@ -239,6 +241,52 @@ TEST(Streamed, SquareRowsFromKeptTiles) {
   Generic::Warnings::Set_Sink({});
   if (before) setenv("TMPDIR", saved.c_str(), 1);
   else unsetenv("TMPDIR");
+  EXPECT_EQ(rmdir(folder), 0) << "left in " << folder;
+}
+
+// A binary square beyond the budget (npy, hdf5) takes its rows from kept
+// tiles as the text layouts do: the rows handed to the writer are the held
+// matrix's, up to the row of a failing pair, whose error is the held one's.
+TEST(Streamed, BinarySquareRowsFromKeptTiles) {
+  Test_Support::Settings_Scope scope;
+  struct Capture final : Phylo::Binary_Output::Matrix_Writer {
+    std::vector<double> Values;
+    void Put_Row(std::size_t, std::span<const double> values) override {
+      Values.insert(Values.end(), values.begin(), values.end());
+    }
+    void Finish() override {}
+  };
+  char folder[] = "/tmp/karvel-tiles-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  for (const std::vector<int>& empty : {std::vector<int>{}, std::vector<int>{9, 40, 52}}) {
+    Text_IO::Text_Input input(Continuous(61, 5, empty));
+    const Phylo::Pipeline::Data data = Phylo::Pipeline::Read(input, Phylo::Read::Input_Format::EXTENDED_PHYLIP,
+                                                             Phylo::Pipeline::Datatype::CONTINUOUS);
+    Phylo::Pipeline::Formula formula;
+    formula.Real = Phylo::Distfunc::Real_Formula::BRAY_CURTIS;
+    const Phylo::Pipeline::Row_Blocks blocks(data, formula);
+    Capture held;
+    std::string held_error;
+    try {
+      Phylo::Pipeline::Put_Binary_Rows(held, blocks, Phylo::Row_Part::ALL, std::size_t{1} << 20);
+    } catch (const Errors::Error& e) {
+      held_error = e.what();
+    }
+    EXPECT_EQ(held_error.empty(), empty.empty()) << held_error;
+    for (std::size_t memory : {std::size_t{1}, std::size_t{12000}, std::size_t{29000}})
+      for (int threads : {1, 2, 7}) {
+        scope.Threads(threads);
+        Capture got;
+        std::string error;
+        try {
+          Phylo::Pipeline::Put_Binary_Rows(got, blocks, Phylo::Row_Part::ALL, memory, folder);
+        } catch (const Errors::Error& e) {
+          error = e.what();
+        }
+        EXPECT_EQ(error, held_error) << memory << " bytes, " << threads << " threads";
+        EXPECT_TRUE(got.Values == held.Values) << memory << " bytes, " << threads << " threads";
+      }
+  }
   EXPECT_EQ(rmdir(folder), 0) << "left in " << folder;
 }
 
