@@ -28,8 +28,16 @@ failures = []
 checked = 0
 
 
+# The formulae the checks below reach, as (family, letter): B, D or C (the
+# default family), and the letter, or "" for the family's default.
+reached = set()
+
+
 def karvel(options, rows, symbols=False):
     """karvel's raw output for the matrix, as an array."""
+    family = "B" if "-B" in options else "D" if "-D" in options else "C"
+    letters = [o[1] for o in options if len(o) == 2 and o[0] == "-" and o[1].islower()]
+    reached.add((family, letters[0] if letters else ""))
     with tempfile.NamedTemporaryFile("w", suffix=".phy", delete=False) as f:
         f.write(f"{len(rows)} {len(rows[0])}\n")
         for k, row in enumerate(rows):
@@ -235,6 +243,23 @@ check("-D -h = k/n", karvel(["-D", "-h"], dna, symbols=True), mismatch(lambda k,
 check("-D -r = 2k/(n+k)", karvel(["-D", "-r"], dna, symbols=True), mismatch(lambda k, n: 2 * k / (n + k)))
 check("-D -b = k/(2n-k)", karvel(["-D", "-b"], dna, symbols=True), mismatch(lambda k, n: k / (2 * n - k)))
 check("-D -c = k/(n-k)", karvel(["-D", "-c"], dna, symbols=True), mismatch(lambda k, n: k / (n - k)))
+
+# Every formula the program has (its usage text lists the formula tables'
+# rows: a letter, then the Binary/Discrete/Real names, "-" for none, "*" on
+# the default) is checked above, so a formula added as a row fails here
+# until it has a reference of its own.
+usage = subprocess.run([KARVEL], capture_output=True, text=True)
+usage_text = usage.stdout + usage.stderr
+section = usage_text.split("Distance formulae")[1].split("\n\n")[0].splitlines()[1:]
+for line in section:
+    letter, names = line.split(None, 1)[0][1], line.split(None, 1)[1]
+    for family, name in zip("BDC", names.split("/", 2) if names.count("/") >= 2 else []):
+        if name == "-":
+            continue
+        if (family, letter) not in reached and not (name.endswith("*") and (family, "") in reached):
+            failures.append(f"-{family} -{letter} ({name.rstrip('*')}) has no relation checked here")
+if not section:
+    failures.append("the usage text lists no distance formulae")
 
 for failure in failures:
     print("FAILED", failure)
