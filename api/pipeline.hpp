@@ -60,6 +60,8 @@ struct Formula {
   // A pair whose distance is undefined is a NaN, counted in one warning,
   // rather than the error that ends the run.
   bool Undefined_As_NaN = false;
+  // Missing cells (NaN in real data) left out pair by pair.
+  Missing_Rule Missing = Missing_Rule::ERROR;
 };
 
 // The distances between the taxa of `data`, with their labels. A pair whose

@@ -43,6 +43,8 @@ struct Run_Settings {
   // the two transformations above so that the letters and --ties may come
   // in any order; Run_Transformation and Run_Formula put them together.
   Phylo::Real_Chars::Ties Ties = Phylo::Real_Chars::Ties::HEAP;
+  // --missing: whether missing cells are refused or left out pair by pair.
+  Phylo::Missing_Rule Missing = Phylo::Missing_Rule::ERROR;
   Phylo::Print::Dist_Output_Format Output = Phylo::Print::Dist_Output_Format::EXTENDED_PHYLIP;
   bool Print_Data = false;
   // The bytes of distances held at most: a matrix whose square needs more

@@ -200,6 +200,16 @@ std::vector<Option> Table() {
          s.Table.decimal_comma = One_Of("--decimal", v, {"point", "comma"}) == "comma";
        }},
 
+      {0, "missing", "RULE", {"error", "pairwise"},
+       "what a missing value (NA, ?, NaN, an empty cell) does: error (the default; continuous data may not hold one, "
+       "and every discrete symbol is a state) or pairwise (each pair of taxa is compared over the characters "
+       "present in both)",
+       S::INPUT_FORMAT,
+       [](Run_Settings& s, std::string_view v) {
+         s.Missing = One_Of("--missing", v, {"error", "pairwise"}) == "pairwise" ? Phylo::Missing_Rule::PAIRWISE
+                                                                                 : Phylo::Missing_Rule::ERROR;
+       }},
+
       {'B', "", "", {}, "binary characters", S::INPUT_DATATYPE, Set(&Run_Settings::Datatype, Input_Datatype::BINARY)},
       {'C', "", "", {}, "continuous characters (real numbers; default)", S::INPUT_DATATYPE,
        Set(&Run_Settings::Datatype, Input_Datatype::CONTINUOUS)},

@@ -21,6 +21,12 @@ enum class Row_Part { ALL, BEFORE, AFTER };
 
 enum class Binary : std::uint8_t { PRESENCE, ABSENCE, UNKNOWN };
 
+// What a missing value does (--missing). ERROR: a continuous matrix may not
+// hold one, and every discrete symbol is a state, as karvel has always read
+// them. PAIRWISE: missing cells are kept (a quiet NaN in a real matrix) and
+// every pair of taxa is compared over the characters present in both.
+enum class Missing_Rule { ERROR, PAIRWISE };
+
 struct Discrete_Kind {
   static constexpr const char* Size_Error_Name = "PHYLO.DISC_CHARS.BASIC.SIZE_ERROR";
 };
