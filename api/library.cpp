@@ -208,6 +208,7 @@ struct Reader::State {
   Phylo::Read::Input_Format Format;
   Pipeline::Datatype Type;
   bool Started = false; // past a byte order mark
+  Phylo::Missing_Rule Missing = Phylo::Missing_Rule::ERROR;
 };
 
 Reader::Reader(std::unique_ptr<State> state) : state_(std::move(state)) {}
@@ -250,7 +251,12 @@ std::optional<Matrix> Reader::Next() {
   Run_Settings settings;
   settings.Format = s.Format;
   settings.Datatype = s.Type;
+  settings.Missing = s.Missing;
   return Library_Access::Make(Read_Next_Matrix(*s.Input, settings));
+}
+
+void Reader::Set_Missing(Missing_Values rule) {
+  state_->Missing = rule == Missing_Values::PAIRWISE ? Phylo::Missing_Rule::PAIRWISE : Phylo::Missing_Rule::ERROR;
 }
 
 const char* Version() { return KARVEL_VERSION; }

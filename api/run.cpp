@@ -88,7 +88,9 @@ Phylo::Pipeline::Data Read_Next_Matrix(Text_IO::Text_Input& input, const Run_Set
   Position::Skip_To_Header(input, s.Format);
   Position::Where().matrix_line = input.Line();
   Position::Where().reading = true;
-  Phylo::Pipeline::Data data = Phylo::Pipeline::Read(input, s.Format, s.Datatype, s.Table);
+  Phylo::Read::Table_Options options = s.Table;
+  options.missing = s.Missing;
+  Phylo::Pipeline::Data data = Phylo::Pipeline::Read(input, s.Format, s.Datatype, options);
   Position::Where().reading = false;
   Take_Read_Labels(data, s, Position::Matrix_Place());
   return data;

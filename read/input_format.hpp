@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "karvel/karvel.hpp"
+#include "model/model.hpp"
 
 namespace Karvel::Phylo::Read {
 
@@ -39,7 +40,9 @@ inline constexpr Input_Format_Name Input_Format_Names[] = {
     {"fasta", Input_Format::FASTA},
 };
 
-// How a table (CSV, TSV, CSV2) is read beyond its separator.
+// How a matrix is read beyond its layout: the first two concern tables
+// (CSV, TSV, CSV2) only, the rule for missing values every reader of
+// numbers.
 struct Table_Options {
   // The first column holds the labels; without, every column is a character
   // and the taxa are named 1, 2, ... (write.csv(row.names = FALSE),
@@ -47,8 +50,16 @@ struct Table_Options {
   bool labels = true;
   // Numbers are written with a decimal comma (always for CSV2).
   bool decimal_comma = false;
+  // PAIRWISE: NA, ?, NaN (any case), N/A, an empty table cell, a table's
+  // null and a NEXUS matrix's missing symbol are read into a continuous
+  // matrix as a quiet NaN; ERROR refuses them.
+  Missing_Rule missing = Missing_Rule::ERROR;
 
   bool operator==(const Table_Options&) const = default;
 };
+
+// What a refused missing value adds to its message, after the input's name.
+inline constexpr const char* Missing_Value_Hint =
+    "holds missing values; --missing=pairwise keeps them and leaves them out pair by pair";
 
 } // namespace Karvel::Phylo::Read

@@ -33,10 +33,10 @@ Disc_Data_Access Get_Symbols(Text_IO::Text_Input& file, Input_Format format,
 }
 
 Real_Data_Access Get_Numbers(Text_IO::Text_Input& file, Input_Format format, Table_Options table) {
-  if (format == Input_Format::NEXUS) return Get_Nexus_Numbers(file);
+  if (format == Input_Format::NEXUS) return Get_Nexus_Numbers(file, table.missing);
   if (format == Input_Format::FASTA) Refuse_Fasta_Numbers();
   if (Is_Table(format)) return Get_Table_Numbers(file, format, table);
-  return Get_Phylip_Numbers(file, format);
+  return Get_Phylip_Numbers(file, format, table.missing);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include <cctype>
 #include <charconv>
 #include <memory>
+#include <limits>
 #include <optional>
 #include <utility>
 #include <cstddef>
@@ -15,6 +16,7 @@
 
 #include "diagnostics/errors.hpp"
 #include "diagnostics/warnings.hpp"
+#include "read/input_format.hpp"
 #include "read/words.hpp"
 
 namespace Karvel::Phylo::Read {
@@ -765,11 +767,15 @@ Disc_Data_Access Get_Nexus_Symbols(Text_IO::Text_Input& file) {
   return data;
 }
 
-Real_Data_Access Get_Nexus_Numbers(Text_IO::Text_Input& file) {
+Real_Data_Access Get_Nexus_Numbers(Text_IO::Text_Input& file, Missing_Rule missing) {
   file.Skip_Byte_Order_Mark();
   Nexus nx(file);
   Header header;
   Read_To_Matrix(nx, header, Kind::NUMBERS);
+  const char symbol = header.Format.Missing;
+  auto is_missing = [&](std::string_view cell) {
+    return (cell.size() == 1 && cell[0] == symbol) || Is_Missing_Value_Word(cell);
+  };
   return Read_Matrix<double>(nx, header, [&](auto& row, const auto*) {
     // The numbers of the PHYLIP layouts, rounded the same way.
     std::size_t want = 64;
@@ -782,12 +788,23 @@ Real_Data_Access Get_Nexus_Numbers(Text_IO::Text_Input& file) {
       if (end < w.size() || w.size() < want) break;
       want *= 2;
     }
-    Text_IO::Text_Input in(w.substr(0, end), Text_IO::Text_Input::Borrowed{});
+    const std::string_view cell = w.substr(0, end);
+    if (missing == Missing_Rule::PAIRWISE && is_missing(cell)) {
+      row.push_back(std::numeric_limits<double>::quiet_NaN());
+      nx.Advance(end);
+      return;
+    }
+    Text_IO::Text_Input in(cell, Text_IO::Text_Input::Borrowed{});
     double value = 0.0;
     try {
       value = Read_Real(in);
     } catch (const Errors::Error&) {
-      nx.Fail_Here("a number");
+      if (!is_missing(cell)) nx.Fail_Here("a number");
+      try {
+        nx.Fail_Here("a number");
+      } catch (const Errors::Data_Error& e) {
+        throw Generic::With_Hint<Errors::Data_Error>(e, Missing_Value_Hint);
+      }
     }
     if (in.Known_Bytes_Left().value_or(0) != 0) nx.Fail_Here("a number");
     row.push_back(value);

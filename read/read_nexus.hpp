@@ -16,7 +16,9 @@ namespace Karvel::Phylo::Read {
 // FORMAT says respectcase. Continuous data are a Data_Error.
 Disc_Data_Access Get_Nexus_Symbols(Text_IO::Text_Input& file);
 
-// Continuous data; any other datatype is a Data_Error.
-Real_Data_Access Get_Nexus_Numbers(Text_IO::Text_Input& file);
+// Continuous data; any other datatype is a Data_Error. Under PAIRWISE the
+// FORMAT's missing symbol (? unless MISSING= says otherwise) and the
+// missing-value words are a quiet NaN.
+Real_Data_Access Get_Nexus_Numbers(Text_IO::Text_Input& file, Missing_Rule missing = Missing_Rule::ERROR);
 
 } // namespace Karvel::Phylo::Read

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -176,14 +177,13 @@ std::string Expected_Number(Bad_Number why, const std::string& of) {
   return "a number" + of;
 }
 
-// The words other programs write for a missing value.
-bool Is_Missing_Value_Word(const char* p, std::size_t n) {
+// The length of the missing-value word at p[0..n), up to a blank or the
+// end of the window; 0 when the text there is not one.
+std::size_t Missing_Value_Length(const char* p, std::size_t n) {
   std::size_t length = 0;
   while (length < n && length < 4 && !Is_Number_Blank(p[length])) ++length;
-  if (length < n && !Is_Number_Blank(p[length])) return false;
-  std::string word(p, length);
-  for (char& c : word) c = static_cast<char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-  return word == "NA" || word == "NAN" || word == "N/A" || word == "?";
+  if (length < n && !Is_Number_Blank(p[length])) return 0;
+  return Is_Missing_Value_Word(std::string_view(p, length)) ? length : 0;
 }
 
 // Where a text that is not a number starts, which value it is (from 0) and
@@ -204,16 +204,27 @@ struct Not_Taken {
     while (start > 0 && !Is_Number_Blank(p[start - 1])) --start;
     return {start, k - 1, Bad_Number::DECIMAL_COMMA};
   }
-  return {i, k, Is_Missing_Value_Word(p + i, n - i) ? Bad_Number::MISSING_VALUE : Bad_Number::NOT_A_NUMBER};
+  return {i, k, Missing_Value_Length(p + i, n - i) > 0 ? Bad_Number::MISSING_VALUE : Bad_Number::NOT_A_NUMBER};
+}
+
+// A refused number's message; a missing value's says how to keep it.
+[[noreturn]] [[gnu::cold]] void Wrong_Number(Text_Input& in, Bad_Number why, const std::string& of) {
+  if (why != Bad_Number::MISSING_VALUE) Wrong_Text(in, Expected_Number(why, of));
+  try {
+    Wrong_Text(in, Expected_Number(why, of));
+  } catch (const Errors::Data_Error& e) {
+    throw Generic::With_Hint<Errors::Data_Error>(e, Missing_Value_Hint);
+  }
 }
 
 // Reads `count` real numbers and hands each to `store`. The numbers are
 // scanned in place in the input's window. When the input ends before all
 // are read, `ends(k)` is called with the number read so far; when a text is
 // not taken as a number, `wrong(k, why)` is called with the cursor on that
-// text (value k, from 0). Both must throw.
+// text (value k, from 0). Both must throw. With `keep_missing`, a missing
+// value's word is stored as a quiet NaN instead.
 template <class Store, class Ends, class Wrong>
-void Read_Reals(Text_Input& in, int count, Store store, Ends ends, Wrong wrong) {
+void Read_Reals(Text_Input& in, int count, bool keep_missing, Store store, Ends ends, Wrong wrong) {
   int k = 0;
   std::size_t want = Number_Window;
   while (k < count) {
@@ -238,6 +249,14 @@ void Read_Reals(Text_Input& in, int count, Store store, Ends ends, Wrong wrong) 
       if (scan == Scan::NEED_MORE) break;
       if (scan == Scan::NOT_A_NUMBER) {
         const Not_Taken bad = Judge_Not_A_Number(p, n, i, k);
+        if (bad.why == Bad_Number::MISSING_VALUE && keep_missing) {
+          const std::size_t word = Missing_Value_Length(p + i, n - i);
+          if (i + word == n && !complete) break; // the word may go on past the window
+          store(std::numeric_limits<double>::quiet_NaN());
+          i += word;
+          ++k;
+          continue;
+        }
         in.Advance(bad.at);
         wrong(bad.value, bad.why);
       }
@@ -258,15 +277,15 @@ void Read_Reals(Text_Input& in, int count, Store store, Ends ends, Wrong wrong) 
 // The rows go to a matrix or, on the parallel path, straight into a row
 // already made for them (Row_Slot).
 template <class Row_Sink>
-void Read_Real_Row(Text_Input& in, Row_Sink& matrix, const Place& place) {
+void Read_Real_Row(Text_Input& in, Row_Sink& matrix, const Place& place, bool keep_missing) {
   Read_Reals(
-      in, place.nchar, [&](double value) { matrix.Push(value); },
+      in, place.nchar, keep_missing, [&](double value) { matrix.Push(value); },
       [&](int k) {
         Input_Ends(in, place,
                    place.Taxon() + " has " + std::to_string(k) + " of " + std::to_string(place.nchar) + " values");
       },
       [&](int k, Bad_Number why) {
-        Wrong_Text(in, Expected_Number(why, " for value " + std::to_string(k + 1) + " of " + place.Taxon()));
+        Wrong_Number(in, why, " for value " + std::to_string(k + 1) + " of " + place.Taxon());
       });
   matrix.Close_Row();
 }
@@ -741,8 +760,9 @@ auto With_Interleaved_Hint(Input_Format format, Read_Matrix_Call read_matrix) {
     if (hint.empty()) throw;
     throw Generic::With_Hint<Errors::End_Error>(e, hint);
   } catch (const Errors::Data_Error& e) {
+    // A missing value's own hint says more than the layout's.
     const std::string hint = Interleaved_Hint(format, first_spread);
-    if (hint.empty()) throw;
+    if (hint.empty() || dynamic_cast<const Generic::Hint*>(&e)) throw;
     throw Generic::With_Hint<Errors::Data_Error>(e, hint);
   }
 }
@@ -870,6 +890,15 @@ std::unique_ptr<Data_Record<Matrix_Type>> Read_Interleaved(Text_Input& in, Input
 
 const TextUtils::Character_Set& Whitespace() { return Phylo::Whitespace(); }
 
+bool Is_Missing_Value_Word(std::string_view word) {
+  auto is = [&](std::string_view upper) {
+    return word.size() == upper.size() && std::equal(word.begin(), word.end(), upper.begin(), [](char a, char b) {
+             return (a >= 'a' && a <= 'z' ? a - 'a' + 'A' : a) == b;
+           });
+  };
+  return is("NA") || is("NAN") || is("N/A") || is("?");
+}
+
 Disc_Data_Access Get_Phylip_Symbols(Text_IO::Text_Input& file, Input_Format format,
                                     const TextUtils::Character_Set& whitespace) {
   if (format == Input_Format::PHYLIP_INTERLEAVED || format == Input_Format::EXTENDED_INTERLEAVED) {
@@ -907,9 +936,10 @@ Disc_Data_Access Get_Phylip_Symbols(Text_IO::Text_Input& file, Input_Format form
   });
 }
 
-Real_Data_Access Get_Phylip_Numbers(Text_IO::Text_Input& file, Input_Format format) {
+Real_Data_Access Get_Phylip_Numbers(Text_IO::Text_Input& file, Input_Format format, Missing_Rule missing) {
+  const bool keep_missing = missing == Missing_Rule::PAIRWISE;
   if (format == Input_Format::PHYLIP_INTERLEAVED || format == Input_Format::EXTENDED_INTERLEAVED) {
-    return Read_Interleaved<Real_Matrix>(file, format, [](Text_Input& in, std::vector<double>& row, const Place& place) {
+    return Read_Interleaved<Real_Matrix>(file, format, [&](Text_Input& in, std::vector<double>& row, const Place& place) {
       for (;;) {
         int c = in.Peek();
         while (c == ' ' || c == '\t' || c == '\r') {
@@ -919,11 +949,10 @@ Real_Data_Access Get_Phylip_Numbers(Text_IO::Text_Input& file, Input_Format form
         if (c < 0 || c == '\n') return;
         if (row.size() == static_cast<std::size_t>(place.nchar)) Row_Is_Full(in, place);
         Read_Reals(
-            in, 1, [&](double value) { row.push_back(value); },
+            in, 1, keep_missing, [&](double value) { row.push_back(value); },
             [&](int) { Input_Ends(in, place, place.Taxon() + " has a value cut short"); },
             [&](int, Bad_Number why) {
-              Wrong_Text(in, Expected_Number(why, " for value " + std::to_string(row.size() + 1) + " of " +
-                                                      place.Taxon()));
+              Wrong_Number(in, why, " for value " + std::to_string(row.size() + 1) + " of " + place.Taxon());
             });
       }
     });
@@ -933,7 +962,8 @@ Real_Data_Access Get_Phylip_Numbers(Text_IO::Text_Input& file, Input_Format form
   return With_Interleaved_Hint(format, [&](bool& first_spread) {
     return Read_Matrix<Real_Matrix>(
         file, format, 2,
-        [](Text_Input& in, auto& matrix, const Place& place) { Read_Real_Row(in, matrix, place); }, first_spread);
+        [&](Text_Input& in, auto& matrix, const Place& place) { Read_Real_Row(in, matrix, place, keep_missing); },
+        first_spread);
   });
 }
 
@@ -947,7 +977,7 @@ double Read_Real(Text_IO::Text_Input& file) {
   const Place nowhere;
   double result = 0.0;
   Read_Reals(
-      file, 1, [&](double value) { result = value; },
+      file, 1, false, [&](double value) { result = value; },
       [&](int) { Input_Ends(file, nowhere, "a real number is missing"); },
       [&](int, Bad_Number why) { Wrong_Text(file, Expected_Number(why, "")); });
   return result;

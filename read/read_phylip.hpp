@@ -13,7 +13,9 @@ namespace Karvel::Phylo::Read {
 // character outside `whitespace` is a value.
 Disc_Data_Access Get_Phylip_Symbols(Text_IO::Text_Input& file, Input_Format format,
                                     const TextUtils::Character_Set& whitespace);
-// One matrix of real numbers in a PHYLIP-like `format`.
-Real_Data_Access Get_Phylip_Numbers(Text_IO::Text_Input& file, Input_Format format);
+// One matrix of real numbers in a PHYLIP-like `format`; under PAIRWISE a
+// missing value's word (NA, NaN, N/A, ?) is a quiet NaN.
+Real_Data_Access Get_Phylip_Numbers(Text_IO::Text_Input& file, Input_Format format,
+                                    Missing_Rule missing = Missing_Rule::ERROR);
 
 } // namespace Karvel::Phylo::Read

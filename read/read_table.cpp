@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <limits>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -281,9 +282,11 @@ struct Table {
         std::string message = Where(cell.start) + ": expected " + problem + " for character '" +
                               names[static_cast<std::size_t>(c)] + "' of taxon '" + label + "', found " +
                               Quoted(value);
-        if (std::strcmp(problem, "a number") == 0 && Means_Missing(Trimmed(value)))
+        if (std::strcmp(problem, "a number") == 0 && Means_Missing(Trimmed(value))) {
           message += " (continuous data have no missing values; the formulas -f and -n take negative values as "
                      "missing, so write them as -1 for those)";
+          throw Generic::With_Hint<Errors::Data_Error>(Errors::Data_Error(message), Missing_Value_Hint);
+        }
         throw Errors::Data_Error(message);
       }
     }
@@ -533,6 +536,7 @@ namespace {
 
 struct Numbers {
   bool decimal_comma = false;
+  bool keep_missing = false;
   // As if more text followed: the scanner is quicker so, and a number
   // that runs to the very end of the input goes the general way. With
   // decimal commas, only a number without a fraction is read here.
@@ -557,6 +561,10 @@ struct Numbers {
       point.assign(text);
       std::replace(point.begin(), point.end(), ',', '.');
       text = point;
+    }
+    if (keep_missing && Means_Missing(text)) {
+      value = std::numeric_limits<double>::quiet_NaN();
+      return nullptr;
     }
     const Real_Prefix number = Scan_Real_Prefix(text);
     if (number.length != text.size() || text.empty()) return "a number";
@@ -593,7 +601,8 @@ struct Symbols {
 
 Real_Data_Access Get_Table_Numbers(Text_IO::Text_Input& file, Input_Format format, Table_Options options) {
   options.decimal_comma = options.decimal_comma || format == Input_Format::CSV2;
-  return Read_Table<Real_Matrix>(file, format, options, 2, Numbers{options.decimal_comma});
+  return Read_Table<Real_Matrix>(file, format, options, 2,
+                                 Numbers{options.decimal_comma, options.missing == Missing_Rule::PAIRWISE});
 }
 
 Disc_Data_Access Get_Table_Symbols(Text_IO::Text_Input& file, Input_Format format, Table_Options options) {

@@ -18,8 +18,8 @@ bool Is_Table(Input_Format format);
 // ',' for CSV, a tab for TSV, ';' for CSV2.
 char Separator_Of(Input_Format format);
 
-// Every cell a number; a missing value (empty, NA, NaN, ?) is a Data_Error,
-// as continuous characters have no unknown state.
+// Every cell a number; a missing value (empty, NA, N/A, NaN, ?, null) is a
+// Data_Error, unless options.missing is PAIRWISE: then it is a quiet NaN.
 Real_Data_Access Get_Table_Numbers(Text_IO::Text_Input& file, Input_Format format, Table_Options options);
 
 // Every cell one symbol; an empty cell, NA, NaN and ? are the unknown

@@ -34,6 +34,10 @@ int Read_Integer(Text_IO::Text_Input& file);
 // Data_Error.
 double Read_Real(Text_IO::Text_Input& file);
 
+// The words other programs write for a missing value, any case: NA, NaN,
+// N/A, ?. A table also takes an empty cell and null; NEXUS its own symbol.
+bool Is_Missing_Value_Word(std::string_view word);
+
 // The real number at the very start of `text`, in Read_Real's layout and
 // rounding, for readers that find their numbers themselves: its length (0
 // when the text does not start with one) and value; `too_large` when it is

@@ -120,6 +120,12 @@ private:
   std::unique_ptr<State> state_;
 };
 
+// What a missing value in continuous data (NA, NaN, N/A or ? in any
+// layout, an empty or null table cell, a NEXUS matrix's missing symbol)
+// does: ERROR (the default) makes it a Data_Error, PAIRWISE reads it as a
+// quiet NaN, as the program's --missing=pairwise does.
+enum class Missing_Values { ERROR, PAIRWISE };
+
 // The matrices of one input, read one at a time in the layout and datatype
 // given.
 class Reader {
@@ -146,6 +152,9 @@ public:
   // does not fit the layout is a Data_Error, input that ends inside a matrix
   // an End_Error; the matrices before it have been handed out.
   std::optional<Matrix> Next();
+
+  // The rule for the matrices read from now on.
+  void Set_Missing(Missing_Values rule);
 
 private:
   struct State;
