@@ -3,6 +3,7 @@
 #include "write/write_hdf5.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <charconv>
 #include <cstring>
 #include <span>
@@ -112,9 +113,8 @@ void Put_Right_Aligned(Text_Output& file, long value, std::size_t field) {
   file.Put(std::string_view(digits, length));
 }
 
-// Every value of a row, each after the separator, then the end of the line.
-void Put_Values(Text_Output& file, std::span<const double> row, int fore, int aft, int exp,
-                char separator = '\t') {
+// Every value of a row, each after the separator.
+void Put_Run(Text_Output& file, std::span<const double> row, int fore, int aft, int exp, char separator) {
   std::size_t k = 0;
   if (exp == 0 && aft == 8 && fore >= 0 && fore <= 16) {
     // The layout of every distance: values go straight into the buffer,
@@ -146,6 +146,29 @@ void Put_Values(Text_Output& file, std::span<const double> row, int fore, int af
   for (; k < row.size(); ++k) {
     file.Put(separator);
     Detail::Put_Number(file, row[k], fore, aft, exp);
+  }
+}
+
+// Every value of a row, each after the separator, then the end of the line.
+void Put_Values(Text_Output& file, std::span<const double> row, int fore, int aft, int exp,
+                char separator = '\t') {
+  Put_Run(file, row, fore, aft, exp, separator);
+  file.New_Line();
+}
+
+// A row of data that holds missing values: the values between them as any
+// row's, each missing one as `missing`.
+[[gnu::cold]] void Put_Values_With_Missing(Text_Output& file, std::span<const double> row, char separator,
+                                           int fore, int aft, int exp, std::string_view missing) {
+  std::size_t k = 0;
+  while (k < row.size()) {
+    std::size_t gap = k;
+    while (gap < row.size() && !std::isnan(row[gap])) ++gap;
+    Put_Run(file, row.subspan(k, gap - k), fore, aft, exp, separator);
+    for (k = gap; k < row.size() && std::isnan(row[k]); ++k) {
+      file.Put(separator);
+      file.Put(missing);
+    }
   }
   file.New_Line();
 }
@@ -371,16 +394,16 @@ using W = Width_Rule;
 // sequence on the next line, symbols only.
 // clang-format off
 constexpr Style Style_Table[] = {
-//  id                  name            label               width              sep   unpadded controls header             numbered datatype symbols           numbers       footer
-  {O::EXTENDED_PHYLIP, "extended",     Underscored_Label,  W::LONGEST,        '\t', false,   true,    Count_Data_Header, false,   false,   Word_Symbols,     Number_Cells, No_Footer},
-  {O::LABELS,          "labels",       Line_Label,         W::UNPADDED,       '\t', false,   true,    No_Data_Header,    false,   false,   No_Symbols,       No_Numbers,   No_Footer},
-  {O::NEXUS,           "nexus",        Nexus_Label,        W::LONGEST,        '\t', false,   false,   Nexus_Data_Header, true,    true,    Word_Symbols,     Number_Cells, Nexus_Data_Footer},
-  {O::NEXUS_ENCLOSED,  "nexus-quoted", Quoted_Nexus_Label, W::LONGEST_QUOTED, '\t', false,   false,   Nexus_Data_Header, true,    true,    Word_Symbols,     Number_Cells, Nexus_Data_Footer},
-  {O::PHYLIP,          "phylip",       Phylip_Label,       W::PHYLIP,         '\t', false,   true,    Count_Data_Header, false,   false,   Word_Symbols,     Number_Cells, No_Footer},
-  {O::RAW,             "raw",          No_Label,           W::UNPADDED,       '\t', false,   false,   No_Data_Header,    false,   false,   Word_Symbols,     Number_Cells, No_Footer},
-  {O::CSV,             "csv",          Field_Label,        W::UNPADDED,       ',',  true,    false,   Table_Data_Header, false,   false,   Cell_Symbols,     Number_Cells, No_Footer},
-  {O::TSV,             "tsv",          Field_Label,        W::UNPADDED,       '\t', true,    false,   Table_Data_Header, false,   false,   Cell_Symbols,     Number_Cells, No_Footer},
-  {O::FASTA,           "fasta",        Fasta_Label,        W::UNPADDED,       '\t', false,   true,    No_Data_Header,    false,   false,   Sequence_Symbols, nullptr,      No_Footer},
+//  id                  name            label               width              sep   unpadded controls header             numbered datatype symbols           numbers       footer             missing
+  {O::EXTENDED_PHYLIP, "extended",     Underscored_Label,  W::LONGEST,        '\t', false,   true,    Count_Data_Header, false,   false,   Word_Symbols,     Number_Cells, No_Footer,         "?"},
+  {O::LABELS,          "labels",       Line_Label,         W::UNPADDED,       '\t', false,   true,    No_Data_Header,    false,   false,   No_Symbols,       No_Numbers,   No_Footer,         "?"},
+  {O::NEXUS,           "nexus",        Nexus_Label,        W::LONGEST,        '\t', false,   false,   Nexus_Data_Header, true,    true,    Word_Symbols,     Number_Cells, Nexus_Data_Footer, "?"},
+  {O::NEXUS_ENCLOSED,  "nexus-quoted", Quoted_Nexus_Label, W::LONGEST_QUOTED, '\t', false,   false,   Nexus_Data_Header, true,    true,    Word_Symbols,     Number_Cells, Nexus_Data_Footer, "?"},
+  {O::PHYLIP,          "phylip",       Phylip_Label,       W::PHYLIP,         '\t', false,   true,    Count_Data_Header, false,   false,   Word_Symbols,     Number_Cells, No_Footer,         "?"},
+  {O::RAW,             "raw",          No_Label,           W::UNPADDED,       '\t', false,   false,   No_Data_Header,    false,   false,   Word_Symbols,     Number_Cells, No_Footer,         "?"},
+  {O::CSV,             "csv",          Field_Label,        W::UNPADDED,       ',',  true,    false,   Table_Data_Header, false,   false,   Cell_Symbols,     Number_Cells, No_Footer,         "NA"},
+  {O::TSV,             "tsv",          Field_Label,        W::UNPADDED,       '\t', true,    false,   Table_Data_Header, false,   false,   Cell_Symbols,     Number_Cells, No_Footer,         "NA"},
+  {O::FASTA,           "fasta",        Fasta_Label,        W::UNPADDED,       '\t', false,   true,    No_Data_Header,    false,   false,   Sequence_Symbols, nullptr,      No_Footer,         "?"},
 };
 // clang-format on
 
@@ -778,7 +801,10 @@ void Put(Text_Output& file, const Real_Data& data, Output_Format format, int for
   // The tables take numbers without blanks, as the distance tables do.
   const int shown_fore = style.Unpadded_Numbers ? 0 : fore;
   Put_Data(file, data, style, Nexus_Datatype::CONTINUOUS, {}, [&](std::span<const double> row) {
-    put_numbers(file, row, style.Separator, shown_fore, aft, exp);
+    if (style.Numbers == Number_Cells && std::any_of(row.begin(), row.end(), [](double x) { return std::isnan(x); }))
+      Put_Values_With_Missing(file, row, style.Separator, shown_fore, aft, exp, style.Missing);
+    else
+      put_numbers(file, row, style.Separator, shown_fore, aft, exp);
   });
 }
 

@@ -219,6 +219,9 @@ struct Style {
   // characters.
   Number_Row_Writer Numbers;
   Footer_Writer Footer;
+  // What a missing value (NaN) of continuous data is written as: what the
+  // readers of the layout take for one.
+  std::string_view Missing;
 };
 
 // Every style; Styles()[k].Id is style k.
