@@ -248,10 +248,12 @@ void Read_Reals(Text_Input& in, int count, bool keep_missing, Store store, Ends 
       const Scan scan = Scan_Real(p + i, n - i, complete, length, exact, value);
       if (scan == Scan::NEED_MORE) break;
       if (scan == Scan::NOT_A_NUMBER) {
+        // A missing value's word is at most four bytes: one the window cuts
+        // is judged whole, once more text is in it.
+        if (!complete && n - i <= 4) break;
         const Not_Taken bad = Judge_Not_A_Number(p, n, i, k);
         if (bad.why == Bad_Number::MISSING_VALUE && keep_missing) {
           const std::size_t word = Missing_Value_Length(p + i, n - i);
-          if (i + word == n && !complete) break; // the word may go on past the window
           store(std::numeric_limits<double>::quiet_NaN());
           i += word;
           ++k;
