@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <limits>
 #include <new>
 #include <string>
@@ -17,6 +18,7 @@
 #include "threads/progress.hpp"
 #include "distance/distfunc_pairs.hpp"
 #include "distance/distfunc_real_kernels.hpp"
+#include "distance/kernels/kernels.hpp"
 #include "distance/kernels/pair_tiles.hpp"
 
 namespace Karvel::Phylo::Distfunc {
@@ -179,6 +181,15 @@ struct Call {
   // columns it shares, with the per-pair sums its formula reads.
   bool pairwise = false;
   Pair_Tiles::Pair_Stats stats = Pair_Tiles::Pair_Stats::NONE;
+  // Then also a bit per present value, `words` a row, from first.
+  std::vector<std::uint64_t> present{};
+  std::size_t words = 0;
+
+  // The number of columns taxa i and j share.
+  int Shared(int i, int j) const {
+    const auto row = [this](int t) { return present.data() + static_cast<std::size_t>(t - first) * words; };
+    return Kernels::Kernels().Binary_Counts.Count_Common(row(i), row(j), words);
+  }
 
   Pair Pair_Of(int i, int j) const { return Pair_In(block, i, j); }
   Pair Values_Of(int i, int j) const { return Pair_In(values, i, j); }
@@ -446,9 +457,9 @@ std::string Cause(Real_Formula f, const Pair& p, const Real_Kernels::Constants& 
 // and its constants with 1 / m for 1 / n. Centred as Prepare centres the
 // rows, so that a pair sharing every column gets what the rows give.
 template <Real_Formula F>
-void Over_Shared(const Pair_Tiles::Masked_Sums& t, Pair& p, Real_Kernels::Constants& c) {
+void Over_Shared(const Pair_Tiles::Masked_Sums& t, double m, Pair& p, Real_Kernels::Constants& c) {
   constexpr Formulas::Stats needs = Formulas::Row_Of(F).Needs;
-  c.inv_n = 1.0 / t.M;
+  c.inv_n = 1.0 / m;
   if constexpr (needs.Has(Stat::ROW_SUMS)) {
     p.s_i = t.Sx;
     p.s_j = t.Sy;
@@ -471,14 +482,13 @@ struct Shared_Columns {
   Pair_Tiles::Masked_Sums sums{};
   Shared_Columns(const Call& call, int i, int j) {
     const Pair rows = call.Pair_Of(i, j), values = call.Values_Of(i, j);
-    sums = {0.0, 0.0, 0.0, -0.0, -0.0, -0.0, -0.0};
+    sums = {0.0, 0.0, -0.0, -0.0, -0.0, -0.0};
     for (int k = 0; k < call.n; ++k) {
       if (std::isnan(values.x[k]) || std::isnan(values.y[k])) continue;
       x.push_back(rows.x[k]);
       y.push_back(rows.y[k]);
       x_values.push_back(values.x[k]);
       y_values.push_back(values.y[k]);
-      sums.M = sums.M + 1.0;
       sums.Sx = sums.Sx + values.x[k];
       sums.Sy = sums.Sy + values.y[k];
       sums.Qx = sums.Qx + values.x[k] * values.x[k];
@@ -503,8 +513,9 @@ double Evaluate_Shared(const Call& call, int i, int j) {
                            i, j);
   Pair rows = shared.Of(shared.x, shared.y), values = shared.Of(shared.x_values, shared.y_values);
   Real_Kernels::Constants constants = call.constants;
-  Over_Shared<F>(shared.sums, rows, constants);
-  Over_Shared<F>(shared.sums, values, constants);
+  const double m = static_cast<double>(shared.x.size());
+  Over_Shared<F>(shared.sums, m, rows, constants);
+  Over_Shared<F>(shared.sums, m, values, constants);
   try {
     double d = Real_Kernels::Distance<F>(rows, constants);
     if constexpr (Formulas::Row_Of(F).Needs.Has(Stat::ROOTS))
@@ -554,9 +565,10 @@ struct Tiles_Of {
   static double Distance(const Sums& t, const Call& call, int i, int j, Root&& sqrt, Arc_Cosine&& arccos) {
     Pair p = call.Pair_Of(i, j);
     if constexpr (Masked) {
-      if (t.M == 0.0) return std::numeric_limits<double>::quiet_NaN();
+      const int m = call.Shared(i, j);
+      if (m == 0) return std::numeric_limits<double>::quiet_NaN();
       Real_Kernels::Constants c = call.constants;
-      Over_Shared<F>(t, p, c);
+      Over_Shared<F>(t, m, p, c);
       return Real_Kernels::Finish<F>(Pair_Tiles::Sums{t.Sum, t.Second}, p, c, sqrt, arccos);
     } else {
       return Real_Kernels::Finish<F>(t, p, call.constants, sqrt, arccos);
@@ -681,6 +693,12 @@ Call Prepare(const Real_Matrix& matrix, Real_Formula formula, double threshold, 
     call.pairwise = std::any_of(v, v + rows * static_cast<std::size_t>(n), [](double x) { return std::isnan(x); });
   }
   if (call.pairwise) {
+    call.words = (static_cast<std::size_t>(n) + 63) / 64;
+    call.present.assign(rows * call.words, 0);
+    for (std::size_t t = 0; t < rows; ++t)
+      for (std::size_t k = 0; k < static_cast<std::size_t>(n); ++k)
+        if (!std::isnan(call.values[t * static_cast<std::size_t>(n) + k]))
+          call.present[t * call.words + k / 64] |= std::uint64_t{1} << (k % 64);
     call.stats = needs.Has(Stat::SUMS_OF_SQUARES | Stat::CENTRED_SQUARES) ? Pair_Tiles::Pair_Stats::SQUARES
                  : needs.Has(Stat::ROW_SUMS)                               ? Pair_Tiles::Pair_Stats::SUMS
                                                                            : Pair_Tiles::Pair_Stats::NONE;

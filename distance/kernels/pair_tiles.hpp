@@ -62,21 +62,22 @@ void Tile_Sums(Path path, Term term, const double* data, std::size_t p, double t
 // Pairwise deletion: a pair sums only the columns where both of its values
 // are present (neither is NaN), and whatever its formula reads of the rows
 // it sums over those columns too, since they differ from pair to pair.
+// How many columns a pair shares is not counted here: the caller has it
+// cheaper from bit masks of the present values.
 enum class Pair_Stats {
-  NONE,     // the count of shared columns only
-  SUMS,     // and the sums of x and of y over them
+  NONE,     // the term's sums only
+  SUMS,     // and the sums of x and of y over the shared columns
   SQUARES,  // and the sums of their squares as well
 };
 
 // The sums of one pair over its shared columns, each in ascending column
 // order from the first shared column's term on, as a plain loop over those
-// columns alone gives them: Sum and Second as in Sums; M the number of
-// shared columns; Sx, Sy, Qx, Qy the sums of x, y, x * x and y * y (only
-// those the Pair_Stats asked for; the others are left unspecified).
+// columns alone gives them: Sum and Second as in Sums; Sx, Sy, Qx, Qy the
+// sums of x, y, x * x and y * y (only those the Pair_Stats asked for; the
+// others are left unspecified, as is Sum of a pair that shares nothing).
 struct Masked_Sums {
   double Sum;
   double Second;
-  double M;
   double Sx;
   double Sy;
   double Qx;
