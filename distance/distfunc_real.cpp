@@ -500,9 +500,8 @@ struct Shared_Columns {
   }
 };
 
-// One pair as a single thread computes it, with every check and error: the
-// reference the tiled computation matches bit for bit, and what reports a
-// failing pair.
+// Evaluate under pairwise deletion: the formula over the shared columns, as
+// over complete rows of that length.
 template <Real_Formula F>
 double Evaluate_Shared(const Call& call, int i, int j) {
   constexpr double largest = std::numeric_limits<double>::max();
@@ -527,6 +526,9 @@ double Evaluate_Shared(const Call& call, int i, int j) {
   }
 }
 
+// One pair as a single thread computes it, with every check and error: the
+// reference the tiled computation matches bit for bit, and what reports a
+// failing pair.
 template <Real_Formula F>
 double Evaluate(const Call& call, int i, int j) {
   constexpr double largest = std::numeric_limits<double>::max();
@@ -703,9 +705,9 @@ Call Prepare(const Real_Matrix& matrix, Real_Formula formula, double threshold, 
                  : needs.Has(Stat::ROW_SUMS)                               ? Pair_Tiles::Pair_Stats::SUMS
                                                                            : Pair_Tiles::Pair_Stats::NONE;
   } else if (needs.Has(Stat::ROW_SUMS)) call.s = Real_Chars::Functions::Sum(matrix);
-  if (needs.Has(Stat::SUMS_OF_SQUARES | Stat::CENTRED_SQUARES))
+  if (!call.pairwise && needs.Has(Stat::SUMS_OF_SQUARES | Stat::CENTRED_SQUARES))
     call.q = Real_Chars::Functions::Row_Sums(matrix, [](double a) { return a * a; });
-  if (needs.Has(Stat::CENTRED_SQUARES)) {
+  if (!call.pairwise && needs.Has(Stat::CENTRED_SQUARES)) {
     for (std::size_t t = 0; t < rows; ++t)
       call.q[t] = call.q[t] - (call.s[t] * call.s[t]) * call.constants.inv_n;
   }
