@@ -112,7 +112,7 @@ Squared_Access Compute(const Data& data, const Formula& formula, Data* owner) {
   const Real_Data& real = changed ? *changed : *data.Numbers;
   Squared_Access squared = Squared_Over(real, changed);
   squared->Matrix = With_Pair_Labels(squared->Labels, [&] {
-    return Distfunc::Distances(real.Matrix, formula.Real, 0.0, undefined);
+    return Distfunc::Distances(real.Matrix, formula.Real, 0.0, undefined, formula.Missing);
   });
   if (owner) owner->Numbers.reset();
   Warn_Undefined(squared->Labels, undefined_pairs);
@@ -270,7 +270,7 @@ void Row_Blocks::Prepare(const Data& data, const Formula& formula, bool owned) {
     Transform_With_Row_Labels(*kept_.Numbers, *formula.Implied);
     real = kept_.Numbers.get();
   }
-  rows_ = Distfunc::Row_Distances_Of(real->Matrix, formula.Real, 0.0);
+  rows_ = Distfunc::Row_Distances_Of(real->Matrix, formula.Real, 0.0, formula.Missing);
 }
 
 Distfunc::Failed_Pair Row_Blocks::Compute(int first, int past, Distfunc::Row_Part part, Distfunc::Pair_Order order,

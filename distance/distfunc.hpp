@@ -46,8 +46,11 @@ Generic::Square_Block Distances(const Disc_Matrix& matrix, Discrete_Formula form
                                 Undefined_Pairs* undefined = nullptr);
 Generic::Square_Block Distances(const Binary_Matrix& matrix, Binary_Formula formula,
                                 Undefined_Pairs* undefined = nullptr);
+// Under Missing_Rule::PAIRWISE a real pair is computed over the characters
+// present (not NaN) in both rows; a pair that shares none has no distance
+// and fails as above. On a matrix without NaN it changes nothing.
 Generic::Square_Block Distances(const Real_Matrix& matrix, Real_Formula formula, double threshold,
-                                Undefined_Pairs* undefined = nullptr);
+                                Undefined_Pairs* undefined = nullptr, Missing_Rule missing = Missing_Rule::ERROR);
 
 using Phylo::Row_Part;
 
@@ -92,7 +95,8 @@ public:
 // the whole-matrix routines that need no pair come first.
 std::unique_ptr<Row_Distances> Row_Distances_Of(const Disc_Matrix& matrix, Discrete_Formula formula);
 std::unique_ptr<Row_Distances> Row_Distances_Of(const Binary_Matrix& matrix, Binary_Formula formula);
-std::unique_ptr<Row_Distances> Row_Distances_Of(const Real_Matrix& matrix, Real_Formula formula, double threshold);
+std::unique_ptr<Row_Distances> Row_Distances_Of(const Real_Matrix& matrix, Real_Formula formula, double threshold,
+                                                Missing_Rule missing = Missing_Rule::ERROR);
 
 // A pair of taxa whose distance failed: the range check (a negative,
 // infinite or not-a-number distance: Pair_Range_Error) or a square root or

@@ -4,9 +4,11 @@
 #include <atomic>
 #include <cmath>
 #include <cstddef>
+#include <cstdint>
 #include <limits>
 #include <new>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <vector>
 
@@ -16,6 +18,7 @@
 #include "threads/progress.hpp"
 #include "distance/distfunc_pairs.hpp"
 #include "distance/distfunc_real_kernels.hpp"
+#include "distance/kernels/kernels.hpp"
 #include "distance/kernels/pair_tiles.hpp"
 
 namespace Karvel::Phylo::Distfunc {
@@ -144,10 +147,10 @@ struct Quiet_Domain {
 // root and arc cosine, handed to tiles(panel, sums, domain, sqrt, arccos);
 // nothing when the worker gets no scratch (Scratch_For). The domain stays
 // a local that tiles, inlined, can keep in a register.
-template <class Tiles>
+template <class Sums, class Tiles>
 void Tile_Worker(int worker, Pair_Tiles::Path path, std::size_t characters, int chunk, int width, Tiles&& tiles) {
   std::vector<double> panel;
-  std::vector<Pair_Tiles::Sums> sums;
+  std::vector<Sums> sums;
   if (!Scratch_For(worker, panel, Pair_Tiles::Panel_Size(path, characters), sums,
                    static_cast<std::size_t>(chunk) * static_cast<std::size_t>(width)))
     return;
@@ -174,6 +177,19 @@ struct Call {
   std::vector<double> q;
   std::vector<double> roots;
   Real_Kernels::Constants constants;
+  // Pairwise deletion on a matrix that holds NaN: every pair sums over the
+  // columns it shares, with the per-pair sums its formula reads.
+  bool pairwise = false;
+  Pair_Tiles::Pair_Stats stats = Pair_Tiles::Pair_Stats::NONE;
+  // Then also a bit per present value, `words` a row, from first.
+  std::vector<std::uint64_t> present{};
+  std::size_t words = 0;
+
+  // The number of columns taxa i and j share.
+  int Shared(int i, int j) const {
+    const auto row = [this](int t) { return present.data() + static_cast<std::size_t>(t - first) * words; };
+    return Kernels::Kernels().Binary_Counts.Count_Common(row(i), row(j), words);
+  }
 
   Pair Pair_Of(int i, int j) const { return Pair_In(block, i, j); }
   Pair Values_Of(int i, int j) const { return Pair_In(values, i, j); }
@@ -424,8 +440,8 @@ std::string Cause(Real_Formula f, const Pair& p, const Real_Kernels::Constants& 
   return {};
 }
 
-[[noreturn]] [[gnu::cold]] void Range_Failure(const Call& call, Real_Formula f, int i, int j, double d) {
-  const Pair p = call.Values_Of(i, j);
+[[noreturn]] [[gnu::cold]] void Range_Failure(const Pair& p, const Real_Kernels::Constants& constants, Real_Formula f,
+                                             int i, int j, double d) {
   std::string message = std::string("range check failed: the ") + Name(f) + " distance ";
   if (std::isnan(d))
     message += "is not a number";
@@ -433,8 +449,81 @@ std::string Cause(Real_Formula f, const Pair& p, const Real_Kernels::Constants& 
     message += "is infinite";
   else
     message += "is negative (" + Image(d) + ")";
-  if (const std::string cause = Cause(f, p, call.constants); !cause.empty()) message += " (" + cause + ")";
+  if (const std::string cause = Cause(f, p, constants); !cause.empty()) message += " (" + cause + ")";
   throw Pair_Range_Error(message, i, j);
+}
+
+// The statistics of a pair over the columns it shares, from its sums there,
+// and its constants with 1 / m for 1 / n. Centred as Prepare centres the
+// rows, so that a pair sharing every column gets what the rows give.
+template <Real_Formula F>
+void Over_Shared(const Pair_Tiles::Masked_Sums& t, double m, Pair& p, Real_Kernels::Constants& c) {
+  constexpr Formulas::Stats needs = Formulas::Row_Of(F).Needs;
+  c.inv_n = 1.0 / m;
+  if constexpr (needs.Has(Stat::ROW_SUMS)) {
+    p.s_i = t.Sx;
+    p.s_j = t.Sy;
+  }
+  if constexpr (needs.Has(Stat::CENTRED_SQUARES)) {
+    p.q_i = t.Qx - (t.Sx * t.Sx) * c.inv_n;
+    p.q_j = t.Qy - (t.Sy * t.Sy) * c.inv_n;
+  } else if constexpr (needs.Has(Stat::SUMS_OF_SQUARES)) {
+    p.q_i = t.Qx;
+    p.q_j = t.Qy;
+  }
+}
+
+// Under pairwise deletion, the two rows of a pair cut down to the columns
+// both hold, as the rows they read (the roots for HELLINGER) and as values,
+// with the sums over those columns the tiles give: each sum a plain loop
+// over the shared columns, starting from -0.0 as the tiles do.
+struct Shared_Columns {
+  std::vector<double> x, y, x_values, y_values;
+  Pair_Tiles::Masked_Sums sums{};
+  Shared_Columns(const Call& call, int i, int j) {
+    const Pair rows = call.Pair_Of(i, j), values = call.Values_Of(i, j);
+    sums = {0.0, 0.0, -0.0, -0.0, -0.0, -0.0};
+    for (int k = 0; k < call.n; ++k) {
+      if (std::isnan(values.x[k]) || std::isnan(values.y[k])) continue;
+      x.push_back(rows.x[k]);
+      y.push_back(rows.y[k]);
+      x_values.push_back(values.x[k]);
+      y_values.push_back(values.y[k]);
+      sums.Sx = sums.Sx + values.x[k];
+      sums.Sy = sums.Sy + values.y[k];
+      sums.Qx = sums.Qx + values.x[k] * values.x[k];
+      sums.Qy = sums.Qy + values.y[k] * values.y[k];
+    }
+  }
+  Pair Of(const std::vector<double>& a, const std::vector<double>& b) const {
+    return {a.data(), b.data(), static_cast<int>(a.size()), 0.0, 0.0, 0.0, 0.0};
+  }
+};
+
+// Evaluate under pairwise deletion: the formula over the shared columns, as
+// over complete rows of that length.
+template <Real_Formula F>
+double Evaluate_Shared(const Call& call, int i, int j) {
+  constexpr double largest = std::numeric_limits<double>::max();
+  const Shared_Columns shared(call, i, j);
+  if (shared.x.empty())
+    throw Pair_Range_Error(std::string("range check failed: the ") + Name(F) +
+                               " distance is not a number (no character is present in both rows)",
+                           i, j);
+  Pair rows = shared.Of(shared.x, shared.y), values = shared.Of(shared.x_values, shared.y_values);
+  Real_Kernels::Constants constants = call.constants;
+  const double m = static_cast<double>(shared.x.size());
+  Over_Shared<F>(shared.sums, m, rows, constants);
+  Over_Shared<F>(shared.sums, m, values, constants);
+  try {
+    double d = Real_Kernels::Distance<F>(rows, constants);
+    if constexpr (Formulas::Row_Of(F).Needs.Has(Stat::ROOTS))
+      if (!(d <= largest)) d = Real_Chars::Sqrt(Real_Kernels::Hellinger_Of_Values(values));
+    if (!(d >= 0.0 && d <= largest)) Range_Failure(values, constants, F, i, j, d);
+    return d == 0.0 ? 0.0 : d;
+  } catch (const Errors::Argument_Error& e) {
+    throw Pair_Argument_Error(std::string(e.what()) + " in " + Name(F), i, j);
+  }
 }
 
 // One pair as a single thread computes it, with every check and error: the
@@ -443,16 +532,51 @@ std::string Cause(Real_Formula f, const Pair& p, const Real_Kernels::Constants& 
 template <Real_Formula F>
 double Evaluate(const Call& call, int i, int j) {
   constexpr double largest = std::numeric_limits<double>::max();
+  if (call.pairwise) return Evaluate_Shared<F>(call, i, j);
   try {
     double d = Real_Kernels::Distance<F>(call.Pair_Of(i, j), call.constants);
     if constexpr (Formulas::Row_Of(F).Needs.Has(Stat::ROOTS))
       if (std::isnan(d)) d = Real_Chars::Sqrt(Real_Kernels::Hellinger_Of_Values(call.Values_Of(i, j)));
-    if (!(d >= 0.0 && d <= largest)) Range_Failure(call, F, i, j, d);
+    if (!(d >= 0.0 && d <= largest)) Range_Failure(call.Values_Of(i, j), call.constants, F, i, j, d);
     return d == 0.0 ? 0.0 : d; // no -0.0 in the matrix
   } catch (const Errors::Argument_Error& e) {
     throw Pair_Argument_Error(std::string(e.what()) + " in " + Name(F), i, j);
   }
 }
+
+// The tiles of a formula over complete rows, or over the columns each pair
+// shares: the kernel that sums them and the finish of one pair from its
+// sums. A pair that shares no column is not a number, which fails the
+// range check.
+template <Real_Formula F, bool Masked>
+struct Tiles_Of {
+  using Sums = std::conditional_t<Masked, Pair_Tiles::Masked_Sums, Pair_Tiles::Sums>;
+  static constexpr Pair_Tiles::Term term = Real_Kernels::Term_Of(F);
+
+  static void Sum(const Call& call, Pair_Tiles::Path path, int i0, int i1, int j0, int count, Sums* out,
+                  double* panel) {
+    const std::size_t p = static_cast<std::size_t>(call.n);
+    if constexpr (Masked)
+      Pair_Tiles::Masked_Tile_Sums(path, term, call.stats, call.block, p, call.constants.threshold, i0, i1, j0,
+                                   count, out, panel);
+    else
+      Pair_Tiles::Tile_Sums(path, term, call.block, p, call.constants.threshold, i0, i1, j0, count, out, panel);
+  }
+
+  template <class Root, class Arc_Cosine>
+  static double Distance(const Sums& t, const Call& call, int i, int j, Root&& sqrt, Arc_Cosine&& arccos) {
+    Pair p = call.Pair_Of(i, j);
+    if constexpr (Masked) {
+      const int m = call.Shared(i, j);
+      if (m == 0) return std::numeric_limits<double>::quiet_NaN();
+      Real_Kernels::Constants c = call.constants;
+      Over_Shared<F>(t, m, p, c);
+      return Real_Kernels::Finish<F>(Pair_Tiles::Sums{t.Sum, t.Second}, p, c, sqrt, arccos);
+    } else {
+      return Real_Kernels::Finish<F>(t, p, call.constants, sqrt, arccos);
+    }
+  }
+};
 
 // The pairs are computed in tiles: a block of consecutive rows j (as many
 // as the vector path takes) against every row i before them, their column
@@ -462,9 +586,9 @@ double Evaluate(const Call& call, int i, int j) {
 // panel a column block at a time. A pair that fails any check is only noted; the first of them in
 // single-threaded order is then evaluated again by the reference, which
 // raises its error.
-template <Real_Formula F>
+template <Real_Formula F, bool Masked>
 void Fill(const Call& call, Generic::Square_Block& result, Undefined_Pairs* undefined) {
-  constexpr Pair_Tiles::Term term = Real_Kernels::Term_Of(F);
+  using Tiles = Tiles_Of<F, Masked>;
   constexpr double largest = std::numeric_limits<double>::max();
   constexpr int Chunk = 128; // rows i per call of the kernel
   const Pair_Tiles::Path path = Generic::Simd::Current();
@@ -480,23 +604,21 @@ void Fill(const Call& call, Generic::Square_Block& result, Undefined_Pairs* unde
   std::vector<long long> counts(static_cast<std::size_t>(threads), 0);
   Generic::Parallel::Run(threads, [&](int worker) {
     Detail::First_Failure& failure = failures[static_cast<std::size_t>(worker)];
-    Tile_Worker(worker, path, p, Chunk, width, [&](auto& panel, auto& sums, Quiet_Domain& domain, auto quiet_sqrt,
-                                                   auto quiet_arccos) {
+    Tile_Worker<typename Tiles::Sums>(worker, path, p, Chunk, width, [&](auto& panel, auto& sums, Quiet_Domain& domain,
+                                                                         auto quiet_sqrt, auto quiet_arccos) {
       for (int block; (block = next_block.fetch_sub(1, std::memory_order_relaxed)) >= 0;) {
         const int j0 = block * width;
         const int count = std::min(width, taxa - j0);
         const int i_end = j0 + count - 1; // rows i < the last j of the block
         for (int i0 = 0; i0 < i_end; i0 += Chunk) {
           const int i1 = std::min(i_end, i0 + Chunk);
-          Pair_Tiles::Tile_Sums(path, term, call.block, p, call.constants.threshold, i0, i1, j0, count,
-                                sums.data(), panel.data());
+          Tiles::Sum(call, path, i0, i1, j0, count, sums.data(), panel.data());
           for (int i = i0; i < i1; ++i) {
-            const Pair_Tiles::Sums* row_sums = &sums[static_cast<std::size_t>(i - i0) * static_cast<std::size_t>(count)];
+            const typename Tiles::Sums* row_sums = &sums[static_cast<std::size_t>(i - i0) * static_cast<std::size_t>(count)];
             for (int l = std::max(0, i + 1 - j0); l < count; ++l) {
               const int ti = call.first + i, tj = call.first + j0 + l;
               domain.error = false;
-              double d = Real_Kernels::Finish<F>(row_sums[l], call.Pair_Of(ti, tj), call.constants, quiet_sqrt,
-                                                 quiet_arccos);
+              double d = Tiles::Distance(row_sums[l], call, ti, tj, quiet_sqrt, quiet_arccos);
               if (domain.error || !(d >= 0.0 && d <= largest)) {
                 failure.Offer(ti, tj, d);
                 d = undefined ? std::numeric_limits<double>::quiet_NaN() : 0.0;
@@ -541,7 +663,7 @@ void Fill(const Call& call, Generic::Square_Block& result, Undefined_Pairs* unde
 namespace {
 
 // What every pair of the matrix reads, after the checks that need no pair.
-Call Prepare(const Real_Matrix& matrix, Real_Formula formula, double threshold) {
+Call Prepare(const Real_Matrix& matrix, Real_Formula formula, double threshold, Missing_Rule missing) {
   const double sqrt2 = Real_Chars::Sqrt(2.0);
   Real_Chars::Basic::Require_Aligned(matrix, (std::string(Name(formula)) + " distances").c_str());
   const int n = matrix.Row_Length(0);
@@ -566,10 +688,26 @@ Call Prepare(const Real_Matrix& matrix, Real_Formula formula, double threshold) 
   const auto rows = static_cast<std::size_t>(matrix.Rows());
   call.s.assign(rows, 0.0);
   call.q.assign(rows, 0.0);
-  if (needs.Has(Stat::ROW_SUMS)) call.s = Real_Chars::Functions::Sum(matrix);
-  if (needs.Has(Stat::SUMS_OF_SQUARES | Stat::CENTRED_SQUARES))
+  // Without a missing value every pair shares every column: the complete
+  // computation is pairwise deletion there, and keeps its bits and speed.
+  if (missing == Missing_Rule::PAIRWISE) {
+    const double* v = matrix.Data();
+    call.pairwise = std::any_of(v, v + rows * static_cast<std::size_t>(n), [](double x) { return std::isnan(x); });
+  }
+  if (call.pairwise) {
+    call.words = (static_cast<std::size_t>(n) + 63) / 64;
+    call.present.assign(rows * call.words, 0);
+    for (std::size_t t = 0; t < rows; ++t)
+      for (std::size_t k = 0; k < static_cast<std::size_t>(n); ++k)
+        if (!std::isnan(call.values[t * static_cast<std::size_t>(n) + k]))
+          call.present[t * call.words + k / 64] |= std::uint64_t{1} << (k % 64);
+    call.stats = needs.Has(Stat::SUMS_OF_SQUARES | Stat::CENTRED_SQUARES) ? Pair_Tiles::Pair_Stats::SQUARES
+                 : needs.Has(Stat::ROW_SUMS)                               ? Pair_Tiles::Pair_Stats::SUMS
+                                                                           : Pair_Tiles::Pair_Stats::NONE;
+  } else if (needs.Has(Stat::ROW_SUMS)) call.s = Real_Chars::Functions::Sum(matrix);
+  if (!call.pairwise && needs.Has(Stat::SUMS_OF_SQUARES | Stat::CENTRED_SQUARES))
     call.q = Real_Chars::Functions::Row_Sums(matrix, [](double a) { return a * a; });
-  if (needs.Has(Stat::CENTRED_SQUARES)) {
+  if (!call.pairwise && needs.Has(Stat::CENTRED_SQUARES)) {
     for (std::size_t t = 0; t < rows; ++t)
       call.q[t] = call.q[t] - (call.s[t] * call.s[t]) * call.constants.inv_n;
   }
@@ -577,7 +715,14 @@ Call Prepare(const Real_Matrix& matrix, Real_Formula formula, double threshold) 
   if (needs.Has(Stat::ROOTS)) {
     const std::size_t count = rows * static_cast<std::size_t>(n);
     call.roots.resize(count);
-    for (std::size_t k = 0; k < count; ++k) call.roots[k] = Real_Kernels::Root_Of(call.values[k]);
+    // Under pairwise deletion a NaN root must mean a missing value: a
+    // negative one gets -inf instead, which fails its pairs just the same.
+    if (call.pairwise)
+      for (std::size_t k = 0; k < count; ++k)
+        call.roots[k] = call.values[k] < 0.0 ? -std::numeric_limits<double>::infinity()
+                                              : Real_Kernels::Root_Of(call.values[k]);
+    else
+      for (std::size_t k = 0; k < count; ++k) call.roots[k] = Real_Kernels::Root_Of(call.values[k]);
     call.block = call.roots.data();
   }
   return call;
@@ -586,10 +731,15 @@ Call Prepare(const Real_Matrix& matrix, Real_Formula formula, double threshold) 
 } // namespace
 
 Generic::Square_Block Distances(const Real_Matrix& matrix, Real_Formula formula, double threshold,
-                                Undefined_Pairs* undefined) {
-  const Call call = Prepare(matrix, formula, threshold);
+                                Undefined_Pairs* undefined, Missing_Rule missing) {
+  const Call call = Prepare(matrix, formula, threshold, missing);
   Generic::Square_Block result(call.first, call.last);
-  With_Formula(formula, [&](auto f) { Fill<decltype(f)::value>(call, result, undefined); });
+  With_Formula(formula, [&](auto f) {
+    if (call.pairwise)
+      Fill<decltype(f)::value, true>(call, result, undefined);
+    else
+      Fill<decltype(f)::value, false>(call, result, undefined);
+  });
   return result;
 }
 
@@ -618,7 +768,15 @@ public:
 
   Failed_Pair Compute(int first, int past, Row_Part part, Pair_Order order, double* rows,
                       Undefined_Pairs* undefined) const override {
-    constexpr Pair_Tiles::Term term = Real_Kernels::Term_Of(F);
+    return call_.pairwise ? Compute_With<true>(first, past, part, order, rows, undefined)
+                          : Compute_With<false>(first, past, part, order, rows, undefined);
+  }
+
+private:
+  template <bool Masked>
+  Failed_Pair Compute_With(int first, int past, Row_Part part, Pair_Order order, double* rows,
+                           Undefined_Pairs* undefined) const {
+    using Tiles = Tiles_Of<F, Masked>;
     constexpr double largest = std::numeric_limits<double>::max();
     constexpr int Chunk = 128; // rows i per call of the kernel, as in Fill
     const Call& call = call_;
@@ -650,19 +808,18 @@ public:
                                                  Detail::Noted_Failures(part, order));
     Generic::Parallel::Run(threads, [&](int worker) {
       Detail::Noted_Failures& failure = failures[static_cast<std::size_t>(worker)];
-      Tile_Worker(worker, path, p, Chunk, width, [&](auto& panel, auto& sums, Quiet_Domain& domain, auto quiet_sqrt,
-                                                     auto quiet_arccos) {
+      Tile_Worker<typename Tiles::Sums>(worker, path, p, Chunk, width, [&](auto& panel, auto& sums,
+                                                                           Quiet_Domain& domain, auto quiet_sqrt,
+                                                                           auto quiet_arccos) {
         for (std::size_t k; (k = next.fetch_add(1, std::memory_order_relaxed)) < tiles.size();) {
           const Tile& t = tiles[k];
-          Pair_Tiles::Tile_Sums(path, term, call.block, p, call.constants.threshold, t.i0, t.i1, t.j0, t.count,
-                                sums.data(), panel.data());
+          Tiles::Sum(call, path, t.i0, t.i1, t.j0, t.count, sums.data(), panel.data());
           for (int i = t.i0; i < t.i1; ++i) {
-            const Pair_Tiles::Sums* row_sums = &sums[static_cast<std::size_t>(i - t.i0) * static_cast<std::size_t>(t.count)];
+            const typename Tiles::Sums* row_sums = &sums[static_cast<std::size_t>(i - t.i0) * static_cast<std::size_t>(t.count)];
             for (int l = std::max(0, i + 1 - t.j0); l < t.count; ++l) {
               const int j = t.j0 + l;
               domain.error = false;
-              double d = Real_Kernels::Finish<F>(row_sums[l], call.Pair_Of(i, j), call.constants, quiet_sqrt,
-                                                 quiet_arccos);
+              double d = Tiles::Distance(row_sums[l], call, i, j, quiet_sqrt, quiet_arccos);
               if (domain.error || !(d >= 0.0 && d <= largest)) {
                 if (!undefined) {
                   failure.Note(i, j);
@@ -688,14 +845,14 @@ public:
     return first_failure.First();
   }
 
-private:
   Call call_;
 };
 
 } // namespace
 
-std::unique_ptr<Row_Distances> Row_Distances_Of(const Real_Matrix& matrix, Real_Formula formula, double threshold) {
-  Call call = Prepare(matrix, formula, threshold);
+std::unique_ptr<Row_Distances> Row_Distances_Of(const Real_Matrix& matrix, Real_Formula formula, double threshold,
+                                                Missing_Rule missing) {
+  Call call = Prepare(matrix, formula, threshold, missing);
   std::unique_ptr<Row_Distances> rows;
   With_Formula(formula, [&](auto f) { rows = std::make_unique<Real_Rows<decltype(f)::value>>(std::move(call)); });
   return rows;

@@ -31,6 +31,9 @@ struct Tile_Kernels {
   void (*Tile_Sums)(Pair_Tiles::Term term, const double* data, std::size_t p, double threshold, int i_begin,
                     int i_end, int j_begin, int j_count, Pair_Tiles::Sums* out, double* panel,
                     std::size_t columns);
+  void (*Masked_Tile_Sums)(Pair_Tiles::Term term, Pair_Tiles::Pair_Stats stats, const double* data, std::size_t p,
+                           double threshold, int i_begin, int i_end, int j_begin, int j_count,
+                           Pair_Tiles::Masked_Sums* out, double* panel, std::size_t columns);
 };
 
 // The number of the n positions at which two discrete rows hold different
@@ -62,6 +65,6 @@ const Kernel_Set& Kernels(Path path = Generic::Simd::Current());
 // What each kernels_<path>.cpp defines: its set, from the bodies it included
 // into the namespace UNIT.
 #define KARVEL_KERNEL_SET(UNIT)                                                                         \
-  {{UNIT::Block_Width_Here, UNIT::Tile_Sums_Here},                                                      \
+  {{UNIT::Block_Width_Here, UNIT::Tile_Sums_Here, UNIT::Masked_Tile_Sums_Here},                                                      \
    {UNIT::Count_Mismatches_Here},                                                                       \
    {UNIT::Count_Table_Here, UNIT::Count_Common_Here}}

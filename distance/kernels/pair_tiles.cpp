@@ -16,6 +16,13 @@ void Tile_Sums(Path path, Term term, const double* data, std::size_t p, double t
                                          columns);
 }
 
+void Masked_Tile_Sums(Path path, Term term, Pair_Stats stats, const double* data, std::size_t p, double threshold,
+                      int i_begin, int i_end, int j_begin, int j_count, Masked_Sums* out, double* panel,
+                      std::size_t columns) {
+  Kernels::Kernels(path).Tiles.Masked_Tile_Sums(term, stats, data, p, threshold, i_begin, i_end, j_begin, j_count,
+                                                out, panel, columns);
+}
+
 } // namespace Karvel::Phylo::Pair_Tiles
 
 namespace Karvel::Phylo::Kernels {

@@ -59,4 +59,34 @@ void Tile_Sums(Path path, Term term, const double* data, std::size_t p, double t
                int i_end, int j_begin, int j_count, Sums* out, double* panel,
                std::size_t columns = Column_Block);
 
+// Pairwise deletion: a pair sums only the columns where both of its values
+// are present (neither is NaN), and whatever its formula reads of the rows
+// it sums over those columns too, since they differ from pair to pair.
+// How many columns a pair shares is not counted here: the caller has it
+// cheaper from bit masks of the present values.
+enum class Pair_Stats {
+  NONE,     // the term's sums only
+  SUMS,     // and the sums of x and of y over the shared columns
+  SQUARES,  // and the sums of their squares as well
+};
+
+// The sums of one pair over its shared columns, each in ascending column
+// order from the first shared column's term on, as a plain loop over those
+// columns alone gives them: Sum and Second as in Sums; Sx, Sy, Qx, Qy the
+// sums of x, y, x * x and y * y (only those the Pair_Stats asked for; the
+// others are left unspecified, as is Sum of a pair that shares nothing).
+struct Masked_Sums {
+  double Sum;
+  double Second;
+  double Sx;
+  double Sy;
+  double Qx;
+  double Qy;
+};
+
+// Tile_Sums over the shared columns of each pair.
+void Masked_Tile_Sums(Path path, Term term, Pair_Stats stats, const double* data, std::size_t p, double threshold,
+                      int i_begin, int i_end, int j_begin, int j_count, Masked_Sums* out, double* panel,
+                      std::size_t columns = Column_Block);
+
 } // namespace Karvel::Phylo::Pair_Tiles

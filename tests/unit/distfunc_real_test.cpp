@@ -1,11 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstdint>
 #include <initializer_list>
+#include <limits>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "distance/distfunc.hpp"
@@ -348,6 +351,107 @@ TEST(RealDistances, ZeroIsStoredPositive) {
   EXPECT_FALSE(std::signbit(bray(0, 1)));
   EXPECT_FALSE(std::signbit(bray(1, 0)));
   EXPECT_FALSE(std::signbit(Between({-1, -2}, {-1, -2}, GOWER_D9)));
+}
+
+} // namespace
+
+namespace {
+
+using Phylo::Missing_Rule;
+const double NaN = std::numeric_limits<double>::quiet_NaN();
+
+// Under pairwise deletion a pair is its two rows cut down to the columns
+// both hold: every formula gives there what it gives those shorter rows
+// (their row sums, sums of squares and count m are the pair's), bit for bit.
+TEST(PairwiseDeletion, APairIsItsRowsCutToTheSharedColumns) {
+  const std::vector<double> x{1.5, NaN, 4.0, 0.25, 7.0, NaN, 2.0, 9.5};
+  const std::vector<double> y{3.0, 2.0, NaN, 1.75, 6.5, NaN, 5.0, 0.5};
+  const std::vector<double> z{NaN, 8.0, 2.5, 3.0, NaN, 1.0, 4.5, 6.0};
+  const Real_Matrix m = Matrix({x, y, z});
+  for (Real_Formula f : All_Formulae()) {
+    const Generic::Square_Block got = Distances(m, f, 0.0, nullptr, Missing_Rule::PAIRWISE);
+    for (auto [i, j] : {std::pair{0, 1}, std::pair{0, 2}, std::pair{1, 2}}) {
+      const std::vector<double>* rows[] = {&x, &y, &z};
+      std::vector<double> a, b;
+      for (std::size_t k = 0; k < x.size(); ++k)
+        if (!std::isnan((*rows[i])[k]) && !std::isnan((*rows[j])[k])) {
+          a.push_back((*rows[i])[k]);
+          b.push_back((*rows[j])[k]);
+        }
+      EXPECT_EQ(Bits(got(i, j)), Bits(Between(a, b, f))) << Name(f) << " " << i << "," << j;
+      EXPECT_EQ(Bits(got(j, i)), Bits(got(i, j)));
+    }
+  }
+}
+
+// The definitions over the shared columns P, written out: the mean forms
+// divide by m = |P|, Bray-Curtis and Kulczynski take their sums over P, and
+// Pearson is the correlation of the pairwise complete observations.
+TEST(PairwiseDeletion, FormulasTakeTheirSumsOverTheSharedColumns) {
+  const std::vector<double> x{2.0, NaN, 4.0, 1.0, 7.0, 3.0};
+  const std::vector<double> y{3.0, 9.0, 1.0, NaN, 6.0, 5.0};
+  std::vector<double> a, b;
+  for (std::size_t k = 0; k < x.size(); ++k)
+    if (!std::isnan(x[k]) && !std::isnan(y[k])) {
+      a.push_back(x[k]);
+      b.push_back(y[k]);
+    }
+  const double m = static_cast<double>(a.size());
+  double squares = 0, absolute = 0, sa = 0, sb = 0, mins = 0;
+  for (std::size_t k = 0; k < a.size(); ++k) {
+    squares += (a[k] - b[k]) * (a[k] - b[k]);
+    absolute += std::fabs(a[k] - b[k]);
+    sa += a[k];
+    sb += b[k];
+    mins += std::min(a[k], b[k]);
+  }
+  double sab = 0, saa = 0, sbb = 0;
+  for (std::size_t k = 0; k < a.size(); ++k) {
+    sab += (a[k] - sa / m) * (b[k] - sb / m);
+    saa += (a[k] - sa / m) * (a[k] - sa / m);
+    sbb += (b[k] - sb / m) * (b[k] - sb / m);
+  }
+  const Generic::Square_Block d = Distances(Matrix({x, y}), EUCLIDEAN, 0.0, nullptr, Missing_Rule::PAIRWISE);
+  EXPECT_NEAR(d(0, 1), std::sqrt(squares / m), Tolerance);
+  const auto pairwise = [&](Real_Formula f) {
+    return Distances(Matrix({x, y}), f, 0.0, nullptr, Missing_Rule::PAIRWISE)(0, 1);
+  };
+  EXPECT_NEAR(pairwise(MANHATTAN), absolute / m, Tolerance);
+  EXPECT_NEAR(pairwise(BRAY_CURTIS), absolute / (sa + sb), Tolerance);
+  EXPECT_NEAR(pairwise(KULCZYNSKI), 1.0 - (mins / sa + mins / sb) / 2.0, Tolerance);
+  EXPECT_NEAR(pairwise(PEARSON), (1.0 - sab / std::sqrt(saa * sbb)) / 2.0, Tolerance);
+}
+
+// Two rows that share no character have no distance: the pair fails with
+// that cause, or is NaN and counted under --undefined=nan; the other pairs
+// keep their values. Without the rule, nothing changes for a complete matrix.
+TEST(PairwiseDeletion, APairSharingNoCharacterHasNoDistance) {
+  const Real_Matrix m = Matrix({{1.0, NaN, 3.0}, {NaN, 2.0, NaN}, {2.0, 5.0, 1.0}});
+  for (Real_Formula f : All_Formulae()) {
+    try {
+      Distances(m, f, 0.0, nullptr, Missing_Rule::PAIRWISE);
+      ADD_FAILURE() << Name(f) << " did not fail";
+    } catch (const Pair_Range_Error& e) {
+      EXPECT_EQ(e.I, 0);
+      EXPECT_EQ(e.J, 1);
+      EXPECT_NE(std::string(e.what()).find("no character is present in both rows"), std::string::npos)
+          << Name(f) << ": " << e.what();
+    }
+    Phylo::Distfunc::Undefined_Pairs undefined;
+    const Generic::Square_Block d = Distances(m, f, 0.0, &undefined, Missing_Rule::PAIRWISE);
+    EXPECT_TRUE(std::isnan(d(0, 1)) && std::isnan(d(1, 0))) << Name(f);
+    EXPECT_GE(undefined.Count, 1) << Name(f);
+    EXPECT_EQ(undefined.I, 0);
+    EXPECT_EQ(undefined.J, 1);
+  }
+  // A shared column where the formula fails is the cause, not the NaN.
+  const Real_Matrix negative = Matrix({{NaN, NaN, -1.0}, {NaN, 2.0, 4.0}});
+  try {
+    Distances(negative, HELLINGER, 0.0, nullptr, Missing_Rule::PAIRWISE);
+    ADD_FAILURE() << "HELLINGER of a negative value did not fail";
+  } catch (const Pair_Argument_Error& e) {
+    EXPECT_EQ(e.I, 0);
+  }
 }
 
 } // namespace

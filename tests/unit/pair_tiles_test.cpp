@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "distance/kernels/pair_tiles.hpp"
@@ -182,6 +183,78 @@ TEST(PairTiles, RowRangeAndThresholdAreHonoured) {
       const Sums got = out[static_cast<std::size_t>((i - 4) * 2 + l)];
       EXPECT_TRUE(Same_Bits(got.Sum, want.Sum) && Same_Bits(got.Second, want.Second));
     }
+}
+
+// Pairwise deletion: the masked tiles give each pair the plain loop over
+// the columns both rows hold, and the sums of x, y and their squares over
+// those columns, each from its first shared column on. NaN in a quarter of
+// the cells, one row missing everywhere (its pairs share nothing) and one
+// missing only where another row is present (they share nothing either), over column blocks small
+// enough to carry the sums across blocks.
+TEST(PairTiles, MaskedTilesSumOverTheSharedColumnsOnly) {
+  using Phylo::Pair_Tiles::Masked_Sums;
+  using Phylo::Pair_Tiles::Pair_Stats;
+  const int n = 19;
+  const double nan = std::nan("");
+  for (std::size_t p : {std::size_t{1}, std::size_t{6}, std::size_t{41}}) {
+    std::vector<double> m = Random_Matrix(n, p, 300 + p);
+    std::mt19937_64 rng(p);
+    for (double& v : m)
+      if (rng() % 4 == 0) v = nan;
+    for (std::size_t k = 0; k < p; ++k) {
+      m[3 * p + k] = nan;
+      m[4 * p + k] = k % 2 ? nan : 1.0;
+      m[5 * p + k] = k % 2 ? 2.0 : nan;
+    }
+    for (Path path : Generic::Simd::All_Paths) {
+      if (!Generic::Simd::Available(path)) continue;
+      const int width = Phylo::Pair_Tiles::Block_Width(path);
+      for (std::size_t columns : {std::size_t{4}, Phylo::Pair_Tiles::Column_Block}) {
+        std::vector<double> panel(Phylo::Pair_Tiles::Panel_Size(path, p, columns));
+        for (Term term : All_Terms)
+          for (Pair_Stats stats : {Pair_Stats::NONE, Pair_Stats::SUMS, Pair_Stats::SQUARES})
+            for (int j0 = 0; j0 < n; j0 += width) {
+              const int count = std::min(width, n - j0);
+              std::vector<Masked_Sums> out(static_cast<std::size_t>(n) * static_cast<std::size_t>(count));
+              Phylo::Pair_Tiles::Masked_Tile_Sums(path, term, stats, m.data(), p, 0.5, 0, n, j0, count, out.data(),
+                                                  panel.data(), columns);
+              for (int i = 0; i < n; ++i)
+                for (int l = 0; l < count; ++l) {
+                  const double* x = &m[static_cast<std::size_t>(i) * p];
+                  const double* y = &m[static_cast<std::size_t>(j0 + l) * p];
+                  std::vector<double> xs, ys;
+                  for (std::size_t k = 0; k < p; ++k)
+                    if (!std::isnan(x[k]) && !std::isnan(y[k])) {
+                      xs.push_back(x[k]);
+                      ys.push_back(y[k]);
+                    }
+                  const Masked_Sums got = out[static_cast<std::size_t>(i * count + l)];
+                  const auto where = [&] {
+                    return std::string(Generic::Simd::Name(path)) + " term " + std::to_string(int(term)) + " p " +
+                           std::to_string(p) + " pair " + std::to_string(i) + "," + std::to_string(j0 + l);
+                  };
+                  if (xs.empty()) continue;
+                  const Sums want = Plain(term, xs.data(), ys.data(), xs.size(), 0.5);
+                  ASSERT_TRUE(Same_Bits(got.Sum, want.Sum) && Same_Bits(got.Second, want.Second))
+                      << where() << ": " << got.Sum << " vs " << want.Sum;
+                  double sx = xs[0], sy = ys[0], qx = xs[0] * xs[0], qy = ys[0] * ys[0];
+                  for (std::size_t k = 1; k < xs.size(); ++k) {
+                    sx = sx + xs[k];
+                    sy = sy + ys[k];
+                    qx = qx + xs[k] * xs[k];
+                    qy = qy + ys[k] * ys[k];
+                  }
+                  if (stats != Pair_Stats::NONE) {
+                    ASSERT_TRUE(Same_Bits(got.Sx, sx) && Same_Bits(got.Sy, sy)) << where();
+                  }
+                  if (stats == Pair_Stats::SQUARES) {
+                    ASSERT_TRUE(Same_Bits(got.Qx, qx) && Same_Bits(got.Qy, qy)) << where();
+                  }
+                }
+            }
+      }
+    }
+  }
 }
 
 } // namespace

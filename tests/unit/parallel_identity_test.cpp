@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -97,6 +98,90 @@ TEST(ParallelIdentity, RealFormulaeOnEveryPathAndThreadCount) {
       }
     }
   EXPECT_GE(failures, 10);
+}
+
+// Pairwise deletion: NaN in a fifth of the cells, negatives (so that some
+// formulas fail), a row missing everywhere but column 0 and one present
+// only there (the pair shares nothing), over more characters than one column
+// block. Every path and thread count gives the scalar path's block on one
+// thread or its error, with undefined pairs as NaN too; so do blocks of rows
+// of every part (the streamed runs and --part/--rows), whose rows are those
+// of the block; and on a matrix without NaN the rule changes no bit.
+TEST(ParallelIdentity, PairwiseDeletionOnEveryPathThreadCountAndRowBlock) {
+  Test_Support::Settings_Scope settings;
+  using Phylo::Missing_Rule;
+  const int taxa = 29, characters = 4100;
+  Phylo::Real_Matrix m = Random_Real(taxa, characters, 8, true);
+  std::mt19937 rng(9);
+  for (int t = 0; t < taxa; ++t)
+    for (double& v : m.Row(t))
+      if (rng() % 5 == 0) v = std::numeric_limits<double>::quiet_NaN();
+  for (int c = 0; c < characters; ++c) {
+    m.Row(11)[static_cast<std::size_t>(c)] = c == 0 ? 3.0 : std::numeric_limits<double>::quiet_NaN();
+    m.Row(17)[static_cast<std::size_t>(c)] = c == 0 ? std::numeric_limits<double>::quiet_NaN() : 2.0 + c % 7;
+  }
+  const Phylo::Real_Matrix positive = [&] {
+    Phylo::Real_Matrix copy = m;
+    for (int t = 0; t < taxa; ++t)
+      for (double& v : copy.Row(t)) v = std::fabs(v);
+    return copy;
+  }();
+  const Phylo::Real_Matrix complete = Random_Real(31, 13, 10, false);
+
+  for (Real_Formula f : Real_Formulae()) {
+    const auto whole = [&](const Phylo::Real_Matrix& matrix, Missing_Rule rule, bool as_nan) {
+      return Outcome([&] {
+        Phylo::Distfunc::Undefined_Pairs undefined;
+        return Phylo::Distfunc::Distances(matrix, f, 0.0, as_nan ? &undefined : nullptr, rule);
+      });
+    };
+    settings.Threads(1);
+    settings.Path(Path::SCALAR);
+    ASSERT_EQ(whole(complete, Missing_Rule::PAIRWISE, false), whole(complete, Missing_Rule::ERROR, false))
+        << Phylo::Distfunc::Name(f);
+    for (const Phylo::Real_Matrix* matrix : {const_cast<const Phylo::Real_Matrix*>(&m), &positive})
+      for (bool as_nan : {false, true}) {
+        settings.Threads(1);
+        settings.Path(Path::SCALAR);
+        const std::string want = whole(*matrix, Missing_Rule::PAIRWISE, as_nan);
+        for (Path path : Generic::Simd::All_Paths) {
+          if (!Generic::Simd::Available(path)) continue;
+          settings.Path(path);
+          for (int threads : {1, 2, 7}) {
+            settings.Threads(threads);
+            ASSERT_EQ(whole(*matrix, Missing_Rule::PAIRWISE, as_nan), want)
+                << Phylo::Distfunc::Name(f) << " on " << Generic::Simd::Name(path) << " with " << threads
+                << " threads";
+          }
+        }
+        if (!as_nan || matrix != &positive) continue;
+        // Rows in blocks of 1, 5 and 29, from the whole square of NaN
+        // pairs: every part shows its own entries of the whole.
+        Phylo::Distfunc::Undefined_Pairs undefined;
+        const Generic::Square_Block square = Phylo::Distfunc::Distances(*matrix, f, 0.0, &undefined,
+                                                                         Missing_Rule::PAIRWISE);
+        const auto rows = Phylo::Distfunc::Row_Distances_Of(*matrix, f, 0.0, Missing_Rule::PAIRWISE);
+        for (Phylo::Row_Part part : {Phylo::Row_Part::ALL, Phylo::Row_Part::BEFORE, Phylo::Row_Part::AFTER})
+          for (int block : {1, 5, taxa})
+            for (int first = 0; first < taxa; first += block) {
+              const int past = std::min(taxa, first + block);
+              std::vector<double> got(static_cast<std::size_t>((past - first) * taxa), -1.0);
+              Phylo::Distfunc::Undefined_Pairs noted;
+              rows->Compute(first, past, part, Phylo::Distfunc::Pair_Order::TAXA, got.data(), &noted);
+              for (int i = first; i < past; ++i)
+                for (int j = 0; j < taxa; ++j) {
+                  const bool shown = i == j || part == Phylo::Row_Part::ALL ||
+                                     (part == Phylo::Row_Part::BEFORE ? j < i : j > i);
+                  if (!shown) continue;
+                  const double value = got[static_cast<std::size_t>((i - first) * taxa + j)];
+                  const double want = square(i, j);
+                  ASSERT_EQ(std::memcmp(&value, &want, sizeof value), 0)
+                      << Phylo::Distfunc::Name(f) << " part " << static_cast<int>(part) << " block " << block
+                      << " pair " << i << "," << j;
+                }
+            }
+      }
+  }
 }
 
 TEST(ParallelIdentity, DiscreteAndBinaryOnEveryPathAndThreadCount) {
