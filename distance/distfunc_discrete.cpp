@@ -88,7 +88,8 @@ double Distance(const Counts& c) {
 }
 
 [[noreturn]] [[gnu::cold]] void Fail(Discrete_Formula formula, int i, int j, double value, const Counts& c) {
-  std::string reason = c.n == 0 ? "no character is known in both taxa" : Formulas::Row_Of(formula).Cause.Function(c.k, c.n);
+  std::string reason =
+      c.n == 0 ? "no character is known in both taxa" : Formulas::Row_Of(formula).Cause.Function(c.k, c.n);
   if (reason.empty()) reason = "k = " + std::to_string(c.k) + ", n = " + std::to_string(c.n);
   throw Pair_Range_Error(Detail::Range_Message(Name(formula), value, reason), i, j);
 }
