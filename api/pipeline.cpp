@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <span>
 #include <string>
 #include <utility>
@@ -56,6 +57,20 @@ void Warn_Undefined(const Taxon_Labels& labels, const Distfunc::Undefined_Pairs&
                              " pairs have no distance and are written as NaN; the first is " + pair);
 }
 
+// Under PAIRWISE, which symbols of a discrete matrix are missing cells. A
+// DNA matrix's ambiguity codes are among them, which a user who counts N as
+// a state of its own would not expect: a warning says so.
+std::optional<Distfunc::Missing_Symbols> Missing_Of(const Disc_Data& disc, const Formula& formula) {
+  if (formula.Missing != Missing_Rule::PAIRWISE) return std::nullopt;
+  Distfunc::Missing_Symbols missing =
+      Distfunc::Missing_Symbols_Of(disc.Matrix, disc.Declared_Missing + formula.Missing_Symbols);
+  if (missing.Ambiguous > 0)
+    Generic::Warnings::Issue("the matrix holds nucleotides only, so its ambiguity codes (N, R, Y, ...) are read as "
+                             "missing: " +
+                             std::to_string(missing.Ambiguous) + (missing.Ambiguous == 1 ? " cell" : " cells"));
+  return missing;
+}
+
 // The distance block over the taxa of `data`, labelled: the labels are
 // taken from `owner` when the data may be used up, copied otherwise.
 template <class Record>
@@ -82,7 +97,9 @@ Squared_Access Compute(const Data& data, const Formula& formula, Data* owner) {
   case Datatype::DISCRETE: {
     const Disc_Data& disc = *data.Symbols;
     Squared_Access squared = Squared_Over(disc, owner ? owner->Symbols.get() : nullptr);
+    const std::optional<Distfunc::Missing_Symbols> missing = Missing_Of(disc, formula);
     squared->Matrix = With_Pair_Labels(squared->Labels, [&] {
+      if (missing) return Distfunc::Distances(disc.Matrix, formula.Discrete, *missing, undefined);
       return Distfunc::Distances(disc.Matrix, formula.Discrete, undefined);
     });
     if (owner) owner->Symbols.reset();
@@ -250,7 +267,10 @@ void Row_Blocks::Prepare(const Data& data, const Formula& formula, bool owned) {
   undefined_as_nan_ = formula.Undefined_As_NaN;
   switch (data.Type) {
   case Datatype::DISCRETE:
-    rows_ = Distfunc::Row_Distances_Of(data.Symbols->Matrix, formula.Discrete);
+    if (const auto missing = Missing_Of(*data.Symbols, formula))
+      rows_ = Distfunc::Row_Distances_Of(data.Symbols->Matrix, formula.Discrete, *missing);
+    else
+      rows_ = Distfunc::Row_Distances_Of(data.Symbols->Matrix, formula.Discrete);
     return;
   case Datatype::BINARY: {
     // The packed rows are all the distances need; the translation goes.

@@ -62,6 +62,9 @@ struct Formula {
   bool Undefined_As_NaN = false;
   // Missing cells (NaN in real data) left out pair by pair.
   Missing_Rule Missing = Missing_Rule::ERROR;
+  // Discrete symbols that are missing cells under PAIRWISE besides those
+  // every discrete matrix has (--missing-symbols).
+  std::string Missing_Symbols;
 };
 
 // The distances between the taxa of `data`, with their labels. A pair whose

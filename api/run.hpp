@@ -45,6 +45,8 @@ struct Run_Settings {
   Phylo::Real_Chars::Ties Ties = Phylo::Real_Chars::Ties::HEAP;
   // --missing: whether missing cells are refused or left out pair by pair.
   Phylo::Missing_Rule Missing = Phylo::Missing_Rule::ERROR;
+  // --missing-symbols: more discrete symbols that pairwise leaves out.
+  std::string Missing_Symbols;
   Phylo::Print::Dist_Output_Format Output = Phylo::Print::Dist_Output_Format::EXTENDED_PHYLIP;
   bool Print_Data = false;
   // The bytes of distances held at most: a matrix whose square needs more

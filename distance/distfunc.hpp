@@ -1,8 +1,11 @@
 #pragma once
 // Pairwise distances between the taxa of a character matrix.
 
+#include <array>
+#include <cstddef>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "diagnostics/errors.hpp"
 #include "arrays/row_matrix.hpp"
@@ -36,6 +39,19 @@ struct Undefined_Pairs {
   std::string Cause;
 };
 
+// The symbols of a discrete matrix that stand for a missing cell rather
+// than a state: ? and -, those the input declares (a NEXUS FORMAT's MISSING
+// and GAP, which polymorphic cells are read as), those the user names
+// (--missing-symbols), and, where every other symbol of the matrix is a
+// nucleotide code, the ambiguity codes (N, R, Y, ... either case): a DNA
+// alignment's N is a base that could not be read, not a fifth state.
+struct Missing_Symbols {
+  std::array<bool, 256> Is{};
+  std::size_t Cells = 0;     // cells of the matrix that hold one
+  std::size_t Ambiguous = 0; // of those, the ambiguity codes of nucleotides
+};
+Missing_Symbols Missing_Symbols_Of(const Disc_Matrix& matrix, std::string_view declared);
+
 // Each returns the square block over the matrix's taxon range. Every value
 // is checked before it is stored: a negative, infinite or not-a-number
 // distance is a Pair_Range_Error naming the formula and the two taxa (a
@@ -43,6 +59,11 @@ struct Undefined_Pairs {
 // `undefined` is given: then such a pair is stored as a quiet NaN and
 // counted there.
 Generic::Square_Block Distances(const Disc_Matrix& matrix, Discrete_Formula formula,
+                                Undefined_Pairs* undefined = nullptr);
+// Under --missing=pairwise: each pair over the characters known in both
+// taxa (`missing` says which symbols are not known); a pair with none is
+// undefined ("no character is known in both taxa").
+Generic::Square_Block Distances(const Disc_Matrix& matrix, Discrete_Formula formula, const Missing_Symbols& missing,
                                 Undefined_Pairs* undefined = nullptr);
 Generic::Square_Block Distances(const Binary_Matrix& matrix, Binary_Formula formula,
                                 Undefined_Pairs* undefined = nullptr);
@@ -94,6 +115,8 @@ public:
 // packs the rows and no longer needs the matrix afterwards. The checks of
 // the whole-matrix routines that need no pair come first.
 std::unique_ptr<Row_Distances> Row_Distances_Of(const Disc_Matrix& matrix, Discrete_Formula formula);
+std::unique_ptr<Row_Distances> Row_Distances_Of(const Disc_Matrix& matrix, Discrete_Formula formula,
+                                                const Missing_Symbols& missing);
 std::unique_ptr<Row_Distances> Row_Distances_Of(const Binary_Matrix& matrix, Binary_Formula formula);
 std::unique_ptr<Row_Distances> Row_Distances_Of(const Real_Matrix& matrix, Real_Formula formula, double threshold,
                                                 Missing_Rule missing = Missing_Rule::ERROR);

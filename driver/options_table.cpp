@@ -210,6 +210,19 @@ std::vector<Option> Table() {
                                                                                  : Phylo::Missing_Rule::ERROR;
        }},
 
+      {0, "missing-symbols", "LIST",
+       {},
+       "under --missing=pairwise, the discrete symbols in LIST (e.g. X*) are missing cells too, besides ? and -, "
+       "a NEXUS file's MISSING and GAP, and a nucleotide matrix's ambiguity codes",
+       S::INPUT_FORMAT,
+       [](Run_Settings& s, std::string_view v) {
+         if (v.empty()) throw Errors::Usage_Error("'--missing-symbols' needs at least one symbol");
+         for (const char c : v)
+           if (TextUtils::Is_In(c, Phylo::Whitespace()))
+             throw Errors::Usage_Error("'--missing-symbols' takes symbols, not blanks or control characters");
+         s.Missing_Symbols = std::string(v);
+       }},
+
       {'B', "", "", {}, "binary characters", S::INPUT_DATATYPE, Set(&Run_Settings::Datatype, Input_Datatype::BINARY)},
       {'C', "", "", {}, "continuous characters (real numbers; default)", S::INPUT_DATATYPE,
        Set(&Run_Settings::Datatype, Input_Datatype::CONTINUOUS)},

@@ -74,6 +74,9 @@ struct Data_Record {
   // header, NEXUS charlabels); empty where it does not. Conversions write
   // them back.
   std::vector<std::string> Character_Names;
+  // The symbols the input itself declares missing or gap (a NEXUS FORMAT's
+  // MISSING and GAP), which --missing=pairwise leaves out besides ? and -.
+  std::string Declared_Missing;
 
   int Taxa() const { return static_cast<int>(Labels.size()); }
 };

@@ -759,6 +759,7 @@ Disc_Data_Access Get_Nexus_Symbols(Text_IO::Text_Input& file) {
       if (k < w.size() || row.size() == nchar || w.empty()) return;
     }
   });
+  data->Declared_Missing = {missing, folded(format.Gap)};
   if (several > 0)
     Generic::Warnings::Issue("the NEXUS matrix holds " + std::to_string(several) +
                              (several == 1 ? " polymorphic or uncertain cell" : " polymorphic or uncertain cells") +

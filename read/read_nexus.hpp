@@ -13,7 +13,8 @@ namespace Karvel::Phylo::Read {
 // are kept as written, except that a polymorphic {01} or uncertain (01) cell
 // becomes the missing symbol, a match character the first taxon's symbol,
 // and letters take the case of the symbols list (else upper case) unless the
-// FORMAT says respectcase. Continuous data are a Data_Error.
+// FORMAT says respectcase. The missing and gap symbols are the data's
+// Declared_Missing. Continuous data are a Data_Error.
 Disc_Data_Access Get_Nexus_Symbols(Text_IO::Text_Input& file);
 
 // Continuous data; any other datatype is a Data_Error. Under PAIRWISE the

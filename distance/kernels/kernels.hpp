@@ -38,8 +38,13 @@ struct Tile_Kernels {
 
 // The number of the n positions at which two discrete rows hold different
 // states.
+// The same over the positions known in both rows, where a missing cell
+// is a 0 byte: `known` such positions, `differ` of them with different
+// states.
 struct Mismatch_Kernels {
   std::size_t (*Count_Mismatches)(const char* x, const char* y, std::size_t n);
+  void (*Count_Known_Mismatches)(const char* x, const char* y, std::size_t n, std::size_t* differ,
+                                 std::size_t* known);
 };
 
 // Population counts of packed binary rows (presence mask then absence mask,
@@ -65,6 +70,6 @@ const Kernel_Set& Kernels(Path path = Generic::Simd::Current());
 // What each kernels_<path>.cpp defines: its set, from the bodies it included
 // into the namespace UNIT.
 #define KARVEL_KERNEL_SET(UNIT)                                                                         \
-  {{UNIT::Block_Width_Here, UNIT::Tile_Sums_Here, UNIT::Masked_Tile_Sums_Here},                                                      \
-   {UNIT::Count_Mismatches_Here},                                                                       \
+  {{UNIT::Block_Width_Here, UNIT::Tile_Sums_Here, UNIT::Masked_Tile_Sums_Here},                        \
+   {UNIT::Count_Mismatches_Here, UNIT::Count_Known_Mismatches_Here},                                     \
    {UNIT::Count_Table_Here, UNIT::Count_Common_Here}}

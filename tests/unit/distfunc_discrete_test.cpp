@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <vector>
 #include <initializer_list>
 #include <random>
 #include <span>
@@ -8,6 +10,7 @@
 #include <string_view>
 
 #include "distance/distfunc.hpp"
+#include "distance/formulas.hpp"
 #include "tests/unit/test_support.hpp"
 
 using namespace Karvel;
@@ -157,6 +160,138 @@ TEST(DiscreteDistances, LongRowsCountEveryDifferenceOnEveryPath) {
       EXPECT_EQ(block(2, 3), static_cast<double>(length) * inv_n);
       EXPECT_EQ(block(2, 4), static_cast<double>(length) * inv_n);
     }
+  }
+}
+
+
+// --- Missing cells left out pair by pair (--missing=pairwise)
+
+using Phylo::Distfunc::Missing_Symbols;
+using Phylo::Distfunc::Missing_Symbols_Of;
+
+// What a pair's distance is by its definition: k and n counted over the
+// positions where neither row holds a missing symbol, the formula's finish
+// applied with 1 / n; NaN where the finish leaves the distance range.
+double Reference(std::string_view x, std::string_view y, const Missing_Symbols& missing, Discrete_Formula formula) {
+  std::size_t k = 0, n = 0;
+  for (std::size_t t = 0; t < x.size(); ++t) {
+    if (missing.Is[static_cast<unsigned char>(x[t])] || missing.Is[static_cast<unsigned char>(y[t])]) continue;
+    ++n;
+    k += x[t] != y[t];
+  }
+  const double value = Phylo::Distfunc::Formulas::Row_Of(formula).Finish.Function(
+      static_cast<double>(k), static_cast<double>(n), 1.0 / static_cast<double>(n));
+  return value >= 0.0 && std::isfinite(value) ? value + 0.0 : std::nan("");
+}
+
+bool Same_Bits(double a, double b) {
+  return std::memcmp(&a, &b, sizeof a) == 0 || (std::isnan(a) && std::isnan(b));
+}
+
+// Every path, every formula, and the row-block routine, against the plain
+// loop: lengths on both sides of the kernel's 64-byte blocks and of its 255
+// blocks a lane, missing cells sparse and dense, and rows with none known.
+TEST(DiscreteMissing, MaskedCountsMatchAPlainLoopOnEveryPathAndFormula) {
+  Test_Support::Settings_Scope settings;
+  std::mt19937 random(19);
+  for (std::size_t length : {1u, 63u, 64u, 65u, 130u, 16320u, 16385u}) {
+    Disc_Matrix m;
+    std::vector<std::string> rows;
+    for (int i = 0; i < 9; ++i) {
+      std::string row(length, 'A');
+      const unsigned density = i < 3 ? 20 : i < 6 ? 2 : 1; // % of cells missing: ~5, 50, 100
+      for (char& c : row) c = random() % density == 0 ? "?-"[random() % 2] : "0123"[random() % 4];
+      rows.push_back(row);
+      m.Append_Row(row);
+    }
+    const Missing_Symbols missing = Missing_Symbols_Of(m, "");
+    ASSERT_GT(missing.Cells, 0u);
+    for (Generic::Simd::Path path : Generic::Simd::All_Paths) {
+      if (!Generic::Simd::Available(path)) continue;
+      settings.Path(path);
+      for (const auto& row : Phylo::Distfunc::Formulas::Discrete) {
+        Phylo::Distfunc::Undefined_Pairs undefined;
+        const Generic::Square_Block block = Distances(m, row.Value, missing, &undefined);
+        const auto blocks = Phylo::Distfunc::Row_Distances_Of(m, row.Value, missing);
+        std::vector<double> streamed(81);
+        Phylo::Distfunc::Undefined_Pairs streamed_undefined;
+        blocks->Compute(0, 9, Phylo::Row_Part::ALL, Phylo::Distfunc::Pair_Order::TAXA, streamed.data(),
+                        &streamed_undefined);
+        EXPECT_EQ(streamed_undefined.Count, undefined.Count);
+        for (int i = 0; i < 9; ++i)
+          for (int j = i + 1; j < 9; ++j) {
+            const double expected = Reference(rows[i], rows[j], missing, row.Value);
+            ASSERT_TRUE(Same_Bits(block(i, j), expected))
+                << Generic::Simd::Name(path) << ' ' << row.Name << ", length " << length << ", rows " << i << ", "
+                << j << ": " << block(i, j) << " != " << expected;
+            ASSERT_TRUE(Same_Bits(streamed[static_cast<std::size_t>(i * 9 + j)], block(i, j)));
+          }
+      }
+    }
+  }
+}
+
+// On a matrix without missing cells pairwise deletion is no deletion: the
+// bits of the default reading.
+TEST(DiscreteMissing, CompleteRowsGiveTheDefaultBits) {
+  const Disc_Matrix m = Matrix_Of({"ACGTTGCAAC", "ACGTAGCATC", "TTTTGGGGCA", "ACGAAGCAAC"});
+  const Missing_Symbols missing = Missing_Symbols_Of(m, "");
+  EXPECT_EQ(missing.Cells, 0u);
+  for (Discrete_Formula f : All) {
+    const Generic::Square_Block plain = Distances(m, f), pairwise = Distances(m, f, missing);
+    for (int i = 0; i < 4; ++i)
+      for (int j = 0; j < 4; ++j) EXPECT_TRUE(Same_Bits(plain(i, j), pairwise(i, j))) << Phylo::Distfunc::Name(f);
+  }
+}
+
+// A pair without a position known in both has no distance: the error that
+// names it, or a NaN counted among the undefined pairs.
+TEST(DiscreteMissing, PairWithNothingInCommon) {
+  const Disc_Matrix m = Matrix_Of({"AC??", "??GT", "A-G?"});
+  const Missing_Symbols missing = Missing_Symbols_Of(m, "");
+  try {
+    Distances(m, Discrete_Formula::HAMANN, missing);
+    FAIL() << "no range error";
+  } catch (const Pair_Range_Error& e) {
+    EXPECT_EQ(e.I, 0);
+    EXPECT_EQ(e.J, 1);
+    EXPECT_STREQ(e.what(), "range check failed: the HAMANN distance is not a number "
+                           "(no character is known in both taxa)");
+  }
+  Phylo::Distfunc::Undefined_Pairs undefined;
+  const Generic::Square_Block block = Distances(m, Discrete_Formula::MATCHING, missing, &undefined);
+  EXPECT_EQ(undefined.Count, 1);
+  EXPECT_TRUE(std::isnan(block(0, 1)) && std::isnan(block(1, 0)));
+  EXPECT_EQ(block(0, 2), 0.0);
+  EXPECT_EQ(block(1, 2), 0.0);
+}
+
+// Which symbols are missing: ambiguity codes only where the matrix is all
+// nucleotides (declared and named symbols do not count against that), and
+// then every one of them, in either case.
+TEST(DiscreteMissing, SymbolsAndNucleotideAmbiguity) {
+  struct Case {
+    std::vector<std::string_view> rows;
+    std::string_view declared;
+    std::string_view missing;     // symbols that must be missing
+    std::string_view states;      // symbols that must not
+    std::size_t cells, ambiguous;
+  };
+  const Case cases[] = {
+      {{"ACGTN-", "acgtnr", "ACGU?Y"}, "", "Nn-r?YRYSWKMBDHVryswkmbdhv", "ACGTUacgtu", 6, 4},
+      {{"ACGTNX", "ACGT-A"}, "", "-?", "NXACGT", 1, 0},           // X: not a nucleotide matrix
+      {{"ACGTNX", "ACGT-A"}, "X", "-?XN", "ACGT", 3, 1},          // X named: it is again
+      {{"012?", "1{-}0"}, "", "?-", "012{}NB", 2, 0},              // morphology
+      {{"0A1?", "AXA*"}, "*", "?-*", "0AX1N", 2, 0},
+  };
+  for (const Case& c : cases) {
+    Disc_Matrix m;
+    for (std::string_view row : c.rows) m.Append_Row(row);
+    const Missing_Symbols missing = Missing_Symbols_Of(m, c.declared);
+    for (char s : c.missing) EXPECT_TRUE(missing.Is[static_cast<unsigned char>(s)]) << c.rows[0] << ": " << s;
+    for (char s : c.states) EXPECT_FALSE(missing.Is[static_cast<unsigned char>(s)]) << c.rows[0] << ": " << s;
+    EXPECT_EQ(missing.Cells, c.cells) << c.rows[0];
+    EXPECT_EQ(missing.Ambiguous, c.ambiguous) << c.rows[0];
   }
 }
 

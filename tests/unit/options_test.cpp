@@ -280,6 +280,15 @@ TEST(LongOptions, OutputLayoutsAndFiles) {
   EXPECT_EQ(Refusal({"--output="}), "'--output' needs a file name");
 }
 
+// --missing-symbols reaches the formula; blanks can never be symbols.
+TEST(LongOptions, MissingSymbols) {
+  const Run_Settings s = Parse({"--missing=pairwise", "--missing-symbols=X*", "-D", "f"}).settings;
+  EXPECT_EQ(Run_Formula(s).Missing, Phylo::Missing_Rule::PAIRWISE);
+  EXPECT_EQ(Run_Formula(s).Missing_Symbols, "X*");
+  EXPECT_EQ(Refusal({"--missing-symbols="}), "'--missing-symbols' needs at least one symbol");
+  EXPECT_EQ(Refusal({"--missing-symbols=X Y"}), "'--missing-symbols' takes symbols, not blanks or control characters");
+}
+
 TEST(LongOptions, RefusalsNameTheOption) {
   EXPECT_EQ(Refusal({"f", "--xyz"}), "unknown option '--xyz' (karvel --help lists them)");
   EXPECT_EQ(Refusal({"--xyz=1"}), "unknown option '--xyz' (karvel --help lists them)");

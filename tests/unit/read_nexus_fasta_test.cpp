@@ -179,6 +179,21 @@ TEST(Read_Nexus, EquateMacrosAndCellsOfSeveralStates) {
             "1:61: expected one symbol or one set after 'x=' in the equate macros \"x=01\", found '\"'");
 }
 
+// The missing and gap symbols a FORMAT declares go with the data, in the
+// case the cells are stored in, so that --missing=pairwise leaves them out;
+// cells of several states are stored as the missing symbol.
+TEST(Read_Nexus, DeclaredMissingAndGapSymbols) {
+  auto read = [](const std::string& text) {
+    Text_Input in(text);
+    return Phylo::Read::Get(in, Input_Format::NEXUS, Phylo::Read::Whitespace());
+  };
+  const auto declared = read("#NEXUS begin data; dimensions ntax=2 nchar=4; format symbols=\"01\" missing=x gap=*;"
+                             " matrix a 0x*1 b {01}1(01)X;");
+  EXPECT_EQ(declared->Declared_Missing, "X*");
+  EXPECT_EQ(std::string(declared->Matrix.Row(1).begin(), declared->Matrix.Row(1).end()), "X1XX");
+  EXPECT_EQ(read("#NEXUS begin data; dimensions ntax=1 nchar=2; matrix a 0?;")->Declared_Missing, "?-");
+}
+
 // The header's counts are promises: rows are made as they come, so a small
 // file promising a hundred million taxa fails at once, and fewer rows than
 // ntax is an error even without characters.
