@@ -45,6 +45,9 @@ struct Run_Settings {
   Phylo::Real_Chars::Ties Ties = Phylo::Real_Chars::Ties::HEAP;
   // --missing: whether missing cells are refused or left out pair by pair.
   Phylo::Missing_Rule Missing = Phylo::Missing_Rule::ERROR;
+  // --types and --weights of mixed characters (--mixed).
+  std::string Mixed_Types;
+  std::vector<double> Mixed_Weights;
   Phylo::Print::Dist_Output_Format Output = Phylo::Print::Dist_Output_Format::EXTENDED_PHYLIP;
   bool Print_Data = false;
   // The bytes of distances held at most: a matrix whose square needs more
