@@ -33,6 +33,18 @@ public:
     for (int t = 0; t < m_.Values.Rows(); ++t)
       if (m_.Values.Row_Length(t) != p)
         throw Errors::Constraint_Error("internal error: a row of the Gower matrix has the wrong length");
+    const double* v = m_.Values.Data();
+    const std::size_t cells = static_cast<std::size_t>(p) * static_cast<std::size_t>(Taxa());
+    for (std::size_t c = 0; c < cells; ++c)
+      if (v[c] != v[c]) {
+        flags_ |= 1;
+        break;
+      }
+    for (std::size_t k = 0; k < m_.Weights.size(); ++k) {
+      if (m_.Asymmetric[k]) flags_ |= 2;
+      if (m_.Weights[k] != 1.0) flags_ |= 4;
+      total_ += m_.Weights[k];
+    }
   }
   int Taxa() const override { return m_.Values.Rows(); }
 
@@ -80,8 +92,8 @@ public:
       std::vector<Pair_Tiles::Sums> scratch(static_cast<std::size_t>(kernel.Rows) * static_cast<std::size_t>(width));
       for (std::size_t k; (k = next.fetch_add(1, std::memory_order_relaxed)) < tiles.size();) {
         const Tile& t = tiles[k];
-        kernel.Sums(m_.Values.Data(), p, m_.Weights.data(), m_.Equality.data(), m_.Asymmetric.data(), t.i0, t.i1,
-                    t.j0, t.count, sums.data(), panel.data(), scratch.data());
+        kernel.Sums(m_.Values.Data(), p, m_.Weights.data(), m_.Asymmetric.data(), flags_, total_, t.i0, t.i1, t.j0,
+                    t.count, sums.data(), panel.data(), scratch.data());
         for (int i = t.i0; i < t.i1; ++i) {
           const Pair_Tiles::Sums* row_sums = &sums[static_cast<std::size_t>(i - t.i0) * static_cast<std::size_t>(t.count)];
           for (int l = std::max(0, i + 1 - t.j0); l < t.count; ++l) {
@@ -126,6 +138,8 @@ private:
   }
 
   const Gower_Matrix& m_;
+  int flags_ = 0;      // see Kernels::Gower_Kernels
+  double total_ = 0.0; // the weights summed in ascending order
 };
 
 } // namespace

@@ -15,8 +15,10 @@ namespace Karvel::Phylo::Distfunc {
 // The characters, encoded for the kernel. A cell is a quiet NaN where
 // missing; else a continuous or ordinal cell is its value scaled to [0, 1]
 // over the column, compared by the absolute difference, and a nominal or
-// binary cell a small integer code, compared for equality. An asymmetric
-// binary column holds 0 for absence and leaves out pairs absent in both.
+// binary cell a small integer code, compared for equality (the kernel takes
+// min(|x - y|, 1) for both, which needs exactly these ranges). An
+// asymmetric binary column holds 0 for absence and leaves out pairs absent
+// in both.
 struct Gower_Matrix {
   Real_Matrix Values; // taxa x characters, every row Characters() long
   std::vector<double> Weights;

@@ -49,13 +49,15 @@ struct Binary_Count_Kernels {
 
 // Gower's sums of pairs of mixed rows (gower_tiles_body.inc): Width j rows
 // a call at most, i rows taken Rows at a time; the panel holds Width * p
-// doubles, the scratch Rows * Width sums.
+// doubles, the scratch Rows * Width sums. `flags`: 1 the matrix has missing
+// cells, 2 asymmetric columns, 4 weights other than 1; without 1 and 2,
+// `total` (the sum of the weights) is every pair's denominator.
 struct Gower_Kernels {
   int Width;
   int Rows;
-  void (*Sums)(const double* data, std::size_t p, const double* weights, const long long* equality,
-               const long long* asymmetric, int i_begin, int i_end, int j_begin, int j_count,
-               Pair_Tiles::Sums* out, double* panel, Pair_Tiles::Sums* scratch);
+  void (*Sums)(const double* data, std::size_t p, const double* weights, const long long* asymmetric, int flags,
+               double total, int i_begin, int i_end, int j_begin, int j_count, Pair_Tiles::Sums* out,
+               double* panel, Pair_Tiles::Sums* scratch);
 };
 
 struct Kernel_Set {
