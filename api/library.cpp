@@ -90,6 +90,7 @@ Pipeline::Datatype Internal(Datatype type) {
   switch (type) {
   case Datatype::BINARY: return Pipeline::Datatype::BINARY;
   case Datatype::DISCRETE: return Pipeline::Datatype::DISCRETE;
+  case Datatype::MIXED: return Pipeline::Datatype::MIXED;
   case Datatype::CONTINUOUS: break;
   }
   return Pipeline::Datatype::CONTINUOUS;
@@ -139,6 +140,9 @@ Pipeline::Formula Formula_Named(Pipeline::Datatype type, std::string_view name) 
   case Pipeline::Datatype::DISCRETE:
     formula.Discrete = Look_Up(Formulas::Discrete, name, "discrete distance formula").Value;
     break;
+  case Pipeline::Datatype::MIXED:
+    Look_Up(Phylo::Distfunc::Mixed_Formulas, name, "mixed distance formula");
+    break;
   case Pipeline::Datatype::CONTINUOUS: {
     const Formulas::Real_Row& row = Look_Up(Formulas::Real, name, "continuous distance formula");
     formula.Real = row.Value;
@@ -170,6 +174,7 @@ Datatype Matrix::Type() const {
   switch (state_->Data.Type) {
   case Pipeline::Datatype::BINARY: return Datatype::BINARY;
   case Pipeline::Datatype::DISCRETE: return Datatype::DISCRETE;
+  case Pipeline::Datatype::MIXED: return Datatype::MIXED;
   case Pipeline::Datatype::CONTINUOUS: break;
   }
   return Datatype::CONTINUOUS;
@@ -290,6 +295,7 @@ std::vector<std::string> Formula_Names(Datatype type) {
   switch (type) {
   case Datatype::BINARY: return Names_Of(Formulas::Binary);
   case Datatype::DISCRETE: return Names_Of(Formulas::Discrete);
+  case Datatype::MIXED: return Names_Of(Phylo::Distfunc::Mixed_Formulas);
   case Datatype::CONTINUOUS: break;
   }
   return Names_Of(Formulas::Real);

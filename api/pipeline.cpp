@@ -118,6 +118,14 @@ Squared_Access Compute(const Data& data, const Formula& formula, Data* owner) {
     Warn_Undefined(squared->Labels, undefined_pairs);
     return squared;
   }
+  case Datatype::MIXED: {
+    const Distfunc::Gower_Matrix gower = Read::Encode(*data.Mixed, formula.Mixed_Types, formula.Mixed_Weights);
+    Squared_Access squared = std::make_unique<Squared>(owner ? std::move(owner->Mixed->Labels) : data.Mixed->Labels);
+    if (owner) owner->Mixed.reset();
+    squared->Matrix = With_Pair_Labels(squared->Labels, [&] { return Distfunc::Distances(gower, undefined); });
+    Warn_Undefined(squared->Labels, undefined_pairs);
+    return squared;
+  }
   case Datatype::CONTINUOUS: break;
   }
   // An implied transformation changes the numbers: in place when they may
@@ -138,13 +146,16 @@ Squared_Access Compute(const Data& data, const Formula& formula, Data* owner) {
 
 } // namespace
 
-const Taxon_Labels& Data::Labels() const { return Numbers ? Numbers->Labels : Symbols->Labels; }
-Taxon_Labels& Data::Labels() { return Numbers ? Numbers->Labels : Symbols->Labels; }
+const Taxon_Labels& Data::Labels() const {
+  return Numbers ? Numbers->Labels : Mixed ? Mixed->Labels : Symbols->Labels;
+}
+Taxon_Labels& Data::Labels() { return Numbers ? Numbers->Labels : Mixed ? Mixed->Labels : Symbols->Labels; }
 
 int Data::Taxa() const { return static_cast<int>(Labels().size()); }
 
 int Data::Characters() const {
   if (Taxa() == 0) return 0;
+  if (Mixed) return Mixed->Characters();
   return Numbers ? Numbers->Matrix.Row_Length(0) : Symbols->Matrix.Row_Length(0);
 }
 
@@ -153,13 +164,16 @@ Data Data::Copy() const {
   copy.Type = Type;
   if (Symbols) copy.Symbols = std::make_unique<Disc_Data>(*Symbols);
   if (Numbers) copy.Numbers = std::make_unique<Real_Data>(*Numbers);
+  if (Mixed) copy.Mixed = std::make_unique<Read::Mixed_Data>(*Mixed);
   return copy;
 }
 
 Data Read(Text_IO::Text_Input& input, Read::Input_Format format, Datatype type, Read::Table_Options table) {
   Data data;
   data.Type = type;
-  if (type == Datatype::CONTINUOUS)
+  if (type == Datatype::MIXED)
+    data.Mixed = Read::Get_Mixed(input, format, table);
+  else if (type == Datatype::CONTINUOUS)
     data.Numbers = Read::Get(input, format, table);
   else
     data.Symbols = Read::Get(input, format, Read::Whitespace(), table);
@@ -241,6 +255,8 @@ void Put_Data(Text_IO::Text_Output& output, const Data& data, Print::Dist_Output
   // binary data are printed as read, before any translation.
   if (const Print::Layout& row = Print::Layout_Row(format); row.Binary)
     throw Errors::Constraint_Error("-W writes character data in text layouts, not in " + std::string(row.Name));
+  if (data.Type == Datatype::MIXED)
+    throw Errors::Usage_Error("-W does not write mixed characters (--mixed): they are read for their distances only");
   if (data.Numbers)
     Print::Put(output, *data.Numbers, Print::Label_Format(format), Print::Default_Fore, aft, Print::Default_Exp);
   else
@@ -279,6 +295,12 @@ void Row_Blocks::Prepare(const Data& data, const Formula& formula, bool owned) {
     if (owned) kept_.Symbols.reset();
     return;
   }
+  case Datatype::MIXED:
+    gower_ = std::make_unique<Distfunc::Gower_Matrix>(
+        Read::Encode(*data.Mixed, formula.Mixed_Types, formula.Mixed_Weights));
+    rows_ = Distfunc::Row_Distances_Of(*gower_);
+    if (owned) kept_.Mixed.reset();
+    return;
   case Datatype::CONTINUOUS: break;
   }
   const Real_Data* real = data.Numbers.get();

@@ -11,12 +11,14 @@
 #include "text/text_io.hpp"
 #include "write/print.hpp"
 #include "read/read.hpp"
+#include "read/read_mixed.hpp"
 #include "model/model.hpp"
 #include "transform/real_chars.hpp"
 
 namespace Karvel::Phylo::Pipeline {
 
-enum class Datatype { BINARY, CONTINUOUS, DISCRETE };
+// MIXED: each column a type of its own (--mixed), for Gower's coefficient.
+enum class Datatype { BINARY, CONTINUOUS, DISCRETE, MIXED };
 
 // One matrix as read. Discrete and binary characters keep the symbols as
 // written (binary ones are translated only for their distances, so that
@@ -25,6 +27,7 @@ struct Data {
   Datatype Type = Datatype::CONTINUOUS;
   Disc_Data_Access Symbols; // BINARY and DISCRETE
   Real_Data_Access Numbers; // CONTINUOUS
+  Read::Mixed_Data_Access Mixed; // MIXED
 
   const Taxon_Labels& Labels() const;
   Taxon_Labels& Labels();
@@ -65,6 +68,10 @@ struct Formula {
   // Discrete symbols that are missing cells under PAIRWISE besides those
   // every discrete matrix has (--missing-symbols).
   std::string Missing_Symbols;
+  // Mixed data: the letters of --types (empty: told from the cells) and
+  // the weights of --weights (empty: all 1).
+  std::string Mixed_Types;
+  std::vector<double> Mixed_Weights;
 };
 
 // The distances between the taxa of `data`, with their labels. A pair whose
@@ -112,6 +119,7 @@ private:
 
   Taxon_Labels labels_;
   Data kept_; // what the rows are computed from, where this holds it
+  std::unique_ptr<Distfunc::Gower_Matrix> gower_; // mixed data, encoded
   std::unique_ptr<Distfunc::Row_Distances> rows_;
   bool undefined_as_nan_ = false;
 };

@@ -82,7 +82,7 @@ Phylo::Pipeline::Formula Run_Formula(const Run_Settings& s) {
   std::optional<Phylo::Real_Chars::Transformation> implied;
   if (s.Implied_Transformation) implied = Phylo::Real_Chars::With_Ties(*s.Implied_Transformation, s.Ties);
   return {s.Binary_Formula, s.Discrete_Formula, s.Real_Formula, implied, s.Undefined_As_NaN, s.Missing,
-          s.Missing_Symbols};
+          s.Missing_Symbols, s.Mixed_Types, s.Mixed_Weights};
 }
 
 Phylo::Pipeline::Data Read_Next_Matrix(Text_IO::Text_Input& input, const Run_Settings& s) {

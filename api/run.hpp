@@ -47,6 +47,9 @@ struct Run_Settings {
   Phylo::Missing_Rule Missing = Phylo::Missing_Rule::ERROR;
   // --missing-symbols: more discrete symbols that pairwise leaves out.
   std::string Missing_Symbols;
+  // --types and --weights of mixed characters (--mixed).
+  std::string Mixed_Types;
+  std::vector<double> Mixed_Weights;
   Phylo::Print::Dist_Output_Format Output = Phylo::Print::Dist_Output_Format::EXTENDED_PHYLIP;
   bool Print_Data = false;
   // The bytes of distances held at most: a matrix whose square needs more

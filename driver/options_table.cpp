@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "driver/karvel.hpp"
+#include "read/read_mixed.hpp"
 #include "write/print.hpp"
 
 namespace Karvel::Options {
@@ -30,6 +31,33 @@ auto Set(Field Run_Settings::*field, Value value) {
 }
 
 // --memory=SIZE: bytes, or K, M, G or T of them (powers of 1024).
+void Apply_Mixed_Types(Run_Settings& s, std::string_view value) {
+  if (value.empty()) throw Errors::Usage_Error("'--types' needs a letter for each character");
+  Phylo::Read::Check_Mixed_Types(value);
+  s.Mixed_Types = std::string(value);
+}
+
+// Weights as R's daisy takes them: any finite number >= 0, a zero leaving
+// its character out.
+void Apply_Mixed_Weights(Run_Settings& s, std::string_view value) {
+  std::vector<double> weights;
+  std::size_t k = 1;
+  for (std::string_view rest = value;; ++k) {
+    const std::size_t comma = rest.find(',');
+    const std::string_view item = rest.substr(0, comma);
+    double w = 0.0;
+    const auto [end, error] = std::from_chars(item.data(), item.data() + item.size(), w);
+    if (item.empty() || error != std::errc() || end != item.data() + item.size() || !(w >= 0.0) ||
+        w > std::numeric_limits<double>::max())
+      throw Errors::Usage_Error("--weights: weight " + std::to_string(k) + ", '" + std::string(item) +
+                                "', is not a finite number >= 0");
+    weights.push_back(w);
+    if (comma == std::string_view::npos) break;
+    rest.remove_prefix(comma + 1);
+  }
+  s.Mixed_Weights = std::move(weights);
+}
+
 std::size_t Memory_Size(std::string_view value) {
   std::uint64_t number = 0;
   const char* const end = value.data() + value.size();
@@ -228,6 +256,16 @@ std::vector<Option> Table() {
        Set(&Run_Settings::Datatype, Input_Datatype::CONTINUOUS)},
       {'D', "", "", {}, "discrete characters", S::INPUT_DATATYPE,
        Set(&Run_Settings::Datatype, Input_Datatype::DISCRETE)},
+      {0, "mixed", "", {},
+       "mixed characters: a table (--from=csv, tsv or csv2) whose columns each have a type, compared by Gower's "
+       "general coefficient; a pair with no character present in both has no distance",
+       S::INPUT_DATATYPE, Set(&Run_Settings::Datatype, Input_Datatype::MIXED)},
+      {0, "types", "LIST", {},
+       "the type of each mixed character, one letter each: c (continuous), o (ordinal), n (nominal), s (symmetric "
+       "binary), a (asymmetric binary); by default numbers are continuous and other texts nominal",
+       S::INPUT_DATATYPE, Apply_Mixed_Types},
+      {0, "weights", "LIST", {}, "the weight of each mixed character, comma-separated numbers >= 0 (default 1 each)",
+       S::INPUT_DATATYPE, Apply_Mixed_Weights},
 
       {'A', "", "", {}, "Ranging (divide through column maximum)", S::TRANSFORMATION,
        Set(&Run_Settings::Transformation, Transformation::RANGING)},

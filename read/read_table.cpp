@@ -597,6 +597,16 @@ struct Symbols {
   }
 };
 
+struct Cells {
+  const std::function<double(std::string_view)>* code;
+  std::size_t Fast(std::string_view, double&) const { return 0; }
+  const char* operator()(std::string_view cell, double& value) const {
+    const std::string_view text = Trimmed(cell);
+    value = Means_Missing(text) ? std::numeric_limits<double>::quiet_NaN() : (*code)(text);
+    return nullptr;
+  }
+};
+
 } // namespace
 
 Real_Data_Access Get_Table_Numbers(Text_IO::Text_Input& file, Input_Format format, Table_Options options) {
@@ -607,6 +617,11 @@ Real_Data_Access Get_Table_Numbers(Text_IO::Text_Input& file, Input_Format forma
 
 Disc_Data_Access Get_Table_Symbols(Text_IO::Text_Input& file, Input_Format format, Table_Options options) {
   return Read_Table<Disc_Matrix>(file, format, options, 1, Symbols{Separator_Of(format)});
+}
+
+Real_Data_Access Get_Table_Cells(Text_IO::Text_Input& file, Input_Format format, Table_Options options,
+                                 const std::function<double(std::string_view)>& code) {
+  return Read_Table<Real_Matrix>(file, format, options, 2, Cells{&code});
 }
 
 } // namespace Karvel::Phylo::Read

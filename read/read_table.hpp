@@ -7,6 +7,9 @@
 // doubled quotes; lines may end in CR LF; blank lines are passed over. The
 // whole input is one matrix.
 
+#include <functional>
+#include <string_view>
+
 #include "text/text_io.hpp"
 #include "read/input_format.hpp"
 #include "model/model.hpp"
@@ -25,5 +28,11 @@ Real_Data_Access Get_Table_Numbers(Text_IO::Text_Input& file, Input_Format forma
 // Every cell one symbol; an empty cell, NA, NaN and ? are the unknown
 // symbol '?'.
 Disc_Data_Access Get_Table_Symbols(Text_IO::Text_Input& file, Input_Format format, Table_Options options);
+
+// Every cell a text of its own (mixed characters): a missing cell (empty,
+// NA, N/A, NaN, ?, null) is a quiet NaN, any other is code(its text, blanks
+// trimmed). Rows may be read on several threads at once.
+Real_Data_Access Get_Table_Cells(Text_IO::Text_Input& file, Input_Format format, Table_Options options,
+                                 const std::function<double(std::string_view)>& code);
 
 } // namespace Karvel::Phylo::Read

@@ -55,10 +55,24 @@ struct Binary_Count_Kernels {
   int (*Count_Common)(const std::uint64_t* x, const std::uint64_t* y, std::size_t words);
 };
 
+// Gower's sums of pairs of mixed rows (gower_tiles_body.inc): Width j rows
+// a call at most, i rows taken Rows at a time; the panel holds Width * p
+// doubles, the scratch Rows * Width sums. `flags`: 1 the matrix has missing
+// cells, 2 asymmetric columns, 4 weights other than 1; without 1 and 2,
+// `total` (the sum of the weights) is every pair's denominator.
+struct Gower_Kernels {
+  int Width;
+  int Rows;
+  void (*Sums)(const double* data, std::size_t p, const double* weights, const long long* asymmetric, int flags,
+               double total, int i_begin, int i_end, int j_begin, int j_count, Pair_Tiles::Sums* out,
+               double* panel, Pair_Tiles::Sums* scratch);
+};
+
 struct Kernel_Set {
   Tile_Kernels Tiles;
   Mismatch_Kernels Mismatches;
   Binary_Count_Kernels Binary_Counts;
+  Gower_Kernels Gower;
 };
 
 // The kernels of a path (an available one, to be run), by default the path
@@ -72,4 +86,5 @@ const Kernel_Set& Kernels(Path path = Generic::Simd::Current());
 #define KARVEL_KERNEL_SET(UNIT)                                                                         \
   {{UNIT::Block_Width_Here, UNIT::Tile_Sums_Here, UNIT::Masked_Tile_Sums_Here},                        \
    {UNIT::Count_Mismatches_Here, UNIT::Count_Known_Mismatches_Here},                                     \
-   {UNIT::Count_Table_Here, UNIT::Count_Common_Here}}
+   {UNIT::Count_Table_Here, UNIT::Count_Common_Here},                                                  \
+   {UNIT::Gower_Width_Here, UNIT::Gower_Rows_Here, UNIT::Gower_Sums_Here}}

@@ -75,7 +75,10 @@ void Set_Warning_Handler(std::function<void(const std::string& message)> handler
 
 // What the characters are: real numbers, one symbol per state, or 1
 // (presence), 0 (absence) and any other symbol unknown.
-enum class Datatype { BINARY, CONTINUOUS, DISCRETE };
+// MIXED: a table whose columns each have a type of their own (CSV, TSV and
+// CSV2 layouts), for Gower's coefficient with the column types told from
+// the cells (numbers: continuous, else nominal) and every weight 1.
+enum class Datatype { BINARY, CONTINUOUS, DISCRETE, MIXED };
 
 // The layouts distances are written in, every one the program has (its
 // --to names: Output_Layout_Name below). Data written in ONE_COLUMN or
