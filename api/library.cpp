@@ -166,6 +166,60 @@ Matrix::~Matrix() = default;
 
 Matrix Matrix::Copy() const { return Library_Access::Make(state_->Data.Copy()); }
 
+namespace {
+
+// What a reader would have refused in a matrix handed over whole.
+void Check_Shape(const std::vector<std::string>& labels, int characters) {
+  if (labels.empty()) throw Errors::Constraint_Error("range check failed: a matrix from memory has no taxa");
+  if (characters < 1)
+    throw Errors::Constraint_Error("range check failed: a matrix from memory has " + std::to_string(characters) +
+                                   " characters");
+  for (std::size_t t = 0; t < labels.size(); ++t)
+    if (labels[t].empty())
+      throw Errors::Constraint_Error("range check failed: taxon " + std::to_string(t) + " has an empty label");
+}
+
+} // namespace
+
+Matrix Matrix::From_Values(std::vector<std::string> labels, std::span<const double> values, int characters) {
+  Check_Shape(labels, characters);
+  const std::size_t expected = labels.size() * static_cast<std::size_t>(characters);
+  if (values.size() != expected)
+    throw Errors::Constraint_Error("range check failed: " + std::to_string(labels.size()) + " taxa of " +
+                                   std::to_string(characters) + " characters are " + std::to_string(expected) +
+                                   " values, not " + std::to_string(values.size()));
+  Phylo::Real_Matrix matrix;
+  matrix.Reserve_Values(expected);
+  std::copy(values.begin(), values.end(), matrix.Add_Rows(labels.size(), characters));
+  Pipeline::Data data;
+  data.Type = Pipeline::Datatype::CONTINUOUS;
+  data.Numbers = std::make_unique<Phylo::Real_Data>(std::move(labels), std::move(matrix));
+  return Library_Access::Make(std::move(data));
+}
+
+Matrix Matrix::From_Symbols(std::vector<std::string> labels, std::span<const std::string> rows, Datatype type) {
+  if (type == Datatype::CONTINUOUS)
+    throw Errors::Constraint_Error("continuous characters are numbers: Matrix::From_Values takes them");
+  if (rows.size() != labels.size())
+    throw Errors::Constraint_Error("range check failed: " + std::to_string(labels.size()) + " labels and " +
+                                   std::to_string(rows.size()) + " rows of symbols");
+  const int characters = rows.empty() ? 0 : static_cast<int>(rows.front().size());
+  Check_Shape(labels, characters);
+  Phylo::Disc_Matrix matrix;
+  matrix.Reserve_Values(rows.size() * static_cast<std::size_t>(characters));
+  for (std::size_t t = 0; t < rows.size(); ++t) {
+    if (rows[t].size() != rows.front().size())
+      throw Errors::Constraint_Error("range check failed: the row of taxon " + std::to_string(t) + " has " +
+                                     std::to_string(rows[t].size()) + " symbols, the first " +
+                                     std::to_string(characters));
+    matrix.Append_Row(std::span<const char>(rows[t].data(), rows[t].size()));
+  }
+  Pipeline::Data data;
+  data.Type = Internal(type);
+  data.Symbols = std::make_unique<Phylo::Disc_Data>(std::move(labels), std::move(matrix));
+  return Library_Access::Make(std::move(data));
+}
+
 Datatype Matrix::Type() const {
   switch (state_->Data.Type) {
   case Pipeline::Datatype::BINARY: return Datatype::BINARY;

@@ -102,6 +102,17 @@ public:
 
   Matrix Copy() const;
 
+  // A matrix from memory, as a Python or R session holds one: a label per
+  // taxon, and their characters. From_Values takes CONTINUOUS characters,
+  // `characters` values per taxon, row after row (labels.size() *
+  // characters of them), copied. From_Symbols takes one row of symbols per
+  // taxon, all of one length (BINARY or DISCRETE). A label list, row or
+  // block of another size than the others is a Constraint_Error saying which;
+  // so is a matrix without taxa or characters, or an empty label.
+  static Matrix From_Values(std::vector<std::string> labels, std::span<const double> values, int characters);
+  static Matrix From_Symbols(std::vector<std::string> labels, std::span<const std::string> rows,
+                             Datatype type = Datatype::DISCRETE);
+
   Datatype Type() const;
   int Taxa() const;
   int Characters() const;

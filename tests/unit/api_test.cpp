@@ -9,6 +9,7 @@
 #include <fstream>
 #include <iterator>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <optional>
 #include <span>
@@ -252,6 +253,43 @@ TEST(Api, ImpliedTransformationsLeaveTheMatrixAlone) {
   K::Distances(data, "CHI_SQUARE", square);
   for (int t = 0; t < data.Taxa(); ++t)
     EXPECT_TRUE(std::equal(data.Values(t).begin(), data.Values(t).end(), copy.Values(t).begin()));
+}
+
+// A matrix handed over from memory is the matrix read from text: the same
+// distances, bit for bit, and the same data written.
+TEST(Api, MatricesFromMemoryAreTheMatricesRead) {
+  const K::Matrix read = Only(Primates);
+  std::vector<std::string> labels;
+  std::vector<double> values;
+  for (int t = 0; t < read.Taxa(); ++t) {
+    labels.push_back(read.Label(t));
+    for (double v : read.Values(t)) values.push_back(v);
+  }
+  const K::Matrix held = K::Matrix::From_Values(labels, values, read.Characters());
+  for (const char* formula : {"EUCLIDEAN", "BRAY_CURTIS", "SPEARMAN"}) {
+    std::vector<double> a(read.Cells()), b(held.Cells());
+    K::Distances(read, formula, a);
+    K::Distances(held, formula, b);
+    EXPECT_EQ(0, std::memcmp(a.data(), b.data(), a.size() * sizeof(double))) << formula;
+  }
+  EXPECT_EQ(Written([&](K::Output& out) { K::Write_Data(out, held, K::Output_Layout::NEXUS); }),
+            Written([&](K::Output& out) { K::Write_Data(out, read, K::Output_Layout::NEXUS); }));
+
+  const K::Matrix dna = Only(Dna, K::Datatype::DISCRETE);
+  const std::vector<std::string> rows{"AAGCTT", "AAGTTC", "GAGCTT"};
+  const K::Matrix symbols = K::Matrix::From_Symbols({"Homo", "Pan", "Gor"}, rows);
+  EXPECT_EQ(Written([&](K::Output& out) { K::Write_Distances(out, symbols, "HAMANN", K::Output_Layout::PHYLIP); }),
+            Written([&](K::Output& out) { K::Write_Distances(out, dna, "HAMANN", K::Output_Layout::PHYLIP); }));
+
+  // Shapes a reader would refuse.
+  using Karvel::Errors::Constraint_Error;
+  EXPECT_THROW(K::Matrix::From_Values({"a", "b"}, std::span(values).first(9), 5), Constraint_Error);
+  EXPECT_THROW(K::Matrix::From_Values({}, {}, 5), Constraint_Error);
+  EXPECT_THROW(K::Matrix::From_Values({"a", ""}, std::span(values).first(10), 5), Constraint_Error);
+  const std::vector<std::string> ragged{"0101", "011"};
+  EXPECT_THROW(K::Matrix::From_Symbols({"a", "b"}, ragged, K::Datatype::BINARY), Constraint_Error);
+  EXPECT_THROW(K::Matrix::From_Symbols({"a"}, ragged, K::Datatype::BINARY), Constraint_Error);
+  EXPECT_THROW(K::Matrix::From_Symbols({"a", "b"}, rows, K::Datatype::CONTINUOUS), Constraint_Error);
 }
 
 TEST(Api, CallersCatchTheNamedConditions) {
