@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cmath>
 
 #include <algorithm>
 #include <filesystem>
@@ -290,6 +291,63 @@ TEST(Api, MatricesFromMemoryAreTheMatricesRead) {
   EXPECT_THROW(K::Matrix::From_Symbols({"a", "b"}, ragged, K::Datatype::BINARY), Constraint_Error);
   EXPECT_THROW(K::Matrix::From_Symbols({"a"}, ragged, K::Datatype::BINARY), Constraint_Error);
   EXPECT_THROW(K::Matrix::From_Symbols({"a", "b"}, rows, K::Datatype::CONTINUOUS), Constraint_Error);
+}
+
+// The caller's square and condensed buffers hold the distances of the
+// whole-matrix call, bit for bit, whatever the threads and instruction set
+// of the call.
+TEST(Api, OptionsOfOneCallAndTheCallersBuffers) {
+  struct Case {
+    std::string text;
+    K::Datatype type;
+    const char* formula;
+  };
+  const std::vector<Case> cases{{Primates, K::Datatype::CONTINUOUS, "EUCLIDEAN"},
+                                {Primates, K::Datatype::CONTINUOUS, "BRAY_CURTIS"},
+                                {Presence, K::Datatype::BINARY, "JACCARD"},
+                                {Dna, K::Datatype::DISCRETE, "MATCHING"}};
+  for (const Case& c : cases) {
+    const K::Matrix data = Only(c.text, c.type);
+    std::vector<double> whole(data.Cells());
+    K::Distances(data, c.formula, whole);
+    const std::size_t n = static_cast<std::size_t>(data.Taxa());
+    for (const char* simd : {"scalar", ""})
+      for (int threads : {1, 3}) {
+        K::Options options;
+        options.Threads = threads;
+        options.Simd = simd;
+        std::vector<double> square(data.Cells(), -1.0), condensed(n * (n - 1) / 2, -1.0);
+        K::Distances(data, c.formula, square, options);
+        K::Condensed_Distances(data, c.formula, condensed, options);
+        EXPECT_EQ(0, std::memcmp(square.data(), whole.data(), whole.size() * sizeof(double))) << c.formula << simd;
+        std::size_t k = 0;
+        for (std::size_t i = 0; i < n; ++i)
+          for (std::size_t j = i + 1; j < n; ++j, ++k)
+            EXPECT_EQ(0, std::memcmp(&condensed[k], &whole[i * n + j], sizeof(double))) << c.formula << i << j;
+      }
+  }
+
+  const K::Matrix data = Only("3 2\nfull 1 2\nempty_1 0 0\nempty_2 0 0\n");
+  std::vector<double> three(3);
+  EXPECT_THROW(K::Condensed_Distances(data, "BRAY_CURTIS", three), Karvel::Errors::Constraint_Error);
+  std::vector<std::string> warned;
+  K::Set_Warning_Handler([&](const std::string& message) { warned.push_back(message); });
+  K::Options nan;
+  nan.Undefined_As_NaN = true;
+  K::Condensed_Distances(data, "BRAY_CURTIS", three, nan);
+  K::Set_Warning_Handler(nullptr);
+  EXPECT_EQ(1.0, three[0]);
+  EXPECT_TRUE(std::isnan(three[2]));
+  EXPECT_EQ(1u, warned.size());
+
+  K::Options stop;
+  stop.Interrupted = [] { return true; };
+  EXPECT_THROW(K::Condensed_Distances(data, "EUCLIDEAN", three, stop), Karvel::Errors::Interrupt_Error);
+  K::Options mmx;
+  mmx.Simd = "mmx";
+  EXPECT_THROW(K::Condensed_Distances(data, "EUCLIDEAN", three, mmx), Karvel::Errors::Constraint_Error);
+  std::vector<double> two(2);
+  EXPECT_THROW(K::Condensed_Distances(data, "EUCLIDEAN", two), Karvel::Errors::Constraint_Error);
 }
 
 TEST(Api, CallersCatchTheNamedConditions) {
