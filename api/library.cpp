@@ -16,6 +16,7 @@
 #include "diagnostics/warnings.hpp"
 #include "distance/formulas.hpp"
 #include "threads/parallel.hpp"
+#include "simd/simd.hpp"
 
 namespace Karvel::Lib {
 
@@ -170,6 +171,60 @@ Matrix::~Matrix() = default;
 
 Matrix Matrix::Copy() const { return Library_Access::Make(state_->Data.Copy()); }
 
+namespace {
+
+// What a reader would have refused in a matrix handed over whole.
+void Check_Shape(const std::vector<std::string>& labels, int characters) {
+  if (labels.empty()) throw Errors::Constraint_Error("range check failed: a matrix from memory has no taxa");
+  if (characters < 1)
+    throw Errors::Constraint_Error("range check failed: a matrix from memory has " + std::to_string(characters) +
+                                   " characters");
+  for (std::size_t t = 0; t < labels.size(); ++t)
+    if (labels[t].empty())
+      throw Errors::Constraint_Error("range check failed: taxon " + std::to_string(t) + " has an empty label");
+}
+
+} // namespace
+
+Matrix Matrix::From_Values(std::vector<std::string> labels, std::span<const double> values, int characters) {
+  Check_Shape(labels, characters);
+  const std::size_t expected = labels.size() * static_cast<std::size_t>(characters);
+  if (values.size() != expected)
+    throw Errors::Constraint_Error("range check failed: " + std::to_string(labels.size()) + " taxa of " +
+                                   std::to_string(characters) + " characters are " + std::to_string(expected) +
+                                   " values, not " + std::to_string(values.size()));
+  Phylo::Real_Matrix matrix;
+  matrix.Reserve_Values(expected);
+  std::copy(values.begin(), values.end(), matrix.Add_Rows(labels.size(), characters));
+  Pipeline::Data data;
+  data.Type = Pipeline::Datatype::CONTINUOUS;
+  data.Numbers = std::make_unique<Phylo::Real_Data>(std::move(labels), std::move(matrix));
+  return Library_Access::Make(std::move(data));
+}
+
+Matrix Matrix::From_Symbols(std::vector<std::string> labels, std::span<const std::string> rows, Datatype type) {
+  if (type == Datatype::CONTINUOUS)
+    throw Errors::Constraint_Error("continuous characters are numbers: Matrix::From_Values takes them");
+  if (rows.size() != labels.size())
+    throw Errors::Constraint_Error("range check failed: " + std::to_string(labels.size()) + " labels and " +
+                                   std::to_string(rows.size()) + " rows of symbols");
+  const int characters = rows.empty() ? 0 : static_cast<int>(rows.front().size());
+  Check_Shape(labels, characters);
+  Phylo::Disc_Matrix matrix;
+  matrix.Reserve_Values(rows.size() * static_cast<std::size_t>(characters));
+  for (std::size_t t = 0; t < rows.size(); ++t) {
+    if (rows[t].size() != rows.front().size())
+      throw Errors::Constraint_Error("range check failed: the row of taxon " + std::to_string(t) + " has " +
+                                     std::to_string(rows[t].size()) + " symbols, the first " +
+                                     std::to_string(characters));
+    matrix.Append_Row(std::span<const char>(rows[t].data(), rows[t].size()));
+  }
+  Pipeline::Data data;
+  data.Type = Internal(type);
+  data.Symbols = std::make_unique<Phylo::Disc_Data>(std::move(labels), std::move(matrix));
+  return Library_Access::Make(std::move(data));
+}
+
 Datatype Matrix::Type() const {
   switch (state_->Data.Type) {
   case Pipeline::Datatype::BINARY: return Datatype::BINARY;
@@ -306,6 +361,79 @@ void Distances(const Matrix& data, std::string_view formula, std::span<double> s
   const Pipeline::Data& internal = Library_Access::Data(data);
   const Phylo::Squared_Access distances = Pipeline::Distances(internal, Formula_Named(internal.Type, formula));
   std::copy_n(distances->Matrix.Data(), square.size(), square.data());
+}
+
+namespace {
+
+// Rows of the upper triangle (each pair once, in the row of its earlier
+// taxon) a block at a time, handed to `take(first, past, rows)` with the
+// options of the call in force; the failing pairs raised, or kept as NaN
+// and warned of once at the end.
+template <class Take>
+void Upper_Rows(const Matrix& data, std::string_view formula, const Options& options, double* into_square,
+                Take&& take) {
+  std::optional<Generic::Parallel::Call_Threads> threads;
+  if (options.Threads > 0) threads.emplace(options.Threads);
+  std::optional<Generic::Simd::Call_Path> path;
+  if (!options.Simd.empty()) {
+    const std::optional<Generic::Simd::Path> named = Generic::Simd::Parse(options.Simd);
+    if (!named || !Generic::Simd::Available(*named))
+      throw Errors::Constraint_Error("there is no instruction set named \"" + options.Simd + "\" on this processor (" +
+                                     Generic::Simd::Names(true) + ")");
+    path.emplace(*named);
+  }
+  const Pipeline::Data& internal = Library_Access::Data(data);
+  Pipeline::Formula named_formula = Formula_Named(internal.Type, formula);
+  named_formula.Undefined_As_NaN = options.Undefined_As_NaN;
+  const Pipeline::Row_Blocks blocks(internal, named_formula);
+  const int taxa = data.Taxa();
+  const auto width = static_cast<std::size_t>(taxa);
+  // About 32 MB of distances a block: the interrupt is heard often, and
+  // a condensed buffer needs no more scratch than that.
+  const int block = static_cast<int>(std::clamp<std::size_t>((std::size_t{1} << 22) / std::max<std::size_t>(width, 1),
+                                                             1, static_cast<std::size_t>(std::max(taxa, 1))));
+  std::vector<double> scratch(into_square ? 0 : static_cast<std::size_t>(block) * width);
+  Phylo::Distfunc::Undefined_Pairs undefined;
+  for (int first = 0; first < taxa; first += block) {
+    if (options.Interrupted && options.Interrupted()) throw Errors::Interrupt_Error("interrupted by the caller");
+    const int past = std::min(taxa, first + block);
+    double* rows = into_square ? into_square + static_cast<std::size_t>(first) * width : scratch.data();
+    const Phylo::Distfunc::Failed_Pair failed =
+        blocks.Compute(first, past, Phylo::Distfunc::Row_Part::AFTER, Phylo::Distfunc::Pair_Order::TAXA, rows,
+                       options.Undefined_As_NaN ? &undefined : nullptr);
+    if (failed.Found()) blocks.Raise(failed);
+    take(first, past, static_cast<const double*>(rows));
+  }
+  if (undefined.Count > 0) blocks.Warn(undefined);
+}
+
+} // namespace
+
+void Distances(const Matrix& data, std::string_view formula, std::span<double> square, const Options& options) {
+  Require_Cells(data, square.size());
+  const auto taxa = static_cast<std::size_t>(data.Taxa());
+  Upper_Rows(data, formula, options, square.data(), [](int, int, const double*) {});
+  // Each pair was computed once, into the row of its earlier taxon.
+  for (std::size_t i = 0; i < taxa; ++i)
+    for (std::size_t j = 0; j < i; ++j) square[i * taxa + j] = square[j * taxa + i];
+}
+
+void Condensed_Distances(const Matrix& data, std::string_view formula, std::span<double> condensed,
+                         const Options& options) {
+  const auto taxa = static_cast<std::size_t>(data.Taxa());
+  const std::size_t pairs = taxa * (taxa - (taxa > 0 ? 1 : 0)) / 2;
+  if (condensed.size() != pairs)
+    throw Errors::Constraint_Error("range check failed: " + std::to_string(taxa) + " taxa have " +
+                                   std::to_string(pairs) + " pairs, not " + std::to_string(condensed.size()));
+  Upper_Rows(data, formula, options, nullptr, [&](int first, int past, const double* rows) {
+    for (int i = first; i < past; ++i) {
+      const auto row = static_cast<std::size_t>(i);
+      // Pairs (i, i + 1) .. (i, n - 1) follow those of the rows before.
+      const std::size_t at = row * taxa - row * (row + 1) / 2;
+      const double* from = rows + (row - static_cast<std::size_t>(first)) * taxa + row + 1;
+      std::copy(from, from + (taxa - row - 1), condensed.begin() + static_cast<std::ptrdiff_t>(at));
+    }
+  });
 }
 
 void Distances(const Matrix& data, std::string_view formula, int max_rows,

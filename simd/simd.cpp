@@ -56,7 +56,15 @@ bool Available(Path path) { return (Detection().available & Bit(path)) != 0; }
 
 Path Best() { return Detection().best; }
 
+namespace {
+thread_local int call_path = -1;
+}
+
+Call_Path::Call_Path(Path path) : previous_(call_path) { call_path = static_cast<int>(Available(path) ? path : Best()); }
+Call_Path::~Call_Path() { call_path = previous_; }
+
 Path Current() {
+  if (call_path >= 0) return static_cast<Path>(call_path);
   const int c = chosen.load(std::memory_order_relaxed);
   return c < 0 ? Best() : static_cast<Path>(c);
 }

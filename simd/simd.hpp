@@ -25,6 +25,20 @@ Path Current();
 // Chooses the path of every kernel family; `path` must be available.
 void Use(Path path);
 
+// The path of one call of the library, on the calling thread and as long as
+// this lives (the kernels choose their path there): Current() answers it
+// there, whatever Use() has chosen for the process. `path` must be available.
+class Call_Path {
+public:
+  explicit Call_Path(Path path);
+  ~Call_Path();
+  Call_Path(const Call_Path&) = delete;
+  Call_Path& operator=(const Call_Path&) = delete;
+
+private:
+  int previous_;
+};
+
 // "scalar", "vector", "avx2", "avx512", and back.
 const char* Name(Path path);
 std::optional<Path> Parse(std::string_view name);

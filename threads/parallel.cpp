@@ -115,7 +115,15 @@ int Starts() { return starts.load(std::memory_order_relaxed); }
 
 } // namespace Testing
 
+namespace {
+thread_local int call_threads = 0;
+}
+
+Call_Threads::Call_Threads(int count) : previous_(call_threads) { call_threads = count > 0 ? count : 0; }
+Call_Threads::~Call_Threads() { call_threads = previous_; }
+
 int Threads() {
+  if (call_threads > 0) return call_threads;
   const int n = chosen.load(std::memory_order_relaxed);
   return n > 0 ? n : Affinity_Count();
 }

@@ -26,6 +26,20 @@ namespace Karvel::Generic::Parallel {
 int Threads();
 void Set_Threads(int count);
 
+// The thread count of one call of the library, for the calling thread and
+// as long as this lives: Threads() answers it there, whatever the process
+// has set, so that two calls on two threads can each ask for their own.
+class Call_Threads {
+public:
+  explicit Call_Threads(int count);
+  ~Call_Threads();
+  Call_Threads(const Call_Threads&) = delete;
+  Call_Threads& operator=(const Call_Threads&) = delete;
+
+private:
+  int previous_;
+};
+
 namespace Detail {
 void Count_Start(); // where tests make a start fail
 

@@ -52,6 +52,10 @@ KARVEL_DECLARE_ERROR(Storage_Error, "STORAGE_ERROR");
 // does not know (a binary layout to a terminal, hdf5 to a pipe).
 KARVEL_DECLARE_ERROR(Usage_Error, "USAGE_ERROR");
 
+// A library call stopped by its caller between two blocks of rows
+// (Options::Interrupted); the program never raises it.
+KARVEL_DECLARE_ERROR(Interrupt_Error, "INTERRUPT_ERROR");
+
 #undef KARVEL_DECLARE_ERROR
 
 } // namespace Karvel::Errors

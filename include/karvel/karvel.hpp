@@ -105,6 +105,17 @@ public:
 
   Matrix Copy() const;
 
+  // A matrix from memory, as a Python or R session holds one: a label per
+  // taxon, and their characters. From_Values takes CONTINUOUS characters,
+  // `characters` values per taxon, row after row (labels.size() *
+  // characters of them), copied. From_Symbols takes one row of symbols per
+  // taxon, all of one length (BINARY or DISCRETE). A label list, row or
+  // block of another size than the others is a Constraint_Error saying which;
+  // so is a matrix without taxa or characters, or an empty label.
+  static Matrix From_Values(std::vector<std::string> labels, std::span<const double> values, int characters);
+  static Matrix From_Symbols(std::vector<std::string> labels, std::span<const std::string> rows,
+                             Datatype type = Datatype::DISCRETE);
+
   Datatype Type() const;
   int Taxa() const;
   int Characters() const;
@@ -182,6 +193,36 @@ void Transform(Matrix& data, std::string_view transformation);
 // The distance formulae of one datatype, by name (e.g. EUCLIDEAN,
 // SOKAL_SNEATH_1; CHI_SQUARE and SPEARMAN for continuous characters).
 std::vector<std::string> Formula_Names(Datatype type);
+
+// How one call computes. Every call takes its own, so that nothing need be
+// set for the whole process and two threads of a program (two Python
+// sessions' calls, say) can ask differently. The results are the same bits
+// whatever the threads and the instruction set.
+struct Options {
+  // Threads for the call; 0 takes Threads().
+  int Threads = 0;
+  // The instruction set of the kernels, by the names KARVEL_SIMD takes
+  // ("scalar", "vector", "avx2", "avx512"); empty, the widest this
+  // processor runs. One it does not run is a Constraint_Error.
+  std::string Simd;
+  // A pair whose distance is undefined is a quiet NaN, of which the warning
+  // handler hears once, rather than the error that ends the call.
+  bool Undefined_As_NaN = false;
+  // Asked between blocks of rows; true stops the call with an
+  // Interrupt_Error (a Python or R session's Ctrl-C). The caller's buffer
+  // then holds the blocks done so far.
+  std::function<bool()> Interrupted;
+};
+
+// The distances between all taxa of `data` with the named formula into a
+// caller's buffer, a block of rows at a time, holding nothing more than one
+// block besides: the square (Cells() values, square[i * Taxa() + j]), or
+// scipy's condensed order (Taxa() * (Taxa() - 1) / 2 values: the pairs
+// (0, 1), (0, 2), ..., (0, n - 1), (1, 2), ...). The same values, bit for
+// bit, as Distances below and the program; the same errors.
+void Distances(const Matrix& data, std::string_view formula, std::span<double> square, const Options& options);
+void Condensed_Distances(const Matrix& data, std::string_view formula, std::span<double> condensed,
+                         const Options& options = {});
 
 // Rows First .. Past - 1 of the square matrix of distances: row i, the
 // distances from taxon i to every taxon, is Row(i).

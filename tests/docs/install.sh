@@ -18,6 +18,12 @@ for file in $programs share/man/man1/karvel.1 share/bash-completion/completions/
   [ -s "$prefix/$file" ] || { echo "not installed: $file"; fail=1; }
 done
 [ "$fail" = 0 ] || exit 1
+# The Python package, where the build made it, imports from the prefix.
+if [ -d "$1/python/karvel" ]; then
+  site=$(find "$prefix" -type d -name dist-packages | head -1)
+  PYTHONPATH=$site /usr/bin/python3 -c 'import karvel, sys; sys.exit(not karvel.__file__.startswith(sys.argv[1]))' \
+    "$prefix" || { echo "the installed Python package does not import from $prefix"; exit 1; }
+fi
 version=$("$prefix/bin/karvel" --version) || { echo "the installed karvel failed: $version"; exit 1; }
 page=$prefix/share/man/man1/karvel.1
 if command -v man >/dev/null; then

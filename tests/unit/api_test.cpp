@@ -3,12 +3,14 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cmath>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <optional>
 #include <span>
@@ -252,6 +254,100 @@ TEST(Api, ImpliedTransformationsLeaveTheMatrixAlone) {
   K::Distances(data, "CHI_SQUARE", square);
   for (int t = 0; t < data.Taxa(); ++t)
     EXPECT_TRUE(std::equal(data.Values(t).begin(), data.Values(t).end(), copy.Values(t).begin()));
+}
+
+// A matrix handed over from memory is the matrix read from text: the same
+// distances, bit for bit, and the same data written.
+TEST(Api, MatricesFromMemoryAreTheMatricesRead) {
+  const K::Matrix read = Only(Primates);
+  std::vector<std::string> labels;
+  std::vector<double> values;
+  for (int t = 0; t < read.Taxa(); ++t) {
+    labels.push_back(read.Label(t));
+    for (double v : read.Values(t)) values.push_back(v);
+  }
+  const K::Matrix held = K::Matrix::From_Values(labels, values, read.Characters());
+  for (const char* formula : {"EUCLIDEAN", "BRAY_CURTIS", "SPEARMAN"}) {
+    std::vector<double> a(read.Cells()), b(held.Cells());
+    K::Distances(read, formula, a);
+    K::Distances(held, formula, b);
+    EXPECT_EQ(0, std::memcmp(a.data(), b.data(), a.size() * sizeof(double))) << formula;
+  }
+  EXPECT_EQ(Written([&](K::Output& out) { K::Write_Data(out, held, K::Output_Layout::NEXUS); }),
+            Written([&](K::Output& out) { K::Write_Data(out, read, K::Output_Layout::NEXUS); }));
+
+  const K::Matrix dna = Only(Dna, K::Datatype::DISCRETE);
+  const std::vector<std::string> rows{"AAGCTT", "AAGTTC", "GAGCTT"};
+  const K::Matrix symbols = K::Matrix::From_Symbols({"Homo", "Pan", "Gor"}, rows);
+  EXPECT_EQ(Written([&](K::Output& out) { K::Write_Distances(out, symbols, "HAMANN", K::Output_Layout::PHYLIP); }),
+            Written([&](K::Output& out) { K::Write_Distances(out, dna, "HAMANN", K::Output_Layout::PHYLIP); }));
+
+  // Shapes a reader would refuse.
+  using Karvel::Errors::Constraint_Error;
+  EXPECT_THROW(K::Matrix::From_Values({"a", "b"}, std::span(values).first(9), 5), Constraint_Error);
+  EXPECT_THROW(K::Matrix::From_Values({}, {}, 5), Constraint_Error);
+  EXPECT_THROW(K::Matrix::From_Values({"a", ""}, std::span(values).first(10), 5), Constraint_Error);
+  const std::vector<std::string> ragged{"0101", "011"};
+  EXPECT_THROW(K::Matrix::From_Symbols({"a", "b"}, ragged, K::Datatype::BINARY), Constraint_Error);
+  EXPECT_THROW(K::Matrix::From_Symbols({"a"}, ragged, K::Datatype::BINARY), Constraint_Error);
+  EXPECT_THROW(K::Matrix::From_Symbols({"a", "b"}, rows, K::Datatype::CONTINUOUS), Constraint_Error);
+}
+
+// The caller's square and condensed buffers hold the distances of the
+// whole-matrix call, bit for bit, whatever the threads and instruction set
+// of the call.
+TEST(Api, OptionsOfOneCallAndTheCallersBuffers) {
+  struct Case {
+    std::string text;
+    K::Datatype type;
+    const char* formula;
+  };
+  const std::vector<Case> cases{{Primates, K::Datatype::CONTINUOUS, "EUCLIDEAN"},
+                                {Primates, K::Datatype::CONTINUOUS, "BRAY_CURTIS"},
+                                {Presence, K::Datatype::BINARY, "JACCARD"},
+                                {Dna, K::Datatype::DISCRETE, "MATCHING"}};
+  for (const Case& c : cases) {
+    const K::Matrix data = Only(c.text, c.type);
+    std::vector<double> whole(data.Cells());
+    K::Distances(data, c.formula, whole);
+    const std::size_t n = static_cast<std::size_t>(data.Taxa());
+    for (const char* simd : {"scalar", ""})
+      for (int threads : {1, 3}) {
+        K::Options options;
+        options.Threads = threads;
+        options.Simd = simd;
+        std::vector<double> square(data.Cells(), -1.0), condensed(n * (n - 1) / 2, -1.0);
+        K::Distances(data, c.formula, square, options);
+        K::Condensed_Distances(data, c.formula, condensed, options);
+        EXPECT_EQ(0, std::memcmp(square.data(), whole.data(), whole.size() * sizeof(double))) << c.formula << simd;
+        std::size_t k = 0;
+        for (std::size_t i = 0; i < n; ++i)
+          for (std::size_t j = i + 1; j < n; ++j, ++k)
+            EXPECT_EQ(0, std::memcmp(&condensed[k], &whole[i * n + j], sizeof(double))) << c.formula << i << j;
+      }
+  }
+
+  const K::Matrix data = Only("3 2\nfull 1 2\nempty_1 0 0\nempty_2 0 0\n");
+  std::vector<double> three(3);
+  EXPECT_THROW(K::Condensed_Distances(data, "BRAY_CURTIS", three), Karvel::Errors::Constraint_Error);
+  std::vector<std::string> warned;
+  K::Set_Warning_Handler([&](const std::string& message) { warned.push_back(message); });
+  K::Options nan;
+  nan.Undefined_As_NaN = true;
+  K::Condensed_Distances(data, "BRAY_CURTIS", three, nan);
+  K::Set_Warning_Handler(nullptr);
+  EXPECT_EQ(1.0, three[0]);
+  EXPECT_TRUE(std::isnan(three[2]));
+  EXPECT_EQ(1u, warned.size());
+
+  K::Options stop;
+  stop.Interrupted = [] { return true; };
+  EXPECT_THROW(K::Condensed_Distances(data, "EUCLIDEAN", three, stop), Karvel::Errors::Interrupt_Error);
+  K::Options mmx;
+  mmx.Simd = "mmx";
+  EXPECT_THROW(K::Condensed_Distances(data, "EUCLIDEAN", three, mmx), Karvel::Errors::Constraint_Error);
+  std::vector<double> two(2);
+  EXPECT_THROW(K::Condensed_Distances(data, "EUCLIDEAN", two), Karvel::Errors::Constraint_Error);
 }
 
 TEST(Api, CallersCatchTheNamedConditions) {
