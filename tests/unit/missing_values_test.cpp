@@ -264,12 +264,6 @@ TEST(MissingValues, EveryTransformationGathersOverThePresentValuesOnly) {
   }
 }
 
-TEST(MissingValues, AverageRanksMatchRankKeepingNA) {
-  // R: rank(c(3, NA, 1, 3, NA, 2), na.last = "keep") is 3.5 NA 1 3.5 NA 2.
-  Expect_Rows(Transformed({{3, NA, 1, 3, NA, 2}}, Transformation::AVERAGE_RANKS), {{3.5, NA, 1, 3.5, NA, 2}},
-              "midranks");
-}
-
 // A failure names the value that failed, not a missing cell before it.
 TEST(MissingValues, AFailedRangeCheckNamesAPresentValue) {
   try {
