@@ -2,11 +2,11 @@
 // pair-columns per second, on one thread and on all, for each vector path.
 //
 //   karvel_kernel_bench [NTAX [NCHAR [PATH]]]     PATH: scalar, vector, avx2 or avx512
-//   karvel_kernel_bench missing [NTAX [NCHAR [FRACTION]]]
+//   karvel_kernel_bench missing [NTAX [NCHAR [FRACTION [PATH]]]]
 //
 // The second form times pairwise deletion: the same matrix complete and
-// with FRACTION (default 0.1) of its cells missing, on all threads of the
-// current path, for the formulas of the two kinds of masked tile (no pair
+// with FRACTION (default 0.1) of its cells missing, on all threads of
+// PATH (default the best), for the formulas of the two kinds of masked tile (no pair
 // sums, and the pair's row sums); defaults 5000 x 1000.
 
 #include <chrono>
@@ -56,6 +56,9 @@ int Missing(int argc, char** argv) {
   const int taxa = argc > 2 ? std::atoi(argv[2]) : 5000;
   const int characters = argc > 3 ? std::atoi(argv[3]) : 1000;
   const double fraction = argc > 4 ? std::atof(argv[4]) : 0.1;
+  for (Generic::Simd::Path path : Generic::Simd::All_Paths)
+    if (argc > 5 && std::strcmp(argv[5], Generic::Simd::Name(path)) == 0 && Generic::Simd::Available(path))
+      Generic::Simd::Use(path);
   const Phylo::Real_Matrix complete = Random_Matrix(taxa, characters, 0.0);
   const Phylo::Real_Matrix holed = Random_Matrix(taxa, characters, fraction);
   std::printf("%d x %d, %g missing, %d threads, path %s\n", taxa, characters, fraction, Generic::Parallel::Threads(),
