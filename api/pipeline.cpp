@@ -1,5 +1,7 @@
 #include "api/pipeline.hpp"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <optional>
@@ -88,6 +90,19 @@ void Transform_With_Row_Labels(Real_Data& data, Real_Chars::Transformation trans
   }
 }
 
+// Spearman over data with missing values: ranked afresh for each pair over
+// the values both rows hold, as R ranks them, rather than once per row
+// before the pairs. Which ranking, where that is how the formula is done.
+std::optional<Real_Chars::Transformation> Pairwise_Ranking(const Real_Data& data, const Formula& formula) {
+  using Real_Chars::Transformation;
+  if (formula.Missing != Missing_Rule::PAIRWISE || formula.Real != Distfunc::Real_Formula::PEARSON ||
+      (formula.Implied != Transformation::RANKS && formula.Implied != Transformation::AVERAGE_RANKS))
+    return std::nullopt;
+  const double* const v = data.Matrix.Data();
+  if (!std::any_of(v, v + data.Matrix.Values(), [](double x) { return std::isnan(x); })) return std::nullopt;
+  return formula.Implied;
+}
+
 // Both forms of Distances. `owner` is null, or the data themselves when
 // they may be used up.
 Squared_Access Compute(const Data& data, const Formula& formula, Data* owner) {
@@ -127,6 +142,16 @@ Squared_Access Compute(const Data& data, const Formula& formula, Data* owner) {
     return squared;
   }
   case Datatype::CONTINUOUS: break;
+  }
+  if (const auto ranking = Pairwise_Ranking(*data.Numbers, formula)) {
+    const Real_Data& real = *data.Numbers;
+    Squared_Access squared = Squared_Over(real, owner ? owner->Numbers.get() : nullptr);
+    squared->Matrix = With_Pair_Labels(squared->Labels, [&] {
+      return Distfunc::Pairwise_Ranked_Distances(real.Matrix, *ranking, undefined);
+    });
+    if (owner) owner->Numbers.reset();
+    Warn_Undefined(squared->Labels, undefined_pairs);
+    return squared;
   }
   // An implied transformation changes the numbers: in place when they may
   // be used up, else in a copy.
@@ -304,6 +329,10 @@ void Row_Blocks::Prepare(const Data& data, const Formula& formula, bool owned) {
   case Datatype::CONTINUOUS: break;
   }
   const Real_Data* real = data.Numbers.get();
+  if (const auto ranking = Pairwise_Ranking(*real, formula)) {
+    rows_ = Distfunc::Pairwise_Ranked_Row_Distances_Of(real->Matrix, *ranking);
+    return;
+  }
   if (formula.Implied) {
     if (!owned) {
       kept_.Type = Datatype::CONTINUOUS;

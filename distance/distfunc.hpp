@@ -10,6 +10,7 @@
 #include "diagnostics/errors.hpp"
 #include "arrays/row_matrix.hpp"
 #include "model/model.hpp"
+#include "transform/real_chars.hpp"
 
 namespace Karvel::Phylo::Distfunc {
 
@@ -120,6 +121,17 @@ std::unique_ptr<Row_Distances> Row_Distances_Of(const Disc_Matrix& matrix, Discr
 std::unique_ptr<Row_Distances> Row_Distances_Of(const Binary_Matrix& matrix, Binary_Formula formula);
 std::unique_ptr<Row_Distances> Row_Distances_Of(const Real_Matrix& matrix, Real_Formula formula, double threshold,
                                                 Missing_Rule missing = Missing_Rule::ERROR);
+
+// The PEARSON distances of rows ranked pair by pair, as R's cor(method =
+// "spearman", use = "pairwise.complete.obs") ranks them: each pair's values
+// present in both rows (not NaN) are ranked afresh by `ranking` (RANKS or
+// AVERAGE_RANKS), then correlated as two complete rows of that length. A
+// pair that shares no value fails as under pairwise deletion. Every pair is
+// its own computation, so the result is the same on any thread count.
+Generic::Square_Block Pairwise_Ranked_Distances(const Real_Matrix& matrix, Real_Chars::Transformation ranking,
+                                                Undefined_Pairs* undefined = nullptr);
+std::unique_ptr<Row_Distances> Pairwise_Ranked_Row_Distances_Of(const Real_Matrix& matrix,
+                                                                Real_Chars::Transformation ranking);
 
 // A pair of taxa whose distance failed: the range check (a negative,
 // infinite or not-a-number distance: Pair_Range_Error) or a square root or

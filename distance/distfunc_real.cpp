@@ -859,3 +859,131 @@ std::unique_ptr<Row_Distances> Row_Distances_Of(const Real_Matrix& matrix, Real_
 }
 
 } // namespace Karvel::Phylo::Distfunc
+
+// Spearman distances under pairwise deletion. R ranks each pair's shared
+// values afresh (cor(method = "spearman", use = "pairwise.complete.obs")):
+// ranks taken once per row over all its present values would rank a value
+// against others the other row lacks, and give another coefficient. So every
+// pair is cut to the columns both rows hold, both parts ranked, and the two
+// rankings correlated as complete rows of that length, by the finish of the
+// PEARSON row.
+namespace Karvel::Phylo::Distfunc {
+
+namespace {
+
+constexpr Real_Formula Pearson = Real_Formula::PEARSON;
+
+// One pair's ranks over the columns both rows hold, with the row statistics
+// of the PEARSON row over them, computed as for complete rows.
+struct Ranked_Pair {
+  std::vector<double> x, y;
+  Real_Kernels::Pair pair{};
+  Real_Kernels::Constants constants{};
+
+  Ranked_Pair(const Real_Matrix& matrix, int i, int j, Real_Chars::Transformation ranking) {
+    const std::span<const double> a = matrix.Row(i), b = matrix.Row(j);
+    for (std::size_t k = 0; k < a.size(); ++k)
+      if (!std::isnan(a[k]) && !std::isnan(b[k])) {
+        x.push_back(a[k]);
+        y.push_back(b[k]);
+      }
+    if (x.empty()) return;
+    Real_Chars::Rank_Row(x, ranking);
+    Real_Chars::Rank_Row(y, ranking);
+    const double m = static_cast<double>(x.size());
+    constants = {.inv_n = 1.0 / m, .sqrt2 = Real_Chars::Sqrt(2.0), .threshold = 0.0};
+    double s_x = 0.0, s_y = 0.0, q_x = 0.0, q_y = 0.0;
+    for (std::size_t k = 0; k < x.size(); ++k) {
+      s_x = s_x + x[k];
+      s_y = s_y + y[k];
+      q_x = q_x + x[k] * x[k];
+      q_y = q_y + y[k] * y[k];
+    }
+    q_x = q_x - (s_x * s_x) * constants.inv_n;
+    q_y = q_y - (s_y * s_y) * constants.inv_n;
+    pair = {x.data(), y.data(), static_cast<int>(x.size()), s_x, s_y, q_x, q_y};
+  }
+};
+
+bool In_Range(double d) { return d >= 0.0 && d <= std::numeric_limits<double>::max(); }
+
+// The distance of pair (i, j), i < j; a failing one raises its error.
+double Raise_Or_Distance(const Real_Matrix& matrix, int i, int j, Real_Chars::Transformation ranking) {
+  const Ranked_Pair p(matrix, i, j, ranking);
+  const std::string failed = std::string("range check failed: the ") + Name(Pearson) + " distance ";
+  if (p.x.empty()) throw Pair_Range_Error(failed + "is not a number (no character is present in both rows)", i, j);
+  double d;
+  try {
+    d = Real_Kernels::Distance<Pearson>(p.pair, p.constants);
+  } catch (const Errors::Argument_Error& e) {
+    throw Pair_Argument_Error(e.what(), i, j);
+  }
+  if (In_Range(d)) return d;
+  std::string message = failed + (std::isnan(d)   ? "is not a number"
+                                  : std::isinf(d) ? "is infinite"
+                                                  : "is negative (" + Generic::Image(d) + ")");
+  if (const std::string cause = Formulas::Row_Of(Pearson).Cause.Function(p.pair, p.constants); !cause.empty())
+    message += " (" + cause + ") over the " + std::to_string(p.x.size()) + " characters both rows hold";
+  throw Pair_Range_Error(message, i, j);
+}
+
+// The distance of pair (i, j), i < j, or NaN where it fails.
+double Quiet_Distance(const Real_Matrix& matrix, int i, int j, Real_Chars::Transformation ranking) {
+  const Ranked_Pair p(matrix, i, j, ranking);
+  constexpr double undefined = std::numeric_limits<double>::quiet_NaN();
+  if (p.x.empty()) return undefined;
+  try {
+    const double d = Real_Kernels::Distance<Pearson>(p.pair, p.constants);
+    return In_Range(d) ? d : undefined;
+  } catch (const Errors::Argument_Error&) {
+    return undefined;
+  }
+}
+
+void Require_Rankable(const Real_Matrix& matrix) {
+  Real_Chars::Basic::Require_Aligned(matrix, (std::string(Name(Pearson)) + " distances").c_str());
+}
+
+class Ranked_Rows final : public Row_Distances {
+public:
+  Ranked_Rows(const Real_Matrix& matrix, Real_Chars::Transformation ranking) : matrix_(matrix), ranking_(ranking) {
+    Require_Rankable(matrix);
+  }
+  int Taxa() const override { return matrix_.Rows(); }
+  [[noreturn]] void Raise(int i, int j) const override {
+    Raise_Or_Distance(matrix_, i, j, ranking_);
+    throw Errors::Constraint_Error("internal error: a ranked pair failed once and not again");
+  }
+  Failed_Pair Compute(int first, int past, Row_Part part, Pair_Order order, double* rows,
+                      Undefined_Pairs* undefined) const override {
+    return Detail::Fill_Rows(
+        Taxa(), first, past, part, order, rows, undefined,
+        [&](int i, int j) { return Quiet_Distance(matrix_, i, j, ranking_); },
+        [&](int i, int j) { Raise(i, j); });
+  }
+
+private:
+  const Real_Matrix& matrix_;
+  Real_Chars::Transformation ranking_;
+};
+
+} // namespace
+
+Generic::Square_Block Pairwise_Ranked_Distances(const Real_Matrix& matrix, Real_Chars::Transformation ranking,
+                                                Undefined_Pairs* undefined) {
+  Require_Rankable(matrix);
+  return Detail::Fill_Pairs(
+      0, matrix.Rows() - 1, [&](int i, int j) { return Quiet_Distance(matrix, i, j, ranking); },
+      [&](int i, int j, double) {
+        Raise_Or_Distance(matrix, i, j, ranking);
+        throw Errors::Constraint_Error("internal error: a ranked pair failed once and not again");
+      },
+      undefined);
+}
+
+std::unique_ptr<Row_Distances> Pairwise_Ranked_Row_Distances_Of(const Real_Matrix& matrix,
+                                                                Real_Chars::Transformation ranking) {
+  return std::make_unique<Ranked_Rows>(matrix, ranking);
+}
+
+} // namespace Karvel::Phylo::Distfunc

@@ -572,6 +572,14 @@ void transform_block(const Block& b, Transformation transformation) {
 
 } // namespace
 
+void Rank_Row(std::span<double> row, Transformation ranking) {
+  const Block b(row.data(), 1, row.size());
+  if (ranking == Transformation::AVERAGE_RANKS)
+    to_average_ranks<false>(b);
+  else
+    to_ranks<false>(b);
+}
+
 void Transform_Matrix(Real_Matrix& matrix, Transformation transformation) {
   const std::string what = std::string("the ") + name_of(transformation) + " needs rows of equal length";
   Basic::Require_Aligned(matrix, what.c_str());

@@ -2,6 +2,7 @@
 // Transformations of continuous characters, applied to the matrix in place.
 
 #include <cstddef>
+#include <span>
 #include <string>
 
 #include "diagnostics/errors.hpp"
@@ -34,6 +35,10 @@ constexpr Transformation With_Ties(Transformation transformation, Ties ties) {
   return transformation == Transformation::RANKS && ties == Ties::AVERAGE ? Transformation::AVERAGE_RANKS
                                                                           : transformation;
 }
+
+// Ranks the values of one row in place, as -K ranks a row: `ranking` is
+// RANKS or AVERAGE_RANKS, and every value is present.
+void Rank_Row(std::span<double> row, Transformation ranking);
 
 // Rewrites the values of an aligned matrix; the shape stays. Rows of
 // different lengths are a Size_Error before anything changes.

@@ -184,6 +184,48 @@ TEST(ParallelIdentity, PairwiseDeletionOnEveryPathThreadCountAndRowBlock) {
   }
 }
 
+// Spearman with missing values ranks every pair afresh over the columns it
+// shares: any thread count and any block of rows gives the whole matrix's
+// bits, and a pair of complete rows what the complete ranks give it.
+TEST(ParallelIdentity, SpearmanRankedPairByPair) {
+  Test_Support::Settings_Scope settings;
+  using Phylo::Real_Chars::Transformation;
+  const int taxa = 23, complete_from = 20;
+  Phylo::Real_Matrix m = Random_Real(taxa, 40, 3, false);
+  std::mt19937 rng(4);
+  for (int t = 0; t < complete_from; ++t)
+    for (double& v : m.Row(t))
+      if (rng() % 4 == 0) v = std::numeric_limits<double>::quiet_NaN();
+  for (Transformation ranking : {Transformation::RANKS, Transformation::AVERAGE_RANKS}) {
+    Phylo::Distfunc::Undefined_Pairs undefined;
+    const auto ranked_by = [&](int threads) {
+      settings.Threads(threads);
+      return Outcome([&] { return Phylo::Distfunc::Pairwise_Ranked_Distances(m, ranking, &undefined); });
+    };
+    ASSERT_EQ(ranked_by(1), ranked_by(3));
+    const Generic::Square_Block whole = Phylo::Distfunc::Pairwise_Ranked_Distances(m, ranking, &undefined);
+    const auto rows = Phylo::Distfunc::Pairwise_Ranked_Row_Distances_Of(m, ranking);
+    for (int first = 0; first < taxa; first += 4) {
+      const int past = std::min(taxa, first + 4);
+      std::vector<double> got(static_cast<std::size_t>((past - first) * taxa));
+      rows->Compute(first, past, Phylo::Row_Part::ALL, Phylo::Distfunc::Pair_Order::TAXA, got.data(), &undefined);
+      for (int i = first; i < past; ++i)
+        for (int j = 0; j < taxa; ++j) {
+          const double want = whole(i, j);
+          ASSERT_EQ(std::memcmp(&got[static_cast<std::size_t>((i - first) * taxa + j)], &want, sizeof want), 0)
+              << i << "," << j;
+        }
+    }
+    Phylo::Real_Matrix ranked;
+    for (int t = complete_from; t < taxa; ++t) ranked.Append_Row(m.Row(t));
+    Phylo::Real_Chars::Transform_Matrix(ranked, ranking);
+    const Generic::Square_Block expected = Phylo::Distfunc::Distances(ranked, Real_Formula::PEARSON, 0.0);
+    for (int i = complete_from; i < taxa; ++i)
+      for (int j = complete_from; j < taxa; ++j)
+        EXPECT_EQ(whole(i, j), expected(i - complete_from, j - complete_from)) << i << "," << j;
+  }
+}
+
 TEST(ParallelIdentity, DiscreteAndBinaryOnEveryPathAndThreadCount) {
   Test_Support::Settings_Scope settings;
   std::mt19937 rng(5);
