@@ -231,19 +231,6 @@ TEST(DiscreteMissing, MaskedCountsMatchAPlainLoopOnEveryPathAndFormula) {
   }
 }
 
-// On a matrix without missing cells pairwise deletion is no deletion: the
-// bits of the default reading.
-TEST(DiscreteMissing, CompleteRowsGiveTheDefaultBits) {
-  const Disc_Matrix m = Matrix_Of({"ACGTTGCAAC", "ACGTAGCATC", "TTTTGGGGCA", "ACGAAGCAAC"});
-  const Missing_Symbols missing = Missing_Symbols_Of(m, "");
-  EXPECT_EQ(missing.Cells, 0u);
-  for (Discrete_Formula f : All) {
-    const Generic::Square_Block plain = Distances(m, f), pairwise = Distances(m, f, missing);
-    for (int i = 0; i < 4; ++i)
-      for (int j = 0; j < 4; ++j) EXPECT_TRUE(Same_Bits(plain(i, j), pairwise(i, j))) << Phylo::Distfunc::Name(f);
-  }
-}
-
 // A pair without a position known in both has no distance: the error that
 // names it, or a NaN counted among the undefined pairs.
 TEST(DiscreteMissing, PairWithNothingInCommon) {
