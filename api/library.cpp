@@ -385,6 +385,14 @@ void Upper_Rows(const Matrix& data, std::string_view formula, const Options& opt
   const Pipeline::Data& internal = Library_Access::Data(data);
   Pipeline::Formula named_formula = Formula_Named(internal.Type, formula);
   named_formula.Undefined_As_NaN = options.Undefined_As_NaN;
+  named_formula.Missing =
+      options.Missing == Missing_Values::PAIRWISE ? Phylo::Missing_Rule::PAIRWISE : Phylo::Missing_Rule::ERROR;
+  named_formula.Missing_Symbols = options.Missing_Symbols;
+  if (named_formula.Implied)
+    named_formula.Implied = Phylo::Real_Chars::With_Ties(
+        *named_formula.Implied, options.Average_Ties ? Phylo::Real_Chars::Ties::AVERAGE : Phylo::Real_Chars::Ties::HEAP);
+  named_formula.Mixed_Types = options.Types;
+  named_formula.Mixed_Weights = options.Weights;
   const Pipeline::Row_Blocks blocks(internal, named_formula);
   const int taxa = data.Taxa();
   const auto width = static_cast<std::size_t>(taxa);

@@ -208,6 +208,20 @@ struct Options {
   // A pair whose distance is undefined is a quiet NaN, of which the warning
   // handler hears once, rather than the error that ends the call.
   bool Undefined_As_NaN = false;
+  // Missing cells left out pair by pair, as the program's
+  // --missing=pairwise: NaN in continuous data, and in discrete data ?, -,
+  // a NEXUS matrix's missing and gap symbols, Missing_Symbols, and a
+  // nucleotide matrix's ambiguity codes. Under ERROR every discrete symbol
+  // is a state and a pair over a NaN fails.
+  Missing_Values Missing = Missing_Values::ERROR;
+  std::string Missing_Symbols;
+  // The ranks of SPEARMAN: false, distinct ranks in the order the heap sort
+  // leaves ties (the program's default); true, midranks (--ties=average).
+  bool Average_Ties = false;
+  // MIXED data: a type letter per character (c, o, n, s, a, as --types;
+  // empty: told from the cells) and a weight per character (empty: all 1).
+  std::string Types;
+  std::vector<double> Weights;
   // Asked between blocks of rows; true stops the call with an
   // Interrupt_Error (a Python or R session's Ctrl-C). The caller's buffer
   // then holds the blocks done so far.

@@ -340,6 +340,24 @@ TEST(Api, OptionsOfOneCallAndTheCallersBuffers) {
   EXPECT_TRUE(std::isnan(three[2]));
   EXPECT_EQ(1u, warned.size());
 
+  // Missing values and ties as the program's options take them.
+  const std::string gaps = "4 5\na 1 NA 3 3 5\nb 2 2 NA 1 4\nc 5 1 2 2 NA\nd 1 1 1 2 3\n";
+  K::Reader reader = K::Reader::From_Text(gaps);
+  reader.Set_Missing(K::Missing_Values::PAIRWISE);
+  const K::Matrix with_gaps = *reader.Next();
+  K::Options pairwise;
+  pairwise.Missing = K::Missing_Values::PAIRWISE;
+  pairwise.Average_Ties = true;
+  for (const char* formula : {"BRAY_CURTIS", "SPEARMAN"}) {
+    std::vector<double> square(with_gaps.Cells());
+    K::Distances(with_gaps, formula, square, pairwise);
+    EXPECT_EQ(Written([&](K::Output& out) {
+                K::Write_Distances(out, with_gaps, square, K::Output_Layout::EXTENDED_PHYLIP);
+              }),
+              Program(gaps, {"--missing=pairwise", "--ties=average", formula == std::string("SPEARMAN") ? "-s" : "-b"}))
+        << formula;
+  }
+
   K::Options stop;
   stop.Interrupted = [] { return true; };
   EXPECT_THROW(K::Condensed_Distances(data, "EUCLIDEAN", three, stop), Karvel::Errors::Interrupt_Error);
