@@ -102,6 +102,13 @@ int Main(int argc, char** argv) {
         settings.Format != Phylo::Read::Input_Format::CSV2)
       throw Errors::Usage_Error("--decimal=comma reads tab-separated tables (--from=tsv); a table that separates "
                                 "its cells with ';' is --from=csv2");
+    // Options that only one mode reads would otherwise be dropped without a
+    // word, and the matrix computed without them.
+    if ((!settings.Mixed_Types.empty() || !settings.Mixed_Weights.empty()) &&
+        settings.Datatype != Input_Datatype::MIXED)
+      throw Errors::Usage_Error("--types and --weights describe mixed characters (--mixed)");
+    if (!settings.Missing_Symbols.empty() && settings.Missing != Phylo::Missing_Rule::PAIRWISE)
+      throw Errors::Usage_Error("--missing-symbols names missing cells, which only --missing=pairwise leaves out");
     if (!settings.Table.labels && !Phylo::Read::Is_Table(settings.Format))
       throw Errors::Usage_Error("--labels=none reads tables (--from=csv, tsv or csv2)");
     Take_Thread_Setting(settings.Threads);
