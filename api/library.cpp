@@ -23,7 +23,7 @@ namespace Karvel::Lib {
 namespace Pipeline = Phylo::Pipeline;
 namespace Formulas = Phylo::Distfunc::Formulas;
 using Phylo::Print::Dist_Output_Format;
-using Phylo::Real_Chars::Transformation;
+namespace Real_Chars = Phylo::Real_Chars;
 
 struct Matrix::State {
   Pipeline::Data Data;
@@ -107,15 +107,15 @@ struct Named {
   Value Meaning;
 };
 
-constexpr std::array<Named<Transformation>, 8> Transformations{{
-    {"RANGING", Transformation::RANGING},
-    {"FULL_RANGING", Transformation::FULL_RANGING},
-    {"ROW_FRACTIONS", Transformation::ROW_FRACTIONS},
-    {"COLUMN_FRACTIONS", Transformation::COLUMN_FRACTIONS},
-    {"RANKS", Transformation::RANKS},
-    {"AVERAGE_RANKS", Transformation::AVERAGE_RANKS},
-    {"Z_SCORES", Transformation::Z_SCORES},
-    {"FULL_Z_SCORES", Transformation::FULL_Z_SCORES},
+constexpr std::array<Named<Real_Chars::Transformation>, 8> Transformations{{
+    {"RANGING", Real_Chars::Transformation::RANGING},
+    {"FULL_RANGING", Real_Chars::Transformation::FULL_RANGING},
+    {"ROW_FRACTIONS", Real_Chars::Transformation::ROW_FRACTIONS},
+    {"COLUMN_FRACTIONS", Real_Chars::Transformation::COLUMN_FRACTIONS},
+    {"RANKS", Real_Chars::Transformation::RANKS},
+    {"AVERAGE_RANKS", Real_Chars::Transformation::AVERAGE_RANKS},
+    {"Z_SCORES", Real_Chars::Transformation::Z_SCORES},
+    {"FULL_Z_SCORES", Real_Chars::Transformation::FULL_Z_SCORES},
 }};
 
 template <class Table>
@@ -129,7 +129,10 @@ template <class Table>
 const auto& Look_Up(const Table& table, std::string_view name, const char* what) {
   for (const auto& entry : table)
     if (name == entry.Name) return entry;
-  throw Errors::Constraint_Error(std::string("there is no ") + what + " named \"" + std::string(name) + "\"");
+  std::string known;
+  for (const auto& entry : table) known += std::string(known.empty() ? "" : ", ") + entry.Name;
+  throw Errors::Constraint_Error(std::string("there is no ") + what + " named \"" + std::string(name) +
+                                 "\" (there are " + known + ")");
 }
 
 Pipeline::Formula Formula_Named(Pipeline::Datatype type, std::string_view name) {

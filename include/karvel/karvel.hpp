@@ -30,6 +30,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "karvel/errors.hpp"
@@ -194,6 +195,37 @@ void Transform(Matrix& data, std::string_view transformation);
 // SOKAL_SNEATH_1; CHI_SQUARE and SPEARMAN for continuous characters).
 std::vector<std::string> Formula_Names(Datatype type);
 
+// A transformation or a formula as a value, which only its one lookup by
+// name makes: a name that names none is a Constraint_Error there, listing
+// the names there are (of the matrix's datatype, for a formula), rather
+// than at the call that uses it. The calls that take a name look it up
+// alike; those that take a Formula also check that it is one of the
+// matrix's datatype.
+class Transformation {
+public:
+  const std::string& Name() const { return name_; }
+
+private:
+  friend Transformation Transformation_Named(std::string_view name);
+  explicit Transformation(std::string name) : name_(std::move(name)) {}
+  std::string name_;
+};
+Transformation Transformation_Named(std::string_view name);
+void Transform(Matrix& data, const Transformation& transformation);
+
+class Formula {
+public:
+  Datatype Type() const { return type_; }
+  const std::string& Name() const { return name_; }
+
+private:
+  friend Formula Formula_Named(Datatype type, std::string_view name);
+  Formula(Datatype type, std::string name) : type_(type), name_(std::move(name)) {}
+  Datatype type_;
+  std::string name_;
+};
+Formula Formula_Named(Datatype type, std::string_view name);
+
 // How one call computes. Every call takes its own, so that nothing need be
 // set for the whole process and two threads of a program (two Python
 // sessions' calls, say) can ask differently. The results are the same bits
@@ -268,6 +300,14 @@ void Distances(const Matrix& data, std::string_view formula, std::span<double> s
 void Distances(const Matrix& data, std::string_view formula, int max_rows,
                const std::function<void(const Distance_Rows&)>& take);
 
+// The calls above, and the writers' below, with a formula as a value.
+void Distances(const Matrix& data, const Formula& formula, std::span<double> square);
+void Distances(const Matrix& data, const Formula& formula, std::span<double> square, const Options& options);
+void Condensed_Distances(const Matrix& data, const Formula& formula, std::span<double> condensed,
+                         const Options& options = {});
+void Distances(const Matrix& data, const Formula& formula, int max_rows,
+               const std::function<void(const Distance_Rows&)>& take);
+
 // Where text is written: a descriptor (left open), a string (appended to)
 // or a stream. Text is buffered: it has all arrived after Flush(), which is
 // a Device_Error when the descriptor or stream refuses it; the destructor
@@ -306,6 +346,10 @@ void Write_Distances(Output& output, const Matrix& data, std::span<const double>
 // distances than `memory` bytes are computed and written a block of rows at
 // a time. On an error `path` is as it was.
 void Write_Distances_To_File(const std::string& path, const Matrix& data, std::string_view formula,
+                             Output_Layout layout, std::size_t memory = std::size_t{1} << 30);
+
+void Write_Distances(Output& output, const Matrix& data, const Formula& formula, Output_Layout layout);
+void Write_Distances_To_File(const std::string& path, const Matrix& data, const Formula& formula,
                              Output_Layout layout, std::size_t memory = std::size_t{1} << 30);
 
 // Writes distances a block of rows at a time, so that the whole square need

@@ -206,10 +206,28 @@ TEST(Api, FormulaeAndTransformationsByName) {
     ASSERT_EQ(names.size(), family.letters.size());
     for (const std::string& name : names) {
       ASSERT_TRUE(family.letters.count(name)) << name;
+      // By name and as the value its lookup makes: one result.
+      const K::Formula formula = K::Formula_Named(family.type, name);
+      const std::string expected = Program(family.text, {family.option, family.letters.at(name), "-R"});
       EXPECT_EQ(Written([&](K::Output& out) { K::Write_Distances(out, data, name, K::Output_Layout::RAW); }),
-                Program(family.text, {family.option, family.letters.at(name), "-R"}))
+                expected)
+          << name;
+      EXPECT_EQ(Written([&](K::Output& out) { K::Write_Distances(out, data, formula, K::Output_Layout::RAW); }),
+                expected)
           << name;
     }
+    // A name the lookup does not know is refused there, with the names it
+    // knows; a formula of another datatype at the call.
+    try {
+      K::Formula_Named(family.type, "NO_SUCH");
+      ADD_FAILURE();
+    } catch (const Karvel::Errors::Constraint_Error& e) {
+      EXPECT_NE(std::string(e.what()).find(names.front() + ", "), std::string::npos) << e.what();
+    }
+    const K::Datatype other = family.type == K::Datatype::BINARY ? K::Datatype::DISCRETE : K::Datatype::BINARY;
+    std::vector<double> square(data.Cells());
+    EXPECT_THROW(K::Distances(data, K::Formula_Named(other, K::Formula_Names(other).front()), square),
+                 Karvel::Errors::Constraint_Error);
   }
 
   const std::map<std::string, std::vector<std::string>> transformations{
@@ -219,13 +237,14 @@ TEST(Api, FormulaeAndTransformationsByName) {
   ASSERT_EQ(K::Transformation_Names().size(), transformations.size());
   for (const std::string& name : K::Transformation_Names()) {
     K::Matrix data = Only(Primates);
-    K::Transform(data, name);
+    K::Transform(data, K::Transformation_Named(name));
     std::vector<std::string> options = transformations.at(name);
     options.insert(options.end(), {"-W", "-R"});
     EXPECT_EQ(Written([&](K::Output& out) { K::Write_Data(out, data, K::Output_Layout::RAW); }),
               Program(Primates, options))
         << name;
   }
+  EXPECT_THROW(K::Transformation_Named("SQUARE_ROOT"), Karvel::Errors::Constraint_Error);
 }
 
 // The library's way to the Spearman distance with average ties: PEARSON
