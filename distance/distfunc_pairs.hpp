@@ -167,6 +167,29 @@ Generic::Square_Block Fill_Pairs(int first, int last, Distance&& distance, Fail&
   return result;
 }
 
+// The tiles of the pairs of rows first .. past - 1 that a tiled kernel
+// computes: `count` (at most `width`) j rows from j0 against rows i0 .. i1 -
+// 1 (at most `chunk` of them). The pairs whose later taxon is in the block
+// come first, then (unless only those before are asked for) those whose
+// earlier taxon is. Each pair is in one tile, with i < j.
+struct Row_Tile {
+  int j0, count, i0, i1;
+};
+inline std::vector<Row_Tile> Row_Tiles(int taxa, int first, int past, Row_Part part, int width, int chunk) {
+  std::vector<Row_Tile> tiles;
+  for (int j0 = first; j0 < past; j0 += width) {
+    const int count = std::min(width, past - j0);
+    const int i_end = j0 + count - 1;
+    for (int i0 = part == Row_Part::AFTER ? first : 0; i0 < i_end; i0 += chunk)
+      tiles.push_back({j0, count, i0, std::min(i_end, i0 + chunk)});
+  }
+  if (part != Row_Part::BEFORE)
+    for (int j0 = past; j0 < taxa; j0 += width)
+      for (int i0 = first; i0 < past; i0 += chunk)
+        tiles.push_back({j0, std::min(width, taxa - j0), i0, std::min(past, i0 + chunk)});
+  return tiles;
+}
+
 // The failing pairs of one worker, kept as the first in the order asked
 // for: under ROWS a pair of a BEFORE part counts from its later taxon.
 class Noted_Failures {

@@ -787,20 +787,7 @@ private:
     const std::size_t row_length = static_cast<std::size_t>(taxa);
     const bool in_row_i = part != Row_Part::BEFORE, in_row_j = part != Row_Part::AFTER;
 
-    struct Tile {
-      int j0, count, i0, i1;
-    };
-    std::vector<Tile> tiles;
-    for (int j0 = first; j0 < past; j0 += width) {
-      const int count = std::min(width, past - j0);
-      const int i_end = j0 + count - 1;
-      for (int i0 = part == Row_Part::AFTER ? first : 0; i0 < i_end; i0 += Chunk)
-        tiles.push_back({j0, count, i0, std::min(i_end, i0 + Chunk)});
-    }
-    if (part != Row_Part::BEFORE)
-      for (int j0 = past; j0 < taxa; j0 += width)
-        for (int i0 = first; i0 < past; i0 += Chunk)
-          tiles.push_back({j0, std::min(width, taxa - j0), i0, std::min(past, i0 + Chunk)});
+    const std::vector<Detail::Row_Tile> tiles = Detail::Row_Tiles(taxa, first, past, part, width, Chunk);
 
     const int threads = std::max(1, std::min<int>(Generic::Parallel::Threads(), static_cast<int>(tiles.size())));
     std::atomic<std::size_t> next{0};
@@ -812,7 +799,7 @@ private:
                                                                            Quiet_Domain& domain, auto quiet_sqrt,
                                                                            auto quiet_arccos) {
         for (std::size_t k; (k = next.fetch_add(1, std::memory_order_relaxed)) < tiles.size();) {
-          const Tile& t = tiles[k];
+          const Detail::Row_Tile& t = tiles[k];
           Tiles::Sum(call, path, t.i0, t.i1, t.j0, t.count, sums.data(), panel.data());
           for (int i = t.i0; i < t.i1; ++i) {
             const typename Tiles::Sums* row_sums = &sums[static_cast<std::size_t>(i - t.i0) * static_cast<std::size_t>(t.count)];
