@@ -68,13 +68,12 @@ std::vector<std::string> Labels(const Rcpp::CharacterVector& labels) {
 class First_Missing {
 public:
   explicit First_Missing(bool pairwise) : pairwise_(pairwise) {}
-  // Whether the cell is to be left as missing (else it is refused, later).
-  bool Keep(R_xlen_t taxon, R_xlen_t character) {
+  // A missing cell: left out pair by pair, or the first one refused.
+  void Note(R_xlen_t taxon, R_xlen_t character) {
     if (!pairwise_ && (taxon_ < 0 || taxon < taxon_ || (taxon == taxon_ && character < character_))) {
       taxon_ = taxon;
       character_ = character;
     }
-    return pairwise_;
   }
   void Refuse(const std::vector<std::string>& labels) const {
     if (taxon_ < 0) return;
@@ -98,7 +97,7 @@ K::Matrix Real_Matrix(const Rcpp::NumericMatrix& x, std::vector<std::string> lab
   const double* column = x.begin();
   for (R_xlen_t j = 0; j < characters; ++j, column += taxa)
     for (R_xlen_t i = 0; i < taxa; ++i) {
-      if (std::isnan(column[i])) missing.Keep(i, j);
+      if (std::isnan(column[i])) missing.Note(i, j);
       rows[static_cast<std::size_t>(i * characters + j)] = column[i];
     }
   missing.Refuse(labels);
@@ -126,7 +125,7 @@ K::Matrix Binary_Matrix(SEXP x, std::vector<std::string> labels, bool pairwise) 
         value = cell;
       }
       if (missing_value) {
-        missing.Keep(i, j);
+        missing.Note(i, j);
         continue;
       }
       if (value != 0 && value != 1)
@@ -150,7 +149,7 @@ K::Matrix Discrete_Matrix(const Rcpp::CharacterMatrix& x, std::vector<std::strin
     for (R_xlen_t i = 0; i < taxa; ++i) {
       SEXP cell = STRING_ELT(x, j * taxa + i);
       if (cell == NA_STRING) {
-        missing.Keep(i, j);
+        missing.Note(i, j);
         continue;
       }
       if (LENGTH(cell) != 1)
