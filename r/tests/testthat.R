@@ -1,0 +1,3 @@
+library(testthat)
+library(karvel)
+test_check("karvel")
