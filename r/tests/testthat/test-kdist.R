@@ -121,8 +121,10 @@ test_that("karvel's conditions are R errors of class karvel_error with the condi
 
 test_that("R's interrupt stops a long run between blocks of rows", {
   skip_if(Sys.which("kill") == "", "no kill command")
-  # Four blocks of rows, the first about half the pairs.
-  big <- matrix(runif(4000 * 400), 4000)
+  # Sixteen blocks of rows, the first about an eighth of the pairs: a run
+  # stopped at the first block's end takes a fraction of a whole one, with
+  # room for a loaded machine.
+  big <- matrix(runif(8000 * 50), 8000)
   run <- function() kdist(big, "EUCLIDEAN", threads = 1, simd = "scalar")
   whole <- system.time(run())[["elapsed"]]
   system2("sh", c("-c", shQuote(sprintf("sleep 0.3; kill -INT %d", Sys.getpid()))), wait = FALSE)
