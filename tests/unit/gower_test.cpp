@@ -245,6 +245,39 @@ TEST(Gower, TypesAreToldFromTheCellsAndChecked) {
   EXPECT_NO_THROW(Phylo::Read::Encode(three, "o", {}));
 }
 
+TEST(Gower, ANexusMatrixReadsAsTheSameTable) {
+  // Tokens, a quoted one among them; the missing and gap symbols and a
+  // polymorphic cell are missing. Then one symbol a cell, where named
+  // states make digits nominal.
+  struct Case {
+    const char* nexus;
+    const char* csv;
+    std::vector<Mixed_Type> types;
+  };
+  const Case cases[] = {
+      {"#NEXUS\nbegin data; dimensions ntax=4 nchar=3; format tokens missing=? gap=-;\n"
+       "matrix\nw 1.5 'red fox' {01}\nx ? blue 0\ny 3 - 1\nz 2.25e0 blue 1\n;\nend;\n",
+       "t,a,b,c\nw,1.5,red fox,NA\nx,NA,blue,0\ny,3,NA,1\nz,2.25,blue,1\n",
+       {Mixed_Type::CONTINUOUS, Mixed_Type::NOMINAL, Mixed_Type::CONTINUOUS}},
+      {"#NEXUS\nbegin data; dimensions ntax=3 nchar=3; format symbols=\"012\" matchchar=.;\n"
+       "charstatelabels 1 size / small large, 2 teeth, 3 horns;\nmatrix\nw 021\nx 1.0\ny (12)-0\n;\nend;\n",
+       "t,size,teeth,horns\nw,0,2,1\nx,1,2,0\ny,NA,NA,0\n",
+       {Mixed_Type::NOMINAL, Mixed_Type::CONTINUOUS, Mixed_Type::CONTINUOUS}},
+  };
+  for (const Case& c : cases) {
+    Text_IO::Text_Input input{std::string(c.nexus)};
+    const Phylo::Read::Mixed_Data nexus = *Phylo::Read::Get_Mixed(input, Phylo::Read::Input_Format::NEXUS, {});
+    const Phylo::Read::Mixed_Data csv = Read_Csv(c.csv);
+    EXPECT_EQ(Phylo::Read::Types_Of(nexus, ""), c.types) << c.nexus;
+    std::string letters;
+    for (Mixed_Type t : c.types) letters += static_cast<char>(t);
+    const Generic::Square_Block a = Phylo::Distfunc::Distances(Phylo::Read::Encode(nexus, "", {}));
+    const Generic::Square_Block b = Phylo::Distfunc::Distances(Phylo::Read::Encode(csv, letters, {}));
+    ASSERT_EQ(a.Size(), b.Size());
+    EXPECT_EQ(std::memcmp(a.Data(), b.Data(), sizeof(double) * a.Size() * a.Size()), 0) << c.nexus;
+  }
+}
+
 TEST(Gower, NumbersAreOrdinalLevelsByValueAndAsymmetricZeroIsAbsence) {
   // 10 sorts after 9 as a number; "1.0" and "1" are one level.
   const Phylo::Read::Mixed_Data data = Read_Csv("t,o,a\nw,9,yes\nx,10,no\ny,1.0,no\nz,1,yes\n");
