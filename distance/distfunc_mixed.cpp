@@ -98,7 +98,9 @@ public:
     std::vector<Detail::Noted_Failures> failures(static_cast<std::size_t>(threads), Detail::Noted_Failures(part, order));
     Generic::Parallel::Run(threads, [&](int worker) {
       Detail::Noted_Failures& failure = failures[static_cast<std::size_t>(worker)];
-      std::vector<double> panel(2 * static_cast<std::size_t>(width) * std::max<std::size_t>(p, 1));
+      // The presence form keeps a weight beside each value.
+      const std::size_t per_cell = (input.Flags & 8) != 0 ? 2 : 1;
+      std::vector<double> panel(per_cell * static_cast<std::size_t>(width) * std::max<std::size_t>(p, 1));
       std::vector<Pair_Tiles::Sums> sums(static_cast<std::size_t>(Chunk) * static_cast<std::size_t>(width));
       std::vector<Pair_Tiles::Sums> scratch(static_cast<std::size_t>(kernel.Rows) * static_cast<std::size_t>(width));
       for (std::size_t k; (k = next.fetch_add(1, std::memory_order_relaxed)) < tiles.size();) {

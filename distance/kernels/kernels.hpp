@@ -80,8 +80,8 @@ struct Gower_Input {
 };
 
 // Gower's sums of pairs of mixed rows (gower_tiles_body.inc): Width j rows
-// a call at most, i rows taken Rows at a time; the panel holds 2 * Width * p
-// doubles, the scratch Rows * Width sums.
+// a call at most, i rows taken Rows at a time; the panel holds Width * p
+// doubles (twice that in the presence form), the scratch Rows * Width sums.
 struct Gower_Kernels {
   int Width;
   int Rows;
