@@ -45,6 +45,7 @@ public:
       if (m_.Weights[k] != 1.0) flags_ |= 4;
       total_ += m_.Weights[k];
     }
+    if (flags_ & 3) Prepare_Presence();
   }
   int Taxa() const override { return m_.Values.Rows(); }
 
@@ -82,18 +83,29 @@ public:
         for (int i0 = first; i0 < past; i0 += Chunk)
           tiles.push_back({j0, std::min(width, taxa - j0), i0, std::min(past, i0 + Chunk)});
 
+    Kernels::Gower_Input input{
+        m_.Values.Data(), nullptr, nullptr, m_.Weights.data(), m_.Asymmetric.data(), nullptr, 0, p, flags_, total_};
+    if (!runs_.empty() && (kernel.Masked || !presence_.empty())) {
+      input.Values = values_.data();
+      input.Presence = presence_.data();
+      input.Masked_Rows = m_.Values.Data();
+      input.Runs = runs_.data();
+      input.Run_Count = static_cast<int>(runs_.size() / 2);
+      input.Flags |= 8;
+    }
     const int threads = std::max(1, std::min<int>(Generic::Parallel::Threads(), static_cast<int>(tiles.size())));
     std::atomic<std::size_t> next{0};
     std::vector<Detail::Noted_Failures> failures(static_cast<std::size_t>(threads), Detail::Noted_Failures(part, order));
     Generic::Parallel::Run(threads, [&](int worker) {
       Detail::Noted_Failures& failure = failures[static_cast<std::size_t>(worker)];
-      std::vector<double> panel(static_cast<std::size_t>(width) * std::max<std::size_t>(p, 1));
+      // The presence form keeps a weight beside each value.
+      const std::size_t per_cell = (input.Flags & 8) != 0 ? 2 : 1;
+      std::vector<double> panel(per_cell * static_cast<std::size_t>(width) * std::max<std::size_t>(p, 1));
       std::vector<Pair_Tiles::Sums> sums(static_cast<std::size_t>(Chunk) * static_cast<std::size_t>(width));
       std::vector<Pair_Tiles::Sums> scratch(static_cast<std::size_t>(kernel.Rows) * static_cast<std::size_t>(width));
       for (std::size_t k; (k = next.fetch_add(1, std::memory_order_relaxed)) < tiles.size();) {
         const Tile& t = tiles[k];
-        kernel.Sums(m_.Values.Data(), p, m_.Weights.data(), m_.Asymmetric.data(), flags_, total_, t.i0, t.i1, t.j0,
-                    t.count, sums.data(), panel.data(), scratch.data());
+        kernel.Sums(input, t.i0, t.i1, t.j0, t.count, sums.data(), panel.data(), scratch.data());
         for (int i = t.i0; i < t.i1; ++i) {
           const Pair_Tiles::Sums* row_sums = &sums[static_cast<std::size_t>(i - t.i0) * static_cast<std::size_t>(t.count)];
           for (int l = std::max(0, i + 1 - t.j0); l < t.count; ++l) {
@@ -137,9 +149,60 @@ private:
     return s;
   }
 
+  // The presence form of the kernel (Kernels::Gower_Input), where the
+  // matrix allows it (runs_ then not empty): every weight finite and >= 0
+  // (so that w * 0 is 0) and every asymmetric column of 0s and 1s (so that
+  // max(x, y) tells whether either is present). Else the kernel masks each
+  // column.
+  void Prepare_Presence() {
+    const std::size_t p = m_.Weights.size();
+    const int taxa = Taxa();
+    for (double w : m_.Weights)
+      if (!(w >= 0.0 && w <= std::numeric_limits<double>::max())) return;
+    // The span of each column's present cells, and whether they are all
+    // integers, all 0 or 1.
+    std::vector<double> lo(p, std::numeric_limits<double>::infinity()), hi(p, -std::numeric_limits<double>::infinity());
+    std::vector<char> integers(p, 1), zeros_and_ones(p, 1);
+    for (int t = 0; t < taxa; ++t) {
+      const auto row = m_.Values.Row(t);
+      for (std::size_t k = 0; k < p; ++k) {
+        const double v = row[k];
+        if (v != v) continue;
+        lo[k] = std::min(lo[k], v);
+        hi[k] = std::max(hi[k], v);
+        integers[k] = integers[k] && std::abs(v) <= std::numeric_limits<double>::max() && v == std::floor(v);
+        zeros_and_ones[k] = zeros_and_ones[k] && (v == 0.0 || v == 1.0);
+      }
+    }
+    std::vector<int> kinds(p);
+    for (std::size_t k = 0; k < p; ++k) {
+      if (m_.Asymmetric[k] && !zeros_and_ones[k]) return;
+      // Where the present cells span at most 1 no |x - y| exceeds it, rounding
+      // being monotonic; a missing cell's 0 may, but its term is 0 * d.
+      // Distinct integers differ by 1 at least.
+      kinds[k] = m_.Asymmetric[k] ? 3 : integers[k] ? 2 : hi[k] - lo[k] <= 1.0 || lo[k] > hi[k] ? 0 : 1;
+    }
+    for (std::size_t k = 0; k < p; ++k)
+      if (k + 1 == p || kinds[k + 1] != kinds[k]) {
+        runs_.push_back(static_cast<int>(k + 1));
+        runs_.push_back(kinds[k]);
+      }
+    // A path with mask registers reads the matrix as it is; the others
+    // need it without NaNs, and the presence apart (if the path changes
+    // before Compute, without these the kernel masks each column).
+    if (Kernels::Kernels().Gower.Masked) return;
+    const std::size_t cells = p * static_cast<std::size_t>(taxa);
+    values_.assign(m_.Values.Data(), m_.Values.Data() + cells);
+    presence_.assign(cells, 1.0);
+    for (std::size_t c = 0; c < cells; ++c)
+      if (values_[c] != values_[c]) values_[c] = presence_[c] = 0.0;
+  }
+
   const Gower_Matrix& m_;
-  int flags_ = 0;      // see Kernels::Gower_Kernels
+  int flags_ = 0; // see Kernels::Gower_Input
   double total_ = 0.0; // the weights summed in ascending order
+  std::vector<double> values_, presence_; // the presence form, if taken
+  std::vector<int> runs_;
 };
 
 } // namespace

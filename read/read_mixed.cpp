@@ -9,6 +9,7 @@
 #include <unordered_map>
 
 #include "diagnostics/errors.hpp"
+#include "read/read_nexus.hpp"
 #include "read/read_table.hpp"
 #include "read/words.hpp"
 
@@ -101,7 +102,7 @@ private:
 } // namespace
 
 Mixed_Data_Access Get_Mixed(Text_IO::Text_Input& file, Input_Format format, Table_Options options) {
-  if (!Is_Table(format))
+  if (!Is_Table(format) && format != Input_Format::NEXUS)
     throw Errors::Usage_Error("--mixed reads tables: give --from=csv, --from=tsv or --from=csv2");
   auto data = std::make_unique<Mixed_Data>();
   std::mutex lock;
@@ -112,11 +113,12 @@ Mixed_Data_Access Get_Mixed(Text_IO::Text_Input& file, Input_Format format, Tabl
     if (added) data->Texts.emplace_back(text);
     return at->second;
   };
-  Real_Data_Access cells = Get_Table_Cells(file, format, options, code);
+  Real_Data_Access cells = format == Input_Format::NEXUS ? Get_Nexus_Cells(file, code, data->States_Named)
+                                                        : Get_Table_Cells(file, format, options, code);
   data->Labels = std::move(cells->Labels);
   data->Character_Names = std::move(cells->Character_Names);
   data->Cells = std::move(cells->Matrix);
-  data->Decimal_Comma = options.decimal_comma || format == Input_Format::CSV2;
+  data->Decimal_Comma = format != Input_Format::NEXUS && (options.decimal_comma || format == Input_Format::CSV2);
   return data;
 }
 
@@ -139,6 +141,8 @@ std::vector<Mixed_Type> Types_Of(const Mixed_Data& data, std::string_view types)
   for (int k = 0; k < p; ++k) {
     if (!types.empty())
       result.push_back(static_cast<Mixed_Type>(types[static_cast<std::size_t>(k)]));
+    else if (static_cast<std::size_t>(k) < data.States_Named.size() && data.States_Named[static_cast<std::size_t>(k)])
+      result.push_back(Mixed_Type::NOMINAL);
     else
       result.push_back(encoder.Texts_Of(k).all_numbers ? Mixed_Type::CONTINUOUS : Mixed_Type::NOMINAL);
   }

@@ -32,13 +32,17 @@ struct Mixed_Data {
   Real_Matrix Cells;
   std::vector<std::string> Texts;
   bool Decimal_Comma = false; // numbers are written 1,5
+  // A character whose states a NEXUS file names (CHARSTATELABELS) is
+  // nominal unless --types says otherwise; empty for tables.
+  std::vector<bool> States_Named;
 
   int Taxa() const { return static_cast<int>(Labels.size()); }
   int Characters() const { return static_cast<int>(Character_Names.size()); }
 };
 using Mixed_Data_Access = std::unique_ptr<Mixed_Data>;
 
-// Reads a CSV, TSV or CSV2 table; another layout is a Usage_Error.
+// Reads a CSV, TSV or CSV2 table or a NEXUS matrix (read/read_nexus.hpp);
+// another layout is a Usage_Error.
 Mixed_Data_Access Get_Mixed(Text_IO::Text_Input& file, Input_Format format, Table_Options options);
 
 // Checks the letters of --types (a Usage_Error names the first wrong one).
@@ -46,7 +50,8 @@ void Check_Mixed_Types(std::string_view letters);
 
 // The type each column has: the letter of `types` where given (its length
 // must then be the number of characters, a Usage_Error otherwise), else
-// continuous where every present cell is a number and nominal otherwise.
+// nominal where a NEXUS file names the states, else continuous where every
+// present cell is a number and nominal otherwise.
 std::vector<Mixed_Type> Types_Of(const Mixed_Data& data, std::string_view types);
 
 // The matrix Gower's coefficient reads. `weights` is empty (every weight

@@ -4,6 +4,7 @@
 #include <array>
 #include <cctype>
 #include <charconv>
+#include <functional>
 #include <memory>
 #include <limits>
 #include <optional>
@@ -224,6 +225,7 @@ struct Layout {
   bool Interleave = false;
   bool Respect_Case = false;
   bool Labels = true;
+  bool Tokens = false; // a cell is a word, not one symbol (read for mixed characters only)
 };
 
 struct Header {
@@ -233,6 +235,10 @@ struct Header {
   Taxon_Labels Taxa; // from a TAXA block that the matrix uses
   bool Known_Taxa = false;
   std::vector<std::string> Character_Names; // CHARLABELS
+  // CHARSTATELABELS, read for mixed characters only: the name of each
+  // character it names, and whether it names the character's states.
+  std::vector<std::string> State_Label_Names;
+  std::vector<bool> States_Named;
 };
 
 // The words of a command up to its ';' (left to be consumed), as labels
@@ -366,6 +372,10 @@ void Read_Format(Nexus& nx, Layout& format) {
       }
     } else if (name == "respectcase") {
       format.Respect_Case = true;
+    } else if (name == "tokens") {
+      format.Tokens = true;
+    } else if (name == "notokens") {
+      format.Tokens = false;
     } else if (name == "nolabels") {
       format.Labels = false;
     } else if (name == "labels") {
@@ -408,6 +418,38 @@ void Read_Taxa_Block(Nexus& nx, Header& header) {
       nx.Advance(1);
     } else {
       nx.Skip_Command();
+    }
+  }
+}
+
+// CHARSTATELABELS: entries "number name / state state ...", separated by
+// commas, the name and the states optional.
+void Read_Char_State_Labels(Nexus& nx, Header& header) {
+  for (;;) {
+    const Token number = nx.Next();
+    if (number.Type == Token::PUNCTUATION && number.Text == ";") return;
+    int k = 0;
+    const auto [end, ec] = std::from_chars(number.Text.data(), number.Text.data() + number.Text.size(), k);
+    if (number.Type != Token::WORD || ec != std::errc() || end != number.Text.data() + number.Text.size() || k < 1)
+      Nexus::Fail(number, "the number of a character in CHARSTATELABELS");
+    const auto at = static_cast<std::size_t>(k - 1);
+    if (header.State_Label_Names.size() <= at) {
+      header.State_Label_Names.resize(at + 1);
+      header.States_Named.resize(at + 1);
+    }
+    bool states = false;
+    for (Token t = nx.Next();; t = nx.Next()) {
+      if (t.Type == Token::END) Nexus::Fail(t, "';' to end CHARSTATELABELS");
+      if (t.Type == Token::PUNCTUATION && (t.Text == "," || t.Text == ";")) {
+        if (t.Text == ";") return;
+        break;
+      }
+      if (t.Type == Token::PUNCTUATION && t.Text == "/")
+        states = true;
+      else if (states)
+        header.States_Named[at] = true;
+      else if (header.State_Label_Names[at].empty())
+        header.State_Label_Names[at] = t.Text;
     }
   }
 }
@@ -462,6 +504,8 @@ Token Read_Header(Nexus& nx, Header& header) {
     } else if (Same_Word(command.Text, "charlabels")) {
       header.Character_Names = Read_Words(nx, "';' after the character labels");
       nx.Advance(1);
+    } else if (Same_Word(command.Text, "charstatelabels")) {
+      Read_Char_State_Labels(nx, header);
     } else if (Same_Word(command.Text, "matrix")) {
       matrix = std::move(command);
       break;
@@ -652,6 +696,31 @@ std::unique_ptr<Data_Record<Generic::Row_Matrix<T>>> Read_Matrix(Nexus& nx, cons
   return Named(std::make_unique<Data_Record<Generic::Row_Matrix<T>>>(std::move(labels), std::move(matrix)), header);
 }
 
+// Passes over the polymorphic {..} or uncertain (..) cell at the cursor,
+// whose place it returns.
+Where Skip_Several(Nexus& nx) {
+  const Where at = nx.Here();
+  const char close = nx.Peek() == '{' ? '}' : ')';
+  nx.Advance(1);
+  for (;;) {
+    const std::string_view w = nx.Window(1);
+    std::size_t end = 0;
+    while (end < w.size() && w[end] != close && w[end] != ';') ++end;
+    nx.Advance(end);
+    if (end == w.size() && !w.empty()) continue;
+    if (end == w.size() || w[end] != close) nx.Fail_Here(std::string("'") + close + "' to close the cell at " + Place(at));
+    nx.Advance(1);
+    return at;
+  }
+}
+
+void Warn_Several(std::size_t several, Where first, const std::string& read_as) {
+  if (several > 0)
+    Generic::Warnings::Issue("the NEXUS matrix holds " + std::to_string(several) +
+                             (several == 1 ? " polymorphic or uncertain cell" : " polymorphic or uncertain cells") +
+                             " ({..} or (..), the first at " + Place(first) + "), read as " + read_as);
+}
+
 // Reads the header up to the MATRIX command, which must begin a block of
 // `kind`.
 void Read_To_Matrix(Nexus& nx, Header& header, Kind kind) {
@@ -706,22 +775,8 @@ Disc_Data_Access Get_Nexus_Symbols(Text_IO::Text_Input& file) {
     if (c == '{' || c == '(') {
       // A polymorphic or uncertain cell: one state of several, which no
       // distance here can use; it counts as unknown.
-      const Where at = nx.Here();
-      const char close = c == '{' ? '}' : ')';
-      nx.Advance(1);
-      for (;;) {
-        const std::string_view w = nx.Window(1);
-        std::size_t end = 0;
-        while (end < w.size() && w[end] != close && w[end] != ';') ++end;
-        nx.Advance(end);
-        if (end == w.size() && !w.empty()) continue;
-        if (end == w.size() || w[end] != close)
-          nx.Fail_Here(std::string("'") + close + "' to close the cell at " + Place(at));
-        nx.Advance(1);
-        break;
-      }
       row.push_back(missing);
-      count_several(at);
+      count_several(Skip_Several(nx));
       return;
     }
     if (!plain[static_cast<unsigned char>(c)]) nx.Fail_Here("a symbol");
@@ -760,11 +815,7 @@ Disc_Data_Access Get_Nexus_Symbols(Text_IO::Text_Input& file) {
     }
   });
   data->Declared_Missing = {missing, folded(format.Gap)};
-  if (several > 0)
-    Generic::Warnings::Issue("the NEXUS matrix holds " + std::to_string(several) +
-                             (several == 1 ? " polymorphic or uncertain cell" : " polymorphic or uncertain cells") +
-                             " ({..} or (..), the first at " + Place(first_several) + "), read as the missing symbol '" +
-                             std::string(1, missing) + "'");
+  Warn_Several(several, first_several, "the missing symbol '" + std::string(1, missing) + "'");
   return data;
 }
 
@@ -811,6 +862,57 @@ Real_Data_Access Get_Nexus_Numbers(Text_IO::Text_Input& file, Missing_Rule missi
     row.push_back(value);
     nx.Advance(end);
   });
+}
+
+Real_Data_Access Get_Nexus_Cells(Text_IO::Text_Input& file, const std::function<double(std::string_view)>& code,
+                                 std::vector<bool>& states_named) {
+  file.Skip_Byte_Order_Mark();
+  Nexus nx(file);
+  Header header;
+  Read_Header(nx, header);
+  const Layout& format = header.Format;
+  const bool tokens = format.Tokens || format.Type == Kind::NUMBERS;
+  const std::array<char, 256> fold = Case_Folding(format);
+  auto folded = [&](char c) { return fold[static_cast<unsigned char>(c)]; };
+  const char missing = folded(format.Missing), gap = folded(format.Gap), match = folded(format.Match);
+  constexpr double Missing = std::numeric_limits<double>::quiet_NaN();
+  std::size_t several = 0;
+  Where first_several;
+  auto data = Read_Matrix<double>(nx, header, [&](auto& row, const auto* first) {
+    const char c = static_cast<char>(nx.Peek());
+    if (c == '{' || c == '(') {
+      const Where at = Skip_Several(nx);
+      if (several++ == 0) first_several = at;
+      row.push_back(Missing);
+      return;
+    }
+    if (tokens) {
+      const Token cell = nx.Next(true);
+      const bool symbol = cell.Type == Token::WORD && cell.Text.size() == 1;
+      row.push_back(symbol && (cell.Text[0] == format.Missing || cell.Text[0] == format.Gap) ? Missing : code(cell.Text));
+      return;
+    }
+    if (Is_Blank(c) || std::string_view("[]{}();'\"").find(c) != std::string_view::npos) nx.Fail_Here("a symbol");
+    nx.Advance(1);
+    const char s = folded(c);
+    if (format.Match != '\0' && s == match) {
+      if (!first || first->size() <= row.size()) nx.Fail_Here("a symbol of the first taxon: there is none to match here");
+      row.push_back((*first)[row.size()]);
+    } else {
+      row.push_back(s == missing || s == gap ? Missing : code(std::string_view(&s, 1)));
+    }
+  });
+  Warn_Several(several, first_several, "missing");
+  if (data->Character_Names.empty()) {
+    data->Character_Names.resize(static_cast<std::size_t>(header.Nchar));
+    for (std::size_t k = 0; k < data->Character_Names.size(); ++k)
+      data->Character_Names[k] = k < header.State_Label_Names.size() && !header.State_Label_Names[k].empty()
+                                     ? header.State_Label_Names[k]
+                                     : std::to_string(k + 1);
+  }
+  states_named = header.States_Named;
+  states_named.resize(static_cast<std::size_t>(header.Nchar));
+  return data;
 }
 
 } // namespace Karvel::Phylo::Read

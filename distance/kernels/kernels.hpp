@@ -55,16 +55,38 @@ struct Binary_Count_Kernels {
   int (*Count_Common)(const std::uint64_t* x, const std::uint64_t* y, std::size_t words);
 };
 
+// The columns Gower's kernel reads. `Flags`: 1 the matrix has missing
+// cells, 2 asymmetric columns, 4 weights other than 1; without 1 and 2,
+// `Total` (the sum of the weights) is every pair's denominator.
+//
+// With 8 (the presence form, for 1 or 2) the columns come in runs of one
+// kind, Runs holding Run_Count pairs (past, kind): 0 a column whose |x - y|
+// never exceeds 1, 1 one that takes min(|x - y|, 1), 2 one of integer
+// codes, 3 an asymmetric column of 0s and 1s; the weights are finite and
+// >= 0. Masked_Rows is the matrix with its NaNs; a path without Masked also
+// reads Values, the matrix with 0 where a cell is missing, and Presence,
+// 1.0 a cell present and 0.0 one missing.
+struct Gower_Input {
+  const double* Values;
+  const double* Presence;
+  const double* Masked_Rows;
+  const double* Weights;
+  const long long* Asymmetric;
+  const int* Runs;
+  int Run_Count;
+  std::size_t P;
+  int Flags;
+  double Total;
+};
+
 // Gower's sums of pairs of mixed rows (gower_tiles_body.inc): Width j rows
 // a call at most, i rows taken Rows at a time; the panel holds Width * p
-// doubles, the scratch Rows * Width sums. `flags`: 1 the matrix has missing
-// cells, 2 asymmetric columns, 4 weights other than 1; without 1 and 2,
-// `total` (the sum of the weights) is every pair's denominator.
+// doubles (twice that in the presence form), the scratch Rows * Width sums.
 struct Gower_Kernels {
   int Width;
   int Rows;
-  void (*Sums)(const double* data, std::size_t p, const double* weights, const long long* asymmetric, int flags,
-               double total, int i_begin, int i_end, int j_begin, int j_count, Pair_Tiles::Sums* out,
+  bool Masked; // the presence form needs no Values and Presence
+  void (*Sums)(const Gower_Input& input, int i_begin, int i_end, int j_begin, int j_count, Pair_Tiles::Sums* out,
                double* panel, Pair_Tiles::Sums* scratch);
 };
 
@@ -87,4 +109,4 @@ const Kernel_Set& Kernels(Path path = Generic::Simd::Current());
   {{UNIT::Block_Width_Here, UNIT::Tile_Sums_Here, UNIT::Masked_Tile_Sums_Here},                        \
    {UNIT::Count_Mismatches_Here, UNIT::Count_Known_Mismatches_Here},                                     \
    {UNIT::Count_Table_Here, UNIT::Count_Common_Here},                                                  \
-   {UNIT::Gower_Width_Here, UNIT::Gower_Rows_Here, UNIT::Gower_Sums_Here}}
+   {UNIT::Gower_Width_Here, UNIT::Gower_Rows_Here, UNIT::Gower_Masked_Here, UNIT::Gower_Sums_Here}}

@@ -169,6 +169,68 @@ TEST(Gower, SameBitsOnEveryPathThreadCountAndRowBlock) {
   }
 }
 
+// The sums of each pair column by column in ascending k, as the kernel's
+// every form must give them bit for bit: the term min(|x - y|, 1), a
+// missing cell or an asymmetric pair of zeros leaving the column out.
+double Plain_Loop(const Phylo::Distfunc::Gower_Matrix& m, int i, int j) {
+  double num = 0.0, den = 0.0;
+  const auto x = m.Values.Row(i), y = m.Values.Row(j);
+  for (std::size_t k = 0; k < m.Weights.size(); ++k) {
+    if (std::isnan(x[k]) || std::isnan(y[k]) || (m.Asymmetric[k] && x[k] == 0.0 && y[k] == 0.0)) continue;
+    num += m.Weights[k] * std::min(std::abs(x[k] - y[k]), 1.0);
+    den += m.Weights[k];
+  }
+  return num / den;
+}
+
+TEST(Gower, EveryKindOfColumnGivesTheBitsOfAPlainLoopWhicheverPathBuiltAndRuns) {
+  // Runs of columns within 1 of each other, spanning more than 1, integer
+  // codes and asymmetric 0s and 1s, one weight 0; then an asymmetric column
+  // holding a 2, which the kernel cannot take by presence alone.
+  std::mt19937 rng(7);
+  for (const bool odd_asymmetric : {false, true}) {
+    Phylo::Distfunc::Gower_Matrix m;
+    const std::string kinds = "ppcceeaapceapa";
+    for (std::size_t k = 0; k < kinds.size(); ++k) {
+      m.Weights.push_back(k == 3 ? 0.0 : 0.25 * static_cast<double>(1 + rng() % 9));
+      m.Equality.push_back(kinds[k] == 'e' || kinds[k] == 'a' ? -1 : 0);
+      m.Asymmetric.push_back(kinds[k] == 'a' ? -1 : 0);
+    }
+    for (int t = 0; t < 70; ++t) {
+      for (const char kind : kinds) {
+        const double u = static_cast<double>(rng() % 1000) / 999.0;
+        double v = kind == 'p' ? u : kind == 'c' ? 3.5 * u - 1.0 : kind == 'e' ? static_cast<double>(rng() % 4) : static_cast<double>(rng() % 2);
+        if (rng() % 8 == 0) v = std::numeric_limits<double>::quiet_NaN();
+        m.Values.Push(v);
+      }
+      m.Values.Close_Row();
+    }
+    if (odd_asymmetric) m.Values.Row(5)[6] = 2.0;
+    const int n = m.Values.Rows();
+    for (Generic::Simd::Path built : Generic::Simd::All_Paths) {
+      if (!Generic::Simd::Available(built)) continue;
+      Test_Support::Settings_Scope scope(built, 1);
+      const auto rows = Phylo::Distfunc::Row_Distances_Of(m);
+      for (Generic::Simd::Path path : Generic::Simd::All_Paths) {
+        if (!Generic::Simd::Available(path)) continue;
+        scope.Path(path);
+        for (int threads : {1, 2}) {
+          scope.Threads(threads);
+          std::vector<double> block(static_cast<std::size_t>(n) * n);
+          Phylo::Distfunc::Undefined_Pairs undefined;
+          rows->Compute(0, n, Phylo::Row_Part::ALL, Phylo::Distfunc::Pair_Order::TAXA, block.data(), &undefined);
+          for (int i = 0; i < n; ++i)
+            for (int j = i + 1; j < n; ++j) {
+              const double want = Plain_Loop(m, i, j), got = block[static_cast<std::size_t>(i) * n + j];
+              EXPECT_TRUE(std::memcmp(&got, &want, sizeof got) == 0 || (std::isnan(want) && std::isnan(got)))
+                  << Generic::Simd::Name(built) << " " << Generic::Simd::Name(path) << " " << i << " " << j;
+            }
+        }
+      }
+    }
+  }
+}
+
 TEST(Gower, TypesAreToldFromTheCellsAndChecked) {
   const Phylo::Read::Mixed_Data data = Read_Csv("t,a,b,c,d\nx,1,red,NA,1e3\ny,2.5,3,,?\n");
   EXPECT_EQ(Phylo::Read::Types_Of(data, ""),
@@ -181,6 +243,39 @@ TEST(Gower, TypesAreToldFromTheCellsAndChecked) {
   EXPECT_THROW(Phylo::Read::Encode(three, "s", {}), Errors::Data_Error);
   EXPECT_THROW(Phylo::Read::Encode(three, "a", {}), Errors::Data_Error);
   EXPECT_NO_THROW(Phylo::Read::Encode(three, "o", {}));
+}
+
+TEST(Gower, ANexusMatrixReadsAsTheSameTable) {
+  // Tokens, a quoted one among them; the missing and gap symbols and a
+  // polymorphic cell are missing. Then one symbol a cell, where named
+  // states make digits nominal.
+  struct Case {
+    const char* nexus;
+    const char* csv;
+    std::vector<Mixed_Type> types;
+  };
+  const Case cases[] = {
+      {"#NEXUS\nbegin data; dimensions ntax=4 nchar=3; format tokens missing=? gap=-;\n"
+       "matrix\nw 1.5 'red fox' {01}\nx ? blue 0\ny 3 - 1\nz 2.25e0 blue 1\n;\nend;\n",
+       "t,a,b,c\nw,1.5,red fox,NA\nx,NA,blue,0\ny,3,NA,1\nz,2.25,blue,1\n",
+       {Mixed_Type::CONTINUOUS, Mixed_Type::NOMINAL, Mixed_Type::CONTINUOUS}},
+      {"#NEXUS\nbegin data; dimensions ntax=3 nchar=3; format symbols=\"012\" matchchar=.;\n"
+       "charstatelabels 1 size / small large, 2 teeth, 3 horns;\nmatrix\nw 021\nx 1.0\ny (12)-0\n;\nend;\n",
+       "t,size,teeth,horns\nw,0,2,1\nx,1,2,0\ny,NA,NA,0\n",
+       {Mixed_Type::NOMINAL, Mixed_Type::CONTINUOUS, Mixed_Type::CONTINUOUS}},
+  };
+  for (const Case& c : cases) {
+    Text_IO::Text_Input input{std::string(c.nexus)};
+    const Phylo::Read::Mixed_Data nexus = *Phylo::Read::Get_Mixed(input, Phylo::Read::Input_Format::NEXUS, {});
+    const Phylo::Read::Mixed_Data csv = Read_Csv(c.csv);
+    EXPECT_EQ(Phylo::Read::Types_Of(nexus, ""), c.types) << c.nexus;
+    std::string letters;
+    for (Mixed_Type t : c.types) letters += static_cast<char>(t);
+    const Generic::Square_Block a = Phylo::Distfunc::Distances(Phylo::Read::Encode(nexus, "", {}));
+    const Generic::Square_Block b = Phylo::Distfunc::Distances(Phylo::Read::Encode(csv, letters, {}));
+    ASSERT_EQ(a.Size(), b.Size());
+    EXPECT_EQ(std::memcmp(a.Data(), b.Data(), sizeof(double) * a.Size() * a.Size()), 0) << c.nexus;
+  }
 }
 
 TEST(Gower, NumbersAreOrdinalLevelsByValueAndAsymmetricZeroIsAbsence) {
