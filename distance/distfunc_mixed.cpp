@@ -66,22 +66,7 @@ public:
     const std::size_t row_length = static_cast<std::size_t>(taxa);
     const bool in_row_i = part != Row_Part::BEFORE, in_row_j = part != Row_Part::AFTER;
 
-    // The pairs whose later taxon is in the block, then (unless only those
-    // before are shown) those whose earlier taxon is.
-    struct Tile {
-      int j0, count, i0, i1;
-    };
-    std::vector<Tile> tiles;
-    for (int j0 = first; j0 < past; j0 += width) {
-      const int count = std::min(width, past - j0);
-      const int i_end = j0 + count - 1;
-      for (int i0 = part == Row_Part::AFTER ? first : 0; i0 < i_end; i0 += Chunk)
-        tiles.push_back({j0, count, i0, std::min(i_end, i0 + Chunk)});
-    }
-    if (part != Row_Part::BEFORE)
-      for (int j0 = past; j0 < taxa; j0 += width)
-        for (int i0 = first; i0 < past; i0 += Chunk)
-          tiles.push_back({j0, std::min(width, taxa - j0), i0, std::min(past, i0 + Chunk)});
+    const std::vector<Detail::Row_Tile> tiles = Detail::Row_Tiles(taxa, first, past, part, width, Chunk);
 
     Kernels::Gower_Input input{
         m_.Values.Data(), nullptr, nullptr, m_.Weights.data(), m_.Asymmetric.data(), nullptr, 0, p, flags_, total_};
@@ -104,7 +89,7 @@ public:
       std::vector<Pair_Tiles::Sums> sums(static_cast<std::size_t>(Chunk) * static_cast<std::size_t>(width));
       std::vector<Pair_Tiles::Sums> scratch(static_cast<std::size_t>(kernel.Rows) * static_cast<std::size_t>(width));
       for (std::size_t k; (k = next.fetch_add(1, std::memory_order_relaxed)) < tiles.size();) {
-        const Tile& t = tiles[k];
+        const Detail::Row_Tile& t = tiles[k];
         kernel.Sums(input, t.i0, t.i1, t.j0, t.count, sums.data(), panel.data(), scratch.data());
         for (int i = t.i0; i < t.i1; ++i) {
           const Pair_Tiles::Sums* row_sums = &sums[static_cast<std::size_t>(i - t.i0) * static_cast<std::size_t>(t.count)];

@@ -257,7 +257,7 @@ std::vector<Option> Table() {
       {'D', "", "", {}, "discrete characters", S::INPUT_DATATYPE,
        Set(&Run_Settings::Datatype, Input_Datatype::DISCRETE)},
       {0, "mixed", "", {},
-       "mixed characters: a table (--from=csv, tsv or csv2) whose columns each have a type, compared by Gower's "
+       "mixed characters: a table (--from=csv, tsv or csv2) or NEXUS matrix (--from=nexus) whose columns each have a type, compared by Gower's "
        "general coefficient; a pair with no character present in both has no distance",
        S::INPUT_DATATYPE, Set(&Run_Settings::Datatype, Input_Datatype::MIXED)},
       {0, "types", "LIST", {},

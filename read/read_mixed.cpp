@@ -103,7 +103,7 @@ private:
 
 Mixed_Data_Access Get_Mixed(Text_IO::Text_Input& file, Input_Format format, Table_Options options) {
   if (!Is_Table(format) && format != Input_Format::NEXUS)
-    throw Errors::Usage_Error("--mixed reads tables: give --from=csv, --from=tsv or --from=csv2");
+    throw Errors::Usage_Error("--mixed reads tables and NEXUS matrices: give --from=csv, --from=tsv, --from=csv2 or --from=nexus");
   auto data = std::make_unique<Mixed_Data>();
   std::mutex lock;
   std::unordered_map<std::string, double> codes;
