@@ -113,6 +113,11 @@ public:
   // block of another size than the others is a Constraint_Error saying which;
   // so is a matrix without taxa or characters, or an empty label.
   static Matrix From_Values(std::vector<std::string> labels, std::span<const double> values, int characters);
+  // As From_Values, without the copy: the matrix reads `values` where they
+  // are, and the caller keeps them unchanged while the matrix lives (a
+  // Python array the matrix holds a reference to). Transform, and Copy(),
+  // copy them first; nothing writes into them.
+  static Matrix View_Values(std::vector<std::string> labels, std::span<const double> values, int characters);
   static Matrix From_Symbols(std::vector<std::string> labels, std::span<const std::string> rows,
                              Datatype type = Datatype::DISCRETE);
 
@@ -173,6 +178,7 @@ public:
 private:
   struct State;
   explicit Reader(std::unique_ptr<State> state);
+  std::optional<Matrix> Next_Matrix();
   std::unique_ptr<State> state_;
 };
 
@@ -289,8 +295,9 @@ private:
   std::unique_ptr<State> state_;
 };
 
-// The data of the matrix (what the program's -W writes).
-void Write_Data(Output& output, const Matrix& data, Output_Layout layout);
+// The data of the matrix (what the program's -W writes); `exact`, each
+// number in the fewest digits that read back as the same double (--exact).
+void Write_Data(Output& output, const Matrix& data, Output_Layout layout, bool exact = false);
 // The distances with the named formula, computed and written: what the
 // program writes for the matrix.
 void Write_Distances(Output& output, const Matrix& data, std::string_view formula, Output_Layout layout);
@@ -307,6 +314,11 @@ void Write_Distances(Output& output, const Matrix& data, std::span<const double>
 // a time. On an error `path` is as it was.
 void Write_Distances_To_File(const std::string& path, const Matrix& data, std::string_view formula,
                              Output_Layout layout, std::size_t memory = std::size_t{1} << 30);
+// The same for distances the caller holds (Cells() of them, labelled with
+// the taxa of `data`), in any layout: a Python or R session's square;
+// `exact` as for Write_Data.
+void Write_Distances_To_File(const std::string& path, const Matrix& data, std::span<const double> square,
+                             Output_Layout layout, bool exact = false);
 
 // Writes distances a block of rows at a time, so that the whole square need
 // never be held: the header when made, then Put() for the rows in order
