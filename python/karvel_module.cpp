@@ -80,11 +80,13 @@ K::Matrix Symbols(const std::vector<std::string>& rows, std::optional<std::vecto
 
 // The options of one call. The GIL is given back while karvel computes and
 // taken only to ask whether Ctrl-C was pressed, between blocks of rows.
-K::Options Options_Of(int threads, const std::string& simd, bool undefined_as_nan) {
+K::Options Options_Of(int threads, const std::string& simd, bool undefined_as_nan, bool pairwise, bool average_ties) {
   K::Options options;
   options.Threads = threads;
   options.Simd = simd;
   options.Undefined_As_NaN = undefined_as_nan;
+  options.Missing = pairwise ? K::Missing_Values::PAIRWISE : K::Missing_Values::ERROR;
+  options.Average_Ties = average_ties;
   options.Interrupted = [] {
     py::gil_scoped_acquire gil;
     return PyErr_CheckSignals() != 0;
@@ -106,23 +108,23 @@ void Computing(Compute&& compute) {
 }
 
 py::array_t<double> Condensed(const K::Matrix& data, const std::string& formula, int threads,
-                              const std::string& simd, bool undefined_as_nan) {
+                              const std::string& simd, bool undefined_as_nan, bool pairwise, bool average_ties) {
   const auto taxa = static_cast<py::ssize_t>(data.Taxa());
   py::array_t<double> out(taxa * (taxa - 1) / 2);
   double* into = out.mutable_data();
   const std::size_t size = static_cast<std::size_t>(out.size());
-  const K::Options options = Options_Of(threads, simd, undefined_as_nan);
+  const K::Options options = Options_Of(threads, simd, undefined_as_nan, pairwise, average_ties);
   Computing([&] { K::Condensed_Distances(data, formula, {into, size}, options); });
   return out;
 }
 
 py::array_t<double> Square(const K::Matrix& data, const std::string& formula, int threads, const std::string& simd,
-                           bool undefined_as_nan) {
+                           bool undefined_as_nan, bool pairwise, bool average_ties) {
   const auto taxa = static_cast<py::ssize_t>(data.Taxa());
   py::array_t<double> out({taxa, taxa});
   double* into = out.mutable_data();
   const std::size_t size = static_cast<std::size_t>(out.size());
-  const K::Options options = Options_Of(threads, simd, undefined_as_nan);
+  const K::Options options = Options_Of(threads, simd, undefined_as_nan, pairwise, average_ties);
   Computing([&] { K::Distances(data, formula, {into, size}, options); });
   return out;
 }

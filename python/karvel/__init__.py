@@ -109,7 +109,8 @@ def _prepared(X, metric, transform, labels):
     return data, _formula(kind, metric)
 
 
-def pdist(X, metric="EUCLIDEAN", *, transform=None, threads=None, simd=None, undefined="error", labels=None):
+def pdist(X, metric="EUCLIDEAN", *, transform=None, threads=None, simd=None, undefined="error", labels=None,
+          missing="error", ties="heap"):
     """The distances between the rows of X in scipy's condensed order.
 
     transform: a transformation of continuous characters first (RANGING,
@@ -117,16 +118,23 @@ def pdist(X, metric="EUCLIDEAN", *, transform=None, threads=None, simd=None, und
     Z_SCORES, FULL_Z_SCORES). threads: for this call (default: every
     processor). simd: "scalar", "vector", "avx2" or "avx512" (the same
     values on each). undefined: "error" (a pair whose distance is undefined
-    raises karvel.Error) or "nan"."""
+    raises karvel.Error) or "nan". missing: "error" (a NaN fails its pairs)
+    or "pairwise" (each pair over the characters both rows hold; in
+    symbols ? and - are missing), the program's --missing. ties: the ranks
+    of SPEARMAN, "heap" (the program's default) or "average" (midranks, as
+    R's cor(method = "spearman") and scipy.stats.spearmanr).
+
+    A C-contiguous float64 X is read where it is, not copied; nothing
+    writes into it (a transform works on a copy)."""
     data, formula = _prepared(X, metric, transform, labels)
-    return _karvel.condensed(data, formula, threads or 0, simd or "", _undefined(undefined))
+    return _karvel.condensed(data, formula, threads or 0, simd or "", *_flags(undefined, missing, ties))
 
 
 def distance_matrix(X, metric="EUCLIDEAN", *, transform=None, threads=None, simd=None, undefined="error",
-                    labels=None):
+                    labels=None, missing="error", ties="heap"):
     """The square matrix of the distances between the rows of X; as pdist."""
     data, formula = _prepared(X, metric, transform, labels)
-    return _karvel.square(data, formula, threads or 0, simd or "", _undefined(undefined))
+    return _karvel.square(data, formula, threads or 0, simd or "", *_flags(undefined, missing, ties))
 
 
 def metrics(X):
@@ -134,10 +142,14 @@ def metrics(X):
     return _karvel.formula_names(_TYPES[_kind(X)])
 
 
-def _undefined(value):
-    if value not in ("error", "nan"):
+def _flags(undefined, missing, ties):
+    if undefined not in ("error", "nan"):
         raise ValueError("undefined is 'error' or 'nan'")
-    return value == "nan"
+    if missing not in ("error", "pairwise"):
+        raise ValueError("missing is 'error' or 'pairwise'")
+    if ties not in ("heap", "average"):
+        raise ValueError("ties is 'heap' or 'average'")
+    return undefined == "nan", missing == "pairwise", ties == "average"
 
 
 # The layout a file's name suggests; others are read as the program reads
