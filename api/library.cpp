@@ -189,7 +189,9 @@ void Check_Shape(const std::vector<std::string>& labels, int characters) {
 
 } // namespace
 
-Matrix Matrix::From_Values(std::vector<std::string> labels, std::span<const double> values, int characters) {
+namespace {
+
+Matrix Numbers(std::vector<std::string> labels, std::span<const double> values, int characters, bool copied) {
   Check_Shape(labels, characters);
   const std::size_t expected = labels.size() * static_cast<std::size_t>(characters);
   if (values.size() != expected)
@@ -197,12 +199,26 @@ Matrix Matrix::From_Values(std::vector<std::string> labels, std::span<const doub
                                    std::to_string(characters) + " characters are " + std::to_string(expected) +
                                    " values, not " + std::to_string(values.size()));
   Phylo::Real_Matrix matrix;
-  matrix.Reserve_Values(expected);
-  std::copy(values.begin(), values.end(), matrix.Add_Rows(labels.size(), characters));
+  if (copied) {
+    matrix.Reserve_Values(expected);
+    std::copy(values.begin(), values.end(), matrix.Add_Rows(labels.size(), characters));
+  } else {
+    matrix.Borrow(values.data(), labels.size(), characters);
+  }
   Pipeline::Data data;
   data.Type = Pipeline::Datatype::CONTINUOUS;
   data.Numbers = std::make_unique<Phylo::Real_Data>(std::move(labels), std::move(matrix));
   return Library_Access::Make(std::move(data));
+}
+
+} // namespace
+
+Matrix Matrix::From_Values(std::vector<std::string> labels, std::span<const double> values, int characters) {
+  return Numbers(std::move(labels), values, characters, true);
+}
+
+Matrix Matrix::View_Values(std::vector<std::string> labels, std::span<const double> values, int characters) {
+  return Numbers(std::move(labels), values, characters, false);
 }
 
 Matrix Matrix::From_Symbols(std::vector<std::string> labels, std::span<const std::string> rows, Datatype type) {
@@ -272,7 +288,23 @@ struct Reader::State {
   Pipeline::Datatype Type;
   bool Started = false; // past a byte order mark
   Phylo::Missing_Rule Missing = Phylo::Missing_Rule::ERROR;
+  std::string File{}; // the name opened, which errors carry; empty for the others
 };
+
+namespace {
+
+// An error from reading or opening a named file carries its name.
+template <class Read>
+auto In_File(const std::string& file, Read read) {
+  try {
+    return read();
+  } catch (Errors::Error& error) {
+    if (!file.empty() && error.File().empty()) error.Set_File(file);
+    throw;
+  }
+}
+
+} // namespace
 
 Reader::Reader(std::unique_ptr<State> state) : state_(std::move(state)) {}
 Reader::Reader(Reader&&) noexcept = default;
@@ -280,7 +312,10 @@ Reader& Reader::operator=(Reader&&) noexcept = default;
 Reader::~Reader() = default;
 
 Reader Reader::From_File(const std::string& name, Input_Layout layout, Datatype type) {
-  return Reader(std::make_unique<State>(State{Text_IO::Text_Input::Open(name), nullptr, {}, Checked(layout), Internal(type), false}));
+  auto state = std::make_unique<State>(State{In_File(name, [&] { return Text_IO::Text_Input::Open(name); }), nullptr,
+                                             {}, Checked(layout), Internal(type), false});
+  state->File = name;
+  return Reader(std::move(state));
 }
 
 Reader Reader::From_Descriptor(int fd, Input_Layout layout, Datatype type) {
@@ -298,6 +333,10 @@ Reader Reader::From_Text(std::string_view text, Input_Layout layout, Datatype ty
 }
 
 std::optional<Matrix> Reader::Next() {
+  return In_File(state_->File, [this] { return Next_Matrix(); });
+}
+
+std::optional<Matrix> Reader::Next_Matrix() {
   State& s = *state_;
   if (!s.Input) {
     char chunk[1 << 16];
@@ -346,7 +385,11 @@ void Set_Warning_Handler(std::function<void(const std::string& message)> handler
 std::vector<std::string> Transformation_Names() { return Names_Of(Transformations); }
 
 void Transform(Matrix& data, std::string_view transformation) {
-  Pipeline::Transform(Library_Access::Data(data), Look_Up(Transformations, transformation, "transformation").Meaning);
+  const Transformation meaning = Look_Up(Transformations, transformation, "transformation").Meaning;
+  // The transformations write rows on several threads: a borrowed block
+  // becomes the matrix's own here, once.
+  if (Pipeline::Data& internal = Library_Access::Data(data); internal.Numbers) internal.Numbers->Matrix.Own();
+  Pipeline::Transform(Library_Access::Data(data), meaning);
 }
 
 std::vector<std::string> Formula_Names(Datatype type) {
@@ -481,9 +524,10 @@ Output::~Output() = default;
 
 void Output::Flush() { state_->Flush(); }
 
-void Write_Data(Output& output, const Matrix& data, Output_Layout layout) {
+void Write_Data(Output& output, const Matrix& data, Output_Layout layout, bool exact) {
   Library_Access::Output_State& out = Library_Access::Of(output);
-  Pipeline::Put_Data(out.Text, Library_Access::Data(data), layout);
+  Pipeline::Put_Data(out.Text, Library_Access::Data(data), layout,
+                     exact ? Phylo::Print::Shortest_Aft : Phylo::Print::Default_Aft);
   out.Written();
 }
 
@@ -516,6 +560,32 @@ void Write_Distances_To_File(const std::string& path, const Matrix& data, std::s
   Destination destination(settings, standard_output);
   const Pipeline::Data& internal = Library_Access::Data(data);
   Put_Matrix_Distances(internal, Formula_Named(internal.Type, formula), settings, destination.Text(), &destination);
+  destination.Commit();
+}
+
+void Write_Distances_To_File(const std::string& path, const Matrix& data, std::span<const double> square,
+                             Output_Layout layout, bool exact) {
+  Require_Cells(data, square.size());
+  const Phylo::Print::Layout& row = Phylo::Print::Layout_Row(layout);
+  Run_Settings settings;
+  settings.Output_File = path;
+  if (row.Binary)
+    settings.Binary_Output = *row.Binary;
+  else
+    settings.Output = layout;
+  std::string unused;
+  Text_IO::Text_Output standard_output(&unused);
+  Destination destination(settings, standard_output);
+  // The writers take a labelled block; the caller's square is copied into one.
+  Phylo::Squared distances(Library_Access::Data(data).Labels());
+  const int taxa = data.Taxa();
+  distances.Matrix = Generic::Square_Block(0, taxa - 1);
+  if (taxa > 0) std::copy(square.begin(), square.end(), distances.Matrix.Data());
+  if (row.Binary)
+    destination.Put_Binary(distances);
+  else
+    Pipeline::Put_Distances(destination.Text(), distances, layout,
+                            exact ? Phylo::Print::Shortest_Aft : Phylo::Print::Default_Aft);
   destination.Commit();
 }
 

@@ -41,9 +41,14 @@ Generic::Square_Block With_Pair_Labels(const Taxon_Labels& labels, Compute compu
       return "taxon " + std::to_string(t + 1) + " '" + labels[static_cast<std::size_t>(t)] + "'";
     };
     const std::string message = std::string(error.what()) + " between " + taxon(pair.I) + " and " + taxon(pair.J);
-    if (dynamic_cast<const Errors::Argument_Error*>(&error)) throw Errors::Argument_Error(message);
-    if (dynamic_cast<const Errors::Constraint_Error*>(&error)) throw Errors::Constraint_Error(message);
-    throw Errors::Error(error.Name(), message);
+    auto with_pair = [&](auto raised) {
+      raised.Set_Pair(pair.I, pair.J, labels[static_cast<std::size_t>(pair.I)],
+                      labels[static_cast<std::size_t>(pair.J)]);
+      return raised;
+    };
+    if (dynamic_cast<const Errors::Argument_Error*>(&error)) throw with_pair(Errors::Argument_Error(message));
+    if (dynamic_cast<const Errors::Constraint_Error*>(&error)) throw with_pair(Errors::Constraint_Error(message));
+    throw with_pair(Errors::Error(error.Name(), message));
   }
 }
 

@@ -41,29 +41,75 @@ struct Uninitialised_Allocator : std::allocator<T> {
   }
 };
 
+//
+// A matrix may instead borrow a block its caller keeps alive (a Python
+// array): nothing is copied until something would change it. The first
+// change, and every copy of the matrix, copies the block first, so that the
+// caller's values are never written.
 template <class T>
 class Row_Matrix {
 public:
   using Element = T;
 
+  Row_Matrix() = default;
+  Row_Matrix(const Row_Matrix& other) : rows_(other.rows_) { block_.assign(other.Data(), other.Data() + other.Values()); }
+  Row_Matrix& operator=(const Row_Matrix& other) {
+    if (this != &other) *this = Row_Matrix(other);
+    return *this;
+  }
+  Row_Matrix(Row_Matrix&&) noexcept = default;
+  Row_Matrix& operator=(Row_Matrix&&) noexcept = default;
+  ~Row_Matrix() = default;
+
+  // `rows` rows of `length` values each at `values`, which must outlive the
+  // matrix or its first change.
+  void Borrow(const T* values, std::size_t rows, int length) {
+    block_.clear();
+    rows_.clear();
+    rows_.reserve(rows);
+    for (std::size_t r = 0; r < rows; ++r) rows_.push_back({r * static_cast<std::size_t>(length), length});
+    borrowed_ = values;
+    borrowed_size_ = rows * static_cast<std::size_t>(length);
+  }
+  bool Borrowed() const { return borrowed_ != nullptr; }
+  // Copies a borrowed block into the matrix's own. Not safe to race with
+  // itself: a part that changes rows on several threads calls it first.
+  void Own() {
+    if (!borrowed_) return;
+    block_.assign(borrowed_, borrowed_ + borrowed_size_);
+    borrowed_ = nullptr;
+    borrowed_size_ = 0;
+  }
+
   int Rows() const { return static_cast<int>(rows_.size()); }
   // The values in the block, in all rows and the one still open.
-  std::size_t Values() const { return block_.size(); }
+  std::size_t Values() const { return borrowed_ ? borrowed_size_ : block_.size(); }
 
   // Building. Values are appended to the block and then closed into a row;
   // memory grows with what is actually appended.
-  void Push(const T& value) { block_.push_back(value); }
-  void Reserve_Values(std::size_t count) { block_.reserve(count); }
+  void Push(const T& value) {
+    Own();
+    block_.push_back(value);
+  }
+  void Reserve_Values(std::size_t count) {
+    Own();
+    block_.reserve(count);
+  }
   // The memory reserved for values, filled or not.
-  void* Reserved_Memory() { return block_.data(); }
+  void* Reserved_Memory() {
+    Own();
+    return block_.data();
+  }
   std::size_t Reserved_Bytes() const { return block_.capacity() * sizeof(T); }
   void Reserve_Rows(std::size_t count) { rows_.reserve(count); }
   // Closes the values pushed since the last row into a row.
   void Close_Row() {
+    Own();
     const std::size_t start = rows_.empty() ? 0 : end_of(rows_.size());
     rows_.push_back({start, static_cast<int>(block_.size() - start)});
   }
   void Append_Row(std::span<const T> values) {
+    Own();
     block_.insert(block_.end(), values.begin(), values.end());
     Close_Row();
   }
@@ -71,6 +117,7 @@ public:
   // them), and returns where the first begins. Their memory is not touched
   // here: rows that are then dropped unfilled cost address space only.
   T* Add_Rows(std::size_t count, int length) {
+    Own();
     const std::size_t start = block_.size();
     block_.resize(start + count * static_cast<std::size_t>(length));
     for (std::size_t r = 0; r < count; ++r)
@@ -80,6 +127,7 @@ public:
   // Keeps the first `count` rows (and their values) and drops the others.
   void Keep_Rows(int count) {
     if (count >= Rows()) return;
+    Own();
     block_.resize(count > 0 ? end_of(static_cast<std::size_t>(count)) : 0);
     rows_.resize(static_cast<std::size_t>(count));
   }
@@ -88,17 +136,21 @@ public:
 
   std::span<const T> Row(int row) const {
     const Row_Info& r = info(row);
-    return {block_.data() + r.offset, static_cast<std::size_t>(r.length)};
+    return {Data() + r.offset, static_cast<std::size_t>(r.length)};
   }
   std::span<T> Row(int row) {
     const Row_Info& r = info(row);
+    Own();
     return {block_.data() + r.offset, static_cast<std::size_t>(r.length)};
   }
 
   // The whole block. For a matrix whose rows all have one length n, row i
   // starts at Data() + i * n.
-  const T* Data() const { return block_.data(); }
-  T* Data() { return block_.data(); }
+  const T* Data() const { return borrowed_ ? borrowed_ : block_.data(); }
+  T* Data() {
+    Own();
+    return block_.data();
+  }
 
 private:
   struct Row_Info {
@@ -120,6 +172,8 @@ private:
 
   std::vector<T, Uninitialised_Allocator<T>> block_;
   std::vector<Row_Info> rows_;
+  const T* borrowed_ = nullptr;
+  std::size_t borrowed_size_ = 0;
 };
 
 // Memory for a large block, released with std::free; null when there is

@@ -3,6 +3,7 @@
 // programs using the library catch the very types the stages throw; inside
 // karvel they are simply Errors::...
 
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -21,6 +22,14 @@ public:
 private:
   std::string text_;
 };
+
+// An error raised at a place in the input: throw Placed(Errors::Data_Error(...),
+// line, column). The condition keeps its type.
+template <class Error>
+Error Placed(Error error, long line, std::optional<long> column = std::nullopt) {
+  error.Set_Place(line, column);
+  return error;
+}
 
 // An error of any named condition, with a hint.
 template <class Error>

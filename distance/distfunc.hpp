@@ -148,7 +148,9 @@ public:
 template <class Base>
 class Pair_Error : public Base, public Pair_Taxa {
 public:
-  Pair_Error(const std::string& message, int taxon_i, int taxon_j) : Base(message), Pair_Taxa(taxon_i, taxon_j) {}
+  Pair_Error(const std::string& message, int taxon_i, int taxon_j) : Base(message), Pair_Taxa(taxon_i, taxon_j) {
+    Base::Set_Pair(taxon_i, taxon_j);
+  }
 };
 using Pair_Range_Error = Pair_Error<Errors::Constraint_Error>;
 using Pair_Argument_Error = Pair_Error<Errors::Argument_Error>;

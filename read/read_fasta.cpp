@@ -19,6 +19,11 @@ using Text_IO::Text_Input;
 
 std::string Place(long line, std::size_t column) { return std::to_string(line) + ":" + std::to_string(column); }
 
+// A Data_Error at LINE:COLUMN, which both its message and its fields give.
+[[noreturn]] void Fail_At(long line, std::size_t column, const std::string& what) {
+  throw Generic::Placed(Errors::Data_Error(Place(line, column) + what), line, static_cast<long>(column));
+}
+
 // Takes the next line without its line feed; false when the input is
 // exhausted. `ended` tells whether a line feed closed it.
 bool Next_Line(Text_Input& in, std::string& line, bool& ended) {
@@ -62,7 +67,8 @@ void Refuse_Bad_Start(Text_Input& in) {
   const std::size_t column = line_start == 0 ? static_cast<std::size_t>(in.Column()) + i : i - line_start + 1;
   std::size_t end = i;
   while (end < w.size() && end - i < 16 && !Is_Blank(w[end])) ++end;
-  throw Errors::Data_Error(Place(line, column) + ": expected '>' and the label of a sequence, found '" +
+  Fail_At(line, column,
+ ": expected '>' and the label of a sequence, found '" +
                            std::string(w.substr(i, end - i)) + "'");
 }
 
@@ -87,7 +93,7 @@ Disc_Data_Access Get_Fasta(Text_IO::Text_Input& file) {
       length = current.Symbols.size();
     } else if (current.Symbols.size() != length) {
       const bool longer = current.Symbols.size() > length;
-      throw Errors::Data_Error((longer ? Place(current.Extra_Line, current.Extra_Column) : Place(line, column)) +
+      Fail_At(longer ? current.Extra_Line : line, longer ? current.Extra_Column : column,
                                ": expected " + std::to_string(length) + " characters in the sequence of '" +
                                current.Label + "' like '" + labels.front() + "' before it, found " +
                                std::to_string(current.Symbols.size()));
@@ -113,7 +119,7 @@ Disc_Data_Access Get_Fasta(Text_IO::Text_Input& file) {
       std::size_t end = start;
       while (end < line.size() && !Is_Blank(line[end])) ++end;
       if (end == start)
-        throw Errors::Data_Error(Place(line_number, start + 1) +
+        Fail_At(line_number, start + 1,
                                  ": expected the label of the sequence after '>', found the end of the line");
       current.Label = line.substr(start, end - start);
       if (!labels.empty()) current.Symbols.reserve(length);
@@ -123,7 +129,8 @@ Disc_Data_Access Get_Fasta(Text_IO::Text_Input& file) {
     if (!open) {
       std::size_t end = i;
       while (end < line.size() && end - i < 16 && !Is_Blank(line[end])) ++end;
-      throw Errors::Data_Error(Place(line_number, i + 1) + ": expected '>' and the label of a sequence, found '" +
+      Fail_At(line_number, i + 1,
+ ": expected '>' and the label of a sequence, found '" +
                                line.substr(i, end - i) + "'");
     }
     // Runs of symbols between blanks go in whole.
@@ -145,7 +152,7 @@ Disc_Data_Access Get_Fasta(Text_IO::Text_Input& file) {
   const long end_line = ended ? line_number + 1 : line_number;
   const std::size_t end_column = ended ? 1 : last_length + 1;
   if (!open && labels.empty())
-    throw Errors::Data_Error(Place(end_line, end_column) +
+    Fail_At(end_line, end_column,
                              ": expected '>' and the label of a sequence, found the end of the input");
   close(end_line, end_column);
   return std::make_unique<Disc_Data>(std::move(labels), std::move(matrix));

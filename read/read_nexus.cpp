@@ -95,7 +95,8 @@ public:
   }
 
   [[noreturn]] static void Fail(Where at, const std::string& found, const std::string& expected) {
-    throw Errors::Data_Error(Place(at) + ": expected " + expected + ", found " + found);
+    throw Generic::Placed(Errors::Data_Error(Place(at) + ": expected " + expected + ", found " + found), at.Line,
+                          at.Column);
   }
   [[noreturn]] static void Fail(const Token& token, const std::string& expected) {
     Fail(token.At, token.Found, expected);
@@ -535,8 +536,8 @@ void Check_Kind(const Header& header, const Token& matrix, Kind wanted) {
                                     : "declares no datatype (standard, the default)";
   const std::string remedy = wanted == Kind::NUMBERS ? "read it with -D (discrete) or -B (binary)"
                                                      : "read it without -D or -B (continuous characters)";
-  throw Errors::Data_Error(Place(declared ? *header.Format.Datatype_At : matrix.At) + ": the matrix " + what +
-                           ": " + remedy);
+  const Where at = declared ? *header.Format.Datatype_At : matrix.At;
+  throw Generic::Placed(Errors::Data_Error(Place(at) + ": the matrix " + what + ": " + remedy), at.Line, at.Column);
 }
 
 // A row of the matrix filled where it stands in the matrix's block.

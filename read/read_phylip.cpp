@@ -78,7 +78,9 @@ struct Place {
 };
 
 [[noreturn]] void Input_Ends(const Text_Input& in, const Place& place, const std::string& what) {
-  throw Errors::End_Error("the input ends on line " + std::to_string(in.Line()) + place.Inside() + ": " + what);
+  throw Generic::Placed(
+      Errors::End_Error("the input ends on line " + std::to_string(in.Line()) + place.Inside() + ": " + what),
+      in.Line());
 }
 
 // The length of the UTF-8 sequence that starts at p[0..n), or 0 when the
@@ -123,8 +125,9 @@ std::string Found(Text_Input& in) {
 
 // `expected` says what should stand at the cursor.
 [[noreturn]] void Wrong_Text(Text_Input& in, const std::string& expected) {
-  throw Errors::Data_Error(std::to_string(in.Line()) + ":" + std::to_string(in.Column()) + ": expected " +
-                           expected + ", found " + Found(in));
+  throw Generic::Placed(Errors::Data_Error(std::to_string(in.Line()) + ":" + std::to_string(in.Column()) +
+                                           ": expected " + expected + ", found " + Found(in)),
+                        in.Line(), in.Column());
 }
 
 // Skips the blanks before a number; false when the input ends first.

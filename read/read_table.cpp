@@ -93,16 +93,25 @@ struct Table {
   // leaves it out, and then the first header cell names a character).
   std::optional<std::string> label_header;
 
-  // LINE:COL of an offset (the text starts at a line's first byte).
-  std::string Where(std::size_t offset) const {
+  // The line and column of an offset (the text starts at a line's first byte).
+  std::pair<long, long> Line_Column(std::size_t offset) const {
     const std::string_view before = text.substr(0, offset);
     const long line = first_line + static_cast<long>(std::count(before.begin(), before.end(), '\n'));
     const std::size_t line_start = before.rfind('\n') + 1; // npos + 1 is 0
-    return std::to_string(line) + ":" + std::to_string(offset - line_start + 1);
+    return {line, static_cast<long>(offset - line_start + 1)};
+  }
+  std::string Where(std::size_t offset) const {
+    const auto [line, column] = Line_Column(offset);
+    return std::to_string(line) + ":" + std::to_string(column);
+  }
+  template <class Error>
+  Error At(std::size_t offset, Error error) const {
+    const auto [line, column] = Line_Column(offset);
+    return Generic::Placed(std::move(error), line, column);
   }
 
   [[noreturn]] void Wrong(std::size_t offset, const std::string& expected, const std::string& found) const {
-    throw Errors::Data_Error(Where(offset) + ": expected " + expected + ", found " + found);
+    throw At(offset, Errors::Data_Error(Where(offset) + ": expected " + expected + ", found " + found));
   }
 
   static std::string Quoted(std::string_view s) {
@@ -285,9 +294,10 @@ struct Table {
         if (std::strcmp(problem, "a number") == 0 && Means_Missing(Trimmed(value))) {
           message += " (continuous data have no missing values; the formulas -f and -n take negative values as "
                      "missing, so write them as -1 for those)";
-          throw Generic::With_Hint<Errors::Data_Error>(Errors::Data_Error(message), Missing_Value_Hint);
+          throw Generic::With_Hint<Errors::Data_Error>(At(cell.start, Errors::Data_Error(message)),
+                                                       Missing_Value_Hint);
         }
-        throw Errors::Data_Error(message);
+        throw At(cell.start, Errors::Data_Error(message));
       }
     }
     if (!cell.last) {

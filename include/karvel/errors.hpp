@@ -4,8 +4,10 @@
 // programs built on the library catch them by type. Self-contained: this is
 // one of the installed headers.
 
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "karvel/utf8.hpp"
 
@@ -16,14 +18,47 @@ namespace Karvel::Errors {
 // what() is the message. Messages quote the bytes of files and command
 // lines; they keep controls and stray bytes as \xHH (Utf8::Shown), so that
 // printing one never drives the terminal and a NUL never ends it early.
+//
+// The rest says where, for callers that point at the place themselves (an
+// editor, a notebook) rather than print the message, which already says it:
+// the pair of taxa whose distance failed (numbers from 0, and their labels
+// where the matrix has them), and the file, line and column (from 1) at
+// which reading failed. Each is empty where it does not apply: a reading
+// error has no pair, the file is known only to whoever opened it, and an
+// input that ends inside a matrix has a line but no column.
 class Error : public std::runtime_error {
 public:
   Error(const char* name, const std::string& message)
       : std::runtime_error(Utf8::Shown(message)), name_(name) {}
   const char* Name() const noexcept { return name_; }
 
+  std::optional<int> Taxon_I() const noexcept { return taxon_i_; }
+  std::optional<int> Taxon_J() const noexcept { return taxon_j_; }
+  const std::string& Label_I() const noexcept { return label_i_; }
+  const std::string& Label_J() const noexcept { return label_j_; }
+  const std::string& File() const noexcept { return file_; }
+  std::optional<long> Line() const noexcept { return line_; }
+  std::optional<long> Column() const noexcept { return column_; }
+
+  // Set where the error is raised or passed up through a part that knows.
+  void Set_Pair(int taxon_i, int taxon_j, std::string label_i = {}, std::string label_j = {}) {
+    taxon_i_ = taxon_i;
+    taxon_j_ = taxon_j;
+    label_i_ = std::move(label_i);
+    label_j_ = std::move(label_j);
+  }
+  void Set_Place(long line, std::optional<long> column = std::nullopt) {
+    line_ = line;
+    column_ = column;
+  }
+  void Set_File(std::string file) { file_ = std::move(file); }
+
 private:
   const char* name_;
+  std::optional<int> taxon_i_, taxon_j_;
+  std::string label_i_, label_j_;
+  std::string file_;
+  std::optional<long> line_, column_;
 };
 
 #define KARVEL_DECLARE_ERROR(Type, NAME)                                      \

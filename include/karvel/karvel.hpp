@@ -114,6 +114,11 @@ public:
   // block of another size than the others is a Constraint_Error saying which;
   // so is a matrix without taxa or characters, or an empty label.
   static Matrix From_Values(std::vector<std::string> labels, std::span<const double> values, int characters);
+  // As From_Values, without the copy: the matrix reads `values` where they
+  // are, and the caller keeps them unchanged while the matrix lives (a
+  // Python array the matrix holds a reference to). Transform, and Copy(),
+  // copy them first; nothing writes into them.
+  static Matrix View_Values(std::vector<std::string> labels, std::span<const double> values, int characters);
   static Matrix From_Symbols(std::vector<std::string> labels, std::span<const std::string> rows,
                              Datatype type = Datatype::DISCRETE);
 
@@ -174,6 +179,7 @@ public:
 private:
   struct State;
   explicit Reader(std::unique_ptr<State> state);
+  std::optional<Matrix> Next_Matrix();
   std::unique_ptr<State> state_;
 };
 
@@ -329,8 +335,9 @@ private:
   std::unique_ptr<State> state_;
 };
 
-// The data of the matrix (what the program's -W writes).
-void Write_Data(Output& output, const Matrix& data, Output_Layout layout);
+// The data of the matrix (what the program's -W writes); `exact`, each
+// number in the fewest digits that read back as the same double (--exact).
+void Write_Data(Output& output, const Matrix& data, Output_Layout layout, bool exact = false);
 // The distances with the named formula, computed and written: what the
 // program writes for the matrix.
 void Write_Distances(Output& output, const Matrix& data, std::string_view formula, Output_Layout layout);
@@ -347,6 +354,11 @@ void Write_Distances(Output& output, const Matrix& data, std::span<const double>
 // a time. On an error `path` is as it was.
 void Write_Distances_To_File(const std::string& path, const Matrix& data, std::string_view formula,
                              Output_Layout layout, std::size_t memory = std::size_t{1} << 30);
+// The same for distances the caller holds (Cells() of them, labelled with
+// the taxa of `data`), in any layout: a Python or R session's square;
+// `exact` as for Write_Data.
+void Write_Distances_To_File(const std::string& path, const Matrix& data, std::span<const double> square,
+                             Output_Layout layout, bool exact = false);
 
 void Write_Distances(Output& output, const Matrix& data, const Formula& formula, Output_Layout layout);
 void Write_Distances_To_File(const std::string& path, const Matrix& data, const Formula& formula,

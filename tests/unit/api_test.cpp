@@ -409,7 +409,53 @@ TEST(Api, CallersCatchTheNamedConditions) {
     EXPECT_STREQ(e.Name(), "CONSTRAINT_ERROR");
     EXPECT_NE(std::string(e.what()).find("between taxon 2 'empty_1' and taxon 3 'empty_2'"), std::string::npos)
         << e.what();
+    EXPECT_EQ(std::make_pair(e.Taxon_I(), e.Taxon_J()), std::make_pair(std::optional(1), std::optional(2)));
+    EXPECT_EQ(e.Label_I() + " " + e.Label_J(), "empty_1 empty_2");
+    EXPECT_FALSE(e.Line());
   }
+  // The same pair from the caller's-buffer path, which raises it by block.
+  std::vector<double> condensed(3);
+  try {
+    K::Condensed_Distances(data, "BRAY_CURTIS", condensed);
+    FAIL() << "no error";
+  } catch (const Karvel::Errors::Error& e) {
+    EXPECT_EQ(e.Label_I() + " " + e.Label_J(), "empty_1 empty_2");
+  }
+  // A reading error has its place and no pair; only a named file gives a file.
+  try {
+    K::Reader::From_Text("2 2\na 1 2\nb 1 x\n").Next();
+    FAIL() << "no error";
+  } catch (const Karvel::Errors::Data_Error& e) {
+    EXPECT_EQ(std::make_pair(e.Line(), e.Column()), std::make_pair(std::optional(3L), std::optional(5L)));
+    EXPECT_TRUE(std::string(e.what()).starts_with("3:5:")) << e.what();
+    EXPECT_FALSE(e.Taxon_I());
+    EXPECT_EQ(e.File(), "");
+  }
+}
+
+// A matrix viewing the caller's values computes what a copy computes, and
+// nothing it does writes them: a transformation and a copy each take their
+// own block first.
+TEST(Api, ViewedValuesAreNeverWritten) {
+  const K::Matrix read = Only(Primates);
+  std::vector<std::string> labels;
+  std::vector<double> values;
+  for (int t = 0; t < read.Taxa(); ++t) {
+    labels.push_back(read.Label(t));
+    for (double v : read.Values(t)) values.push_back(v);
+  }
+  const std::vector<double> kept = values;
+  K::Matrix view = K::Matrix::View_Values(labels, values, read.Characters());
+  EXPECT_EQ(view.Values(1).data(), values.data() + read.Characters());
+  std::vector<double> a(read.Cells()), b(read.Cells());
+  K::Distances(read, "SPEARMAN", a);
+  K::Distances(view, "SPEARMAN", b);
+  EXPECT_EQ(0, std::memcmp(a.data(), b.data(), a.size() * sizeof(double)));
+  K::Matrix copy = view.Copy();
+  K::Transform(copy, "RANGING");
+  K::Transform(view, "Z_SCORES");
+  EXPECT_EQ(values, kept);
+  EXPECT_NE(view.Values(0).data(), values.data());
 }
 
 TEST(Api, StreamAndDescriptorOutputsHoldTheSameText) {
