@@ -385,7 +385,7 @@ void Set_Warning_Handler(std::function<void(const std::string& message)> handler
 std::vector<std::string> Transformation_Names() { return Names_Of(Transformations); }
 
 void Transform(Matrix& data, std::string_view transformation) {
-  const Transformation meaning = Look_Up(Transformations, transformation, "transformation").Meaning;
+  const Real_Chars::Transformation meaning = Look_Up(Transformations, transformation, "transformation").Meaning;
   // The transformations write rows on several threads: a borrowed block
   // becomes the matrix's own here, once.
   if (Pipeline::Data& internal = Library_Access::Data(data); internal.Numbers) internal.Numbers->Matrix.Own();
