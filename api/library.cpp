@@ -545,16 +545,26 @@ void Write_Distances(Output& output, const Matrix& data, std::string_view formul
   out.Written();
 }
 
-void Write_Distances_To_File(const std::string& path, const Matrix& data, std::string_view formula,
-                             Output_Layout layout, std::size_t memory) {
+namespace {
+
+// The program's settings for writing `layout` to the file `path`.
+Run_Settings File_Settings(const std::string& path, Output_Layout layout) {
   const Phylo::Print::Layout& row = Phylo::Print::Layout_Row(layout);
   Run_Settings settings;
   settings.Output_File = path;
-  settings.Memory = memory;
   if (row.Binary)
     settings.Binary_Output = *row.Binary;
   else
     settings.Output = layout;
+  return settings;
+}
+
+} // namespace
+
+void Write_Distances_To_File(const std::string& path, const Matrix& data, std::string_view formula,
+                             Output_Layout layout, std::size_t memory) {
+  Run_Settings settings = File_Settings(path, layout);
+  settings.Memory = memory;
   std::string unused;
   Text_IO::Text_Output standard_output(&unused);
   Destination destination(settings, standard_output);
@@ -567,12 +577,7 @@ void Write_Distances_To_File(const std::string& path, const Matrix& data, std::s
                              Output_Layout layout, bool exact) {
   Require_Cells(data, square.size());
   const Phylo::Print::Layout& row = Phylo::Print::Layout_Row(layout);
-  Run_Settings settings;
-  settings.Output_File = path;
-  if (row.Binary)
-    settings.Binary_Output = *row.Binary;
-  else
-    settings.Output = layout;
+  Run_Settings settings = File_Settings(path, layout);
   std::string unused;
   Text_IO::Text_Output standard_output(&unused);
   Destination destination(settings, standard_output);

@@ -75,9 +75,10 @@ kdist(x, method = "bray", transform = NULL, threads = NULL,
 
   R keeps a matrix column by column and karvel row by row: \code{kdist}
   makes one transposed copy of the input (8 bytes a cell for numbers, 1
-  for symbols), which karvel copies once more and which is freed before the
-  distances are computed. The distances are written straight into the
-  vector the result keeps. A numeric matrix of integers is converted to
+  for symbols). karvel reads the numbers in place there (symbols it copies
+  once more, freeing the transposed copy before the distances are
+  computed), and writes the distances straight into the vector the result
+  keeps. A numeric matrix of integers is converted to
   double first.
 
   The computation runs in blocks of rows; between blocks R's interrupt

@@ -89,10 +89,12 @@ private:
 };
 
 // R keeps a matrix by columns, karvel by rows: the one extra copy of the
-// input is this transposition, freed once the library has its own.
-K::Matrix Real_Matrix(const Rcpp::NumericMatrix& x, std::vector<std::string> labels, bool pairwise) {
+// input is this transposition into `rows`, which the matrix then reads in
+// place, so `rows` must outlive it.
+K::Matrix Real_Matrix(const Rcpp::NumericMatrix& x, std::vector<std::string> labels, bool pairwise,
+                      std::vector<double>& rows) {
   const R_xlen_t taxa = x.nrow(), characters = x.ncol();
-  std::vector<double> rows(static_cast<std::size_t>(taxa * characters));
+  rows.assign(static_cast<std::size_t>(taxa * characters), 0.0);
   First_Missing missing(pairwise);
   const double* column = x.begin();
   for (R_xlen_t j = 0; j < characters; ++j, column += taxa)
@@ -101,7 +103,7 @@ K::Matrix Real_Matrix(const Rcpp::NumericMatrix& x, std::vector<std::string> lab
       rows[static_cast<std::size_t>(i * characters + j)] = column[i];
     }
   missing.Refuse(labels);
-  return K::Matrix::From_Values(std::move(labels), rows, static_cast<int>(characters));
+  return K::Matrix::View_Values(std::move(labels), rows, static_cast<int>(characters));
 }
 
 // Presence and absence from a logical matrix or from numbers 0 and 1; NA is
@@ -182,9 +184,10 @@ Rcpp::List Kdist(SEXP x, const std::string& kind, Rcpp::CharacterVector labels, 
   Listen_Once();
   const Settings s = Settings_Of(settings);
   try {
+    std::vector<double> rows; // declared first: the matrix reads it
     std::optional<K::Matrix> data;
     if (kind == "continuous")
-      data.emplace(Real_Matrix(Rcpp::NumericMatrix(x), Labels(labels), s.Pairwise));
+      data.emplace(Real_Matrix(Rcpp::NumericMatrix(x), Labels(labels), s.Pairwise, rows));
     else if (kind == "binary")
       data.emplace(Binary_Matrix(x, Labels(labels), s.Pairwise));
     else

@@ -17,6 +17,7 @@
 #include <sstream>
 #include <string>
 #include <utility>
+#include <tuple>
 #include <vector>
 
 #include "api/destination.hpp"
@@ -275,16 +276,24 @@ TEST(Api, ImpliedTransformationsLeaveTheMatrixAlone) {
     EXPECT_TRUE(std::equal(data.Values(t).begin(), data.Values(t).end(), copy.Values(t).begin()));
 }
 
-// A matrix handed over from memory is the matrix read from text: the same
-// distances, bit for bit, and the same data written.
-TEST(Api, MatricesFromMemoryAreTheMatricesRead) {
-  const K::Matrix read = Only(Primates);
+// The labels and values of a continuous matrix, as a caller holds them.
+std::pair<std::vector<std::string>, std::vector<double>> Held(const K::Matrix& read) {
   std::vector<std::string> labels;
   std::vector<double> values;
   for (int t = 0; t < read.Taxa(); ++t) {
     labels.push_back(read.Label(t));
     for (double v : read.Values(t)) values.push_back(v);
   }
+  return {labels, values};
+}
+
+// A matrix handed over from memory is the matrix read from text: the same
+// distances, bit for bit, and the same data written.
+TEST(Api, MatricesFromMemoryAreTheMatricesRead) {
+  const K::Matrix read = Only(Primates);
+  std::vector<std::string> labels;
+  std::vector<double> values;
+  std::tie(labels, values) = Held(read);
   const K::Matrix held = K::Matrix::From_Values(labels, values, read.Characters());
   for (const char* formula : {"EUCLIDEAN", "BRAY_CURTIS", "SPEARMAN"}) {
     std::vector<double> a(read.Cells()), b(held.Cells());
@@ -440,10 +449,7 @@ TEST(Api, ViewedValuesAreNeverWritten) {
   const K::Matrix read = Only(Primates);
   std::vector<std::string> labels;
   std::vector<double> values;
-  for (int t = 0; t < read.Taxa(); ++t) {
-    labels.push_back(read.Label(t));
-    for (double v : read.Values(t)) values.push_back(v);
-  }
+  std::tie(labels, values) = Held(read);
   const std::vector<double> kept = values;
   K::Matrix view = K::Matrix::View_Values(labels, values, read.Characters());
   EXPECT_EQ(view.Values(1).data(), values.data() + read.Characters());
