@@ -890,7 +890,12 @@ Real_Data_Access Get_Nexus_Cells(Text_IO::Text_Input& file, const std::function<
     if (tokens) {
       const Token cell = nx.Next(true);
       const bool symbol = cell.Type == Token::WORD && cell.Text.size() == 1;
-      row.push_back(symbol && (cell.Text[0] == format.Missing || cell.Text[0] == format.Gap) ? Missing : code(cell.Text));
+      // NA and its kin are missing here as in a table: read as a level, they
+      // would turn a column of numbers nominal without a word.
+      const bool missing_word = cell.Type == Token::WORD && Is_Missing_Value_Word(cell.Text);
+      row.push_back(missing_word || (symbol && (cell.Text[0] == format.Missing || cell.Text[0] == format.Gap))
+                        ? Missing
+                        : code(cell.Text));
       return;
     }
     if (Is_Blank(c) || std::string_view("[]{}();'\"").find(c) != std::string_view::npos) nx.Fail_Here("a symbol");

@@ -246,7 +246,7 @@ TEST(Gower, TypesAreToldFromTheCellsAndChecked) {
 }
 
 TEST(Gower, ANexusMatrixReadsAsTheSameTable) {
-  // Tokens, a quoted one among them; the missing and gap symbols and a
+  // Tokens, a quoted one among them; NA, the missing and gap symbols and a
   // polymorphic cell are missing. Then one symbol a cell, where named
   // states make digits nominal.
   struct Case {
@@ -256,7 +256,7 @@ TEST(Gower, ANexusMatrixReadsAsTheSameTable) {
   };
   const Case cases[] = {
       {"#NEXUS\nbegin data; dimensions ntax=4 nchar=3; format tokens missing=? gap=-;\n"
-       "matrix\nw 1.5 'red fox' {01}\nx ? blue 0\ny 3 - 1\nz 2.25e0 blue 1\n;\nend;\n",
+       "matrix\nw 1.5 'red fox' {01}\nx NA blue 0\ny 3 - 1\nz 2.25e0 blue 1\n;\nend;\n",
        "t,a,b,c\nw,1.5,red fox,NA\nx,NA,blue,0\ny,3,NA,1\nz,2.25,blue,1\n",
        {Mixed_Type::CONTINUOUS, Mixed_Type::NOMINAL, Mixed_Type::CONTINUOUS}},
       {"#NEXUS\nbegin data; dimensions ntax=3 nchar=3; format symbols=\"012\" matchchar=.;\n"
